@@ -1,0 +1,5 @@
+#include "dialog/clipCTRL.h"
+
+// Placeholder until the control is written.
+void RegisterClipCtrl() {}
+void UnregisterClipCtrl() {}

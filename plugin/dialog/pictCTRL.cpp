@@ -1,0 +1,5 @@
+#include "dialog/pictCTRL.h"
+
+// Placeholder until the control is written.
+void RegisterPictureControl() {}
+void UnregisterPictureControl() {}
