@@ -12,10 +12,12 @@
 
 // kind: kAlertStopAlert .. kAlertPlainAlert (Dialogs.h).
 // message/explanation: UTF-8 texts (explanation may be empty).
-// buttons: UTF-8 titles, default first, then cancel, then other (only those
-// that exist). defaultItem/cancelItem: the item numbers (1-based, as in
-// kAlertStdAlertOKButton...) the default and cancel buttons report; cancelItem
-// is 0 when there is no cancel button.
+// buttons: UTF-8 titles; buttons[i] reports item i + 1 (kAlertStdAlertOKButton,
+// ...CancelButton, ...OtherButton): the default button first, then cancel, then
+// other. Trailing absent buttons are left out; an absent cancel button before
+// an "other" button is an empty title.
+// defaultItem/cancelItem: the items that Return and Escape choose (cancelItem
+// is 0 when there is no cancel button).
 // Returns the item number pressed, or < 1 to decline (e.g. no display).
 using AlertPresenter = int (*)(int kind, const std::string &message, const std::string &explanation,
                                const std::vector<std::string> &buttons /* default first, then cancel, then other */,
