@@ -1,0 +1,364 @@
+#include "PluginHost.h"
+
+#include "MacMemory.h"
+#include "QuickDraw.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ExecutableDir() {
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.parent_path().string();
+}
+
+}  // namespace
+
+std::vector<std::string> PluginFolders() {
+    std::vector<std::string> folders;
+    std::string exeDir = ExecutableDir();
+    if (!exeDir.empty()) {
+        folders.push_back((fs::path(exeDir) / ".." / "Plug-ins").lexically_normal().string());
+        folders.push_back((fs::path(exeDir) / ".." / "share" / "hyhost" / "Plug-ins").lexically_normal().string());
+    }
+    if (const char *data = std::getenv("XDG_DATA_HOME"); data && *data)
+        folders.push_back((fs::path(data) / "hyhost" / "Plug-ins").string());
+    else if (const char *home = std::getenv("HOME"); home && *home)
+        folders.push_back((fs::path(home) / ".local" / "share" / "hyhost" / "Plug-ins").string());
+    return folders;
+}
+
+bool FindPluginBundle(const std::string &nameOrPath, std::string &bundlePath, std::string &error) {
+    std::error_code ec;
+    bool looksLikePath = nameOrPath.find('/') != std::string::npos;
+    if (looksLikePath || fs::is_directory(nameOrPath, ec)) {
+        if (!fs::is_directory(nameOrPath, ec)) {
+            error = "plug-in bundle '" + nameOrPath + "' does not exist";
+            return false;
+        }
+        bundlePath = fs::absolute(nameOrPath, ec).lexically_normal().string();
+        if (!bundlePath.empty() && bundlePath.back() == '/') bundlePath.pop_back();
+        return true;
+    }
+    std::string file = nameOrPath;
+    if (fs::path(file).extension() != ".plugin") file += ".plugin";
+    for (const std::string &folder : PluginFolders()) {
+        fs::path candidate = fs::path(folder) / file;
+        if (fs::is_directory(candidate, ec)) {
+            bundlePath = candidate.string();
+            return true;
+        }
+    }
+    error = "plug-in '" + nameOrPath + "' not found in";
+    for (const std::string &folder : PluginFolders()) error += " " + folder;
+    error += "; give the bundle's path with --plugin";
+    return false;
+}
+
+bool LoadPlugin(const std::string &bundlePath, LoadedPlugin &plugin, std::string &error) {
+    plugin.bundlePath = bundlePath;
+    CFURLRef url = CFURLCreateFromFileSystemRepresentation(
+        kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(bundlePath.data()), CFIndex(bundlePath.size()), true);
+    if (!url) {
+        error = "cannot make a URL of '" + bundlePath + "'";
+        return false;
+    }
+    plugin.bundle = CFBundleCreate(kCFAllocatorDefault, url);
+    CFRelease(url);
+    if (!plugin.bundle) {
+        error = "'" + bundlePath + "' is not a plug-in bundle (Contents/Info.plist missing or unreadable)";
+        return false;
+    }
+    CFBundleOpenBundleResourceMap(plugin.bundle);
+    CFURLRef exeUrl = CFBundleCopyExecutableURL(plugin.bundle);
+    char path[4096] = {};
+    bool havePath = exeUrl && CFURLGetFileSystemRepresentation(exeUrl, true, reinterpret_cast<UInt8 *>(path),
+                                                               sizeof path);
+    if (exeUrl) CFRelease(exeUrl);
+    if (!havePath) {
+        error = "the bundle '" + bundlePath + "' names no executable";
+        return false;
+    }
+    plugin.executablePath = path;
+    plugin.library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (!plugin.library) {
+        const char *why = dlerror();
+        error = "cannot load the plug-in's executable: " + std::string(why ? why : path);
+        return false;
+    }
+    // The library's own `main` comes first in its handle's lookup scope, not the host's.
+    plugin.entry = reinterpret_cast<HYPluginMainProc>(dlsym(plugin.library, "main"));
+    if (!plugin.entry) {
+        error = "'" + plugin.executablePath + "' exports no 'main' entry point";
+        return false;
+    }
+    return true;
+}
+
+std::string ResultName(int code) {
+    static const char *const names[] = {
+        "kPluginOK", "kPluginCancel", "kPluginFinished", "kPluginBadParams",
+        "kPluginOutOfMemory", "kPluginOutOfDiskSpace", "kPluginFailed",
+        "kPluginCantGetNeededFrame", "kPluginUnimplemented", "kPluginTryAgainLater",
+        "kPluginAppIsTooOld", "kPluginAppIsTooNew"};
+    std::string name = code >= 0 && code <= 11 ? names[code] : "unknown result";
+    return name + " (" + std::to_string(code) + ")";
+}
+
+// ---- Pictures ------------------------------------------------------------
+
+void CopyPictureToGWorld(const ArgbPicture &picture, GWorldPtr world) {
+    PixMapHandle pm = GetGWorldPixMap(world);
+    auto *base = reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm));
+    std::size_t rowBytes = std::size_t(GetPixRowBytes(pm));
+    Rect r;
+    GetPixBounds(pm, &r);
+    int w = std::min(picture.width, r.right - r.left);
+    int h = std::min(picture.height, r.bottom - r.top);
+    if (!base || w <= 0) return;
+    for (int y = 0; y < h; ++y) std::memcpy(base + rowBytes * std::size_t(y), picture.Row(y), std::size_t(w) * 4);
+}
+
+GWorldPtr NewGWorldFromPicture(const ArgbPicture &picture, OSErr &error) {
+    Rect bounds{0, 0, int16_t(picture.height), int16_t(picture.width)};
+    GWorldPtr world = nullptr;
+    error = NewGWorld(&world, 32, &bounds, nullptr, nullptr, 0);
+    if (error != noErr || !world) {
+        if (error == noErr) error = memFullErr;
+        return nullptr;
+    }
+    LockPixels(GetGWorldPixMap(world));
+    CopyPictureToGWorld(picture, world);
+    return world;
+}
+
+ArgbPicture PictureFromGWorld(GWorldPtr world) {
+    PixMapHandle pm = GetGWorldPixMap(world);
+    Rect r;
+    GetPixBounds(pm, &r);
+    ArgbPicture p = MakePicture(r.right - r.left, r.bottom - r.top);
+    const auto *base = reinterpret_cast<const uint8_t *>(GetPixBaseAddr(pm));
+    std::size_t rowBytes = std::size_t(GetPixRowBytes(pm));
+    for (int y = 0; y < p.height; ++y) std::memcpy(p.Row(y), base + rowBytes * std::size_t(y), p.RowBytes());
+    return p;
+}
+
+void CopyGWorldToPicture(GWorldPtr world, ArgbPicture &picture) {
+    PixMapHandle pm = GetGWorldPixMap(world);
+    Rect r;
+    GetPixBounds(pm, &r);
+    int w = std::min(picture.width, r.right - r.left);
+    int h = std::min(picture.height, r.bottom - r.top);
+    const auto *base = reinterpret_cast<const uint8_t *>(GetPixBaseAddr(pm));
+    if (!base || w <= 0) return;
+    std::size_t rowBytes = std::size_t(GetPixRowBytes(pm));
+    for (int y = 0; y < h; ++y) std::memcpy(picture.Row(y), base + rowBytes * std::size_t(y), std::size_t(w) * 4);
+}
+
+// ---- Callbacks -----------------------------------------------------------
+
+namespace {
+
+void *HostNewPtr(int32_t size) {
+    if (size < 0) return nullptr;
+    return NewPtr(size);
+}
+
+void *HostNewPtrClear(int32_t size) {
+    if (size < 0) return nullptr;
+    return NewPtrClear(size);
+}
+
+void HostDisposePtr(void *block) {
+    if (block) DisposePtr(static_cast<Ptr>(block));
+}
+
+HYPluginResult Unimplemented() { return kPluginUnimplemented; }
+
+HostSession *SessionOf(void *instance) { return static_cast<HostSession *>(instance); }
+
+}  // namespace
+
+HostSession::~HostSession() {
+    for (FrameLoan *loan : loans) {
+        if (loan->hostDisposes && loan->world) DisposeGWorld(loan->world);
+        delete loan;
+    }
+    for (HYPluginFilterInfo *info : filterInfos) delete info;
+}
+
+HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *picture, int32_t width,
+                            int32_t height, HYRefDVQuality quality, int16_t *volume, void **cookie) try {
+    HostSession *s = SessionOf(instance);
+    if (picture) *picture = nullptr;
+    if (cookie) *cookie = nullptr;
+    if (!s || !picture || !cookie) return kPluginBadParams;
+    if (width <= 0 || height <= 0 || width > 16384 || height > 16384) return kPluginBadParams;
+    if (frameIndex < 0 || frameIndex >= s->clipFrames) return kPluginCantGetNeededFrame;
+    bool highQuality = quality != kDVLowQuality;
+    ArgbPicture fetched;
+    const ArgbPicture *source = nullptr;
+    if (s->current && s->currentIndex == frameIndex) {
+        if (s->current->width == width && s->current->height == height) {
+            source = s->current;
+        } else if (ScalePicture(*s->current, width, height, highQuality, fetched)) {
+            source = &fetched;
+        }
+    }
+    if (!source) {
+        if (!s->fetcher) return kPluginCantGetNeededFrame;
+        if (!FetchClipFrame(*s->fetcher, frameIndex, width, height, highQuality, fetched, s->lastFrameError))
+            return kPluginCantGetNeededFrame;
+        source = &fetched;
+    }
+    OSErr err = noErr;
+    GWorldPtr world = NewGWorldFromPicture(*source, err);
+    if (!world) return err == memFullErr ? kPluginOutOfMemory : kPluginFailed;
+    auto *loan = new FrameLoan{world, frameIndex, true};
+    if (s->inButtonMessage && s->buttonFetches++ > 0) loan->hostDisposes = false;
+    s->loans.insert(loan);
+    ++s->framesFetched;
+    *picture = world;
+    *cookie = loan;
+    if (volume) *volume = 0x100;
+    return kPluginOK;
+} catch (...) {
+    return kPluginOutOfMemory;
+}
+
+HYPluginResult HostReleaseFrame(void *instance, void *cookie) try {
+    HostSession *s = SessionOf(instance);
+    if (!s) return kPluginBadParams;
+    auto *loan = static_cast<FrameLoan *>(cookie);
+    auto it = s->loans.find(loan);
+    if (it == s->loans.end()) return kPluginBadParams;
+    s->loans.erase(it);
+    if (loan->hostDisposes) DisposeGWorld(loan->world);
+    delete loan;
+    return kPluginOK;
+} catch (...) {
+    return kPluginFailed;
+}
+
+HYPluginResult HostBlit(PixMapHandle src, PixMapHandle dst, Rect srcRect, const Rect *dstRect,
+                        int16_t opacity) try {
+    if (!src || !*src || !dst || !*dst || !dstRect) return kPluginBadParams;
+    const PixMap &sp = **src;
+    const PixMap &dp = **dst;
+    if (!sp.baseAddr || !dp.baseAddr) return kPluginBadParams;
+    int op = std::clamp<int>(opacity, 0, 255);
+    // Half-open rectangles; sizes as 32-bit values.
+    int sw = srcRect.right - srcRect.left, sh = srcRect.bottom - srcRect.top;
+    int dw = dstRect->right - dstRect->left, dh = dstRect->bottom - dstRect->top;
+    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 || op == 0) return kPluginOK;
+    // Only destination pixels inside the destination picture are touched.
+    int x0 = std::max<int>(dstRect->left, dp.bounds.left), x1 = std::min<int>(dstRect->right, dp.bounds.right);
+    int y0 = std::max<int>(dstRect->top, dp.bounds.top), y1 = std::min<int>(dstRect->bottom, dp.bounds.bottom);
+    for (int y = y0; y < y1; ++y) {
+        // Nearest source row for this destination row (identity when sizes match).
+        int sy = srcRect.top + int((int64_t(y - dstRect->top) * sh) / dh);
+        if (sy < sp.bounds.top || sy >= sp.bounds.bottom) continue;
+        const auto *srow = reinterpret_cast<const uint8_t *>(sp.baseAddr) +
+                           int64_t(sp.rowBytes) * (sy - sp.bounds.top);
+        auto *drow = reinterpret_cast<uint8_t *>(dp.baseAddr) + int64_t(dp.rowBytes) * (y - dp.bounds.top);
+        for (int x = x0; x < x1; ++x) {
+            int sx = srcRect.left + int((int64_t(x - dstRect->left) * sw) / dw);
+            if (sx < sp.bounds.left || sx >= sp.bounds.right) continue;
+            const uint8_t *s = srow + 4 * (sx - sp.bounds.left);
+            uint8_t *d = drow + 4 * (x - dp.bounds.left);
+            for (int c = 0; c < 4; ++c) d[c] = uint8_t((s[c] * op + d[c] * (255 - op) + 127) / 255);
+        }
+    }
+    return kPluginOK;
+} catch (...) {
+    return kPluginFailed;
+}
+
+HYPluginResult HostMixAudio(void *instance, void *cookie, int32_t level) try {
+    HostSession *s = SessionOf(instance);
+    if (!s) return kPluginBadParams;
+    auto *loan = static_cast<FrameLoan *>(cookie);
+    if (!s->loans.count(loan)) return kPluginBadParams;
+    if (loan->index == s->currentIndex) {
+        s->currentMixed = true;
+        s->currentGain = std::clamp(level / 256.0, 0.0, 1.0);
+    }
+    return kPluginOK;
+} catch (...) {
+    return kPluginFailed;
+}
+
+HYPluginResult HostGetFilterInfo(void *instance, HYPluginFilterInfo **info) try {
+    HostSession *s = SessionOf(instance);
+    if (!info) return kPluginBadParams;
+    *info = nullptr;
+    if (!s) return kPluginBadParams;
+    auto *block = new HYPluginFilterInfo{};
+    std::copy(std::begin(s->sliders), std::end(s->sliders), block->sliderValues);
+    block->fadeInFrames = s->fadeIn;
+    block->fadeOutFrames = s->fadeOut;
+    s->filterInfos.insert(block);
+    *info = block;
+    return kPluginOK;
+} catch (...) {
+    return kPluginOutOfMemory;
+}
+
+HYPluginResult HostReleaseFilterInfo(void *instance, HYPluginFilterInfo *info) try {
+    HostSession *s = SessionOf(instance);
+    if (!s || !s->filterInfos.erase(info)) return kPluginBadParams;
+    delete info;
+    return kPluginOK;
+} catch (...) {
+    return kPluginFailed;
+}
+
+HYProcs *HostProcs() {
+    static HYProcs procs = [] {
+        HYProcs p{};
+        auto unimplemented = reinterpret_cast<HYUntypedProc>(&Unimplemented);
+        p.NewPtr = HostNewPtr;
+        p.NewPtrClear = HostNewPtrClear;
+        p.DisposePtr = HostDisposePtr;
+        p.ptocstr = p.ctopstr = p.pstrcpy = p.strcpy = p.strlen = unimplemented;
+        p.GetLocalizedString = unimplemented;
+        p.GetFrame = HostGetFrame;
+        p.ReleaseFrame = HostReleaseFrame;
+        p.GetAudioFrame = p.ReleaseAudioFrame = unimplemented;
+        p.GetMovieInfo = p.GetClipInfo = p.SetClipInfo = unimplemented;
+        p.Blit = HostBlit;
+        p.FillRect = p.TextBounds = p.DrawText = unimplemented;
+        p.GetTitleInfo = p.ReleaseTitleInfo = unimplemented;
+        p.GetTransitionInfo = p.ReleaseTransitionInfo = unimplemented;
+        p.MixAudio = HostMixAudio;
+        p.GetFilterInfo = HostGetFilterInfo;
+        p.ReleaseFilterInfo = HostReleaseFilterInfo;
+        p.StringWidth = p.CGDrawText = p.CGStringWidth = unimplemented;
+        return p;
+    }();
+    return &procs;
+}
+
+void InitParams(HYPluginParams &params, HostSession &session) {
+    std::memset(&params, 0, sizeof params);
+    params.interfaceVersion = kHostInterfaceVersion;
+    params.instance = &session;
+    params.procs = HostProcs();
+}
+
+int32_t SendMessage(LoadedPlugin &plugin, HYPluginParams &params, HYPluginSelector selector) {
+    params.selector = selector;
+    auto start = std::chrono::steady_clock::now();
+    int32_t result = plugin.entry(int32_t(selector), &params);
+    plugin.secondsInPlugin += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return result & 0xFF;
+}

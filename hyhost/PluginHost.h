@@ -1,0 +1,103 @@
+// Loading HY plug-in bundles and serving their callbacks from a clip.
+#pragma once
+
+#include "Picture.h"
+#include "VideoSource.h"
+
+#include "HYPlugin.h"
+#include "CoreFoundation.h"
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+// The interface version this host announces in every parameter block.
+constexpr int16_t kHostInterfaceVersion = 4;
+
+struct LoadedPlugin {
+    std::string bundlePath;
+    std::string executablePath;
+    void *library = nullptr;            // dlopen handle, kept for the process's life
+    HYPluginMainProc entry = nullptr;
+    CFBundleRef bundle = nullptr;
+    double secondsInPlugin = 0;         // time spent inside the entry point
+};
+
+// Folders searched for a plug-in given by name, in order.
+std::vector<std::string> PluginFolders();
+
+// Resolves a plug-in given as a bundle path or by name ("Kelvarin" finds
+// Kelvarin.plugin in the plug-in folders).
+bool FindPluginBundle(const std::string &nameOrPath, std::string &bundlePath, std::string &error);
+
+// Registers the bundle with the platform (so the plug-in finds its
+// resources), opens its executable and finds `main`.
+bool LoadPlugin(const std::string &bundlePath, LoadedPlugin &plugin, std::string &error);
+
+// "kPluginOutOfMemory (4)"
+std::string ResultName(int code);
+
+// A picture handed to the plug-in by GetFrame, until ReleaseFrame.
+struct FrameLoan {
+    GWorldPtr world = nullptr;
+    int64_t index = 0;
+    bool hostDisposes = true;   // false: the plug-in disposes of it itself after release
+};
+
+// Everything the callbacks need; its address is the parameter block's instance.
+struct HostSession {
+    ClipDecoder *fetcher = nullptr;     // random access to the clip
+    int64_t clipFrames = 0;
+    int32_t fadeIn = 0;
+    int32_t fadeOut = 0;
+    float sliders[3] = {0.5f, 0.5f, 0.5f};
+
+    // The render's current frame, served without decoding again.
+    const ArgbPicture *current = nullptr;
+    int64_t currentIndex = -1;
+    bool currentMixed = false;          // MixAudio was called for it
+    double currentGain = 0;
+
+    // Inside the custom button message, frames after the first one are the
+    // dialog's clip slider's, which disposes of them after releasing them.
+    bool inButtonMessage = false;
+    int buttonFetches = 0;
+
+    std::set<FrameLoan *> loans;
+    std::set<HYPluginFilterInfo *> filterInfos;
+    std::string lastFrameError;
+    int64_t framesFetched = 0;
+
+    HostSession() = default;
+    HostSession(const HostSession &) = delete;
+    HostSession &operator=(const HostSession &) = delete;
+    ~HostSession();   // disposes of what the plug-in never gave back
+};
+
+// The callback table; the same for every session.
+HYProcs *HostProcs();
+
+// A parameter block for a session: zeroed, with version, instance and procs set.
+void InitParams(HYPluginParams &params, HostSession &session);
+
+// Sends one message and returns the plug-in's result (0..255).
+int32_t SendMessage(LoadedPlugin &plugin, HYPluginParams &params, HYPluginSelector selector);
+
+// Copies an ARGB picture into a new offscreen picture, or into an existing
+// one of the same size.
+GWorldPtr NewGWorldFromPicture(const ArgbPicture &picture, OSErr &error);
+void CopyPictureToGWorld(const ArgbPicture &picture, GWorldPtr world);
+ArgbPicture PictureFromGWorld(GWorldPtr world);
+// Copies a picture's pixels into an ARGB picture of the same size.
+void CopyGWorldToPicture(GWorldPtr world, ArgbPicture &picture);
+
+// The callbacks, reachable for tests.
+HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *picture, int32_t width,
+                            int32_t height, HYRefDVQuality quality, int16_t *volume, void **cookie);
+HYPluginResult HostReleaseFrame(void *instance, void *cookie);
+HYPluginResult HostBlit(PixMapHandle src, PixMapHandle dst, Rect srcRect, const Rect *dstRect,
+                        int16_t opacity);
+HYPluginResult HostMixAudio(void *instance, void *cookie, int32_t level);
+HYPluginResult HostGetFilterInfo(void *instance, HYPluginFilterInfo **info);
+HYPluginResult HostReleaseFilterInfo(void *instance, HYPluginFilterInfo *info);
