@@ -27,6 +27,7 @@ enum {
     kCFStringEncodingUTF8 = 0x08000100
 };
 typedef enum { kCFCompareEqualTo = 0, kCFCompareLessThan = -1, kCFCompareGreaterThan = 1 } CFComparisonResult;
+enum { kCFCompareCaseInsensitive = 1 };   /* CFStringCompare option */
 
 /* File system reference: a path on this system. */
 typedef struct FSRef { char path[4096]; } FSRef;

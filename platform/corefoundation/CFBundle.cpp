@@ -1,0 +1,215 @@
+// Bundles: a directory with Contents/Info.plist, found again by identifier.
+// The registry keeps every bundle it registered until the process ends.
+#include "corefoundation/CFPrivate.h"
+
+#include "Files.h"
+
+#include <QFile>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::mutex gRegistryLock;
+std::map<std::string, CFBundleObject *> &Registry() {
+    static auto *registry = new std::map<std::string, CFBundleObject *>;
+    return *registry;
+}
+
+void FinalizeBundle(CFObjectHeader *self) {
+    auto *b = static_cast<CFBundleObject *>(self);
+    if (b->identifierString) CFRelease(b->identifierString);
+    delete b;
+}
+
+CFBundleRef ToRef(CFBundleObject *b) {
+    return reinterpret_cast<CFBundleRef>(static_cast<CFObjectHeader *>(b));
+}
+
+// Reads the top-level keys of an XML property list into `keys` (string
+// values only); the rest of the document is skipped.
+void ReadInfoPlist(const std::string &path, std::map<std::string, std::string> &keys) {
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) return;
+    QXmlStreamReader xml(&file);
+    if (!xml.readNextStartElement() || xml.name() != QLatin1String("plist")) return;
+    if (!xml.readNextStartElement() || xml.name() != QLatin1String("dict")) return;
+    std::string key;
+    bool haveKey = false;
+    while (xml.readNextStartElement()) {
+        if (xml.name() == QLatin1String("key")) {
+            key = xml.readElementText().trimmed().toStdString();
+            haveKey = true;
+        } else if (haveKey && xml.name() == QLatin1String("string")) {
+            keys[key] = xml.readElementText().trimmed().toStdString();
+            haveKey = false;
+        } else {
+            xml.skipCurrentElement();
+            haveKey = false;
+        }
+    }
+}
+
+CFURLRef URLIfExists(const fs::path &p, bool isDirectory) {
+    std::error_code ec;
+    if (!fs::exists(p, ec)) return nullptr;
+    return CFURLMakeWithPath(p.string(), isDirectory);
+}
+
+bool SafeComponent(const std::string &s) {
+    return s != "." && s != ".." && s.find('\0') == std::string::npos;
+}
+
+}  // namespace
+
+CFBundleObject *CFBundleFromRef(CFBundleRef b) {
+    auto *h = reinterpret_cast<CFObjectHeader *>(b);
+    if (!h || h->typeID != kCFTypeBundle) return nullptr;
+    return static_cast<CFBundleObject *>(h);
+}
+
+extern "C" {
+
+PLATFORM_API CFBundleRef CFBundleCreate(CFAllocatorRef, CFURLRef bundleURL) {
+    const CFURLObject *url = CFURLFromRef(bundleURL);
+    if (!url) return nullptr;
+    try {
+        std::error_code ec;
+        if (!fs::is_directory(url->path, ec)) return nullptr;
+        const std::string path = fs::weakly_canonical(url->path, ec).string();
+        std::lock_guard guard(gRegistryLock);
+        // The same directory gives the registered bundle again.
+        for (auto &[id, b] : Registry())
+            if (b->path == path) return static_cast<CFBundleRef>(const_cast<void *>(CFRetain(ToRef(b))));
+
+        std::map<std::string, std::string> keys;
+        ReadInfoPlist(path + "/Contents/Info.plist", keys);
+        auto *b = new CFBundleObject;
+        b->typeID = kCFTypeBundle;
+        b->finalize = FinalizeBundle;
+        b->path = path;
+        b->identifier = keys["CFBundleIdentifier"];
+        b->executable = keys["CFBundleExecutable"];
+        if (!b->identifier.empty()) {
+            b->identifierString = CFStringMakeUTF8(b->identifier);
+            // The first bundle registered under an identifier keeps it.
+            if (Registry().emplace(b->identifier, b).second) CFRetain(ToRef(b));
+        }
+        return ToRef(b);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+PLATFORM_API CFBundleRef CFBundleGetBundleWithIdentifier(CFStringRef identifier) {
+    try {
+        const std::string id = CFStringText(identifier);
+        std::lock_guard guard(gRegistryLock);
+        auto it = Registry().find(id);
+        return it == Registry().end() ? nullptr : ToRef(it->second);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+PLATFORM_API CFStringRef CFBundleGetIdentifier(CFBundleRef bundle) {
+    CFBundleObject *b = CFBundleFromRef(bundle);
+    return b ? b->identifierString : nullptr;
+}
+
+PLATFORM_API CFURLRef CFBundleCopyBundleURL(CFBundleRef bundle) {
+    CFBundleObject *b = CFBundleFromRef(bundle);
+    if (!b) return nullptr;
+    try {
+        return CFURLMakeWithPath(b->path, true);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+PLATFORM_API CFURLRef CFBundleCopyExecutableURL(CFBundleRef bundle) {
+    CFBundleObject *b = CFBundleFromRef(bundle);
+    if (!b || b->executable.empty() || b->executable.find('/') != std::string::npos) return nullptr;
+    try {
+        return URLIfExists(fs::path(b->path) / "Contents/Linux" / (b->executable + ".so"), false);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+PLATFORM_API CFURLRef CFBundleCopyResourcesDirectoryURL(CFBundleRef bundle) {
+    CFBundleObject *b = CFBundleFromRef(bundle);
+    if (!b) return nullptr;
+    try {
+        return CFURLMakeWithPath(b->path + "/Contents/Resources", true);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+PLATFORM_API CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef name, CFStringRef type,
+                                              CFStringRef subDir) {
+    CFBundleObject *b = CFBundleFromRef(bundle);
+    if (!b || !name) return nullptr;
+    try {
+        std::string file = CFStringText(name);
+        const std::string ext = CFStringText(type);
+        if (!ext.empty()) file += (ext.front() == '.' ? "" : ".") + ext;
+        const std::string sub = CFStringText(subDir);
+        if (file.empty() || !SafeComponent(file) || file.find('/') != std::string::npos) return nullptr;
+        for (const fs::path &part : fs::path(sub))
+            if (!SafeComponent(part.string())) return nullptr;
+        const fs::path resources = fs::path(b->path) / "Contents/Resources";
+        // The folder itself first, then the language folders a Mac bundle may use.
+        for (const char *lang : {"", "Base.lproj", "en.lproj", "English.lproj"}) {
+            fs::path dir = resources / lang;
+            if (!sub.empty()) dir /= sub;
+            std::error_code ec;
+            fs::path candidate = dir / file;
+            if (fs::exists(candidate, ec)) return CFURLMakeWithPath(candidate.string(), fs::is_directory(candidate, ec));
+        }
+        return nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+PLATFORM_API short CFBundleOpenBundleResourceMap(CFBundleRef bundle) {
+    CFBundleObject *b = CFBundleFromRef(bundle);
+    if (!b) return -1;
+    try {
+        std::vector<std::string> files;
+        std::error_code ec;
+        for (const auto &entry : fs::directory_iterator(b->path + "/Contents/Resources", ec))
+            if (entry.path().extension() == ".rsrc" && entry.is_regular_file(ec)) files.push_back(entry.path().string());
+        std::sort(files.begin(), files.end());
+        short last = -1;
+        for (const std::string &f : files) {
+            const short ref = OpenResFilePath(f.c_str(), fsRdPerm);
+            if (ref == -1) continue;
+            if (std::find(b->resourceMaps.begin(), b->resourceMaps.end(), ref) == b->resourceMaps.end())
+                b->resourceMaps.push_back(ref);
+            last = ref;
+        }
+        return last;
+    } catch (...) {
+        return -1;
+    }
+}
+
+PLATFORM_API void CFBundleCloseBundleResourceMap(CFBundleRef bundle, short refNum) {
+    CFBundleObject *b = CFBundleFromRef(bundle);
+    if (!b) return;
+    // Closes every file the bundle opened; refNum is one of them.
+    (void)refNum;
+    for (short ref : b->resourceMaps) CloseResFile(ref);
+    b->resourceMaps.clear();
+}
+
+}  // extern "C"

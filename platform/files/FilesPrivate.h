@@ -1,0 +1,29 @@
+// Shared between the File Manager and the Resource Manager modules.
+#ifndef PLATFORM_FILES_PRIVATE_H
+#define PLATFORM_FILES_PRIVATE_H
+
+#include "Files.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+// The path a spec names, or nullopt for an unknown directory or a bad name.
+std::optional<std::string> FSSpecPath(const FSSpec &spec);
+
+// Sets what ResError reports.
+void SetResError(OSErr err);
+
+// Reads a whole regular file of at most maxSize bytes: noErr, fnfErr, ioErr,
+// or mapReadErr when it is larger.
+OSErr ReadWholeFile(const std::string &path, std::vector<uint8_t> &out, size_t maxSize);
+
+// Writes the bytes to a temporary file in the same folder, flushes it to disk
+// and renames it over `path`, so readers see the old file or the new one,
+// never a torn one. With mustNotExist the rename fails with dupFNErr instead of
+// replacing a file. On failure nothing at `path` has changed.
+OSErr WriteFileAtomically(const std::string &path, std::span<const uint8_t> bytes, bool mustNotExist);
+
+#endif
