@@ -1,0 +1,405 @@
+#include "PrefsEdit.h"
+
+#include "storage/prefsloader.h"
+
+#include "MacMemory.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+void ConfigBlockFree::operator()(pluginDataRec *p) const { DisposePtr(reinterpret_cast<Ptr>(p)); }
+
+ConfigBlock NewDefaultConfig() {
+    SInt32 size = 0;
+    pGetConfigSize(&size);
+    if (size < SInt32(sizeof(pluginDataRec))) size = SInt32(sizeof(pluginDataRec));
+    ConfigBlock block(reinterpret_cast<pluginDataRec *>(NewPtrClear(size)));
+    if (block) ResetConfig(block.get(), true);
+    return block;
+}
+
+std::string PreferencesPath() {
+    const char *xdg = std::getenv("XDG_CONFIG_HOME");
+    fs::path dir;
+    if (xdg && *xdg)
+        dir = xdg;
+    else if (const char *home = std::getenv("HOME"); home && *home)
+        dir = fs::path(home) / ".config";
+    return (dir / kPrefFileName).string();
+}
+
+namespace {
+
+bool CopyFileWhole(const fs::path &from, const fs::path &to, std::string &error) {
+    std::error_code ec;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec) error = "cannot copy '" + from.string() + "': " + ec.message();
+    return !ec;
+}
+
+std::optional<std::string> Slurp(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Restores an environment variable when it goes out of scope.
+struct EnvRestore {
+    std::string name;
+    std::optional<std::string> old;
+    explicit EnvRestore(std::string n) : name(std::move(n)) {
+        if (const char *v = std::getenv(name.c_str())) old = v;
+    }
+    ~EnvRestore() {
+        if (old)
+            setenv(name.c_str(), old->c_str(), 1);
+        else
+            unsetenv(name.c_str());
+    }
+};
+
+}  // namespace
+
+bool WithPreferencesFile(const std::string &file,
+                         const std::function<bool(const std::string &, std::string &)> &work,
+                         std::string &error) {
+    if (file.empty()) return work(PreferencesPath(), error);
+    fs::path target = fs::absolute(file);
+    std::error_code ec;
+    if (fs::is_directory(target, ec)) {
+        error = "'" + file + "' is a folder; --file wants a preferences file";
+        return false;
+    }
+    if (!fs::is_directory(target.parent_path(), ec)) {
+        error = "folder '" + target.parent_path().string() + "' does not exist";
+        return false;
+    }
+    // The storage code only knows the Preferences folder: give it a private
+    // one holding a copy of the file.
+    std::string pattern = (fs::temp_directory_path() / "kelvarin-prefs-XXXXXX").string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back(0);
+    if (!mkdtemp(buf.data())) {
+        error = std::string("cannot make a temporary folder: ") + std::strerror(errno);
+        return false;
+    }
+    fs::path folder(buf.data());
+    struct FolderGone {
+        fs::path p;
+        ~FolderGone() {
+            std::error_code e;
+            fs::remove_all(p, e);
+        }
+    } gone{folder};
+    fs::path inside = folder / kPrefFileName;
+    if (fs::exists(target, ec) && !CopyFileWhole(target, inside, error)) return false;
+    std::optional<std::string> before = Slurp(inside);
+    bool ok;
+    {
+        EnvRestore restore("XDG_CONFIG_HOME");
+        setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+        ok = work(target.string(), error);
+    }
+    if (!ok) return false;
+    std::optional<std::string> after = Slurp(inside);
+    if (!after || after == before) return true;
+    // Whole file to a temporary name beside the target, then renamed over it.
+    fs::path temp = target.parent_path() / ("." + target.filename().string() + ".tmp-" + std::to_string(getpid()));
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(after->data(), std::streamsize(after->size()));
+        out.flush();
+        if (!out) {
+            fs::remove(temp, ec);
+            error = "cannot write '" + file + "'";
+            return false;
+        }
+    }
+    fs::rename(temp, target, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        error = "cannot replace '" + file + "'";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+std::vector<std::string_view> Split(std::string_view s, char sep) {
+    std::vector<std::string_view> parts;
+    std::size_t pos = 0;
+    for (;;) {
+        std::size_t next = s.find(sep, pos);
+        parts.push_back(s.substr(pos, next == std::string_view::npos ? std::string_view::npos : next - pos));
+        if (next == std::string_view::npos) return parts;
+        pos = next + 1;
+    }
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    return s;
+}
+
+bool ParseDouble(std::string_view s, double &v) {
+    std::string t(Trim(s));
+    if (t.empty()) return false;
+    char *end = nullptr;
+    v = std::strtod(t.c_str(), &end);
+    return *end == 0 && std::isfinite(v);
+}
+
+bool ParseInt(std::string_view s, long lo, long hi, long &v) {
+    s = Trim(s);
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    return ec == std::errc() && p == s.data() + s.size() && v >= lo && v <= hi;
+}
+
+bool ParseSwitch(std::string_view s, Boolean &v) {
+    s = Trim(s);
+    if (s == "on" || s == "true" || s == "yes" || s == "1") { v = 1; return true; }
+    if (s == "off" || s == "false" || s == "no" || s == "0") { v = 0; return true; }
+    return false;
+}
+
+// #RRGGBB (8-bit channels widened to 16 bits) or R,G,B (16-bit channels).
+bool ParseColor(std::string_view s, RGBColor &c) {
+    s = Trim(s);
+    if (s.size() == 7 && s[0] == '#') {
+        unsigned v = 0;
+        auto [p, ec] = std::from_chars(s.data() + 1, s.data() + 7, v, 16);
+        if (ec != std::errc() || p != s.data() + 7) return false;
+        c.red = uint16_t(((v >> 16) & 0xFF) * 257);
+        c.green = uint16_t(((v >> 8) & 0xFF) * 257);
+        c.blue = uint16_t((v & 0xFF) * 257);
+        return true;
+    }
+    auto parts = Split(s, ',');
+    long r, g, b;
+    if (parts.size() != 3 || !ParseInt(parts[0], 0, 65535, r) || !ParseInt(parts[1], 0, 65535, g) ||
+        !ParseInt(parts[2], 0, 65535, b))
+        return false;
+    c = RGBColor{uint16_t(r), uint16_t(g), uint16_t(b)};
+    return true;
+}
+
+bool ParseFour(std::string_view s, double (&v)[4]) {
+    auto parts = Split(s, ',');
+    if (parts.size() != 4) return false;
+    for (int i = 0; i < 4; ++i)
+        if (!ParseDouble(parts[i], v[i])) return false;
+    return true;
+}
+
+bool RelField(relRect &r, std::string_view name, double *&field) {
+    if (name == "left") field = &r.left;
+    else if (name == "right") field = &r.right;
+    else if (name == "top") field = &r.top;
+    else if (name == "bottom") field = &r.bottom;
+    else return false;
+    return true;
+}
+
+std::string Hex(const RGBColor &c) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02X%02X%02X", c.red >> 8, c.green >> 8, c.blue >> 8);
+    return text;
+}
+
+std::string Num(double v) {
+    std::ostringstream s;
+    s.precision(10);
+    s << v;
+    return s.str();
+}
+
+const char *StandardName(int mediaType) {
+    switch (mediaType) {
+    case kMediaPAL: return "pal";
+    case kMediaHD: return "hd";
+    case kMediaNTSC: return "ntsc";
+    default: return "ntsc (unknown value, acts as ntsc)";
+    }
+}
+
+}  // namespace
+
+bool ApplySetting(pluginDataRec &c, std::string_view assignment, std::string &error) {
+    std::size_t eq = assignment.find('=');
+    if (eq == std::string_view::npos || eq == 0) {
+        error = "'" + std::string(assignment) + "' is not KEY=VALUE";
+        return false;
+    }
+    std::string key(Trim(assignment.substr(0, eq)));
+    std::string_view value = Trim(assignment.substr(eq + 1));
+    auto bad = [&](const char *expected) {
+        error = "bad value '" + std::string(value) + "' for " + key + "; expected " + expected;
+        return false;
+    };
+    if (key == "rect") {
+        double v[4];
+        if (!ParseFour(value, v)) return bad("LEFT,TOP,RIGHT,BOTTOM as fractions of the frame, e.g. 0.25,0.25,0.75,0.75");
+        if (!(v[0] < v[2]) || !(v[1] < v[3])) return bad("LEFT < RIGHT and TOP < BOTTOM");
+        c.startRel = relRect{v[0], v[2], v[1], v[3]};
+        return true;
+    }
+    if (key == "startRel" || key == "endRel") {
+        double v[4];
+        if (!ParseFour(value, v)) return bad("LEFT,RIGHT,TOP,BOTTOM (the record's order)");
+        (key == "startRel" ? c.startRel : c.endRel) = relRect{v[0], v[1], v[2], v[3]};
+        return true;
+    }
+    if (key.rfind("startRel.", 0) == 0 || key.rfind("endRel.", 0) == 0) {
+        relRect &r = key[0] == 's' ? c.startRel : c.endRel;
+        double *field = nullptr;
+        double v;
+        if (!RelField(r, std::string_view(key).substr(key.find('.') + 1), field)) {
+            error = "unknown key '" + key + "' (fields are left, right, top, bottom)";
+            return false;
+        }
+        if (!ParseDouble(value, v)) return bad("a number");
+        *field = v;
+        return true;
+    }
+    if (key == "rota") {
+        long deg;
+        if (!ParseInt(value, 0, 270, deg) || deg % 90 != 0) return bad("0, 90, 180 or 270");
+        c.rota = SInt16(deg / 90 + 1);
+        return true;
+    }
+    if (key == "rotaCode") {
+        long v;
+        if (!ParseInt(value, -32768, 32767, v)) return bad("a 16-bit number (1..4 turn the picture)");
+        c.rota = SInt16(v);
+        return true;
+    }
+    if (key == "color") {
+        if (!ParseColor(value, c.colors[0])) return bad("#RRGGBB");
+        return true;
+    }
+    if (key.rfind("colors.", 0) == 0 || key.rfind("sliders.", 0) == 0) {
+        long n;
+        if (!ParseInt(std::string_view(key).substr(key.find('.') + 1), 1, 6, n)) {
+            error = "unknown key '" + key + "' (items are numbered 1 to 6)";
+            return false;
+        }
+        if (key[0] == 'c') {
+            if (!ParseColor(value, c.colors[n - 1])) return bad("#RRGGBB or R,G,B with 16-bit channels");
+        } else {
+            long v;
+            if (!ParseInt(value, -32768, 32767, v)) return bad("a 16-bit number");
+            c.sliders[n - 1] = SInt16(v);
+        }
+        return true;
+    }
+    if (key == "sliders") {
+        auto parts = Split(value, ',');
+        long v[6];
+        if (parts.size() != 6) return bad("six numbers");
+        for (int i = 0; i < 6; ++i)
+            if (!ParseInt(parts[i], -32768, 32767, v[i])) return bad("six 16-bit numbers");
+        for (int i = 0; i < 6; ++i) c.sliders[i] = SInt16(v[i]);
+        return true;
+    }
+    if (key == "frameStartColor" || key == "frameEndColor") {
+        if (!ParseColor(value, key == "frameStartColor" ? c.frameStartColor : c.frameEndColor))
+            return bad("#RRGGBB or R,G,B with 16-bit channels");
+        return true;
+    }
+    if (key == "standard") {
+        if (value == "ntsc") c.mediaType = kMediaNTSC;
+        else if (value == "pal") c.mediaType = kMediaPAL;
+        else if (value == "hd") c.mediaType = kMediaHD;
+        else return bad("ntsc, pal or hd");
+        return true;
+    }
+    if (key == "mediaType") {
+        long v;
+        if (!ParseInt(value, -32768, 32767, v)) return bad("a 16-bit number (1 NTSC, 2 PAL, 3 HD)");
+        c.mediaType = SInt16(v);
+        return true;
+    }
+    Boolean *flag = nullptr;
+    if (key == "outside") flag = &c.outside;
+    else if (key == "clip" || key == "clipActive") flag = &c.clipActive;
+    else if (key == "keepProps") flag = &c.keepProps;
+    if (flag) {
+        if (!ParseSwitch(value, *flag)) return bad("on or off");
+        return true;
+    }
+    error = "unknown key '" + key + "' (try rect, rota, color, outside, clip, standard)";
+    return false;
+}
+
+std::string DescribeConfig(const pluginDataRec &c) {
+    std::ostringstream s;
+    const relRect &r = c.startRel;
+    s << "rect       " << Num(r.left) << "," << Num(r.top) << "," << Num(r.right) << "," << Num(r.bottom)
+      << "   (left,top,right,bottom of the frame)\n";
+    if (c.rota >= 1 && c.rota <= 4)
+        s << "rota       " << (c.rota - 1) * 90 << "   (code " << c.rota << ")\n";
+    else
+        s << "rota       not turned   (code " << c.rota << ")\n";
+    s << "color      " << Hex(c.colors[0]) << "\n";
+    s << "outside    " << (c.outside ? "on" : "off") << "\n";
+    s << "clip       " << (c.clipActive ? "on" : "off") << "\n";
+    s << "standard   " << StandardName(c.mediaType) << "   (mediaType " << c.mediaType << ")\n";
+    s << "keepProps  " << (c.keepProps ? "on" : "off") << "\n";
+    s << "endRel     " << Num(c.endRel.left) << "," << Num(c.endRel.right) << "," << Num(c.endRel.top) << ","
+      << Num(c.endRel.bottom) << "   (left,right,top,bottom)\n";
+    s << "sliders   ";
+    for (SInt16 v : c.sliders) s << " " << v;
+    s << "\ncolors    ";
+    for (const RGBColor &k : c.colors) s << " " << Hex(k);
+    s << "\nframeStartColor " << c.frameStartColor.red << "," << c.frameStartColor.green << ","
+      << c.frameStartColor.blue << "\n";
+    s << "frameEndColor   " << c.frameEndColor.red << "," << c.frameEndColor.green << "," << c.frameEndColor.blue
+      << "\n";
+    return s.str();
+}
+
+std::string DescribeConfigJson(const pluginDataRec &c, bool stored) {
+    using nlohmann::json;
+    auto rel = [](const relRect &r) {
+        return json{{"left", r.left}, {"right", r.right}, {"top", r.top}, {"bottom", r.bottom}};
+    };
+    auto color = [](const RGBColor &k) { return json{{"red", k.red}, {"green", k.green}, {"blue", k.blue}}; };
+    json j;
+    j["stored"] = stored;
+    j["startRel"] = rel(c.startRel);
+    j["endRel"] = rel(c.endRel);
+    j["sliders"] = json::array();
+    for (SInt16 v : c.sliders) j["sliders"].push_back(v);
+    j["colors"] = json::array();
+    for (const RGBColor &k : c.colors) j["colors"].push_back(color(k));
+    j["color"] = Hex(c.colors[0]);
+    j["frameStartColor"] = color(c.frameStartColor);
+    j["frameEndColor"] = color(c.frameEndColor);
+    j["mediaType"] = c.mediaType;
+    j["standard"] = c.mediaType == kMediaPAL ? "pal" : c.mediaType == kMediaHD ? "hd" : "ntsc";
+    j["outside"] = bool(c.outside);
+    j["clipActive"] = bool(c.clipActive);
+    j["keepProps"] = bool(c.keepProps);
+    j["rotaCode"] = c.rota;
+    if (c.rota >= 1 && c.rota <= 4) j["rota"] = (c.rota - 1) * 90;
+    else j["rota"] = 0;
+    return j.dump(2) + "\n";
+}
