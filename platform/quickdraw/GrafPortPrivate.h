@@ -26,7 +26,12 @@ struct GrafPort {
     void (*onChanged)(GrafPort *port, const Rect *area, void *context);
     void *onChangedContext;
     void *owner;             /* the window of a window port, else NULL */
+    /* Added for the drawing calls; NewGWorld sets them. */
+    short penWidth, penHeight;   /* 1, 1 after creation (PenSize, PenNormal) */
+    uint32_t portTag;            /* kQDPortTag while the port is alive */
 };
+
+enum { kQDPortTag = 0x47726166 /* "Graf" */ };
 
 /* Calls port->onChanged when set. */
 void QDPortChanged(GrafPort *port, const Rect *area);
