@@ -60,12 +60,15 @@ enum {
     kEventParamMouseLocation = PLATFORM_FOURCC('m', 'l', 'o', 'c'),
     kEventParamKeyModifiers = PLATFORM_FOURCC('k', 'm', 'o', 'd'),
     kEventParamControlPart = PLATFORM_FOURCC('c', 'p', 'r', 't'),
+    kEventParamControlOriginalOwningWindow = PLATFORM_FOURCC('c', 'o', 'o', 'w'),
+    kEventParamControlCurrentOwningWindow = PLATFORM_FOURCC('c', 'c', 'o', 'w'),
     typeHICommand = PLATFORM_FOURCC('h', 'c', 'm', 'd'),
     typeControlRef = PLATFORM_FOURCC('c', 't', 'r', 'l'),
     typeWindowRef = PLATFORM_FOURCC('w', 'i', 'n', 'd'),
     typeQDPoint = PLATFORM_FOURCC('Q', 'D', 'p', 't'),
     typeUInt32 = PLATFORM_FOURCC('m', 'a', 'g', 'n'),
     typeSInt32 = PLATFORM_FOURCC('l', 'o', 'n', 'g'),
+    typeSInt16 = PLATFORM_FOURCC('s', 'h', 'o', 'r'),
     typeControlPartCode = PLATFORM_FOURCC('c', 'p', 'r', 't'),
     typeWildCard = PLATFORM_FOURCC('*', '*', '*', '*'),
     kHICommandOK = PLATFORM_FOURCC('o', 'k', ' ', ' '),
@@ -76,12 +79,29 @@ enum {
     kControlInactiveHilite = 255,
     kControlDisabledPart = 254,
     kControlNoPart = 0,
+    kControlButtonPart = 10,
+    kControlPageUpPart = 22,
+    kControlPageDownPart = 23,
+    kControlIndicatorPart = 129,
     kMouseTrackingMouseDown = 1,
     kMouseTrackingMouseUp = 2,
     kMouseTrackingMouseExited = 3,
     kMouseTrackingMouseEntered = 4,
     kMouseTrackingMouseDragged = 5,
     cmdKey = 256, shiftKey = 512, alphaLock = 1024, optionKey = 2048, controlKey = 4096
+};
+
+/* Errors of the toolbox beyond MacTypes.h. */
+enum {
+    errAECoercionFail = -1700,
+    toolboxObjectClassExistsErr = -4300,              /* a class of that identifier is registered */
+    errDataNotSupported = -30581,                     /* the control has no data of that tag */                        /* parameter not of a convertible type */
+    kIBCarbonRuntimeCantFindNibFile = -10960,         /* no such nib in the bundle */
+    kIBCarbonRuntimeCantFindObject = -10962,          /* no such window in the nib */
+    kIBCarbonRuntimeObjectNotOfRequestedType = -10963,/* the window definition cannot be loaded */
+    errInvalidWindowRef = -5600,                      /* not a live window */
+    errWindowNotFound = -5610,                        /* the window is not in a modal loop */
+    errNoWindowSystem = -5699                         /* this platform's: no QApplication, nothing can be shown */
 };
 
 /* ---- Nibs and windows ---- */
@@ -136,6 +156,7 @@ PLATFORM_API OSStatus RemoveEventHandler(EventHandlerRef ref);
 PLATFORM_API OSStatus CallNextEventHandler(EventHandlerCallRef next, EventRef event);
 PLATFORM_API OSStatus CreateEvent(CFAllocatorRef a, UInt32 eventClass, UInt32 kind, EventTime when,
                                   EventAttributes flags, EventRef *outEvent);
+PLATFORM_API EventRef RetainEvent(EventRef event);
 PLATFORM_API void ReleaseEvent(EventRef event);
 PLATFORM_API OSStatus SendEventToEventTarget(EventRef event, EventTargetRef target);
 PLATFORM_API UInt32 GetEventClass(EventRef event);
