@@ -1,0 +1,4 @@
+#include "config/PluginDefines.h"
+
+pluginWorkSpace gConfigWorkSpace{};
+pluginDataPtr gTheConfig = nullptr;

@@ -1,0 +1,259 @@
+#include "render/lineEffect.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "render/CGglue.h"
+#include "support/commonprocs.h"
+
+namespace {
+
+constexpr double CPI = 3.1415926535897932;
+
+// Rectangles here are half-open and held in 32 bits, so sums of 16-bit
+// coordinates cannot overflow.
+struct IRect {
+    int32_t top, left, bottom, right;
+    bool Empty() const { return bottom <= top || right <= left; }
+    int32_t Width() const { return right - left; }
+    int32_t Height() const { return bottom - top; }
+    Rect ToRect() const {
+        return Rect{static_cast<int16_t>(top), static_cast<int16_t>(left), static_cast<int16_t>(bottom),
+                    static_cast<int16_t>(right)};
+    }
+};
+
+IRect FromRect(Rect r) { return IRect{r.top, r.left, r.bottom, r.right}; }
+
+IRect Intersect(IRect a, IRect b) {
+    IRect r{std::max(a.top, b.top), std::max(a.left, b.left), std::min(a.bottom, b.bottom),
+            std::min(a.right, b.right)};
+    if (r.Empty()) return IRect{0, 0, 0, 0};
+    return r;
+}
+
+// a minus b as up to four disjoint rectangles: full-width bands above and
+// below b, then the parts left and right of b in b's rows.
+struct RectList {
+    std::array<IRect, 4> items{};
+    int count = 0;
+    void Add(IRect r) {
+        if (!r.Empty()) items[count++] = r;
+    }
+};
+
+RectList Subtract(IRect a, IRect b) {
+    RectList out;
+    const IRect cut = Intersect(a, b);
+    if (cut.Empty()) {
+        out.Add(a);
+        return out;
+    }
+    out.Add(IRect{a.top, a.left, cut.top, a.right});
+    out.Add(IRect{cut.bottom, a.left, a.bottom, a.right});
+    out.Add(IRect{cut.top, a.left, cut.bottom, cut.left});
+    out.Add(IRect{cut.top, cut.right, cut.bottom, a.right});
+    return out;
+}
+
+int Degrees(SInt16 rota) {
+    switch (rota) {
+        case 2: return 90;    // a quarter turn counter-clockwise on the screen
+        case 3: return 180;
+        case 4: return 270;   // a quarter turn clockwise
+        default: return 0;    // 1 and every value not in the table
+    }
+}
+
+// Where the turned cut-out lands, in Dest's coordinates (y down).
+struct Placement {
+    double centreX = 0, centreY = 0;   // centre of the turned picture
+    double width = 0, height = 0;      // the cut-out's size before the turn
+    double turnedW = 0, turnedH = 0;   // its footprint's size after the turn
+    bool exact = false;                // footprint edges on whole pixels
+    IRect footprint{0, 0, 0, 0};       // when exact: the pixels it covers
+    IRect reach{0, 0, 0, 0};           // every pixel it may touch
+};
+
+// The cut-out S (a part of A) turned about A's centre is S turned about its
+// own centre and moved so that its centre turns with it.
+Placement Place(IRect A, IRect S, int degrees) {
+    Placement p;
+    const double cAx = A.left + A.Width() / 2.0, cAy = A.top + A.Height() / 2.0;
+    const double dx = S.left + S.Width() / 2.0 - cAx, dy = S.top + S.Height() / 2.0 - cAy;
+    double rx = dx, ry = dy;
+    switch (degrees) {   // screen coordinates, y down
+        case 90: rx = dy; ry = -dx; break;
+        case 180: rx = -dx; ry = -dy; break;
+        case 270: rx = -dy; ry = dx; break;
+        default: break;
+    }
+    p.centreX = cAx + rx;
+    p.centreY = cAy + ry;
+    p.width = S.Width();
+    p.height = S.Height();
+    const bool quarter = degrees == 90 || degrees == 270;
+    p.turnedW = quarter ? p.height : p.width;
+    p.turnedH = quarter ? p.width : p.height;
+    // Every value is a multiple of 0.5 well inside double precision.
+    const double left = p.centreX - p.turnedW / 2, top = p.centreY - p.turnedH / 2;
+    p.exact = left == std::floor(left) && top == std::floor(top);
+    const auto l = static_cast<int32_t>(std::floor(left)), t = static_cast<int32_t>(std::floor(top));
+    const auto r = static_cast<int32_t>(std::ceil(left + p.turnedW));
+    const auto b = static_cast<int32_t>(std::ceil(top + p.turnedH));
+    if (p.exact) {
+        p.footprint = IRect{t, l, b, r};
+        p.reach = p.footprint;
+    } else {
+        // Resampling may touch one more pixel on each side.
+        p.reach = IRect{t - 1, l - 1, b + 1, r + 1};
+    }
+    return p;
+}
+
+void CopyArea(GrafPtr from, GrafPtr to, IRect r) {
+    if (r.Empty()) return;
+    const Rect q = r.ToRect();
+    CopyBits(GetPortBitMapForCopyBits(from), GetPortBitMapForCopyBits(to), &q, &q, srcCopy, nullptr);
+}
+
+void PaintArea(IRect r) {
+    if (r.Empty()) return;
+    const Rect q = r.ToRect();
+    PaintRect(&q);
+}
+
+// A new image of the pixels of S in Source, read straight from the picture's
+// memory (the image holds its own copy).
+CGImageRef CutOut(GrafPtr Source, IRect S) {
+    PixMapHandle pm = GetGWorldPixMap(Source);
+    auto *base = reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm));
+    const SInt32 rowBytes = GetPixRowBytes(pm);
+    if (base == nullptr || rowBytes <= 0) return nullptr;
+    uint8_t *first = base + static_cast<ptrdiff_t>(S.top) * rowBytes + static_cast<ptrdiff_t>(S.left) * 4;
+    CGColorSpaceRef space = CGColorSpaceCreateDeviceRGB();
+    CGContextRef context = CGBitmapContextCreate(first, static_cast<size_t>(S.Width()),
+                                                 static_cast<size_t>(S.Height()), 8,
+                                                 static_cast<size_t>(rowBytes), space,
+                                                 kCGImageAlphaPremultipliedFirst);
+    if (space) CGColorSpaceRelease(space);
+    if (context == nullptr) return nullptr;
+    CGImageRef image = CGBitmapContextCreateImage(context);
+    CGContextRelease(context);
+    return image;
+}
+
+}  // namespace
+
+// The output, for active rectangle A and background G (the source when
+// `outside` is off, the fill colour when on):
+//   outside A: G, except where the turned picture spills (quarter turns of a
+//     non-square A, unless clipActive);
+//   inside A: the turned picture, and the fill colour where it does not reach.
+// Only the part of A inside the source frame is cut out (S); the rest of A is
+// transparent in the cut-out, so where the turn carries it, what lies beneath
+// (the fill inside A, G outside) shows. That keeps every buffer within the
+// frame's size, however far a damaged setting reaches past it.
+//
+// Work whose result the pasted picture overwrites is skipped, leaving the
+// output unchanged: where the turned picture lands on whole pixels, nothing is
+// painted or copied beneath it. The clip restores only the bands the picture
+// may have reached, from G itself, which is what a snapshot taken after the
+// background would hold there. Frames are opaque, so the picture covers what
+// it lands on.
+void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr theConfig,
+                   SInt32 /*CurrFrame*/, SInt32 /*MaxFrame*/) {
+    if (Source == nullptr || Dest == nullptr || theConfig == nullptr) return;
+    CGrafPtr savedPort = nullptr;
+    GDHandle savedDevice = nullptr;
+    GetGWorld(&savedPort, &savedDevice);
+
+    const RGBColor fill = theConfig->colors[0];
+    const RGBColor black{0, 0, 0};
+    const RGBColor white{65535, 65535, 65535};
+    const IRect F = FromRect(GetPortRect(Dest));
+    const IRect srcBounds = FromRect(GetPortRect(Source));
+    const bool sameSize = F.Width() == srcBounds.Width() && F.Height() == srcBounds.Height();
+    const IRect A = FromRect(ActiveRect);
+    const int degrees = Degrees(theConfig->rota);
+    const auto angle = static_cast<float>(degrees * CPI / 180.0);
+
+    // An empty A has nothing to cut out: the frame is the background alone.
+    const IRect S = A.Empty() ? IRect{0, 0, 0, 0} : Intersect(Intersect(A, F), srcBounds);
+    const Placement place = S.Empty() ? Placement{} : Place(A, S, degrees);
+    const IRect covered = (place.exact && sameSize) ? Intersect(place.footprint, F) : IRect{0, 0, 0, 0};
+
+    SetGWorld(Dest, nullptr);
+    RGBBackColor(&white);
+    RGBForeColor(&black);
+
+    // Background, and the fill inside A.
+    if (theConfig->outside) {
+        RGBForeColor(&fill);
+        const RectList parts = Subtract(F, covered);
+        for (int i = 0; i < parts.count; ++i) PaintArea(parts.items[i]);
+    } else {
+        if (sameSize) {
+            const RectList parts = Subtract(F, covered);
+            for (int i = 0; i < parts.count; ++i) CopyArea(Source, Dest, parts.items[i]);
+        } else {
+            Source2Target(Source, Dest);
+        }
+        RGBForeColor(&fill);
+        const RectList parts = Subtract(Intersect(A, F), covered);
+        for (int i = 0; i < parts.count; ++i) PaintArea(parts.items[i]);
+    }
+    RGBForeColor(&black);
+
+    if (!S.Empty()) {
+        CGImageRef theImage = CutOut(Source, S);
+        Assert(theImage, "Unable to convert theGW to theImage in theLineEffect");
+        // Unturned target of the cut-out, in Dest's y-up drawing space.
+        const double portHig = F.Height();
+        const CGRect target = CGRectMake(static_cast<CGFloat>(place.centreX - place.width / 2),
+                                         static_cast<CGFloat>(portHig - (place.centreY + place.height / 2)),
+                                         static_cast<CGFloat>(place.width), static_cast<CGFloat>(place.height));
+        DrawCGImageInCGRectOfPort(Dest, theImage, target, angle, false, 1.0, kCGBlendModeNormal);
+        CGImageRelease(theImage);
+
+        if (theConfig->clipActive) {
+            // Bands outside A (above, below, left, right; the corners are
+            // never reached by a picture centred on A), limited to where the
+            // picture may have drawn.
+            SetGWorld(Dest, nullptr);
+            RGBBackColor(&white);
+            RGBForeColor(theConfig->outside ? &fill : &black);
+            const IRect bands[4] = {IRect{F.top, A.left, A.top, A.right}, IRect{A.bottom, A.left, F.bottom, A.right},
+                                    IRect{A.top, F.left, A.bottom, A.left}, IRect{A.top, A.right, A.bottom, F.right}};
+            for (const IRect &band : bands) {
+                const IRect spill = Intersect(Intersect(band, place.reach), F);
+                if (spill.Empty()) continue;
+                if (theConfig->outside)
+                    PaintArea(spill);
+                else if (sameSize)
+                    CopyArea(Source, Dest, spill);
+            }
+            RGBForeColor(&black);
+        }
+    }
+
+    SetGWorld(savedPort, savedDevice);
+}
+
+void RenderLineArt(pluginDataPtr theConfig) {
+    Assert(theConfig, "nil config on RenderLineArt");
+    if (theConfig->theRendered) {
+        CGImageRelease(theConfig->theRendered);
+        theConfig->theRendered = nullptr;
+    }
+    if (theConfig->theOriginalImage == nullptr) return;
+    SInt32 wid = 0, hig = 0;
+    GetImageDims(theConfig->theOriginalImage, &wid, &hig);
+    const Rect bounds{0, 0, static_cast<int16_t>(hig), static_cast<int16_t>(wid)};
+    GWorldPtr gw = AllocateRectGWorld(bounds);
+    if (gw == nullptr) return;
+    DrawCGImageInQDRect(gw, theConfig->theOriginalImage, bounds, 0.0f, true);
+    theConfig->theRendered = GWorld2CGImage(gw);
+    DisposeGWorld(gw);
+}

@@ -1,0 +1,11 @@
+// The clip compositor: cuts the active rectangle out of the source, turns it
+// about the rectangle's centre and pastes it into Dest over the background.
+#pragma once
+#include "Carbon.h"
+#include "config/pascalFX.h"
+
+// Replaces the whole of Dest (same size as Source, origin at 0,0).
+void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr theConfig,
+                   SInt32 CurrFrame, SInt32 MaxFrame);
+// Replaces theConfig->theRendered with a fresh copy of theOriginalImage.
+void RenderLineArt(pluginDataPtr theConfig);
