@@ -1,0 +1,198 @@
+// Resource forks, AppleSingle containers and MacRoman text, as bytes.
+#include "files_test_util.h"
+
+#include "corefoundation/MacRoman.h"
+#include "files/AppleSingle.h"
+#include "files/ResourceFork.h"
+#include "MacTypes.h"
+
+#include <gtest/gtest.h>
+
+#include <iconv.h>
+
+namespace {
+
+constexpr uint32_t kSTR = PLATFORM_FOURCC('S', 'T', 'R', '#');
+constexpr uint32_t kPref = PLATFORM_FOURCC('P', 'r', 'e', 'f');
+
+HandFork SampleFork() {
+    HandFork f;
+    f.resources = {
+        {kPref, 1, "Config Settings", Bytes(396, 0x5A), 0},
+        {kPref, -7, "", Bytes{}, 0},
+        {kSTR, 128, "", StringList({"one", "two"}), 0x20},
+        {kSTR, 17000, "Group", StringList({"Kelvarin"}), 0},
+    };
+    return f;
+}
+
+void ExpectSameResources(const std::vector<HandFork::Res> &expected, const rsrc::ResourceMap &got) {
+    ASSERT_EQ(got.resources.size(), expected.size());
+    for (const HandFork::Res &e : expected) {
+        auto it = std::find_if(got.resources.begin(), got.resources.end(),
+                               [&](const rsrc::Resource &r) { return r.type == e.type && r.id == e.id; });
+        ASSERT_NE(it, got.resources.end()) << e.id;
+        EXPECT_EQ(it->data, e.data) << e.id;
+        EXPECT_EQ(it->hasName, !e.name.empty()) << e.id;
+        EXPECT_EQ(it->name, e.name) << e.id;
+        EXPECT_EQ(it->attributes, e.attributes) << e.id;
+    }
+}
+
+TEST(ResourceFork, ReadsHandLaidForksAndWritesWhatItReads) {
+    HandFork hand = SampleFork();
+    const Bytes bytes = hand.Build();
+    auto parsed = rsrc::ParseResourceFork(bytes);
+    ASSERT_EQ(parsed.error, 0);
+    ExpectSameResources(hand.resources, parsed.map);
+
+    // Our writer lays the file out the same way as the hand-made one.
+    auto written = rsrc::WriteResourceFork(parsed.map);
+    ASSERT_EQ(written.error, 0);
+    EXPECT_EQ(written.bytes, bytes);
+
+    // An empty map: no types (count-1 stored as 0xFFFF), still readable.
+    auto empty = rsrc::WriteResourceFork({});
+    ASSERT_EQ(empty.error, 0);
+    EXPECT_EQ(BE16(empty.bytes, BE32(empty.bytes, 4) + 28), 0xFFFF);
+    auto reparsed = rsrc::ParseResourceFork(empty.bytes);
+    EXPECT_EQ(reparsed.error, 0);
+    EXPECT_TRUE(reparsed.map.resources.empty());
+
+    // The "changed" attribute is an in-memory flag and never stored.
+    rsrc::ResourceMap m;
+    m.resources.push_back({kPref, 1, rsrc::kResChangedAttr | 0x20, false, "", {1, 2, 3}});
+    auto w = rsrc::WriteResourceFork(m);
+    EXPECT_EQ(rsrc::ParseResourceFork(w.bytes).map.resources.at(0).attributes, 0x20);
+
+    // Names longer than a length byte can say cannot be written.
+    m.resources[0].hasName = true;
+    m.resources[0].name = std::string(256, 'n');
+    EXPECT_NE(rsrc::WriteResourceFork(m).error, 0);
+}
+
+TEST(ResourceFork, DamageIsReportedNeverReadOutOfBounds) {
+    HandFork hand = SampleFork();
+    const Bytes good = hand.Build();
+    auto expectDamaged = [](const Bytes &b, const char *what) {
+        auto r = rsrc::ParseResourceFork(b);
+        EXPECT_EQ(r.error, mapReadErr) << what;
+        EXPECT_TRUE(r.map.resources.empty()) << what;
+    };
+    EXPECT_EQ(rsrc::ParseResourceFork(Bytes{}).error, eofErr);
+
+    // Every truncation: the header's regions then reach past the end.
+    for (size_t n = 1; n < good.size(); ++n) {
+        Bytes cut(good.begin(), good.begin() + n);
+        EXPECT_EQ(rsrc::ParseResourceFork(cut).error, mapReadErr) << n;
+    }
+    auto mutate = [&](size_t at, uint32_t value, int width) {
+        Bytes b = good;
+        PutBE(b, at, value, width);
+        return b;
+    };
+    expectDamaged(mutate(0, 0xFFFFFFF0, 4), "data offset past the end");
+    expectDamaged(mutate(12, 0x7FFFFFFF, 4), "map length absurd");
+    expectDamaged(mutate(4, 256, 4), "map overlaps data");
+    expectDamaged(mutate(0, 4, 4), "data overlaps header");
+    expectDamaged(mutate(hand.mapOffset + 24, 0xFFF0, 2), "type list outside the map");
+    expectDamaged(mutate(hand.mapOffset + 26, 0xFFF0, 2), "name list outside the map");
+    expectDamaged(mutate(hand.typeListOffset, 0x0FFF, 2), "type count too large");
+    expectDamaged(mutate(hand.typeListOffset + 2 + 4, 0x7FFF, 2), "reference count too large");
+    expectDamaged(mutate(hand.typeListOffset + 2 + 6, 0xFF00, 2), "reference list outside the map");
+    expectDamaged(mutate(hand.refListOffset + 2, 0x7000, 2), "name offset outside");
+    expectDamaged(mutate(hand.refListOffset + 5, 0xFFFFF0, 3), "data offset outside");
+    expectDamaged(mutate(256, 0xFFFFFFFF, 4), "data length absurd");
+    // The second reference pointing at the first one's block.
+    expectDamaged(mutate(hand.refListOffset + 12 + 5, 0, 3), "overlapping data blocks");
+    // Two resources with the same type and ID.
+    expectDamaged(mutate(hand.refListOffset + 12, 1, 2), "duplicate ID");
+    // A name whose length byte runs past the map.
+    {
+        Bytes b = good;
+        b[hand.nameListOffset] = 0xFF;
+        expectDamaged(b, "name runs past the map");
+    }
+}
+
+TEST(AppleSingle, CarriesTypeCreatorAndForkAndRejectsDamage) {
+    const Bytes fork = SampleFork().Build();
+    const Bytes file = applesingle::WriteAppleSingle(
+        applesingle::MakeResourceFile(PLATFORM_FOURCC('P', 'r', 'e', 'f'), PLATFORM_FOURCC('q', 'm', 'z', ' '), fork));
+
+    // Read the layout by hand: magic, version 2, entries (id, offset, length).
+    ASSERT_GE(file.size(), 26u);
+    EXPECT_EQ(BE32(file, 0), 0x00051600u);
+    EXPECT_EQ(BE32(file, 4), 0x00020000u);
+    const uint16_t count = BE16(file, 24);
+    Bytes finderInfo, resourceFork;
+    for (uint16_t i = 0; i < count; ++i) {
+        const uint32_t id = BE32(file, 26 + 12 * i), at = BE32(file, 30 + 12 * i), len = BE32(file, 34 + 12 * i);
+        ASSERT_LE(uint64_t(at) + len, file.size());
+        Bytes entry(file.begin() + at, file.begin() + at + len);
+        if (id == 9) finderInfo = entry;
+        if (id == 2) resourceFork = entry;
+    }
+    ASSERT_EQ(finderInfo.size(), 32u);
+    EXPECT_EQ(std::string(finderInfo.begin(), finderInfo.begin() + 8), "Prefqmz ");
+    EXPECT_EQ(resourceFork, fork);
+
+    auto parsed = applesingle::ParseAppleSingle(file);
+    ASSERT_EQ(parsed.error, 0);
+    uint32_t type = 0, creator = 0;
+    EXPECT_TRUE(applesingle::GetTypeAndCreator(parsed.container, &type, &creator));
+    EXPECT_EQ(type, PLATFORM_FOURCC('P', 'r', 'e', 'f'));
+    EXPECT_EQ(creator, PLATFORM_FOURCC('q', 'm', 'z', ' '));
+    EXPECT_EQ(applesingle::WriteAppleSingle(parsed.container), file);
+
+    for (size_t n = 4; n < file.size(); ++n)
+        EXPECT_EQ(applesingle::ParseAppleSingle(Bytes(file.begin(), file.begin() + n)).error, mapReadErr) << n;
+    auto mutate = [&](size_t at, uint32_t value) {
+        Bytes b = file;
+        PutBE(b, at, value, 4);
+        return applesingle::ParseAppleSingle(b).error;
+    };
+    EXPECT_EQ(mutate(30, 0xFFFFFF00), mapReadErr);               // entry starts past the end
+    EXPECT_EQ(mutate(34, 0xFFFFFFFF), mapReadErr);               // entry length absurd
+    EXPECT_EQ(mutate(30, 0), mapReadErr);                        // entry over the header
+    EXPECT_EQ(mutate(30 + 12, BE32(file, 30) + 4), mapReadErr);  // second entry overlaps the first
+    EXPECT_EQ(mutate(26 + 12, 9), mapReadErr);                   // the same entry twice
+    EXPECT_EQ(mutate(4, 0x00030000), mapReadErr);                // unknown version
+    {
+        Bytes b = file;
+        PutBE(b, 24, 0xFFFF, 2);   // more entries than the file holds
+        EXPECT_EQ(applesingle::ParseAppleSingle(b).error, mapReadErr);
+    }
+}
+
+TEST(MacRoman, MatchesTheSystemConverterAndRefusesWhatItCannotHold) {
+    // glibc's MACINTOSH table agrees with Apple's except for 0xC6 (it keeps
+    // the older Greek capital delta where Apple now maps INCREMENT) and the
+    // Apple logo, which it places elsewhere in the private use area.
+    iconv_t cd = iconv_open("UTF-8", "MACINTOSH");
+    ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    for (int b = 1; b < 256; ++b) {
+        if (b == 0xC6 || b == 0xF0) continue;
+        char in[1] = {static_cast<char>(b)};
+        char out[8] = {};
+        char *inp = in, *outp = out;
+        size_t inLeft = 1, outLeft = sizeof out;
+        ASSERT_NE(iconv(cd, &inp, &inLeft, &outp, &outLeft), static_cast<size_t>(-1)) << b;
+        EXPECT_EQ(macroman::ToUTF8(std::string(1, char(b))), std::string(out, outp)) << std::hex << b;
+    }
+    iconv_close(cd);
+
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    EXPECT_EQ(macroman::FromUTF8(macroman::ToUTF8(all)), all);
+
+    size_t bad = 99;
+    EXPECT_FALSE(macroman::FromUTF8("ab\xE2\x98\x83", &bad));   // snowman: not in MacRoman
+    EXPECT_EQ(bad, 2u);
+    EXPECT_FALSE(macroman::FromUTF8("\xC3"));                   // cut sequence
+    EXPECT_FALSE(macroman::FromUTF8("\xC0\xA9"));               // overlong
+    EXPECT_FALSE(macroman::FromUTF8("\xED\xA0\x80"));           // surrogate
+    EXPECT_EQ(macroman::UTF16Length("a\xC3\xA9\xF0\x9F\x98\x80"), 4);   // a, e-acute, one pair
+}
+
+}  // namespace
