@@ -1,1 +1,116 @@
-int main() { return 0; }
+// hyhost: runs HY video plug-ins on real video files.
+#include "Commands.h"
+#include "Render.h"
+
+#include <CLI/CLI.hpp>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+
+namespace {
+
+bool ParseSize(const std::string &text, int &width, int &height) {
+    unsigned w = 0, h = 0;
+    char extra = 0;
+    if (std::sscanf(text.c_str(), "%ux%u%c", &w, &h, &extra) != 2 || w == 0 || h == 0 || w > 16384 || h > 16384)
+        return false;
+    width = int(w);
+    height = int(h);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) try {
+    av_log_set_level(AV_LOG_ERROR);   // FFmpeg's chatter would drown our one-line messages
+    CLI::App app{"hyhost runs HY video plug-ins (Kelvarin by default) on video files."};
+    app.require_subcommand(1);
+    std::string plugin = "Kelvarin";
+
+    bool json = false;
+    auto *info = app.add_subcommand("info", "Describe a plug-in: type, flags, group, button, sliders, memory");
+    info->add_option("PLUGIN", plugin, "Bundle path or name in the plug-in folders (default Kelvarin)");
+    info->add_flag("--json", json, "As JSON");
+
+    RenderRequest rq;
+    std::string size;
+    auto *render = app.add_subcommand("render", "Render a clip, its selection through the plug-in, to a new file");
+    render->add_option("INPUT", rq.input, "The source clip")->required();
+    render->add_option("-o,--output", rq.output, "The new file (.mp4, .mkv, ...)")->required();
+    render->add_option("--from", rq.from, "First frame of the selection: a frame number or a time (4.5s, 0:04.5)");
+    auto *framesOpt = render->add_option("--frames", rq.frames, "Length of the selection in frames");
+    render->add_option("--duration", rq.duration, "Length of the selection as a time")->excludes(framesOpt);
+    render->add_option("--fade-in", rq.fadeIn, "Frames over which the effect fades in")->check(CLI::NonNegativeNumber);
+    render->add_option("--fade-out", rq.fadeOut, "Frames over which the effect fades out")->check(CLI::NonNegativeNumber);
+    render->add_flag("--preview", rq.preview, "Preview quality (the plug-in passes no audio)");
+    render->add_option("--size", size, "Output size WxH (default: the clip's)");
+    render->add_option("--codec", rq.codec, "Video encoder (default libx264, else mpeg4)");
+    render->add_option("--preset", rq.preset, "Encoder speed preset (e.g. ultrafast, medium)");
+    render->add_flag("--lossless", rq.lossless, "FFV1 video and PCM audio, bit-exact (use a .mkv output)");
+    render->add_flag("--quiet", rq.quiet, "No progress or summary");
+    render->add_flag("--stats", rq.stats, "Print timing: wall time and the plug-in's share");
+    render->add_option("--plugin", rq.plugin, "Plug-in bundle path or name (default Kelvarin)");
+
+    std::string input, output;
+    int64_t at = 0;
+    auto *placeholder = app.add_subcommand("placeholder", "Render the plug-in's placeholder frame to a PNG");
+    placeholder->add_option("INPUT", input, "The source clip")->required();
+    placeholder->add_option("-o,--output", output, "The PNG file")->required();
+    placeholder->add_option("--at", at, "Frame of the clip (default 0)");
+    placeholder->add_option("--size", size, "Picture size WxH (default: the clip's)");
+    placeholder->add_option("--plugin", plugin, "Plug-in bundle path or name (default Kelvarin)");
+
+    std::string standard;
+    auto *configure = app.add_subcommand("configure", "Open the plug-in's settings dialog on a frame of a clip");
+    configure->add_option("INPUT", input, "The clip")->required();
+    configure->add_option("--at", at, "Frame shown first (default 0)");
+    configure->add_option("--standard", standard, "Video standard of the dialog first: ntsc, pal or hd")
+        ->check(CLI::IsMember({"ntsc", "pal", "hd"}));
+    configure->add_option("--plugin", plugin, "Plug-in bundle path or name (default Kelvarin)");
+
+    std::string dir;
+    auto *demo = app.add_subcommand("demo", "Render a built-in test clip with a demonstration configuration");
+    demo->add_option("-o,--output", dir, "Folder for the results (default ./hyhost-demo)");
+    demo->add_option("--plugin", plugin, "Plug-in bundle path or name (default Kelvarin)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        if (e.get_exit_code() == 0) return app.exit(e);
+        std::string what = e.what();
+        return Fail(what + " (see hyhost --help)", 2);
+    }
+
+    int width = 0, height = 0;
+    if (!size.empty() && !ParseSize(size, width, height))
+        return Fail("--size '" + size + "' is not WIDTHxHEIGHT, e.g. 1280x720", 2);
+
+    if (*info) return CommandInfo(plugin, json);
+    if (*placeholder) return CommandPlaceholder(input, output, at, plugin, width, height);
+    if (*configure) return CommandConfigure(input, at, standard, plugin);
+    if (*demo) return CommandDemo(dir, plugin);
+
+    rq.width = width;
+    rq.height = height;
+    RenderOutcome outcome = RunRender(rq);
+    if (outcome.exitCode != 0) return Fail(outcome.error, outcome.exitCode);
+    if (rq.stats)
+        std::fprintf(stderr,
+                     "stats: frames=%lld selection=%lld wall=%.3f plugin=%.3f plugin_share=%.1f%% fps=%.2f\n",
+                     (long long)outcome.framesWritten, (long long)outcome.selectionCount, outcome.wallSeconds,
+                     outcome.pluginSeconds,
+                     outcome.wallSeconds > 0 ? 100.0 * outcome.pluginSeconds / outcome.wallSeconds : 0.0,
+                     outcome.wallSeconds > 0 ? outcome.framesWritten / outcome.wallSeconds : 0.0);
+    if (!rq.quiet)
+        std::printf("Wrote %s: %lld frames, %lld through the plug-in (from frame %lld).\n", rq.output.c_str(),
+                    (long long)outcome.framesWritten, (long long)outcome.selectionCount,
+                    (long long)outcome.selectionStart);
+    return 0;
+} catch (const std::exception &e) {
+    return Fail(e.what());
+}

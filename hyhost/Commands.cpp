@@ -1,0 +1,318 @@
+#include "Commands.h"
+
+#include "PluginHost.h"
+#include "Png.h"
+#include "Render.h"
+#include "SafeOutput.h"
+#include "TestClip.h"
+#include "VideoSource.h"
+
+#ifdef HYHOST_HAVE_PREFS
+#include "PrefsEdit.h"
+#include "storage/prefsloader.h"
+#endif
+
+#include <QApplication>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+int Fail(const std::string &text, int status) {
+    std::fprintf(stderr, "hyhost: %s\n", text.c_str());
+    return status;
+}
+
+namespace {
+
+std::string Field(const char *text, std::size_t size) { return std::string(text, strnlen(text, size)); }
+
+const char *TypeName(int type) {
+    switch (type) {
+    case kPluginTitleType: return "title";
+    case kPluginTransitionBeforeType: return "transition before";
+    case kPluginTransitionBetweenType: return "transition between";
+    case kPluginTransitionAfterType: return "transition after";
+    case kPluginFilterType: return "filter";
+    default: return "unknown";
+    }
+}
+
+bool LoadByName(const std::string &name, LoadedPlugin &plugin, std::string &error) {
+    std::string bundle;
+    return FindPluginBundle(name, bundle, error) && LoadPlugin(bundle, plugin, error);
+}
+
+// Owns an offscreen picture.
+struct World {
+    GWorldPtr w = nullptr;
+    World(int width, int height) {
+        Rect r{0, 0, int16_t(height), int16_t(width)};
+        if (NewGWorld(&w, 32, &r, nullptr, nullptr, 0) != noErr) w = nullptr;
+        if (w) LockPixels(GetGWorldPixMap(w));
+    }
+    ~World() {
+        if (w) DisposeGWorld(w);
+    }
+    World(const World &) = delete;
+    World &operator=(const World &) = delete;
+};
+
+}  // namespace
+
+int CommandInfo(const std::string &name, bool json) {
+    LoadedPlugin plugin;
+    std::string error;
+    if (!LoadByName(name, plugin, error)) return Fail(error);
+    HostSession session;
+    HYPluginParams params;
+    InitParams(params, session);
+    if (int32_t r = SendMessage(plugin, params, kPlugGetInfo); r != kPluginOK)
+        return Fail("the plug-in could not describe itself: " + ResultName(r));
+    const HYPluginGetInfo &g = params.getInfo;
+    const HY2PluginGetInfo &g2 = params.getInfo2;
+    std::string group = Field(g2.group, sizeof g2.group);
+    std::string button = Field(params.getInfo3.buttonTitle, sizeof params.getInfo3.buttonTitle);
+    if (json) {
+        nlohmann::json j;
+        j["bundle"] = plugin.bundlePath;
+        j["type"] = TypeName(g.pluginType);
+        j["typeCode"] = g.pluginType;
+        j["flags"] = g.pluginFlags;
+        j["group"] = group;
+        j["buttonTitle"] = button;
+        j["baseMemoryNeeded"] = g2.baseMemoryNeeded;
+        j["sliders"] = nlohmann::json::array();
+        for (const HYPluginFilterSliderInfo &s : g2.filterSliders)
+            j["sliders"].push_back({{"label", Field(s.label, sizeof s.label)},
+                                    {"minLabel", Field(s.minLabel, sizeof s.minLabel)},
+                                    {"maxLabel", Field(s.maxLabel, sizeof s.maxLabel)},
+                                    {"default", s.defaultValue}});
+        std::cout << j.dump(2) << "\n";
+        return 0;
+    }
+    char flags[16];
+    std::snprintf(flags, sizeof flags, "0x%08X", g.pluginFlags);
+    std::cout << "Plug-in   " << plugin.bundlePath << "\n"
+              << "Type      " << TypeName(g.pluginType) << " (" << int(g.pluginType) << ")\n"
+              << "Flags     " << flags << "\n"
+              << "Group     " << group << "\n"
+              << "Button    " << button << "\n";
+    int n = 1;
+    for (const HYPluginFilterSliderInfo &s : g2.filterSliders) {
+        std::cout << "Slider " << n++ << "  " << Field(s.label, sizeof s.label) << "  ("
+                  << Field(s.minLabel, sizeof s.minLabel) << " .. " << Field(s.maxLabel, sizeof s.maxLabel)
+                  << "), default " << s.defaultValue << "\n";
+    }
+    std::cout << "Memory    " << g2.baseMemoryNeeded << " bytes\n";
+    return 0;
+}
+
+int CommandPlaceholder(const std::string &input, const std::string &output, int64_t at,
+                       const std::string &name, int width, int height) {
+    std::string error;
+    ClipDecoderPtr fetcher = OpenClipDecoder(input, error);
+    if (!fetcher) return Fail(error);
+    const ClipInfo &info = GetClipInfo(*fetcher);
+    if (at < 0 || at >= info.frameCount)
+        return Fail("--at " + std::to_string(at) + " is outside the clip; it has " +
+                    std::to_string(info.frameCount) + " frames (0.." + std::to_string(info.frameCount - 1) + ")");
+    if (info.frameCount > INT32_MAX) return Fail("the clip is too long for the plug-in interface");
+    if (!CheckOutputPath(input, output, error)) return Fail(error);
+    if (width <= 0) width = info.width;
+    if (height <= 0) height = info.height;
+    LoadedPlugin plugin;
+    if (!LoadByName(name, plugin, error)) return Fail(error);
+    HostSession session;
+    session.fetcher = fetcher.get();
+    session.clipFrames = info.frameCount;
+    HYPluginParams params;
+    InitParams(params, session);
+    params.getInfo2.selectedFrames = int32_t(info.frameCount);
+    if (int32_t r = SendMessage(plugin, params, kPlugGetInfo); r != kPluginOK)
+        return Fail("the plug-in could not describe itself: " + ResultName(r));
+    World out(width, height);
+    if (!out.w) return Fail("out of memory for the picture");
+    params.startFrame = 0;
+    params.frameCount = int32_t(info.frameCount);
+    params.frameRect = Rect{0, 0, int16_t(height), int16_t(width)};
+    params.frame = out.w;
+    params.getInfo.bestThumbOffset = int32_t(at);
+    if (int32_t r = SendMessage(plugin, params, kPlugFilePlaceHolder); r != kPluginOK)
+        return Fail("the plug-in could not make the placeholder frame: " + ResultName(r));
+    if (!WritePng(output, PictureFromGWorld(out.w), error)) return Fail(error);
+    return 0;
+}
+
+namespace {
+
+std::string ReadWhole(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+int CommandConfigure(const std::string &input, int64_t at, const std::string &standard,
+                     const std::string &name) {
+    std::string error;
+#ifdef HYHOST_HAVE_PREFS
+    if (!standard.empty()) {
+        bool ok = WithPreferencesFile("", [&](const std::string &path, std::string &err) {
+            ConfigBlock config = NewDefaultConfig();
+            if (!config) return err = "out of memory", false;
+            ReadConfig(config.get());
+            if (!ApplySetting(*config, "standard=" + standard, err)) return false;
+            if (!SaveConfig(config.get())) return err = "cannot write the preferences file '" + path + "'", false;
+            return true;
+        }, error);
+        if (!ok) return Fail(error);
+    }
+    std::string prefsBefore = ReadWhole(PreferencesPath());
+#else
+    if (!standard.empty()) return Fail("--standard needs the plug-in's storage code, which this build lacks");
+    std::string prefsBefore;
+#endif
+    const char *platform = std::getenv("QT_QPA_PLATFORM");
+    const char *display = std::getenv("DISPLAY");
+    const char *wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((!platform || !*platform) && (!display || !*display) && (!wayland || !*wayland))
+        return Fail("no display for the settings dialog; run it in a desktop session or set QT_QPA_PLATFORM=offscreen");
+    ClipDecoderPtr fetcher = OpenClipDecoder(input, error);
+    if (!fetcher) return Fail(error);
+    const ClipInfo &info = GetClipInfo(*fetcher);
+    if (at < 0 || at >= info.frameCount)
+        return Fail("--at " + std::to_string(at) + " is outside the clip; it has " +
+                    std::to_string(info.frameCount) + " frames (0.." + std::to_string(info.frameCount - 1) + ")");
+    if (info.frameCount > INT32_MAX) return Fail("the clip is too long for the plug-in interface");
+
+    static int argc = 1;
+    static char arg0[] = "hyhost";
+    static char *argv[] = {arg0, nullptr};
+    QApplication app(argc, argv);
+
+    LoadedPlugin plugin;
+    if (!LoadByName(name, plugin, error)) return Fail(error);
+    HostSession session;
+    session.fetcher = fetcher.get();
+    session.clipFrames = info.frameCount;
+    HYPluginParams params;
+    InitParams(params, session);
+    params.getInfo2.selectedFrames = int32_t(info.frameCount);
+    if (int32_t r = SendMessage(plugin, params, kPlugGetInfo); r != kPluginOK)
+        return Fail("the plug-in could not describe itself: " + ResultName(r));
+
+    // One render cycle over the whole clip first, so the plug-in knows the
+    // clip the dialog's clip slider walks through.
+    World scratch(info.width, info.height);
+    if (!scratch.w) return Fail("out of memory for the picture");
+    params.startFrame = 0;
+    params.frameCount = int32_t(info.frameCount);
+    params.proxyOnly = 1;
+    params.frameRect = Rect{0, 0, int16_t(info.height), int16_t(info.width)};
+    params.frame = scratch.w;
+    if (int32_t r = SendMessage(plugin, params, kPlugInitialize); r == kPluginOK) {
+        params.renderFrame = 0;
+        int32_t d = SendMessage(plugin, params, kPlugDoFrame);
+        SendMessage(plugin, params, kPlugTerminate);
+        if (d != kPluginOK) return Fail("the plug-in failed on frame 0: " + ResultName(d));
+    } else {
+        SendMessage(plugin, params, kPlugTerminate);
+        return Fail("the plug-in could not begin: " + ResultName(r));
+    }
+
+    params.proxyOnly = 0;
+    params.renderFrame = int32_t(at);
+    session.inButtonMessage = true;
+    session.buttonFetches = 0;
+    int32_t r = SendMessage(plugin, params, kPlugCustomButtonClick);
+    session.inButtonMessage = false;
+    if (r != kPluginOK) return Fail("the settings dialog failed: " + ResultName(r));
+#ifdef HYHOST_HAVE_PREFS
+    if (ReadWhole(PreferencesPath()) != prefsBefore)
+        std::cout << "Settings saved in " << PreferencesPath() << "; the next hyhost render uses them.\n";
+    else
+        std::cout << "Settings unchanged.\n";
+#endif
+    return 0;
+}
+
+int CommandDemo(const std::string &dirArg, const std::string &name) {
+    std::string error;
+    fs::path dir = dirArg.empty() ? fs::path("hyhost-demo") : fs::path(dirArg);
+    std::error_code ec;
+    fs::create_directories(dir / "Preferences", ec);
+    if (ec) return Fail("cannot make the folder '" + dir.string() + "': " + ec.message());
+    dir = fs::absolute(dir);
+    // A private Preferences folder: the user's own settings are never touched.
+    setenv("XDG_CONFIG_HOME", (dir / "Preferences").c_str(), 1);
+#ifdef HYHOST_HAVE_PREFS
+    bool ok = WithPreferencesFile("", [&](const std::string &path, std::string &err) {
+        ConfigBlock config = NewDefaultConfig();
+        if (!config) return err = "out of memory", false;
+        for (const char *s : {"rect=0.25,0.2,0.75,0.8", "rota=90", "clip=on", "outside=off", "color=#1E64C8"})
+            if (!ApplySetting(*config, s, err)) return false;
+        if (!SaveConfig(config.get())) return err = "cannot write the preferences file '" + path + "'", false;
+        return true;
+    }, error);
+    if (!ok) return Fail(error);
+#endif
+    std::string source = (dir / "demo-source.mp4").string();
+    std::string result = (dir / "demo-result.mp4").string();
+    std::string sheet = (dir / "demo-contact-sheet.png").string();
+    TestClipSpec spec;
+    spec.frames = 100;
+    std::fprintf(stderr, "making the test clip...\n");
+    if (!WriteTestClip(source, spec, error)) return Fail(error);
+
+    RenderRequest rq;
+    rq.input = source;
+    rq.output = result;
+    rq.plugin = name;
+    rq.from = "10";
+    rq.frames = "80";
+    rq.fadeIn = 12;
+    rq.fadeOut = 12;
+    RenderOutcome outcome = RunRender(rq);
+    if (outcome.exitCode != 0) return Fail(outcome.error, outcome.exitCode);
+
+    // Contact sheet: source and result side by side at half size.
+    ClipDecoderPtr a = OpenClipDecoder(source, error);
+    ClipDecoderPtr b = a ? OpenClipDecoder(result, error) : nullptr;
+    if (!a || !b) return Fail(error);
+    const int rows[] = {5, 15, 30, 60, 85, 95};
+    int tw = spec.width / 2, th = spec.height / 2, gap = 6;
+    ArgbPicture sheetPic = MakePicture(2 * tw + 3 * gap, int(std::size(rows)) * (th + gap) + gap);
+    for (int y = 0; y < sheetPic.height; ++y)
+        for (int x = 0; x < sheetPic.width; ++x) {
+            uint8_t *p = sheetPic.Row(y) + 4 * x;
+            p[0] = 0xFF, p[1] = p[2] = p[3] = 0x20;
+        }
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        ArgbPicture left, right;
+        if (!FetchClipFrame(*a, rows[i], tw, th, true, left, error) ||
+            !FetchClipFrame(*b, rows[i], tw, th, true, right, error))
+            return Fail(error);
+        int top = gap + int(i) * (th + gap);
+        for (int y = 0; y < th; ++y) {
+            std::memcpy(sheetPic.Row(top + y) + 4 * gap, left.Row(y), left.RowBytes());
+            std::memcpy(sheetPic.Row(top + y) + 4 * (2 * gap + tw), right.Row(y), right.RowBytes());
+        }
+    }
+    if (!WritePng(sheet, sheetPic, error)) return Fail(error);
+    std::cout << "Source clip:    " << source << "\n"
+              << "Result:         " << result << "  (frames 10-89 through the plug-in, 12-frame fades)\n"
+              << "Contact sheet:  " << sheet << "  (source left, result right)\n"
+              << "Configuration:  " << (dir / "Preferences").string() << "\n";
+    return 0;
+}
