@@ -1,0 +1,382 @@
+// Pure parts of the plug-in: relative rectangles, geometry and colours,
+// control helpers, the configuration record and its file form.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "TestEnv.h"
+#include "config/DataHandling.h"
+#include "config/PluginDefines.h"
+#include "config/pascalFX.h"
+#include "render/CGglue.h"
+#include "render/relrects.h"
+#include "storage/prefsloader.h"
+#include "support/carbonmacros.h"
+#include "support/commonprocs.h"
+
+namespace {
+
+Rect R(int top, int left, int bottom, int right) {
+    return Rect{static_cast<int16_t>(top), static_cast<int16_t>(left), static_cast<int16_t>(bottom),
+                static_cast<int16_t>(right)};
+}
+
+void ExpectRect(Rect r, int top, int left, int bottom, int right) {
+    EXPECT_EQ(r.top, top);
+    EXPECT_EQ(r.left, left);
+    EXPECT_EQ(r.bottom, bottom);
+    EXPECT_EQ(r.right, right);
+}
+
+// Edge of Rel2Rect written from the rule: origin plus the truncated product.
+int16_t ModelEdge(int origin, int extent, double fraction) { return static_cast<int16_t>(origin + static_cast<int>(std::trunc(extent * fraction))); }
+
+}  // namespace
+
+TEST(RelRects, ConversionsFollowTheTruncatingRule) {
+    relRect whole;
+    InitRelRect(&whole);
+    for (Rect frame : {R(0, 0, 480, 720), R(-5, 7, 33, 100), R(10, 20, 11, 21)}) {
+        const Rect r = Rel2Rect(whole, frame);
+        EXPECT_EQ(std::memcmp(&r, &frame, sizeof r), 0);
+        const relRect back = Rect2Rel(frame, frame);
+        EXPECT_EQ(back.left, 0.0);
+        EXPECT_EQ(back.right, 1.0);
+        EXPECT_EQ(back.top, 0.0);
+        EXPECT_EQ(back.bottom, 1.0);
+    }
+    // 29/100 is not exact in binary: the way back truncates to 28.
+    const Rect frame = R(0, 0, 100, 100);
+    const relRect rel = Rect2Rel(R(0, 29, 100, 100), frame);
+    EXPECT_DOUBLE_EQ(rel.left, 0.29);
+    EXPECT_EQ(Rel2Rect(rel, frame).left, 28);
+    // Truncation toward zero, and reach past the frame.
+    EXPECT_EQ(Rel2Rect(SetRelRect(-0.005, 0, 1.25, 1), frame).left, 0);
+    EXPECT_EQ(Rel2Rect(SetRelRect(-0.005, 0, 1.25, 1), frame).right, 125);
+    // SetRelRect takes left, top, right, bottom.
+    const relRect s = SetRelRect(0.1, 0.2, 0.3, 0.4);
+    EXPECT_EQ(s.left, 0.1);
+    EXPECT_EQ(s.top, 0.2);
+    EXPECT_EQ(s.right, 0.3);
+    EXPECT_EQ(s.bottom, 0.4);
+
+    // Random fractions against the rule, odd and even frames off the origin.
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> frac(-0.5, 1.5);
+    std::uniform_int_distribution<int> coord(-300, 300), size(1, 999);
+    for (int i = 0; i < 500; ++i) {
+        const int top = coord(rng), left = coord(rng), w = size(rng), h = size(rng);
+        const Rect f = R(top, left, top + h, left + w);
+        const relRect q = SetRelRect(frac(rng), frac(rng), frac(rng), frac(rng));
+        const Rect got = Rel2Rect(q, f);
+        ExpectRect(got, ModelEdge(top, h, q.top), ModelEdge(left, w, q.left), ModelEdge(top, h, q.bottom),
+                   ModelEdge(left, w, q.right));
+        const relPoint p{frac(rng), frac(rng)};
+        const Point pt = Rel2Point(p, f);
+        EXPECT_EQ(pt.h, ModelEdge(left, w, p.horiz));
+        EXPECT_EQ(pt.v, ModelEdge(top, h, p.vert));
+        const relPoint back = Point2Rel(pt, f);
+        EXPECT_DOUBLE_EQ(back.horiz, (pt.h - left) / double(w));
+        EXPECT_DOUBLE_EQ(back.vert, (pt.v - top) / double(h));
+    }
+    // Same relative rectangle, two frame sizes: same proportions up to a pixel.
+    const relRect third = SetRelRect(1.0 / 3, 0.25, 2.0 / 3, 0.75);
+    const Rect big = Rel2Rect(third, R(0, 0, 480, 720));
+    const Rect small = Rel2Rect(third, R(0, 0, 240, 360));
+    EXPECT_NEAR(big.left, 2 * small.left, 1);
+    EXPECT_NEAR(big.right, 2 * small.right, 1);
+    EXPECT_EQ(big.top, 2 * small.top);
+}
+
+TEST(RelRects, DamagedValuesStayDefined) {
+    // Values a damaged preferences file may carry: NaN counts as 0, products
+    // beyond 16 bits are clamped, the sum keeps its low 16 bits.
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const Rect frame = R(0, 0, 1080, 1920);
+    const Rect r = Rel2Rect(SetRelRect(nan, -inf, inf, 1e300), frame);
+    EXPECT_EQ(r.left, 0);
+    EXPECT_EQ(r.top, -32768);
+    EXPECT_EQ(r.right, 32767);
+    EXPECT_EQ(r.bottom, 32767);
+    const Rect shifted = Rel2Rect(SetRelRect(-1e200, 0, 1e200, 1), R(0, 100, 10, 200));
+    EXPECT_EQ(shifted.left, static_cast<int16_t>(100 - 32768));
+    EXPECT_EQ(shifted.right, static_cast<int16_t>(100 + 32767));
+    const Point p = Rel2Point(relPoint{nan, -inf}, frame);
+    EXPECT_EQ(p.h, 0);
+    EXPECT_EQ(p.v, -32768);
+}
+
+TEST(CommonProcs, Geometry) {
+    ExpectRect(KeepPropsWithFixedHorizontal(R(0, 0, 480, 720), R(10, 20, 110, 380)), 10, 20, 250, 380);
+    EXPECT_EQ(KeepPropsWithFixedVertical(R(0, 0, 480, 720), R(0, 0, 100, 1)).right, 150);
+    // Halves round up: width 7 at 2:1 gives 3.5 -> 4; 3:2 with 100 gives 66.67 -> 67.
+    EXPECT_EQ(KeepPropsWithFixedHorizontal(R(0, 0, 1, 2), R(0, 0, 0, 7)).bottom, 4);
+    EXPECT_EQ(KeepPropsWithFixedHorizontal(R(0, 0, 2, 3), R(0, 0, 0, 100)).bottom, 67);
+    // Degenerate originals.
+    ExpectRect(KeepPropsWithFixedHorizontal(R(0, 0, 50, 0), R(1, 2, 3, 4)), 1, 2, 3, 4);
+    ExpectRect(KeepPropsWithFixedVertical(R(0, 0, 0, 50), R(1, 2, 3, 4)), 1, 2, 3, 4);
+    ExpectRect(KeepPropsWithFixedHorizontal(R(0, 0, 0, 50), R(5, 2, 30, 40)), 5, 2, 5, 40);
+
+    ExpectRect(CalcProportionalRectForFrame(R(0, 0, 500, 1000), R(0, 0, 480, 720)), 0, 0, 360, 720);
+    ExpectRect(CalcProportionalRectForFrame(R(0, 0, 500, 600), R(0, 0, 480, 720)), 0, 0, 600, 720);
+    ExpectRect(CalcProportionalRectForFrame(R(0, 0, 1000, 500), R(0, 0, 720, 480)), 0, 0, 720, 360);
+    ExpectRect(CalcProportionalRectForFrame(R(0, 0, 300, 300), R(0, 0, 480, 720)), 0, 0, 480, 480);
+
+    Rect r = R(0, 0, 10, 101);
+    CenterRectInRect(&r, R(0, 0, 10, 721));
+    EXPECT_EQ(r.left, 310);
+    EXPECT_EQ(r.right, 411);
+    Rect v = R(0, 0, 11, 10);
+    CenterRectInRect(&v, R(-20, 5, 20, 15));
+    EXPECT_EQ(v.top, -5);
+    EXPECT_EQ(v.left, 5);
+
+    SInt32 w = 0, h = 0;
+    GetDims(R(-32768, -32768, 32767, 32767), &w, &h);
+    EXPECT_EQ(w, 65535);
+    EXPECT_EQ(h, 65535);
+}
+
+TEST(CommonProcs, ColourPacking) {
+    const RGBColor c = LongInt2RGBColor(0x00FF8000);
+    EXPECT_EQ(c.red, 0xFF00);
+    EXPECT_EQ(c.green, 0x8000);
+    EXPECT_EQ(c.blue, 0);
+    EXPECT_EQ(RGBColor2LongInt(SetRGBColor(0xFFFF, 0x80FF, 0x00FF)), 0x00FF8000);
+    const RGBColor high = LongInt2RGBColor(static_cast<SInt32>(0xAB123456u));
+    EXPECT_EQ(high.red, 0x1200);
+    EXPECT_EQ(high.green, 0x3400);
+    EXPECT_EQ(high.blue, 0x5600);
+    const pixRec p = LongInt2PixRec(static_cast<SInt32>(0xFF010203u));
+    EXPECT_EQ(p.alpha, 0);
+    EXPECT_EQ(p.red, 1);
+    EXPECT_EQ(p.green, 2);
+    EXPECT_EQ(p.blue, 3);
+    EXPECT_EQ(PixRec2LongInt(pixRec{0xEE, 1, 2, 3}), 0x010203);
+    const RGBColor white = LongInt2RGBColor(0x00FFFFFF);
+    EXPECT_EQ(white.red, 0xFF00);
+}
+
+TEST(CommonProcs, ShortStringsAndTexts) {
+    Str255 s;
+    Num2Text(-2147483647 - 1, s);
+    EXPECT_EQ(PStrView(s), "-2147483648");
+    CToPStr(std::string(300, 'x'), s);
+    EXPECT_EQ(s[0], 255);
+    CToPStr("abc", s);
+    PStrCat(s, std::string(400, 'y'));
+    EXPECT_EQ(s[0], 255);
+    EXPECT_EQ(PStrView(s).substr(0, 4), "abcy");
+
+    CommandID2Str(PLATFORM_FOURCC('C', 'o', 'l', '1'), s);
+    EXPECT_EQ(PStrView(s), "Col1");
+    CommandID2Str(0, s);
+    ASSERT_EQ(s[0], 4);
+    EXPECT_EQ(PStrView(s), std::string(4, '\0'));
+    EXPECT_TRUE(CommandIDIs(PLATFORM_FOURCC('R', 's', 'e', 't'), "Rset"));
+    EXPECT_FALSE(CommandIDIs(PLATFORM_FOURCC('R', 's', 'e', 't'), "Rse"));
+}
+
+TEST(CommonProcsDeathTest, AssertEndsTheHostWithTheStopAlert) {
+    Assert(reinterpret_cast<const void *>(1), "never shown");
+    EXPECT_EXIT(Assert(nullptr, "Unable to allocate theGW in theLineEffect"), testing::ExitedWithCode(1),
+                "\\[Stop alert\\] Assertion Failure\n  Assertion failed in: Unable to allocate theGW in theLineEffect\n");
+    // An over-long location is cut so the whole explanation is 255 bytes.
+    EXPECT_EXIT(Assert(nullptr, std::string(300, 'z')), testing::ExitedWithCode(1),
+                "Assertion failed in: " + std::string(255 - 21, 'z') + "\n");
+}
+
+TEST(ConfigRecord, DefaultsResetAndCopies) {
+    pluginDataRec r;
+    std::memset(&r, 0x5A, sizeof r);
+    const RGBColor endColor = r.frameEndColor;
+    CGImageRef marker = reinterpret_cast<CGImageRef>(&r);
+    r.theRendered = marker;
+    ResetConfig(&r, false);
+    EXPECT_EQ(r.theRendered, marker);   // a partial reset keeps the images
+    ResetConfig(&r, true);
+    EXPECT_EQ(r.theRendered, nullptr);
+    EXPECT_EQ(r.theOriginalImage, nullptr);
+    for (const relRect &q : {r.startRel, r.endRel}) {
+        EXPECT_EQ(q.left, 0.0);
+        EXPECT_EQ(q.right, 1.0);
+        EXPECT_EQ(q.top, 0.0);
+        EXPECT_EQ(q.bottom, 1.0);
+    }
+    const SInt16 sliders[6] = {10, 50, 0, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(r.sliders, sliders, sizeof sliders), 0);
+    for (const RGBColor &c : r.colors) EXPECT_EQ(c.red | c.green | c.blue, 0);
+    EXPECT_EQ(r.frameStartColor.red, 65535);
+    EXPECT_EQ(r.frameStartColor.green | r.frameStartColor.blue, 0);
+    EXPECT_EQ(std::memcmp(&r.frameEndColor, &endColor, sizeof endColor), 0);   // never reset
+    EXPECT_EQ(r.mediaType, 1);
+    EXPECT_EQ(r.outside, 1);
+    EXPECT_EQ(r.clipActive, 0);
+    EXPECT_EQ(r.keepProps, 0);
+    EXPECT_EQ(r.rota, 1);
+    r.mediaType = 2;
+    ResetConfig(&r, false);
+    EXPECT_EQ(r.mediaType, 1);
+
+    EXPECT_EQ(GetMediaFormat(nullptr), 1);
+    r.mediaType = 3;
+    EXPECT_EQ(GetMediaFormat(&r), 3);
+    SInt32 size = 0;
+    pGetConfigSize(&size);
+    EXPECT_EQ(size, static_cast<SInt32>(sizeof(pluginDataRec)));
+
+    // Copies: whole record, own rendered image, no original.
+    void *a = nullptr;
+    void *b = nullptr;
+    pNewConfig(&a);
+    pNewConfig(&b);
+    ASSERT_NE(a, nullptr);
+    auto *src = static_cast<pluginDataPtr>(a);
+    auto *dst = static_cast<pluginDataPtr>(b);
+    ResetConfig(src, true);
+    src->rota = 4;
+    src->startRel = SetRelRect(0.1, 0.2, 0.7, 0.9);
+    GWorldPtr gw = AllocateRectGWorld(R(0, 0, 4, 6));
+    ASSERT_NE(gw, nullptr);
+    src->theRendered = GWorld2CGImage(gw);
+    src->theOriginalImage = src->theRendered;
+    std::memset(b, 0x77, sizeof(pluginDataRec));
+    pCopyConfig(nullptr, b);
+    pCopyConfig(a, nullptr);
+    EXPECT_EQ(static_cast<unsigned char *>(b)[0], 0x77);
+    pCopyConfig(a, b);
+    EXPECT_EQ(dst->rota, 4);
+    EXPECT_EQ(dst->startRel.bottom, 0.9);
+    EXPECT_EQ(dst->theOriginalImage, nullptr);
+    ASSERT_NE(dst->theRendered, nullptr);
+    EXPECT_NE(dst->theRendered, src->theRendered);
+    EXPECT_EQ(CGImageGetWidth(dst->theRendered), 6u);
+    pUncopyConfig(dst);
+    EXPECT_EQ(dst->theRendered, nullptr);
+    CGImageRelease(src->theRendered);
+    DisposeGWorld(gw);
+    pDestroyConfig(a);
+    pDestroyConfig(b);
+    pDestroyConfig(nullptr);
+}
+
+TEST(ConfigRecordDeathTest, BlocksOfDifferentSizesEndTheHost) {
+    Ptr a = NewPtrClear(sizeof(pluginDataRec));
+    Ptr b = NewPtrClear(sizeof(pluginDataRec) + 4);
+    EXPECT_EXIT(pCopyConfig(a, b), testing::ExitedWithCode(1),
+                "\\[Stop alert\\] Non-Matching Blocks\n  The Size of Source and Dest do not match\n");
+    EXPECT_EXIT(pUncopyConfig(nullptr), testing::ExitedWithCode(1), "Nil data in pUncopyConfig");
+    DisposePtr(a);
+    DisposePtr(b);
+}
+
+TEST(ConfigRecord, CurrentRelIsAlwaysTheStartRectangle) {
+    pluginDataRec r;
+    ResetConfig(&r, true);
+    gConfigWorkSpace.theConfig = &r;
+    gConfigWorkSpace.activeRel = 2;
+    const relRect q = SetRelRect(0.125, 0.25, 0.5, 0.75);
+    PutCurrentRel(q);
+    EXPECT_EQ(std::memcmp(&r.startRel, &q, sizeof q), 0);
+    EXPECT_EQ(r.endRel.left, 0.0);
+    const relRect back = GetCurrentRel();
+    EXPECT_EQ(std::memcmp(&back, &q, sizeof q), 0);
+    gConfigWorkSpace.theConfig = nullptr;
+}
+
+TEST(SaveRecord, BytesFollowTheRecordTable) {
+    pluginDataRec r;
+    std::memset(&r, 0, sizeof r);
+    ResetConfig(&r, true);
+    r.startRel = SetRelRect(0.1, 0.2, 0.3, 0.4);
+    r.endRel = SetRelRect(-1, 2, 3.5, 1e9);
+    for (int i = 0; i < 6; ++i) {
+        r.colors[i] = SetRGBColor(static_cast<UInt16>(1000 + i), static_cast<UInt16>(2000 + i), static_cast<UInt16>(3000 + i));
+        r.sliders[i] = static_cast<SInt16>(-3 * i);
+    }
+    r.frameStartColor = SetRGBColor(1, 2, 3);
+    r.frameEndColor = SetRGBColor(4, 5, 6);
+    r.mediaType = 3;
+    r.keepProps = 1;
+    r.outside = 0;
+    r.rota = 4;
+    r.clipActive = 1;
+
+    Handle h = NewHandleClear(396);
+    ASSERT_NE(h, nullptr);
+    ASSERT_TRUE(Config2Save(&r, h));
+    const auto *b = reinterpret_cast<const unsigned char *>(*h);
+    // The record table, offset by offset.
+    auto u32 = [&](int off) { UInt32 v; std::memcpy(&v, b + off, 4); return v; };
+    auto dbl = [&](int off) { double v; std::memcpy(&v, b + off, 8); return v; };
+    auto u16 = [&](int off) { UInt16 v; std::memcpy(&v, b + off, 2); return v; };
+    EXPECT_EQ(u32(0), 396u);
+    EXPECT_EQ(u32(4), 3u);
+    if (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+        const unsigned char head[8] = {0x8C, 0x01, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00};
+        EXPECT_EQ(std::memcmp(b, head, 8), 0);
+    }
+    EXPECT_EQ(dbl(8), 0.1);    // startRel: left, right, top, bottom
+    EXPECT_EQ(dbl(16), 0.3);
+    EXPECT_EQ(dbl(24), 0.2);
+    EXPECT_EQ(dbl(32), 0.4);
+    EXPECT_EQ(dbl(40), -1.0);
+    EXPECT_EQ(dbl(64), 1e9);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(u16(72 + 6 * i), 1000 + i);
+        EXPECT_EQ(u16(72 + 6 * i + 4), 3000 + i);
+        EXPECT_EQ(static_cast<SInt16>(u16(108 + 2 * i)), -3 * i);
+    }
+    EXPECT_EQ(u16(120), 1);
+    EXPECT_EQ(u16(124), 3);
+    EXPECT_EQ(u16(126), 4);
+    EXPECT_EQ(u16(132), 3);
+    EXPECT_EQ(b[134], 1);   // keepProps
+    EXPECT_EQ(b[135], 0);   // outside
+    EXPECT_EQ(u16(136), 4); // rota
+    EXPECT_EQ(b[138], 1);   // clipActive
+    const char banner[] = "Config save for qmz iMovie plug-in";
+    EXPECT_EQ(b[139], sizeof banner - 1);
+    EXPECT_EQ(std::memcmp(b + 140, banner, sizeof banner - 1), 0);
+    for (int i = 140 + int(sizeof banner) - 1; i < 396; ++i) EXPECT_EQ(b[i], 0) << "byte " << i;
+
+    // Back into a record: every field, images untouched.
+    pluginDataRec back;
+    std::memset(&back, 0, sizeof back);
+    CGImageRef marker = reinterpret_cast<CGImageRef>(&back);
+    back.theOriginalImage = marker;
+    back.theRendered = marker;
+    ASSERT_TRUE(Save2Config(&back, h));
+    EXPECT_EQ(back.theOriginalImage, marker);
+    EXPECT_EQ(back.theRendered, marker);
+    back.theOriginalImage = back.theRendered = nullptr;
+    r.theOriginalImage = r.theRendered = nullptr;
+    EXPECT_EQ(std::memcmp(&back, &r, sizeof r), 0);
+
+    // Invalid records change nothing: version, size, byte order, short block.
+    pluginDataRec before;
+    std::memcpy(&before, &back, sizeof back);
+    auto *w = reinterpret_cast<unsigned char *>(*h);
+    w[4] = 2;
+    EXPECT_FALSE(Save2Config(&back, h));
+    w[4] = 3;
+    w[0] = 0x8B;
+    EXPECT_FALSE(Save2Config(&back, h));
+    const UInt32 swapped = __builtin_bswap32(396u);
+    std::memcpy(w, &swapped, 4);
+    EXPECT_FALSE(Save2Config(&back, h));
+    EXPECT_EQ(std::memcmp(&before, &back, sizeof back), 0);
+    ASSERT_TRUE(Config2Save(&r, h));
+    SetHandleSize(h, 395);
+    EXPECT_FALSE(Save2Config(&back, h));
+    EXPECT_FALSE(Config2Save(&r, h));
+    EXPECT_FALSE(Save2Config(nullptr, h));
+    EXPECT_FALSE(Save2Config(&back, nullptr));
+    EXPECT_FALSE(Config2Save(nullptr, h));
+    EXPECT_EQ(std::memcmp(&before, &back, sizeof back), 0);
+    DisposeHandle(h);
+}
