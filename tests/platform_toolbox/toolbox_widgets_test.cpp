@@ -1,8 +1,772 @@
+// The toolbox with real Qt widgets on the offscreen platform: nib windows,
+// controls found by ID, commands through the handler chain, custom controls
+// with mouse tracking, live sliders, nested modal loops, alerts, the colour
+// picker and window ports shown on screen.
 #include <gtest/gtest.h>
+
+#include "Carbon.h"
+
 #include <QApplication>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr OSType Code(const char (&s)[5])
+{
+    return PLATFORM_FOURCC(s[0], s[1], s[2], s[3]);
+}
+
+std::string CodeText(UInt32 c)
+{
+    return {char(c >> 24), char(c >> 16), char(c >> 8), char(c)};
+}
+
+IBNibRef TestNib()
+{
+    static IBNibRef nib = [] {
+        std::string path = TOOLBOX_TEST_BUNDLE;
+        CFURLRef url = CFURLCreateFromFileSystemRepresentation(
+            nullptr, reinterpret_cast<const UInt8 *>(path.c_str()), static_cast<CFIndex>(path.size()), true);
+        CFBundleRef bundle = CFBundleCreate(nullptr, url);
+        CFRelease(url);
+        IBNibRef ref = nullptr;
+        EXPECT_EQ(CreateNibReferenceWithCFBundle(bundle, CFSTR("test"), &ref), noErr);
+        return ref;
+    }();
+    return nib;
+}
+
+WindowRef OpenWindow(const char *name)
+{
+    WindowRef w = nullptr;
+    CFStringRef cfName = CFStringCreateWithCString(nullptr, name, kCFStringEncodingUTF8);
+    EXPECT_EQ(CreateWindowFromNib(TestNib(), cfName, &w), noErr) << name;
+    CFRelease(cfName);
+    return w;
+}
+
+ControlRef Find(WindowRef w, const char (&sig)[5], SInt32 id)
+{
+    ControlID cid{Code(sig), id};
+    ControlRef c = nullptr;
+    EXPECT_EQ(GetControlByID(w, &cid, &c), noErr) << sig << id;
+    return c;
+}
+
+/* The top-level widget of a window, found by its object name. */
+QWidget *TopLevel(const char *objectName)
+{
+    QWidget *found = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == objectName) {
+            EXPECT_EQ(found, nullptr) << "one window named " << objectName;
+            found = w;
+        }
+    return found;
+}
+
+/* Runs the steps one after another from the event loop, each when the
+ * previous one has returned. */
+void RunLater(std::vector<std::function<void()>> steps, int delayMs = 5)
+{
+    auto shared = std::make_shared<std::vector<std::function<void()>>>(std::move(steps));
+    auto index = std::make_shared<size_t>(0);
+    auto next = std::make_shared<std::function<void()>>();
+    *next = [shared, index, next, delayMs] {
+        if (*index >= shared->size()) {
+            *next = nullptr;   // breaks the cycle
+            return;
+        }
+        auto step = (*shared)[(*index)++];
+        QTimer::singleShot(delayMs, [step, next] {
+            step();
+            if (*next)
+                (*next)();
+        });
+    };
+    (*next)();
+}
+
+struct CommandLog {
+    std::vector<std::string> entries;
+    std::function<std::string()> extra;   // state to note with each command
+    OSStatus result = noErr;
+    UInt32 passOn = 0;                    // this command is passed on
+};
+
+OSStatus LogCommand(EventHandlerCallRef, EventRef event, void *userData)
+{
+    auto *log = static_cast<CommandLog *>(userData);
+    HICommand command{};
+    GetEventParameter(event, kEventParamDirectObject, typeHICommand, nullptr, sizeof command, nullptr, &command);
+    log->entries.push_back(CodeText(command.commandID) + (log->extra ? log->extra() : std::string()));
+    return command.commandID == log->passOn ? eventNotHandledErr : log->result;
+}
+
+EventHandlerRef InstallCommandLog(EventTargetRef target, CommandLog *log)
+{
+    static const EventTypeSpec spec{kEventClassCommand, kEventCommandProcess};
+    EventHandlerRef ref = nullptr;
+    EXPECT_EQ(InstallEventHandler(target, NewEventHandlerUPP(LogCommand), 1, &spec, log, &ref), noErr);
+    return ref;
+}
+
+Rect Bounds(ControlRef c)
+{
+    Rect r{};
+    GetControlBounds(c, &r);
+    return r;
+}
+
+}  // namespace
+
+TEST(ToolboxControls, FoundByIdWithValuesRangesTextsAndStates)
+{
+    WindowRef w = OpenWindow("controls");
+    ASSERT_NE(w, nullptr);
+    // The nib's own geometry, odd sizes included, in window coordinates.
+    struct Expect { const char *sig; SInt32 id; Rect r; } expected[] = {
+        {"Cust", 1, {10, 10, 131, 171}}, {"Cust", 2, {10, 180, 40, 220}},  {"Chck", 1, {10, 230, 34, 380}},
+        {"Popu", 1, {40, 230, 66, 380}}, {"Sldr", 1, {140, 10, 162, 211}}, {"Text", 1, {80, 230, 100, 380}},
+        {"OKay", 1, {215, 300, 245, 390}},
+    };
+    for (const Expect &e : expected) {
+        char sig[5] = {e.sig[0], e.sig[1], e.sig[2], e.sig[3], 0};
+        ControlID id{PLATFORM_FOURCC(sig[0], sig[1], sig[2], sig[3]), e.id};
+        ControlRef c = nullptr;
+        ASSERT_EQ(GetControlByID(w, &id, &c), noErr) << sig;
+        EXPECT_EQ(GetControlOwner(c), w);
+        Rect r = Bounds(c);
+        EXPECT_EQ(std::tie(r.top, r.left, r.bottom, r.right), std::tie(e.r.top, e.r.left, e.r.bottom, e.r.right))
+            << sig << e.id;
+    }
+    // Missing controls: an error and no control.
+    for (ControlID missing : {ControlID{Code("Cust"), 3}, ControlID{Code("Nope"), 1}, ControlID{Code("Cust"), -1}}) {
+        ControlRef c = reinterpret_cast<ControlRef>(&missing);
+        EXPECT_EQ(GetControlByID(w, &missing, &c), errUnknownControl);
+        EXPECT_EQ(c, nullptr);
+    }
+
+    // The window's port is a picture the size of its content.
+    CGrafPtr port = GetWindowPort(w);
+    ASSERT_NE(port, nullptr);
+    Rect portBounds{};
+    GetPortBounds(port, &portBounds);
+    EXPECT_EQ(portBounds.right - portBounds.left, 401);
+    EXPECT_EQ(portBounds.bottom - portBounds.top, 257);
+
+    // Values within the kind's range; pop-up menus count from 1.
+    ControlRef check = Find(w, "Chck", 1), popup = Find(w, "Popu", 1), slider = Find(w, "Sldr", 1);
+    ControlRef custom = Find(w, "Cust", 1), text = Find(w, "Text", 1);
+    EXPECT_EQ(GetControl32BitValue(check), 0);
+    SetControl32BitValue(check, 1);
+    EXPECT_EQ(GetControl32BitValue(check), 1);
+    EXPECT_EQ(GetControl32BitValue(popup), 1);
+    EXPECT_EQ(GetControl32BitMinimum(popup), 1);
+    EXPECT_EQ(GetControl32BitMaximum(popup), 3);
+    SetControl32BitValue(popup, 3);
+    EXPECT_EQ(TopLevel("controls")->findChild<QComboBox *>("popup")->currentIndex(), 2);
+    SetControl32BitValue(popup, 9);
+    EXPECT_EQ(GetControl32BitValue(popup), 3);
+    SetControl32BitValue(popup, 0);
+    EXPECT_EQ(GetControl32BitValue(popup), 1);
+    EXPECT_EQ(GetControl32BitMaximum(slider), 100);
+    SetControl32BitMaximum(slider, 50);
+    SetControl32BitValue(slider, 80);
+    EXPECT_EQ(GetControl32BitValue(slider), 50);
+    SetControl32BitMinimum(custom, 0);
+    SetControl32BitMaximum(custom, 0xFFFFFF);
+    SetControl32BitValue(custom, 0x12AB34);
+    EXPECT_EQ(GetControl32BitValue(custom), 0x12AB34);
+    SetControl32BitMaximum(custom, 1000);
+    EXPECT_EQ(GetControl32BitValue(custom), 1000) << "a narrower range takes the value with it";
+    SetControl32BitValue(custom, -5);
+    EXPECT_EQ(GetControl32BitValue(custom), 0);
+
+    // Texts are MacRoman bytes both ways.
+    const char cafe[] = "Caf\x8E \xA5";   // é and a bullet
+    ASSERT_EQ(SetControlData(text, kControlEntireControl, kControlStaticTextTextTag, 6, cafe), noErr);
+    EXPECT_EQ(TopLevel("controls")->findChild<QLabel *>("text")->text(), QString::fromUtf8("Café •"));
+    char back[16] = {};
+    Size size = 0;
+    ASSERT_EQ(GetControlData(text, 0, kControlStaticTextTextTag, sizeof back, back, &size), noErr);
+    EXPECT_EQ(std::string(back, size), std::string(cafe, 6));
+    EXPECT_EQ(SetControlData(text, 0, kControlStaticTextTextTag, 0, nullptr), noErr);
+    EXPECT_TRUE(TopLevel("controls")->findChild<QLabel *>("text")->text().isEmpty());
+    EXPECT_EQ(SetControlData(text, 0, kControlStaticTextTextTag, -1, cafe), paramErr);
+    EXPECT_EQ(SetControlData(custom, 0, kControlStaticTextTextTag, 3, "abc"), errDataNotSupported);
+
+    // Hilite: 254 disabled (also from the nib), 255 inactive, 0 otherwise.
+    EXPECT_EQ(GetControlHilite(Find(w, "Dsbl", 1)), kControlDisabledPart);
+    EXPECT_EQ(GetControlHilite(check), 0);
+    DeactivateControl(check);
+    EXPECT_EQ(GetControlHilite(check), kControlInactiveHilite);
+    ActivateControl(check);
+    EXPECT_EQ(GetControlHilite(check), 0);
+    DisableControl(check);
+    EXPECT_EQ(GetControlHilite(check), kControlDisabledPart);
+    EnableControl(check);
+    EXPECT_EQ(GetControlHilite(check), 0);
+
+    EXPECT_TRUE(IsControlVisible(text));
+    HideControl(text);
+    EXPECT_FALSE(IsControlVisible(text));
+    ShowControl(text);
+    EXPECT_TRUE(IsControlVisible(text));
+
+    UInt32 command = 0;
+    EXPECT_EQ(GetControlCommandID(Find(w, "OKay", 1), &command), noErr);
+    EXPECT_EQ(command, UInt32(kHICommandOK));
+    EXPECT_TRUE(TopLevel("controls")->findChild<QPushButton *>("ok")->isDefault());
+
+    // Gone with the window: the references are refused, not followed.
+    DisposeWindow(w);
+    EXPECT_EQ(GetControl32BitValue(custom), 0);
+    EXPECT_EQ(GetControlOwner(custom), nullptr);
+    EXPECT_EQ(GetWindowPort(w), nullptr);
+    ControlID id{Code("Chck"), 1};
+    ControlRef c = nullptr;
+    EXPECT_EQ(GetControlByID(w, &id, &c), errInvalidWindowRef);
+    EXPECT_EQ(TopLevel("controls"), nullptr);
+
+    // Unknown windows and ones that cannot be loaded are told apart.
+    WindowRef none = nullptr;
+    EXPECT_EQ(CreateWindowFromNib(TestNib(), CFSTR("nosuchwindow"), &none), kIBCarbonRuntimeCantFindObject);
+    EXPECT_EQ(CreateWindowFromNib(TestNib(), CFSTR("broken"), &none), kIBCarbonRuntimeObjectNotOfRequestedType);
+    EXPECT_EQ(none, nullptr);
+}
+
+TEST(ToolboxControls, CommandsGoThroughTheHandlerChainAfterTheClick)
+{
+    WindowRef w = OpenWindow("controls");
+    ASSERT_NE(w, nullptr);
+    ShowWindow(w);
+    QWidget *top = TopLevel("controls");
+    ControlRef check = Find(w, "Chck", 1), popup = Find(w, "Popu", 1);
+
+    // Installed first, asked last; it handles all but Cancel.
+    CommandLog lower, upper, app;
+    lower.passOn = kHICommandCancel;
+    upper.result = eventNotHandledErr;
+    lower.extra = [&] {
+        return " check=" + std::to_string(GetControl32BitValue(check)) +
+               " popup=" + std::to_string(GetControl32BitValue(popup));
+    };
+    EventHandlerRef hLower = InstallCommandLog(GetWindowEventTarget(w), &lower);
+    EventHandlerRef hUpper = InstallCommandLog(GetWindowEventTarget(w), &upper);
+    EventHandlerRef hApp = InstallCommandLog(GetApplicationEventTarget(), &app);
+
+    QTest::mouseClick(top->findChild<QWidget *>("check"), Qt::LeftButton, {}, QPoint(8, 12));   // on the box
+    QTest::keyClick(top->findChild<QWidget *>("popup"), Qt::Key_Down);
+    QTest::mouseClick(top->findChild<QWidget *>("ok"), Qt::LeftButton);
+    QTest::mouseClick(top->findChild<QWidget *>("disabled"), Qt::LeftButton);
+    QTest::keyClick(top->findChild<QWidget *>("check"), Qt::Key_Return);
+    QTest::keyClick(top->findChild<QWidget *>("slider"), Qt::Key_Escape);
+    top->close();   // the close box asks for Cancel and the window stays
+
+    // The controls' new values are in place when their commands arrive.
+    EXPECT_EQ(upper.entries, (std::vector<std::string>{"Chck", "Popu", "ok  ", "ok  ", "not!", "not!"}));
+    EXPECT_EQ(lower.entries, (std::vector<std::string>{"Chck check=1 popup=1", "Popu check=1 popup=2",
+                                                        "ok   check=1 popup=2", "ok   check=1 popup=2",
+                                                        "not! check=1 popup=2", "not! check=1 popup=2"}));
+    EXPECT_EQ(app.entries, (std::vector<std::string>{"not!", "not!"})) << "passed on by -9874";
+    EXPECT_TRUE(top->isVisible());
+
+    RemoveEventHandler(hApp);
+    RemoveEventHandler(hUpper);
+    DisposeWindow(w);
+    EXPECT_EQ(RemoveEventHandler(hLower), paramErr) << "the window's handlers went with it";
+}
+
+namespace {
+
+struct CustomEvent {
+    UInt32 kind;
+    Point where{-1, -1};
+    UInt32 modifiers = 0xFFFFFFFF;
+    ControlPartCode part = -1;
+    MouseTrackingResult result = 0;
+    bool operator==(const CustomEvent &o) const
+    {
+        return kind == o.kind && where.v == o.where.v && where.h == o.where.h && modifiers == o.modifiers &&
+               part == o.part && result == o.result;
+    }
+};
+
+std::ostream &operator<<(std::ostream &os, const CustomEvent &e)
+{
+    return os << "{kind " << e.kind << " v" << e.where.v << " h" << e.where.h << " mods " << e.modifiers << " part "
+              << e.part << " result " << e.result << "}";
+}
+
+struct CustomClassLog {
+    std::vector<CustomEvent> events;
+    std::vector<ControlRef> controls;
+    ControlPartCode answer(Point p, const Rect &b) const
+    {
+        // Part 1 on the left half, nothing on the right half.
+        return PtInRect(p, &b) && p.h < (b.left + b.right) / 2 ? 1 : 0;
+    }
+};
+
+OSStatus CustomClassHandler(EventHandlerCallRef, EventRef event, void *userData)
+{
+    auto *log = static_cast<CustomClassLog *>(userData);
+    ControlRef c = nullptr;
+    GetEventParameter(event, kEventParamDirectObject, typeControlRef, nullptr, sizeof c, nullptr, &c);
+    log->controls.push_back(c);
+    CustomEvent e{GetEventKind(event)};
+    GetEventParameter(event, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof e.where, nullptr, &e.where);
+    GetEventParameter(event, kEventParamKeyModifiers, typeUInt32, nullptr, sizeof e.modifiers, nullptr, &e.modifiers);
+    GetEventParameter(event, kEventParamControlPart, typeControlPartCode, nullptr, sizeof e.part, nullptr, &e.part);
+    switch (e.kind) {
+    case kEventControlHitTest: {
+        Rect b{};
+        GetControlBounds(c, &b);
+        ControlPartCode part = log->answer(e.where, b);
+        SetEventParameter(event, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
+        log->events.push_back(e);
+        return noErr;
+    }
+    case kEventControlTrack: {
+        log->events.push_back(e);
+        MouseTrackingResult result = kMouseTrackingMouseDown;
+        while (result != kMouseTrackingMouseUp) {
+            Point p{};
+            if (TrackMouseLocation(nullptr, &p, &result) != noErr)
+                break;
+            // The modifiers are read again as a drag loop would.
+            UInt32 mods = 0;
+            GetEventParameter(event, kEventParamKeyModifiers, typeUInt32, nullptr, sizeof mods, nullptr, &mods);
+            log->events.push_back(CustomEvent{0, p, mods, -1, result});
+        }
+        return noErr;
+    }
+    case kEventControlHit:
+        log->events.push_back(e);
+        return eventNotHandledErr;   // the default handling sends the command
+    default:
+        log->events.push_back(e);
+        return noErr;
+    }
+}
+
+const EventTypeSpec kCustomEvents[] = {
+    {kEventClassControl, kEventControlDraw},   {kEventClassControl, kEventControlHitTest},
+    {kEventClassControl, kEventControlHit},    {kEventClassControl, kEventControlActivate},
+    {kEventClassControl, kEventControlOwningWindowChanged}, {kEventClassControl, kEventControlTrack},
+};
+
+}  // namespace
+
+TEST(ToolboxCustomControls, DragDeliversHitTestTrackStepsAndHitWithModifiersOfTheMouseDown)
+{
+    CustomClassLog log;
+    ToolboxObjectClassRef cls = nullptr;
+    ASSERT_EQ(RegisterToolboxObjectClass(CFSTR("org.kelvarin.test.custom"), nullptr, 6, kCustomEvents,
+                                         NewEventHandlerUPP(CustomClassHandler), &log, &cls),
+              noErr);
+    EXPECT_EQ(RegisterToolboxObjectClass(CFSTR("org.kelvarin.test.custom"), nullptr, 6, kCustomEvents,
+                                         CustomClassHandler, &log, nullptr),
+              toolboxObjectClassExistsErr);
+
+    WindowRef w = OpenWindow("controls");
+    ASSERT_NE(w, nullptr);
+    ControlRef custom = Find(w, "Cust", 1);
+    // Embedding tells the control its window; showing the window draws it.
+    ASSERT_EQ(log.events.size(), 1u);
+    EXPECT_EQ(log.events[0].kind, UInt32(kEventControlOwningWindowChanged));
+    ShowWindow(w);
+    ASSERT_EQ(log.events.size(), 2u);
+    EXPECT_EQ(log.events[1].kind, UInt32(kEventControlDraw));
+    EXPECT_EQ(log.controls, (std::vector<ControlRef>{custom, custom}));
+    log.events.clear();
+
+    CommandLog commands;
+    InstallCommandLog(GetWindowEventTarget(w), &commands);
+    QWidget *top = TopLevel("controls");
+    QWidget *widget = top->findChild<QWidget *>("custom");
+    const QPoint o = widget->mapTo(top, QPoint(0, 0));   // (10, 10)
+    auto at = [&](int h, int v) { return Point{int16_t(v + o.y()), int16_t(h + o.x())}; };
+
+    // Shift held at mouse-down; option pressed during the drag changes nothing.
+    RunLater({
+        [&] { QTest::mouseMove(widget, QPoint(40, 50)); },
+        [&] { QTest::keyPress(widget, Qt::Key_Alt, Qt::AltModifier); },
+        [&] { QTest::mouseMove(widget, QPoint(200, 60)); },   // outside the control
+        [&] { QTest::mouseMove(widget, QPoint(50, 61)); },
+        [&] { QTest::mouseRelease(widget, Qt::LeftButton, Qt::AltModifier, QPoint(50, 61)); },
+    });
+    QTest::mousePress(widget, Qt::LeftButton, Qt::ShiftModifier, QPoint(20, 30));
+    QTest::keyRelease(widget, Qt::Key_Alt);
+    const UInt32 shift = shiftKey;
+    std::vector<CustomEvent> expected = {
+        {kEventControlHitTest, at(20, 30), shift, -1},
+        {kEventControlTrack, at(20, 30), shift, 1},
+        {0, at(40, 50), shift, -1, kMouseTrackingMouseDragged},
+        {0, at(200, 60), shift, -1, kMouseTrackingMouseDragged},
+        {0, at(50, 61), shift, -1, kMouseTrackingMouseDragged},
+        {0, at(50, 61), shift, -1, kMouseTrackingMouseUp},
+        {kEventControlHit, Point{-1, -1}, shift, 1},
+    };
+    EXPECT_EQ(log.events, expected);
+    EXPECT_EQ(commands.entries, (std::vector<std::string>{"Cust"}));
+
+    // A click that ends outside: no hit and no command.
+    log.events.clear();
+    RunLater({[&] { QTest::mouseRelease(widget, Qt::LeftButton, {}, QPoint(170, 20)); }});
+    QTest::mousePress(widget, Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_EQ(log.events.size(), 3u);
+    EXPECT_EQ(log.events[2].result, kMouseTrackingMouseUp);
+    EXPECT_EQ(log.events[2].modifiers, 0u);
+
+    // A hit test answering 0 tracks nothing.
+    log.events.clear();
+    QTest::mousePress(widget, Qt::LeftButton, Qt::AltModifier, QPoint(150, 5));
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, QPoint(150, 5));
+    ASSERT_EQ(log.events.size(), 1u);
+    EXPECT_EQ(log.events[0], (CustomEvent{kEventControlHitTest, at(150, 5), UInt32(optionKey), -1}));
+    EXPECT_EQ(commands.entries.size(), 1u);
+
+    // The control whose class was not registered is inert.
+    log.events.clear();
+    QTest::mouseClick(top->findChild<QWidget *>("inert"), Qt::LeftButton);
+    EXPECT_TRUE(log.events.empty());
+    EXPECT_EQ(commands.entries.size(), 1u);
+
+    // A new value redraws the control; the same value does not.
+    log.events.clear();
+    SetControl32BitValue(custom, 1);
+    SetControl32BitValue(custom, 1);
+    SetControl32BitValue(custom, 0);
+    ASSERT_EQ(log.events.size(), 2u);
+    EXPECT_EQ(log.events[0].kind, UInt32(kEventControlDraw));
+    EXPECT_EQ(log.events[1].kind, UInt32(kEventControlDraw));
+    // Activation is the class's to draw; a disabled control takes no clicks.
+    log.events.clear();
+    DeactivateControl(custom);
+    ActivateControl(custom);
+    EXPECT_EQ(log.events.size(), 2u);
+    EXPECT_EQ(log.events.back().kind, UInt32(kEventControlActivate));
+    DisableControl(custom);
+    log.events.clear();
+    QTest::mouseClick(widget, Qt::LeftButton, {}, QPoint(20, 30));
+    EXPECT_TRUE(log.events.empty());
+
+    DisposeWindow(w);
+    EXPECT_EQ(UnregisterToolboxObjectClass(cls), noErr);
+    EXPECT_EQ(UnregisterToolboxObjectClass(cls), paramErr);
+    // Unregistered: a new window's control of that class is inert.
+    w = OpenWindow("controls");
+    ShowWindow(w);
+    QTest::mouseClick(TopLevel("controls")->findChild<QWidget *>("custom"), Qt::LeftButton);
+    EXPECT_TRUE(log.events.empty());
+    DisposeWindow(w);
+}
+
+namespace {
+
+struct SliderLog {
+    std::vector<std::pair<SInt32, ControlPartCode>> actions;
+    QSlider *slider = nullptr;
+    int mismatches = 0;
+};
+SliderLog *gSliderLog = nullptr;
+
+void SliderAction(ControlRef c, ControlPartCode part)
+{
+    SInt32 v = GetControl32BitValue(c);
+    if (v != gSliderLog->slider->value() || !gSliderLog->slider->isSliderDown())
+        ++gSliderLog->mismatches;
+    gSliderLog->actions.emplace_back(v, part);
+}
+
+}  // namespace
+
+TEST(ToolboxControls, SliderActionRunsDuringTheLiveDragAndTheCommandAfterIt)
+{
+    WindowRef w = OpenWindow("controls");
+    ASSERT_NE(w, nullptr);
+    ShowWindow(w);
+    ControlRef slider = Find(w, "Sldr", 1);
+    SliderLog log;
+    log.slider = TopLevel("controls")->findChild<QSlider *>("slider");
+    gSliderLog = &log;
+    SetControlAction(slider, NewControlActionUPP(SliderAction));
+    CommandLog commands;
+    commands.extra = [&] { return " " + std::to_string(GetControl32BitValue(slider)) + " after " +
+                                  std::to_string(log.actions.size()); };
+    InstallCommandLog(GetWindowEventTarget(w), &commands);
+
+    SetControl32BitValue(slider, 10);
+    EXPECT_TRUE(log.actions.empty()) << "the program's own change is no user action";
+
+    QStyleOptionSlider option;
+    option.initFrom(log.slider);
+    option.orientation = Qt::Horizontal;
+    option.minimum = 0;
+    option.maximum = 100;
+    option.sliderPosition = option.sliderValue = 10;
+    QRect handle = log.slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, log.slider);
+    QPoint p = handle.center();
+    QTest::mousePress(log.slider, Qt::LeftButton, {}, p);
+    QTest::mouseMove(log.slider, p + QPoint(40, 0));
+    QTest::mouseMove(log.slider, p + QPoint(90, 0));
+    QTest::mouseMove(log.slider, p + QPoint(90, 0));
+    EXPECT_TRUE(commands.entries.empty()) << "no command while the thumb is held";
+    QTest::mouseRelease(log.slider, Qt::LeftButton, {}, p + QPoint(90, 0));
+
+    ASSERT_EQ(log.actions.size(), 2u) << "one call per change of value";
+    EXPECT_EQ(log.mismatches, 0) << "every call sees the new value, during the drag";
+    EXPECT_LT(10, log.actions[0].first);
+    EXPECT_LT(log.actions[0].first, log.actions[1].first);
+    EXPECT_EQ(log.actions[0].second, kControlIndicatorPart);
+    ASSERT_EQ(commands.entries.size(), 1u);
+    EXPECT_EQ(commands.entries[0], "Sldr " + std::to_string(log.actions[1].first) + " after 2");
+    gSliderLog = nullptr;
+    DisposeWindow(w);
+}
+
+TEST(ToolboxModal, NestedLoopsEndInnerFirstAndDisposalEndsALoop)
+{
+    WindowRef outer = OpenWindow("controls");
+    WindowRef inner = OpenWindow("modal");
+    ASSERT_TRUE(outer && inner);
+    std::vector<std::string> order;
+    CommandLog innerCommands;
+    struct Quit {
+        static OSStatus OnOK(EventHandlerCallRef, EventRef, void *w)
+        {
+            QuitAppModalLoopForWindow(static_cast<WindowRef>(w));
+            return noErr;
+        }
+    };
+    const EventTypeSpec spec{kEventClassCommand, kEventCommandProcess};
+    InstallEventHandler(GetWindowEventTarget(inner), Quit::OnOK, 1, &spec, inner, nullptr);
+    EXPECT_EQ(QuitAppModalLoopForWindow(outer), errWindowNotFound) << "not in a loop yet";
+
+    QWidget *modalDuringInner = nullptr;
+    bool outerReturnedEarly = false;
+    RunLater({[&] {
+        ShowWindow(inner);
+        RunLater({
+            [&] { modalDuringInner = QApplication::activeModalWidget(); },
+            [&] { EXPECT_EQ(QuitAppModalLoopForWindow(outer), noErr); },   // asked first, ends last
+            [&] { outerReturnedEarly = !order.empty(); },
+            [&] { QTest::mouseClick(TopLevel("modal")->findChild<QWidget *>("ok"), Qt::LeftButton); },
+        });
+        EXPECT_EQ(RunAppModalLoopForWindow(inner), noErr);
+        order.push_back("inner");
+    }});
+    ShowWindow(outer);
+    EXPECT_EQ(RunAppModalLoopForWindow(outer), noErr);
+    order.push_back("outer");
+    EXPECT_EQ(order, (std::vector<std::string>{"inner", "outer"}));
+    EXPECT_FALSE(outerReturnedEarly);
+    EXPECT_EQ(modalDuringInner, TopLevel("modal"));
+
+    // Disposing of a window ends its loop instead of leaving it spinning.
+    RunLater({[&] { DisposeWindow(inner); }});
+    EXPECT_EQ(RunAppModalLoopForWindow(inner), noErr);
+    EXPECT_EQ(TopLevel("modal"), nullptr);
+    EXPECT_EQ(RunAppModalLoopForWindow(inner), errInvalidWindowRef);
+    DisposeWindow(outer);
+}
+
+TEST(ToolboxDialogs, AlertsAndColourPickerAnswerWhatTheUserChose)
+{
+    AlertStdCFStringAlertParamRec param{};
+    GetStandardAlertDefaultParams(&param, kStdCFStringAlertVersionOne);
+    param.defaultText = CFSTR("Go on");
+    param.cancelText = CFSTR("Stop");
+    param.defaultButton = kAlertStdAlertOKButton;
+    param.cancelButton = kAlertStdAlertCancelButton;
+    QString seenText, seenInfo;
+    QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
+    for (const char *press : {"Stop", "Go on"}) {
+        DialogRef alert = nullptr;
+        ASSERT_EQ(CreateStandardAlert(kAlertCautionAlert, CFSTR("Headline"), CFSTR("What it means"), &param, &alert),
+                  noErr);
+        QTimer::singleShot(20, [&, press] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            seenText = box->text();
+            seenInfo = box->informativeText();
+            seenIcon = box->icon();
+            for (QAbstractButton *b : box->buttons())
+                if (b->text() == press)
+                    b->click();
+        });
+        DialogItemIndex item = 0;
+        ASSERT_EQ(RunStandardAlert(alert, nullptr, &item), noErr);
+        EXPECT_EQ(item, std::string(press) == "Stop" ? 2 : 1) << press;
+        EXPECT_EQ(seenText, "Headline");
+        EXPECT_EQ(seenInfo, "What it means");
+        EXPECT_EQ(seenIcon, QMessageBox::Warning);
+    }
+
+    // The picker opens on the given colour; accepting gives the chosen one.
+    NColorPickerInfo info{};
+    info.theColor.color.rgb = CMRGBColor{0x1100, 0x2200, 0x3300};
+    const char prompt[] = "Please choose color:";
+    info.prompt[0] = sizeof prompt - 1;
+    memcpy(info.prompt + 1, prompt, sizeof prompt - 1);
+    QColor initial, chosen(250, 128, 3);
+    QString title;
+    QTimer::singleShot(20, [&] {
+        auto *dialog = qobject_cast<QColorDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        initial = dialog->currentColor();
+        title = dialog->windowTitle();
+        dialog->setCurrentColor(chosen);
+        dialog->accept();
+    });
+    ASSERT_EQ(NPickColor(&info), noErr);
+    EXPECT_EQ(initial, QColor(0x11, 0x22, 0x33));
+    EXPECT_EQ(title, QString(prompt));
+    EXPECT_TRUE(info.newColorChosen);
+    // 8-bit channels widen to 16 bits by repeating the byte (x * 257).
+    EXPECT_EQ(info.theColor.color.rgb.red, 250 * 257);
+    EXPECT_EQ(info.theColor.color.rgb.green, 128 * 257);
+    EXPECT_EQ(info.theColor.color.rgb.blue, 3 * 257);
+
+    // Cancelling chooses nothing and is no error.
+    info.newColorChosen = true;
+    QTimer::singleShot(20, [&] {
+        auto *dialog = qobject_cast<QColorDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->setCurrentColor(Qt::green);
+        dialog->reject();
+    });
+    ASSERT_EQ(NPickColor(&info), noErr);
+    EXPECT_FALSE(info.newColorChosen);
+    EXPECT_EQ(info.theColor.color.rgb.red, 250 * 257) << "the colour is left as it was";
+}
+
+namespace {
+
+/* Draws a black frame, paints the inside from the control's value, and
+ * leaves the port as it found it. */
+OSStatus SwatchHandler(EventHandlerCallRef, EventRef event, void *)
+{
+    if (GetEventKind(event) != kEventControlDraw)
+        return eventNotHandledErr;
+    ControlRef c = nullptr;
+    GetEventParameter(event, kEventParamDirectObject, typeControlRef, nullptr, sizeof c, nullptr, &c);
+    GrafPtr saved = nullptr;
+    GetPort(&saved);
+    SetPortWindowPort(GetControlOwner(c));
+    Rect b{};
+    GetControlBounds(c, &b);
+    SInt32 v = GetControl32BitValue(c);
+    RGBColor fill{UInt16(((v >> 16) & 0xFF) * 257), UInt16(((v >> 8) & 0xFF) * 257), UInt16((v & 0xFF) * 257)};
+    RGBForeColor(&fill);
+    PaintRect(&b);
+    RGBColor black{0, 0, 0};
+    RGBForeColor(&black);
+    FrameRect(&b);
+    SetPort(saved);
+    return noErr;
+}
+
+class OpenRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened.push_back(url); }
+};
+
+}  // namespace
+
+TEST(ToolboxWindows, QuickDrawOnTheWindowPortIsWhatTheWindowShows)
+{
+    const EventTypeSpec draw{kEventClassControl, kEventControlDraw};
+    ToolboxObjectClassRef cls = nullptr;
+    ASSERT_EQ(RegisterToolboxObjectClass(CFSTR("org.kelvarin.test.custom"), nullptr, 1, &draw, SwatchHandler,
+                                         nullptr, &cls),
+              noErr);
+    WindowRef w = OpenWindow("controls");
+    ASSERT_NE(w, nullptr);
+    ControlRef custom = Find(w, "Cust", 1);
+    SetControl32BitMaximum(custom, 0xFFFFFF);
+    SetControl32BitValue(custom, 0x3366CC);
+    ShowWindow(w);
+
+    // Drawing straight into the port, partly over the control and past it.
+    GrafPtr saved = nullptr;
+    GetPort(&saved);
+    SetPortWindowPort(w);
+    const Rect red{100, 150, 140, 250};   // reaches past the control's right and bottom edges
+    RGBColor redColor{0xFFFF, 0, 0};
+    RGBForeColor(&redColor);
+    PaintRect(&red);
+    SetPort(saved);
+
+    QWidget *top = TopLevel("controls");
+    QImage shot = top->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const Rect b = Bounds(custom);   // (10, 10) to (131, 171): 161 by 121
+    int wrong = 0;
+    for (int v = b.top; v < b.bottom; ++v) {
+        for (int h = b.left; h < b.right; ++h) {
+            bool onFrame = v == b.top || v == b.bottom - 1 || h == b.left || h == b.right - 1;
+            bool inRed = v >= red.top && v < red.bottom && h >= red.left && h < red.right;
+            QRgb want = inRed ? qRgb(255, 0, 0) : onFrame ? qRgb(0, 0, 0) : qRgb(0x33, 0x66, 0xCC);
+            if (shot.pixel(h, v) != want && ++wrong <= 5)
+                ADD_FAILURE() << "pixel h" << h << " v" << v << " is " << std::hex << shot.pixel(h, v) << " not "
+                              << want;
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+    // Outside the custom control the window shows its own widgets, not the port.
+    EXPECT_NE(shot.pixel(200, 139), qRgb(255, 0, 0));
+
+    QDir().mkpath(TOOLBOX_SCREENSHOT_DIR);
+    EXPECT_TRUE(shot.save(QString(TOOLBOX_SCREENSHOT_DIR) + "/toolbox-test-window.png"));
+
+    DisposeWindow(w);
+    UnregisterToolboxObjectClass(cls);
+}
+
+TEST(ToolboxDialogs, DocumentsOpenWithTheDesktopsHandler)
+{
+    OpenRecorder recorder;
+    QDesktopServices::setUrlHandler("file", &recorder, "open");
+    FSRef ref{};
+    snprintf(ref.path, sizeof ref.path, "%s/Contents/Info.plist", TOOLBOX_TEST_BUNDLE);
+    EXPECT_EQ(LSOpenFSRef(&ref, nullptr), noErr);
+    ASSERT_EQ(recorder.opened.size(), 1);
+    EXPECT_EQ(recorder.opened[0].toLocalFile(), QString(ref.path));
+    snprintf(ref.path, sizeof ref.path, "%s/Contents/missing.pdf", TOOLBOX_TEST_BUNDLE);
+    EXPECT_EQ(LSOpenFSRef(&ref, nullptr), fnfErr);
+    EXPECT_EQ(recorder.opened.size(), 1);
+    QDesktopServices::unsetUrlHandler("file");
+}
+
 int main(int argc, char **argv)
 {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+#include "toolbox_widgets_test.moc"
