@@ -7,6 +7,8 @@
 #ifndef PLATFORM_PROCESS_ALERTPRESENTER_H
 #define PLATFORM_PROCESS_ALERTPRESENTER_H
 
+#include "MacTypes.h"
+
 #include <string>
 #include <vector>
 
@@ -25,6 +27,6 @@ using AlertPresenter = int (*)(int kind, const std::string &message, const std::
 
 // Installs (or, with nullptr, removes) the presenter. Not thread-safe; call
 // from the main thread before alerts can appear.
-void PlatformSetAlertPresenter(AlertPresenter presenter);
+PLATFORM_API void PlatformSetAlertPresenter(AlertPresenter presenter);
 
 #endif

@@ -1,1 +1,97 @@
+// Standard alerts (presenter hook and the headless path) and ExitToShell.
+#include "process/AlertPresenter.h"
+
+#include "Dialogs.h"
+#include "Processes.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+struct Seen {
+    int kind = -1;
+    std::string message, explanation;
+    std::vector<std::string> buttons;
+    int defaultItem = 0, cancelItem = 0;
+    int answer = 0;
+} gSeen;
+
+int Presenter(int kind, const std::string &message, const std::string &explanation,
+              const std::vector<std::string> &buttons, int defaultItem, int cancelItem) {
+    gSeen.kind = kind;
+    gSeen.message = message;
+    gSeen.explanation = explanation;
+    gSeen.buttons = buttons;
+    gSeen.defaultItem = defaultItem;
+    gSeen.cancelItem = cancelItem;
+    return gSeen.answer;
+}
+
+DialogItemIndex RunAlert(AlertType kind, const char *msg, const char *expl, const AlertStdCFStringAlertParamRec *param) {
+    DialogRef alert = nullptr;
+    CFStringRef m = CFStringCreateWithCString(nullptr, msg, kCFStringEncodingUTF8);
+    CFStringRef e = CFStringCreateWithCString(nullptr, expl, kCFStringEncodingUTF8);
+    EXPECT_EQ(CreateStandardAlert(kind, m, e, param, &alert), noErr);
+    CFRelease(m);
+    CFRelease(e);
+    DialogItemIndex hit = -1;
+    EXPECT_EQ(RunStandardAlert(alert, nullptr, &hit), noErr);
+    return hit;
+}
+
+TEST(Alerts, PresenterFirstThenStandardErrorWithTheDefaultButton) {
+    AlertStdCFStringAlertParamRec p;
+    ASSERT_EQ(GetStandardAlertDefaultParams(&p, kStdCFStringAlertVersionOne), noErr);
+    EXPECT_EQ(p.defaultButton, kAlertStdAlertOKButton);
+    EXPECT_EQ(p.cancelText, nullptr);
+    p.defaultText = CFSTR("ok");
+    p.cancelText = CFSTR("Cancel");
+    p.cancelButton = kAlertStdAlertCancelButton;
+
+    PlatformSetAlertPresenter(Presenter);
+    gSeen.answer = 2;
+    EXPECT_EQ(RunAlert(kAlertCautionAlert, "Headline", "Details", &p), 2);
+    EXPECT_EQ(gSeen.kind, kAlertCautionAlert);
+    EXPECT_EQ(gSeen.message, "Headline");
+    EXPECT_EQ(gSeen.explanation, "Details");
+    EXPECT_EQ(gSeen.buttons, (std::vector<std::string>{"ok", "Cancel"}));
+    EXPECT_EQ(gSeen.defaultItem, 1);
+    EXPECT_EQ(gSeen.cancelItem, 2);
+
+    // A presenter that declines (or names a button that does not exist)
+    // leaves the alert to the headless path.
+    for (int answer : {0, 7}) {
+        gSeen.answer = answer;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(RunAlert(kAlertStopAlert, "Assertion Failure", "Assertion failed in: here", nullptr), 1);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find("Stop"), std::string::npos) << err;
+        EXPECT_NE(err.find("Assertion Failure"), std::string::npos) << err;
+        EXPECT_NE(err.find("Assertion failed in: here"), std::string::npos) << err;
+        EXPECT_NE(err.find("OK"), std::string::npos) << err;
+    }
+    EXPECT_EQ(gSeen.buttons, (std::vector<std::string>{"OK"}));   // default parameters: one button
+
+    PlatformSetAlertPresenter(nullptr);
+    testing::internal::CaptureStderr();
+    p.cancelText = nullptr;   // no cancel button: the alert has one button
+    EXPECT_EQ(RunAlert(kAlertCautionAlert, "Internal Notification:", "something", &p), 1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("[ok]"), std::string::npos) << err;
+    EXPECT_EQ(err.find("Cancel"), std::string::npos) << err;
+}
+
+TEST(ProcessDeathTest, ExitToShellRunsExitHandlersAndReportsFailure) {
+    EXPECT_EXIT(
+        {
+            std::atexit([] { std::fputs("cleanup ran\n", stderr); });
+            std::fputs("buffered", stdout);
+            ExitToShell();
+        },
+        testing::ExitedWithCode(1), "cleanup ran");
+}
+
+}  // namespace

@@ -1,1 +1,167 @@
+// Core Foundation strings, URLs and the bundle registry.
+#include "files_test_util.h"
+
+#include "CoreFoundation.h"
+#include "Files.h"
+
 #include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+std::string Text(CFStringRef s, CFStringEncoding enc = kCFStringEncodingUTF8) {
+    char buf[1024];
+    return CFStringGetCString(s, buf, sizeof buf, enc) ? std::string(buf) : std::string("<failed>");
+}
+
+std::string PathOf(CFURLRef url) {
+    UInt8 buf[4096];
+    return url && CFURLGetFileSystemRepresentation(url, true, buf, sizeof buf) ? reinterpret_cast<char *>(buf) : "";
+}
+
+TEST(CFString, EncodingsLengthsAndConstants) {
+    // MacRoman 0x8E is e-acute; 0xA5 a bullet (U+2022).
+    const unsigned char pascal[] = {4, 'C', 'a', 'f', 0x8E};
+    CFStringRef cafe = CFStringCreateWithPascalString(kCFAllocatorDefault, pascal, kCFStringEncodingMacRoman);
+    ASSERT_NE(cafe, nullptr);
+    EXPECT_EQ(Text(cafe), "Caf\xC3\xA9");
+    EXPECT_EQ(Text(cafe, kCFStringEncodingMacRoman), "Caf\x8E");
+    EXPECT_EQ(CFStringGetLength(cafe), 4);
+    char small[5];
+    EXPECT_FALSE(CFStringGetCString(cafe, small, sizeof small, kCFStringEncodingUTF8));   // needs 6 bytes
+    EXPECT_TRUE(CFStringGetCString(cafe, small, sizeof small, kCFStringEncodingMacRoman));
+    EXPECT_EQ(CFStringGetCStringPtr(cafe, kCFStringEncodingMacRoman), nullptr);   // not plain ASCII
+
+    CFStringRef snow = CFStringCreateWithCString(nullptr, "\xE2\x98\x83\xF0\x9F\x98\x80", kCFStringEncodingUTF8);
+    ASSERT_NE(snow, nullptr);
+    EXPECT_EQ(CFStringGetLength(snow), 3);   // one BMP character and a surrogate pair
+    EXPECT_EQ(Text(snow, kCFStringEncodingMacRoman), "<failed>");
+    EXPECT_EQ(CFStringCreateWithCString(nullptr, "\xC3", kCFStringEncodingUTF8), nullptr);   // not UTF-8
+    EXPECT_EQ(CFStringCreateWithCString(nullptr, "\xC3\xA9", kCFStringEncodingASCII), nullptr);
+
+    CFStringRef upper = CFStringCreateWithCString(nullptr, "CAF\xC3\x89", kCFStringEncodingUTF8);
+    EXPECT_EQ(CFStringCompare(cafe, upper, 0), kCFCompareGreaterThan);
+    EXPECT_EQ(CFStringCompare(cafe, upper, kCFCompareCaseInsensitive), kCFCompareEqualTo);
+
+    // Copies of immutable strings share the object and count as a reference.
+    CFStringRef copy = CFStringCreateCopy(nullptr, cafe);
+    EXPECT_EQ(copy, cafe);
+    EXPECT_EQ(CFGetRetainCount(cafe), 2);
+    CFRelease(copy);
+    CFRelease(cafe);
+    CFRelease(snow);
+    CFRelease(upper);
+
+    // Constant strings are interned and never freed.
+    CFStringRef k1 = CFSTR("com.qmz.varnolex.kelvarin");
+    std::string dynamicText = "com.qmz.varnolex.";
+    dynamicText += "kelvarin";
+    CFStringRef k2 = __CFStringMakeConstantString(dynamicText.c_str());
+    EXPECT_EQ(k1, k2);
+    CFRelease(k1);
+    CFRelease(k1);
+    EXPECT_EQ(Text(k1), "com.qmz.varnolex.kelvarin");
+    EXPECT_EQ(CFGetRetainCount(k1), LONG_MAX);
+    EXPECT_STREQ(CFStringGetCStringPtr(k1, kCFStringEncodingMacRoman), "com.qmz.varnolex.kelvarin");
+}
+
+void MakeBundle(const std::string &dir, const std::string &plist) {
+    namespace fs = std::filesystem;
+    fs::create_directories(dir + "/Contents/Linux");
+    fs::create_directories(dir + "/Contents/Resources/sub");
+    WriteFileBytes(dir + "/Contents/Info.plist", Bytes(plist.begin(), plist.end()));
+    WriteFileBytes(dir + "/Contents/Linux/Kelvarin.so", Bytes{0x7F, 'E', 'L', 'F'});
+    WriteFileBytes(dir + "/Contents/Resources/manual.pdf", Bytes{'%', 'P', 'D', 'F'});
+    WriteFileBytes(dir + "/Contents/Resources/sub/inner.txt", Bytes{'x'});
+    HandFork strings;
+    strings.resources = {{PLATFORM_FOURCC('S', 'T', 'R', '#'), 17000, "Group name", StringList({"Kelvarin"})}};
+    WriteFileBytes(dir + "/Contents/Resources/kelvarin.rsrc", strings.Build());
+}
+
+TEST(CFBundle, RegistryResourceURLsAndResourceMap) {
+    TempDir tmp;
+    const std::string dir = tmp.path + "/Kelvarin.plugin";
+    // Comments, unrelated keys and a nested dictionary with a misleading key
+    // must not confuse the reader.
+    MakeBundle(dir, R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+    <!-- the effect -->
+    <key>Nested</key>
+    <dict><key>CFBundleIdentifier</key><string>wrong.one</string></dict>
+    <key>CFBundleVersion</key><array><string>3</string></array>
+    <key>CFBundleIdentifier</key>
+    <string>com.qmz.varnolex.test-bundle</string>
+    <key>CFBundleExecutable</key><string>Kelvarin</string>
+</dict>
+</plist>
+)");
+    CFStringRef id = CFSTR("com.qmz.varnolex.test-bundle");
+    EXPECT_EQ(CFBundleGetBundleWithIdentifier(id), nullptr);
+
+    const std::string relative = std::filesystem::relative(dir).string();
+    CFURLRef url = CFURLCreateFromFileSystemRepresentation(
+        nullptr, reinterpret_cast<const UInt8 *>(relative.c_str()), static_cast<CFIndex>(relative.size()), true);
+    EXPECT_EQ(PathOf(url), std::filesystem::absolute(dir).lexically_normal().string());
+    CFBundleRef bundle = CFBundleCreate(nullptr, url);
+    ASSERT_NE(bundle, nullptr);
+    EXPECT_EQ(CFBundleGetBundleWithIdentifier(id), bundle);
+    EXPECT_EQ(CFBundleGetBundleWithIdentifier(CFSTR("wrong.one")), nullptr);
+    EXPECT_EQ(Text(CFBundleGetIdentifier(bundle)), "com.qmz.varnolex.test-bundle");
+    // The same directory again is the same bundle.
+    CFBundleRef again = CFBundleCreate(nullptr, url);
+    EXPECT_EQ(again, bundle);
+    CFRelease(again);
+    CFRelease(url);
+
+    CFURLRef exe = CFBundleCopyExecutableURL(bundle);
+    EXPECT_EQ(PathOf(exe), dir + "/Contents/Linux/Kelvarin.so");
+    CFURLRef manual = CFBundleCopyResourceURL(bundle, CFSTR("manual"), CFSTR("pdf"), nullptr);
+    EXPECT_EQ(PathOf(manual), dir + "/Contents/Resources/manual.pdf");
+    FSRef ref;
+    ASSERT_TRUE(CFURLGetFSRef(manual, &ref));
+    EXPECT_STREQ(ref.path, (dir + "/Contents/Resources/manual.pdf").c_str());
+    CFURLRef inner = CFBundleCopyResourceURL(bundle, CFSTR("inner"), CFSTR("txt"), CFSTR("sub"));
+    EXPECT_EQ(PathOf(inner), dir + "/Contents/Resources/sub/inner.txt");
+    EXPECT_EQ(CFBundleCopyResourceURL(bundle, CFSTR("missing"), CFSTR("pdf"), nullptr), nullptr);
+    EXPECT_EQ(CFBundleCopyResourceURL(bundle, CFSTR(".."), nullptr, nullptr), nullptr);
+    EXPECT_EQ(CFBundleCopyResourceURL(bundle, CFSTR("Info"), CFSTR("plist"), CFSTR("..")), nullptr);
+    for (CFURLRef u : {exe, manual, inner}) CFRelease(u);
+
+    // A URL of a missing file gives no file reference.
+    const char *gone = "/nonexistent/kelvarin/manual.pdf";
+    CFURLRef missing = CFURLCreateFromFileSystemRepresentation(nullptr, reinterpret_cast<const UInt8 *>(gone),
+                                                               static_cast<CFIndex>(std::strlen(gone)), false);
+    EXPECT_FALSE(CFURLGetFSRef(missing, &ref));
+    CFRelease(missing);
+
+    // The bundle's resource files join the chain, so string lists are found.
+    const short map = CFBundleOpenBundleResourceMap(bundle);
+    ASSERT_GT(map, 0);
+    Str255 s;
+    GetIndString(s, 17000, 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(s + 1), s[0]), "Kelvarin");
+    CFBundleCloseBundleResourceMap(bundle, map);
+    GetIndString(s, 17000, 1);
+    EXPECT_EQ(s[0], 0);
+
+    // A directory without an Info.plist makes a bundle without identity.
+    std::filesystem::create_directories(tmp.path + "/bare");
+    const std::string bare = tmp.path + "/bare";
+    CFURLRef bareURL = CFURLCreateFromFileSystemRepresentation(nullptr, reinterpret_cast<const UInt8 *>(bare.c_str()),
+                                                               static_cast<CFIndex>(bare.size()), true);
+    CFBundleRef bareBundle = CFBundleCreate(nullptr, bareURL);
+    ASSERT_NE(bareBundle, nullptr);
+    EXPECT_EQ(CFBundleGetIdentifier(bareBundle), nullptr);
+    EXPECT_EQ(CFBundleCopyExecutableURL(bareBundle), nullptr);
+    CFRelease(bareBundle);
+    CFRelease(bareURL);
+    CFRelease(bundle);   // the registry keeps its own reference
+    EXPECT_EQ(CFBundleGetBundleWithIdentifier(id), bundle);
+}
+
+}  // namespace

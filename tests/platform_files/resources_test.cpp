@@ -1,1 +1,364 @@
+// File Manager and Resource Manager through the exported interfaces, on
+// files in a temporary folder that stands in for the user's config folder.
+#include "files_test_util.h"
+
+#include "files/AppleSingle.h"
+#include "files/ResourceFork.h"
+
+#include "Files.h"
+#include "MacMemory.h"
+
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <unistd.h>
+#include <cstdlib>
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr ResType kPref = PLATFORM_FOURCC('P', 'r', 'e', 'f');
+constexpr ResType kSTR = PLATFORM_FOURCC('S', 'T', 'R', '#');
+
+// Pascal string from text.
+struct PStr {
+    unsigned char s[256];
+    explicit PStr(const std::string &text) {
+        s[0] = static_cast<unsigned char>(text.size());
+        std::memcpy(s + 1, text.data(), text.size());
+    }
+};
+
+std::string FromP(const unsigned char *p) { return std::string(reinterpret_cast<const char *>(p + 1), p[0]); }
+
+Handle MakeHandle(const Bytes &bytes) {
+    Handle h = NewHandle(static_cast<Size>(bytes.size()));
+    if (h && !bytes.empty()) std::memcpy(*h, bytes.data(), bytes.size());
+    return h;
+}
+
+Bytes HandleContent(Handle h) {
+    const Size n = GetHandleSize(h);
+    return n > 0 ? Bytes(reinterpret_cast<uint8_t *>(*h), reinterpret_cast<uint8_t *>(*h) + n) : Bytes{};
+}
+
+class ResourceFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(NewHandle(1), nullptr) << "the Memory Manager is needed for resource handles";
+        setenv("XDG_CONFIG_HOME", home.path.c_str(), 1);
+        ASSERT_EQ(FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRef, &dirID), noErr);
+    }
+
+    // What the preferences code does: spec, create when missing, open.
+    short CreateAndOpen(const std::string &name, FSSpec *spec) {
+        PStr n(name);
+        OSErr err = FSMakeFSSpec(vRef, dirID, n.s, spec);
+        if (err == fnfErr) {
+            FSpCreateResFile(spec, PLATFORM_FOURCC('q', 'm', 'z', ' '), kPref, smSystemScript);
+            if (ResError() != noErr) return -1;
+        }
+        return FSpOpenResFile(spec, fsCurPerm);
+    }
+
+    // Adds (or replaces, as remove then add) a resource in the current file and writes it.
+    void Store(short ref, ResType type, short id, const Bytes &data, const std::string &name = "") {
+        if (Handle old = Get1Resource(type, id)) {
+            RemoveResource(old);
+            ASSERT_EQ(ResError(), noErr);
+            DisposeHandle(old);
+        }
+        Handle h = MakeHandle(data);
+        PStr n(name);
+        AddResource(h, type, id, n.s);
+        ASSERT_EQ(ResError(), noErr);
+        UpdateResFile(ref);
+        ASSERT_EQ(ResError(), noErr);
+        ReleaseResource(h);
+        ASSERT_EQ(ResError(), noErr);
+    }
+
+    TempDir home;
+    short vRef = 0;
+    SInt32 dirID = 0;
+};
+
+TEST_F(ResourceFiles, PreferencesFolderAndSpecs) {
+    char path[4096];
+    FSSpec spec;
+    PStr name("qzvel-Prefs");
+    EXPECT_EQ(FSMakeFSSpec(vRef, dirID, name.s, &spec), fnfErr);   // missing, but the spec is made
+    ASSERT_TRUE(FSSpecGetPath(&spec, path, sizeof path));
+    EXPECT_EQ(std::string(path), home.path + "/qzvel-Prefs");
+    EXPECT_FALSE(FSSpecGetPath(&spec, path, 5));
+
+    for (const char *bad : {"", "a/b", "..", "."}) {
+        PStr b(bad);
+        EXPECT_EQ(FSMakeFSSpec(vRef, dirID, b.s, &spec), bdNamErr) << bad;
+    }
+    EXPECT_EQ(FSMakeFSSpec(vRef, 12345, name.s, &spec), dirNFErr);
+
+    // Without XDG_CONFIG_HOME (or with a relative one) it is $HOME/.config.
+    TempDir other;
+    const std::string saved = home.path;
+    setenv("HOME", other.path.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", "relative/dir", 1);
+    short v;
+    SInt32 d;
+    EXPECT_EQ(FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &v, &d), fnfErr);
+    EXPECT_FALSE(FileExists(other.path + "/.config"));
+    ASSERT_EQ(FindFolder(kOnSystemDisk, kPreferencesFolderType, kCreateFolder, &v, &d), noErr);
+    unsetenv("XDG_CONFIG_HOME");
+    SInt32 d2;
+    ASSERT_EQ(FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &v, &d2), noErr);
+    EXPECT_EQ(d, d2);
+    ASSERT_EQ(FSMakeFSSpec(v, d, name.s, &spec), fnfErr);
+    ASSERT_TRUE(FSSpecGetPath(&spec, path, sizeof path));
+    EXPECT_EQ(std::string(path), other.path + "/.config/qzvel-Prefs");
+    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+}
+
+TEST_F(ResourceFiles, CreatedFileRoundTripsAndKeepsOtherResources) {
+    FSSpec spec;
+    const short ref = CreateAndOpen("qzvel-Prefs", &spec);
+    ASSERT_GT(ref, 0) << ResError();
+    const std::string path = home.path + "/qzvel-Prefs";
+
+    // A second create does not touch the existing file.
+    FSpCreateResFile(&spec, 1, 2, smSystemScript);
+    EXPECT_EQ(ResError(), dupFNErr);
+
+    EXPECT_EQ(Get1Resource(kPref, 1), nullptr);
+    EXPECT_EQ(ResError(), resNotFound);
+    EXPECT_EQ(Count1Resources(kPref), 0);
+
+    Bytes record(396);
+    for (size_t i = 0; i < record.size(); ++i) record[i] = static_cast<uint8_t>(i * 7);
+    Bytes other{9, 8, 7};
+    Store(ref, kPref, 2, other, "Other");
+    Store(ref, kPref, 1, record, "Config Settings");
+    CloseResFile(ref);
+    EXPECT_EQ(ResError(), noErr);
+
+    // On disk: an AppleSingle file with type and creator and both resources.
+    auto box = applesingle::ParseAppleSingle(ReadFileBytes(path));
+    ASSERT_EQ(box.error, 0);
+    uint32_t type = 0, creator = 0;
+    ASSERT_TRUE(applesingle::GetTypeAndCreator(box.container, &type, &creator));
+    EXPECT_EQ(type, kPref);
+    EXPECT_EQ(creator, PLATFORM_FOURCC('q', 'm', 'z', ' '));
+    const auto *forkEntry = box.container.Find(applesingle::kResourceForkID);
+    ASSERT_NE(forkEntry, nullptr);
+    auto fork = rsrc::ParseResourceFork(forkEntry->bytes);
+    ASSERT_EQ(fork.error, 0);
+    ASSERT_EQ(fork.map.resources.size(), 2u);
+
+    // Replace ID 1 (remove, then add, as a save does); ID 2 must survive.
+    Bytes record2(396, 0xEE);
+    ASSERT_EQ(FSMakeFSSpec(vRef, dirID, PStr("qzvel-Prefs").s, &spec), noErr);
+    short ref2 = FSpOpenResFile(&spec, fsCurPerm);
+    ASSERT_GT(ref2, 0);
+    Store(ref2, kPref, 1, record2, "Config Settings");
+    CloseResFile(ref2);
+
+    ref2 = FSpOpenResFile(&spec, fsCurPerm);
+    ASSERT_GT(ref2, 0);
+    EXPECT_EQ(Count1Resources(kPref), 2);
+    Handle h1 = Get1Resource(kPref, 1);
+    ASSERT_NE(h1, nullptr);
+    EXPECT_EQ(HandleContent(h1), record2);
+    short id = 0;
+    ResType t = 0;
+    Str255 name;
+    GetResInfo(h1, &id, &t, name);
+    EXPECT_EQ(id, 1);
+    EXPECT_EQ(t, kPref);
+    EXPECT_EQ(FromP(name), "Config Settings");
+    Handle h2 = Get1Resource(kPref, 2);
+    ASSERT_NE(h2, nullptr);
+    EXPECT_EQ(HandleContent(h2), other);
+
+    // A detached handle is the caller's and outlives the file.
+    DetachResource(h1);
+    EXPECT_EQ(ResError(), noErr);
+    CloseResFile(ref2);
+    EXPECT_EQ(HandleContent(h1), record2);
+    DisposeHandle(h1);
+}
+
+TEST_F(ResourceFiles, ChangedResourcesAreWrittenAndNotLost) {
+    FSSpec spec;
+    short ref = CreateAndOpen("changes", &spec);
+    ASSERT_GT(ref, 0);
+    Store(ref, kPref, 5, Bytes{1, 2, 3});
+    Handle h = Get1Resource(kPref, 5);
+    ASSERT_NE(h, nullptr);
+    SetHandleSize(h, 4);
+    std::memcpy(*h, "\x0A\x0B\x0C\x0D", 4);
+    ChangedResource(h);
+    EXPECT_EQ(ResError(), noErr);
+    // Releasing unwritten changes is refused rather than losing them.
+    ReleaseResource(h);
+    EXPECT_NE(ResError(), noErr);
+    // Adding a second resource with the same type and ID is refused.
+    Handle dup = MakeHandle(Bytes{0});
+    AddResource(dup, kPref, 5, nullptr);
+    EXPECT_EQ(ResError(), addResFailed);
+    DisposeHandle(dup);
+    // Closing writes pending changes.
+    CloseResFile(ref);
+    EXPECT_EQ(ResError(), noErr);
+    ref = FSpOpenResFile(&spec, fsRdPerm);
+    ASSERT_GT(ref, 0);
+    Handle again = Get1Resource(kPref, 5);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(HandleContent(again), (Bytes{0x0A, 0x0B, 0x0C, 0x0D}));
+    // Read-only: changes are refused.
+    RemoveResource(again);
+    EXPECT_NE(ResError(), noErr);
+    CloseResFile(ref);
+}
+
+TEST_F(ResourceFiles, ChainOrderAndStringLists) {
+    // Two plain fork files laid out by hand, opened one after the other.
+    HandFork a, b;
+    a.resources = {{kSTR, 128, "", StringList({"first", "", "third"})},
+                   {kSTR, 300, "", Bytes{0x00, 0x05, 0x02, 'o', 'k', 0x30}},   // says 5, holds 1 and a cut one
+                   {kPref, 7, "", Bytes{1}}};
+    b.resources = {{kSTR, 129, "", StringList({"b1"})}, {kPref, 7, "", Bytes{2}}};
+    WriteFileBytes(home.path + "/a.rsrc", a.Build());
+    WriteFileBytes(home.path + "/b.rsrc", b.Build());
+    const short ra = OpenResFilePath((home.path + "/a.rsrc").c_str(), fsRdPerm);
+    ASSERT_GT(ra, 0);
+    const short rb = OpenResFilePath((home.path + "/b.rsrc").c_str(), fsRdPerm);
+    ASSERT_GT(rb, 0);
+    EXPECT_NE(ra, rb);
+    EXPECT_EQ(CurResFile(), rb);
+
+    // The newer file hides the older one; Get1Resource stays in the current file.
+    Handle h = GetResource(kPref, 7);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(HandleContent(h), Bytes{2});
+    EXPECT_EQ(Get1Resource(kSTR, 128), nullptr);
+    EXPECT_NE(GetResource(kSTR, 128), nullptr);
+
+    Str255 s;
+    auto item = [&](short list, short index) {
+        std::memset(s, 0x55, sizeof s);
+        GetIndString(s, list, index);
+        return FromP(s);
+    };
+    EXPECT_EQ(item(128, 1), "first");
+    EXPECT_EQ(item(128, 2), "");
+    EXPECT_EQ(item(128, 3), "third");
+    EXPECT_EQ(item(128, 4), "");    // past the end
+    EXPECT_EQ(item(128, 0), "");
+    EXPECT_EQ(item(128, -1), "");
+    EXPECT_EQ(item(129, 1), "b1");
+    EXPECT_EQ(item(999, 1), "");    // no such list
+    EXPECT_EQ(item(300, 1), "ok");
+    EXPECT_EQ(item(300, 2), "");    // cut short: not read past the data
+
+    // An older file stays out of reach of a search from it.
+    UseResFile(ra);
+    EXPECT_EQ(item(129, 1), "");
+    h = GetResource(kPref, 7);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(HandleContent(h), Bytes{1});
+
+    // Closing the current file makes the one opened before it current again.
+    UseResFile(rb);
+    CloseResFile(rb);
+    EXPECT_EQ(CurResFile(), ra);
+    EXPECT_EQ(item(128, 1), "first");
+    UseResFile(rb);
+    EXPECT_EQ(ResError(), resFNotFound);
+    CloseResFile(ra);
+}
+
+TEST_F(ResourceFiles, DamagedFilesAreReportedNotOpened) {
+    HandFork good;
+    good.resources = {{kPref, 1, "Config Settings", Bytes(396, 1)}};
+    const Bytes fork = good.Build();
+    auto open = [&](const Bytes &bytes) {
+        WriteFileBytes(home.path + "/damaged", bytes);
+        const short ref = OpenResFilePath((home.path + "/damaged").c_str(), fsCurPerm);
+        const OSErr err = ResError();
+        if (ref != -1) CloseResFile(ref);
+        return std::make_pair(ref, err);
+    };
+    EXPECT_EQ(open(Bytes(fork.begin(), fork.begin() + fork.size() / 2)), std::make_pair(short(-1), OSErr(mapReadErr)));
+    Bytes badMap = fork;
+    PutBE(badMap, 4, 0x7FFFFFF0, 4);
+    EXPECT_EQ(open(badMap).first, -1);
+    EXPECT_EQ(open(Bytes{}).first, -1);
+
+    Bytes box = applesingle::WriteAppleSingle(applesingle::MakeResourceFile(kPref, 1, fork));
+    EXPECT_GT(open(box).first, 0);
+    box.resize(box.size() - 1);   // the fork entry now reaches past the end
+    EXPECT_EQ(open(box), std::make_pair(short(-1), OSErr(mapReadErr)));
+
+    applesingle::Container noFork;
+    noFork.entries.push_back({applesingle::kDataForkID, Bytes{1, 2, 3}});
+    EXPECT_EQ(open(applesingle::WriteAppleSingle(noFork)).first, -1);
+
+    EXPECT_EQ(OpenResFilePath((home.path + "/missing").c_str(), fsCurPerm), -1);
+    EXPECT_EQ(ResError(), fnfErr);
+}
+
+TEST_F(ResourceFiles, FailedWriteLeavesTheOldFileIntact) {
+    FSSpec spec;
+    short ref = CreateAndOpen("atomic", &spec);
+    ASSERT_GT(ref, 0);
+    Store(ref, kPref, 1, Bytes(100, 0x11));
+    CloseResFile(ref);
+    const std::string path = home.path + "/atomic";
+    const Bytes before = ReadFileBytes(path);
+
+    // Writes beyond a file size limit fail (this works even for root,
+    // who ignores folder permissions).
+    ref = FSpOpenResFile(&spec, fsCurPerm);
+    ASSERT_GT(ref, 0);
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = before.size() + 64;
+    setrlimit(RLIMIT_FSIZE, &small);
+    Handle h = MakeHandle(Bytes(4096, 0x22));
+    AddResource(h, kPref, 2, nullptr);
+    EXPECT_EQ(ResError(), noErr);
+    UpdateResFile(ref);
+    const OSErr writeErr = ResError();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_NE(writeErr, noErr);
+    EXPECT_EQ(ReadFileBytes(path), before);
+
+    // An unwritable folder (only meaningful when not running as root).
+    if (geteuid() != 0) {
+        chmod(home.path.c_str(), 0555);
+        UpdateResFile(ref);
+        EXPECT_NE(ResError(), noErr);
+        chmod(home.path.c_str(), 0755);
+        EXPECT_EQ(ReadFileBytes(path), before);
+    }
+
+    // The change is still pending and lands once writing works again.
+    UpdateResFile(ref);
+    EXPECT_EQ(ResError(), noErr);
+    CloseResFile(ref);
+    ref = FSpOpenResFile(&spec, fsRdPerm);
+    EXPECT_EQ(Count1Resources(kPref), 2);
+    CloseResFile(ref);
+
+    // No temporary files are left behind in the folder.
+    int entries = 0;
+    for ([[maybe_unused]] const auto &e : std::filesystem::directory_iterator(home.path)) ++entries;
+    EXPECT_EQ(entries, 1);
+}
+
+}  // namespace

@@ -1,1 +1,59 @@
+// The rez program: output on success, nothing but a located message on error.
+#include "files_test_util.h"
+
+#include "files/ResourceFork.h"
+#include "MacTypes.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+namespace {
+
+int RunRez(const std::string &args, std::string *errors) {
+    TempDir log;
+    const std::string errFile = log.path + "/stderr";
+    const int status = std::system((std::string(REZ_PROGRAM) + " " + args + " 2>" + errFile).c_str());
+    const Bytes err = ReadFileBytes(errFile);
+    if (errors) errors->assign(err.begin(), err.end());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void WriteText(const std::string &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+TEST(RezTool, WritesAResourceFileOrNothing) {
+    TempDir tmp;
+    const std::string in = tmp.path + "/kelvarin.r", out = tmp.path + "/kelvarin.rsrc";
+    WriteText(in, "resource 'STR#' (17000, \"Group name\") { \"Kelvarin\" };\n"
+                  "resource 'STR#' (130) { \"Settings\\xC9\" };\n");
+    std::string err;
+    ASSERT_EQ(RunRez(in + " -o " + out, &err), 0) << err;
+    auto parsed = rsrc::ParseResourceFork(ReadFileBytes(out));
+    ASSERT_EQ(parsed.error, 0);
+    ASSERT_EQ(parsed.map.resources.size(), 2u);
+    EXPECT_EQ(parsed.map.resources[0].id, 17000);
+    EXPECT_EQ(parsed.map.resources[0].name, "Group name");
+    EXPECT_EQ(parsed.map.resources[0].data, StringList({"Kelvarin"}));
+    EXPECT_EQ(parsed.map.resources[1].data, StringList({"Settings\xC9"}));
+
+    // An error keeps the earlier output untouched and names the place.
+    const Bytes before = ReadFileBytes(out);
+    WriteText(in, "resource 'STR#' (1) {\n  \"fine\",\n  \"bad \\q\"\n};\n");
+    EXPECT_NE(RunRez(in + " -o " + out, &err), 0);
+    EXPECT_NE(err.find(in + ":3:"), std::string::npos) << err;
+    EXPECT_EQ(ReadFileBytes(out), before);
+
+    const std::string fresh = tmp.path + "/fresh.rsrc";
+    EXPECT_NE(RunRez(in + " -o " + fresh, nullptr), 0);
+    EXPECT_FALSE(FileExists(fresh));
+    EXPECT_NE(RunRez(tmp.path + "/missing.r -o " + fresh, &err), 0);
+    EXPECT_NE(err.find("missing.r"), std::string::npos);
+    EXPECT_NE(RunRez(in, nullptr), 0);   // no output named
+    EXPECT_EQ(RunRez("--help", nullptr), 0);
+}
+
+}  // namespace
