@@ -1,0 +1,104 @@
+// Small helpers for the graphics tests: pictures, pixels and seeded noise.
+#pragma once
+
+#include "CoreGraphics.h"
+#include "QuickDraw.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <vector>
+
+// One pixel as its four bytes in memory: alpha, red, green, blue.
+using Px = std::array<uint8_t, 4>;
+
+inline Px Opaque(uint8_t r, uint8_t g, uint8_t b) { return {0xFF, r, g, b}; }
+
+// An offscreen picture that disposes of itself.
+struct Picture {
+    GWorldPtr gw = nullptr;
+    Picture(int width, int height) {
+        Rect r{0, 0, int16_t(height), int16_t(width)};
+        EXPECT_EQ(NewGWorld(&gw, 32, &r, nullptr, nullptr, 0), noErr);
+    }
+    ~Picture() { DisposeGWorld(gw); }
+    Picture(const Picture &) = delete;
+    Picture &operator=(const Picture &) = delete;
+
+    PixMapHandle pm() const { return GetGWorldPixMap(gw); }
+    int Width() const {
+        Rect b;
+        GetPortBounds(gw, &b);
+        return b.right - b.left;
+    }
+    int Height() const {
+        Rect b;
+        GetPortBounds(gw, &b);
+        return b.bottom - b.top;
+    }
+    uint8_t *At(int x, int y) const {
+        return reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm())) + y * GetPixRowBytes(pm()) + x * 4;
+    }
+    Px Get(int x, int y) const {
+        const uint8_t *p = At(x, y);
+        return {p[0], p[1], p[2], p[3]};
+    }
+    void Set(int x, int y, Px v) const {
+        uint8_t *p = At(x, y);
+        for (int k = 0; k < 4; ++k) p[k] = v[k];
+    }
+    void Fill(const std::function<Px(int, int)> &f) const {
+        for (int y = 0; y < Height(); ++y)
+            for (int x = 0; x < Width(); ++x) Set(x, y, f(x, y));
+    }
+    std::vector<Px> Snapshot() const {
+        std::vector<Px> all;
+        for (int y = 0; y < Height(); ++y)
+            for (int x = 0; x < Width(); ++x) all.push_back(Get(x, y));
+        return all;
+    }
+    const BitMap *Bits() const { return GetPortBitMapForCopyBits(gw); }
+};
+
+// Distinct, unstructured opaque colours.
+inline Px Noise(std::mt19937 &rng) {
+    std::uniform_int_distribution<int> byte(0, 255);
+    return Opaque(uint8_t(byte(rng)), uint8_t(byte(rng)), uint8_t(byte(rng)));
+}
+
+// Restores the current port and device when a test ends.
+struct PortGuard {
+    CGrafPtr port;
+    GDHandle device;
+    PortGuard() { GetGWorld(&port, &device); }
+    ~PortGuard() { SetGWorld(port, device); }
+};
+
+inline std::string Show(const Px &p) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "%02x%02x%02x%02x", p[0], p[1], p[2], p[3]);
+    return buf;
+}
+
+// Compares a picture with a model pixel by pixel; reports the first few misses.
+inline ::testing::AssertionResult MatchesModel(const Picture &pic,
+                                               const std::function<Px(int, int)> &model,
+                                               int tolerance = 0) {
+    int misses = 0;
+    std::string where;
+    for (int y = 0; y < pic.Height(); ++y)
+        for (int x = 0; x < pic.Width(); ++x) {
+            const Px got = pic.Get(x, y), want = model(x, y);
+            bool ok = true;
+            for (int k = 0; k < 4; ++k) ok &= std::abs(int(got[k]) - int(want[k])) <= tolerance;
+            if (ok) continue;
+            if (++misses <= 5)
+                where += " (" + std::to_string(x) + "," + std::to_string(y) + ") got " + Show(got) +
+                         " want " + Show(want);
+        }
+    if (misses == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << misses << " pixels differ:" << where;
+}

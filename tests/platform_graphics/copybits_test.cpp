@@ -1,0 +1,113 @@
+// CopyBits against a model: each destination pixel of dstRect takes the
+// source pixel under its centre, mapped proportionally into srcRect, when
+// that pixel exists; pixels outside the destination, the current port's clip
+// (when the destination is current) or the mask stay as they were.
+#include "GraphicsTestSupport.h"
+#include "quickdraw/GrafPortPrivate.h"
+
+#include <cmath>
+
+namespace {
+
+struct Case {
+    Rect srcRect, dstRect;
+    bool useMask, dstCurrent;
+    Rect mask, clip;
+};
+
+Rect RandomRect(std::mt19937 &rng, int extent) {
+    std::uniform_int_distribution<int> pos(-4, extent + 3), len(0, extent + 4);
+    const int l = pos(rng), t = pos(rng);
+    return Rect{int16_t(t), int16_t(l), int16_t(t + len(rng)), int16_t(l + len(rng))};
+}
+
+bool In(const Rect &r, int x, int y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
+
+// Source index of destination index i (0-based within the rectangle).
+int Nearest(int i, int srcStart, int srcLen, int dstLen) {
+    return srcStart + int(std::floor((i + 0.5) * srcLen / dstLen));
+}
+
+}  // namespace
+
+TEST(CopyBits, ScalesAndClipsLikeTheModel) {
+    PortGuard guard;
+    std::mt19937 rng(2024);
+    std::uniform_int_distribution<int> size(1, 19), coin(0, 1);
+    int scaled = 0, same = 0;
+    for (int round = 0; round < 400; ++round) {
+        Picture src(size(rng), size(rng)), dst(size(rng), size(rng));
+        src.Fill([&](int, int) { return Noise(rng); });
+        dst.Fill([&](int, int) { return Noise(rng); });
+        Case c{RandomRect(rng, src.Width()), RandomRect(rng, dst.Width()), coin(rng) == 1,
+               coin(rng) == 1, RandomRect(rng, dst.Width()), RandomRect(rng, dst.Width())};
+        if (round % 3 == 0) {   // plenty of same-size copies
+            c.dstRect.right = int16_t(c.dstRect.left + c.srcRect.right - c.srcRect.left);
+            c.dstRect.bottom = int16_t(c.dstRect.top + c.srcRect.bottom - c.srcRect.top);
+        }
+        const int sw = c.srcRect.right - c.srcRect.left, sh = c.srcRect.bottom - c.srcRect.top;
+        const int dw = c.dstRect.right - c.dstRect.left, dh = c.dstRect.bottom - c.dstRect.top;
+        (sw == dw && sh == dh ? same : scaled)++;
+        SetGWorld(c.dstCurrent ? dst.gw : src.gw, nullptr);
+        ClipRect(&c.clip);   // only matters when dst is current
+        RgnHandle mask = nullptr;
+        if (c.useMask) {
+            mask = NewRgn();
+            RectRgn(mask, &c.mask);
+        }
+        const auto before = dst.Snapshot();
+        const auto source = src.Snapshot();
+        CopyBits(src.Bits(), dst.Bits(), &c.srcRect, &c.dstRect, srcCopy, mask);
+        if (mask) DisposeRgn(mask);
+        Rect wide{-32000, -32000, 32000, 32000};
+        ClipRect(&wide);
+
+        ASSERT_TRUE(MatchesModel(dst, [&](int x, int y) {
+            const Px old = before[size_t(y * dst.Width() + x)];
+            if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 || !In(c.dstRect, x, y)) return old;
+            if (c.dstCurrent && !In(c.clip, x, y)) return old;
+            if (c.useMask && !In(c.mask, x, y)) return old;
+            const int sx = Nearest(x - c.dstRect.left, c.srcRect.left, sw, dw);
+            const int sy = Nearest(y - c.dstRect.top, c.srcRect.top, sh, dh);
+            if (sx < 0 || sy < 0 || sx >= src.Width() || sy >= src.Height()) return old;
+            return source[size_t(sy * src.Width() + sx)];
+        })) << "round " << round;
+    }
+    EXPECT_GT(scaled, 100);
+    EXPECT_GT(same, 80);
+}
+
+TEST(CopyBits, OverlappingCopyWithinOnePicture) {
+    std::mt19937 rng(5);
+    for (int dx : {-3, 0, 2})
+        for (int dy : {-2, 0, 3}) {
+            for (bool scale : {false, true}) {
+                Picture pic(17, 11);
+                pic.Fill([&](int, int) { return Noise(rng); });
+                const auto before = pic.Snapshot();
+                Rect s{2, 3, 9, 13};
+                Rect d{int16_t(2 + dy), int16_t(3 + dx), int16_t(9 + dy), int16_t(13 + dx)};
+                if (scale) d.right = int16_t(d.right + 3);
+                CopyBits(pic.Bits(), pic.Bits(), &s, &d, srcCopy, nullptr);
+                const int dw = d.right - d.left;
+                EXPECT_TRUE(MatchesModel(pic, [&](int x, int y) {
+                    if (!In(d, x, y)) return before[size_t(y * 17 + x)];
+                    const int sx = Nearest(x - d.left, s.left, 10, dw), sy = y - d.top + s.top;
+                    return before[size_t(sy * 17 + sx)];
+                })) << dx << "," << dy << " scale " << scale;
+            }
+        }
+}
+
+TEST(CopyBits, KeepsAlphaAndReportsTheChangedArea) {
+    Picture src(4, 4), dst(6, 6);
+    src.Fill([](int x, int y) { return Px{uint8_t(x * 60), uint8_t(y), 2, 3}; });
+    Rect changed{0, 0, 0, 0};
+    dst.gw->onChanged = [](GrafPort *, const Rect *area, void *ctx) { *static_cast<Rect *>(ctx) = *area; };
+    dst.gw->onChangedContext = &changed;
+    Rect s{0, 0, 4, 4}, d{3, 3, 7, 7};   // reaches past the destination
+    CopyBits(src.Bits(), dst.Bits(), &s, &d, srcCopy, nullptr);
+    EXPECT_TRUE(changed.top == 3 && changed.left == 3 && changed.bottom == 6 && changed.right == 6);
+    EXPECT_EQ(dst.Get(3, 3), (Px{0, 0, 2, 3}));
+    EXPECT_EQ(dst.Get(5, 4), (Px{120, 1, 2, 3}));
+}

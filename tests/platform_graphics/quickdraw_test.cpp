@@ -1,0 +1,350 @@
+// QuickDraw: pictures, the current port, rectangle calls and painting, each
+// compared with a per-pixel model of what the call should leave.
+#include "GraphicsTestSupport.h"
+#include "quickdraw/GrafPortPrivate.h"
+
+#include <set>
+
+namespace {
+
+struct ChangeLog {
+    std::vector<Rect> areas;
+    static void Hook(GrafPort *, const Rect *area, void *context) {
+        static_cast<ChangeLog *>(context)->areas.push_back(*area);
+    }
+    void Attach(GWorldPtr gw) {
+        gw->onChanged = Hook;
+        gw->onChangedContext = this;
+    }
+};
+
+bool Inside(int x, int y, int l, int t, int r, int b) { return x >= l && x < r && y >= t && y < b; }
+
+}  // namespace
+
+TEST(QuickDraw, NewGWorldMovesBoundsToOriginAndStartsInKnownState) {
+    PortGuard guard;
+    GWorldPtr gw = nullptr;
+    Rect bounds{10, 20, 17, 31};   // 11 wide, 7 high, away from the origin
+    ASSERT_EQ(NewGWorld(&gw, 0, &bounds, nullptr, nullptr, 0), noErr);
+    ASSERT_NE(gw, nullptr);
+    EXPECT_EQ(QDError(), noErr);
+    Rect b;
+    GetPortBounds(gw, &b);
+    EXPECT_TRUE(b.top == 0 && b.left == 0 && b.bottom == 7 && b.right == 11);
+    PixMapHandle pm = GetGWorldPixMap(gw);
+    EXPECT_TRUE(LockPixels(pm));
+    EXPECT_GE(GetPixRowBytes(pm), 11 * 4);
+    EXPECT_EQ(GetPortBitMapForCopyBits(gw), *pm);
+    // New pixels are opaque white; the pen and colours are QuickDraw's defaults.
+    const auto *px = reinterpret_cast<const uint8_t *>(GetPixBaseAddr(pm));
+    for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 44; ++x) ASSERT_EQ(px[y * GetPixRowBytes(pm) + x], 0xFF);
+    SetGWorld(gw, nullptr);
+    RGBColor fore, back;
+    GetForeColor(&fore);
+    GetBackColor(&back);
+    EXPECT_TRUE(fore.red == 0 && fore.green == 0 && fore.blue == 0);
+    EXPECT_TRUE(back.red == 0xFFFF && back.green == 0xFFFF && back.blue == 0xFFFF);
+    Rect clip;
+    GetPortClipRect(gw, &clip);
+    EXPECT_TRUE(clip.left <= -32000 && clip.right >= 32000);
+    // The first picture does not become current by itself, and disposing the
+    // current one leaves no port current rather than a dangling one.
+    GWorldPtr other = nullptr;
+    ASSERT_EQ(NewGWorld(&other, 32, &bounds, nullptr, nullptr, 0), noErr);
+    CGrafPtr cur;
+    GetPort(&cur);
+    EXPECT_EQ(cur, gw);
+    DisposeGWorld(gw);
+    GetPort(&cur);
+    EXPECT_EQ(cur, nullptr);
+    PaintRect(&bounds);   // nothing current: nothing happens
+    DisposeGWorld(other);
+
+    // Only 32 bits per pixel; failures leave the result NULL.
+    gw = reinterpret_cast<GWorldPtr>(&bounds);
+    EXPECT_EQ(NewGWorld(&gw, 16, &bounds, nullptr, nullptr, 0), paramErr);
+    EXPECT_EQ(gw, nullptr);
+    EXPECT_EQ(QDError(), paramErr);
+    // Empty bounds make a 0x0 picture that ignores drawing.
+    Rect empty{5, 5, 5, 9};
+    ASSERT_EQ(NewGWorld(&gw, 32, &empty, nullptr, nullptr, 0), noErr);
+    GetPortBounds(gw, &b);
+    EXPECT_TRUE(b.top == 0 && b.left == 0 && b.bottom == 0 && b.right == 0);
+    SetGWorld(gw, nullptr);
+    Rect any{0, 0, 10, 10};
+    PaintRect(&any);
+    FrameOval(&any);
+    DisposeGWorld(gw);
+}
+
+TEST(QuickDraw, CurrentPortSaveAndRestore) {
+    PortGuard guard;
+    Picture a(4, 4), b(4, 4);
+    GDHandle dev = reinterpret_cast<GDHandle>(&a);
+    SetGWorld(a.gw, dev);
+    CGrafPtr savedPort;
+    GDHandle savedDev;
+    GetGWorld(&savedPort, &savedDev);
+    SetPort(b.gw);
+    GrafPtr now;
+    GetPort(&now);
+    EXPECT_EQ(now, b.gw);
+    RGBColor red{0xFFFF, 0, 0};
+    RGBForeColor(&red);   // goes to b only
+    SetGWorld(savedPort, savedDev);
+    GetGWorld(&savedPort, &savedDev);
+    EXPECT_EQ(savedPort, a.gw);
+    EXPECT_EQ(savedDev, dev);
+    RGBColor fore;
+    GetForeColor(&fore);
+    EXPECT_EQ(fore.red, 0);
+    EXPECT_EQ(b.gw->foreColor.red, 0xFFFF);
+}
+
+TEST(QuickDraw, RectangleArithmetic) {
+    Rect r;
+    SetRect(&r, 10, 20, 30, 60);   // left, top, right, bottom
+    EXPECT_TRUE(r.left == 10 && r.top == 20 && r.right == 30 && r.bottom == 60);
+    OffsetRect(&r, -15, 5);
+    EXPECT_TRUE(r.left == -5 && r.top == 25 && r.right == 15 && r.bottom == 65);
+    // Growing an empty rectangle at a point gives the handle square around it.
+    Rect h;
+    SetRect(&h, 100, 100, 100, 100);
+    InsetRect(&h, -6, -6);
+    EXPECT_TRUE(h.left == 94 && h.top == 94 && h.right == 106 && h.bottom == 106);
+    Point in{105, 105}, out{106, 100};   // v, h
+    EXPECT_TRUE(PtInRect(in, &h));
+    EXPECT_FALSE(PtInRect(out, &h));
+    Rect shrunk = r;
+    InsetRect(&shrunk, 10, 3);   // width 20 - 20 = 0: empty
+    EXPECT_TRUE(shrunk.left == 0 && shrunk.top == 0 && shrunk.right == 0 && shrunk.bottom == 0);
+    EXPECT_TRUE(EmptyRect(&shrunk));
+
+    Rect a{0, 0, 10, 10}, b{5, 8, 20, 30}, s;
+    EXPECT_TRUE(SectRect(&a, &b, &s));
+    EXPECT_TRUE(s.top == 5 && s.left == 8 && s.bottom == 10 && s.right == 10);
+    Rect c{10, 0, 20, 10};   // touches a's bottom edge: no shared pixel
+    EXPECT_FALSE(SectRect(&a, &c, &s));
+    EXPECT_TRUE(EmptyRect(&s));
+    Rect u;
+    UnionRect(&a, &b, &u);
+    EXPECT_TRUE(u.top == 0 && u.left == 0 && u.bottom == 20 && u.right == 30);
+    Point p1{200, 300}, p2{100, 100};
+    Pt2Rect(p1, p2, &u);
+    EXPECT_TRUE(u.top == 100 && u.left == 100 && u.bottom == 200 && u.right == 300);
+    EXPECT_TRUE(EqualRect(&a, &a));
+    EXPECT_FALSE(EqualRect(&a, &b));
+
+    Str255 text;
+    NumToString(-3070, text);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(text + 1), text[0]), "-3070");
+    NumToString(0, text);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(text + 1), text[0]), "0");
+}
+
+TEST(QuickDraw, FillsFollowModeColourAndClip) {
+    PortGuard guard;
+    std::mt19937 rng(7);
+    Picture pic(13, 9);
+    pic.Fill([&](int, int) { return Noise(rng); });
+    ChangeLog log;
+    log.Attach(pic.gw);
+    SetGWorld(pic.gw, nullptr);
+
+    // PaintRect reaching past the frame, under a clip rectangle.
+    auto before = pic.Snapshot();
+    RGBColor col{0x1234, 0xABCD, 0x7F00};
+    RGBForeColor(&col);
+    Rect clip{2, 1, 8, 9};
+    ClipRect(&clip);
+    Rect r{-3, 4, 6, 40};
+    PaintRect(&r);
+    EXPECT_TRUE(MatchesModel(pic, [&](int x, int y) {
+        if (Inside(x, y, 4, -3, 40, 6) && Inside(x, y, 1, 2, 9, 8)) return Opaque(0x12, 0xAB, 0x7F);
+        return before[size_t(y * 13 + x)];
+    }));
+    ASSERT_EQ(log.areas.size(), 1u);
+    EXPECT_TRUE(log.areas[0].top == 2 && log.areas[0].left == 4 && log.areas[0].bottom == 6 &&
+                log.areas[0].right == 9);
+
+    // Or paints like Copy; Xor and InvertRect invert RGB and keep alpha;
+    // EraseRect uses the background colour whatever the mode.
+    Rect wide{-100, -100, 100, 100};
+    ClipRect(&wide);
+    pic.Set(0, 0, {0x40, 0x10, 0x20, 0x30});
+    before = pic.Snapshot();
+    PenMode(patXor);
+    Rect all{0, 0, 9, 13};
+    PaintRect(&all);
+    EXPECT_TRUE(MatchesModel(pic, [&](int x, int y) {
+        Px p = before[size_t(y * 13 + x)];
+        return Px{p[0], uint8_t(~p[1]), uint8_t(~p[2]), uint8_t(~p[3])};
+    }));
+    InvertRect(&all);
+    EXPECT_TRUE(MatchesModel(pic, [&](int x, int y) { return before[size_t(y * 13 + x)]; }));
+    PenMode(srcOr);
+    Rect one{3, 3, 4, 5};
+    PaintRect(&one);
+    EXPECT_EQ(pic.Get(3, 3), Opaque(0x12, 0xAB, 0x7F));
+    EXPECT_EQ(pic.Get(4, 3), Opaque(0x12, 0xAB, 0x7F));
+    RGBColor back{0x0100, 0x0200, 0x0300};
+    RGBBackColor(&back);
+    EraseRect(&one);
+    EXPECT_EQ(pic.Get(4, 3), Opaque(1, 2, 3));
+
+    // Empty and inverted rectangles change nothing and report nothing.
+    log.areas.clear();
+    before = pic.Snapshot();
+    Rect none{5, 5, 5, 9}, upside{8, 2, 3, 6};
+    PaintRect(&none);
+    PaintRect(&upside);
+    FrameRect(&upside);
+    EXPECT_TRUE(MatchesModel(pic, [&](int x, int y) { return before[size_t(y * 13 + x)]; }));
+    EXPECT_TRUE(log.areas.empty());
+}
+
+TEST(QuickDraw, FrameRectIsOutlineJustInside) {
+    PortGuard guard;
+    for (auto [w, h] : {std::pair{7, 5}, {8, 6}, {2, 9}, {1, 1}}) {
+        Picture pic(12, 12);
+        SetGWorld(pic.gw, nullptr);
+        Rect r{3, 2, int16_t(3 + h), int16_t(2 + w)};
+        FrameRect(&r);
+        EXPECT_TRUE(MatchesModel(pic, [&](int x, int y) {
+            const bool in = Inside(x, y, 2, 3, 2 + w, 3 + h);
+            const bool edge = x == 2 || x == 1 + w || y == 3 || y == 2 + h;
+            return in && edge ? Opaque(0, 0, 0) : Opaque(255, 255, 255);
+        })) << w << "x" << h;
+        // A thicker pen: two pixels at the sides, three at top and bottom.
+        Picture thick(14, 14);
+        SetGWorld(thick.gw, nullptr);
+        PenSize(2, 3);
+        Rect big{1, 1, 13, 12};
+        FrameRect(&big);
+        EXPECT_TRUE(MatchesModel(thick, [&](int x, int y) {
+            const bool in = Inside(x, y, 1, 1, 12, 13);
+            const bool hole = Inside(x, y, 3, 4, 10, 10);
+            return in && !hole ? Opaque(0, 0, 0) : Opaque(255, 255, 255);
+        }));
+        PenNormal();
+    }
+}
+
+// Properties of an oval ring, checked without knowing how it is rasterised:
+// it fills its rectangle's extent, is symmetric, hollow, and closed.
+TEST(QuickDraw, FrameOvalRingsAreHollowSymmetricAndNest) {
+    PortGuard guard;
+    for (int size : {12, 10, 8, 7, 15}) {
+        Picture pic(size + 4, size + 4);
+        SetGWorld(pic.gw, nullptr);
+        Rect r{2, 2, int16_t(2 + size), int16_t(2 + size)};
+        FrameOval(&r);
+        auto on = [&](int x, int y) { return pic.Get(x, y) == Opaque(0, 0, 0); };
+        int minX = 99, maxX = -1, minY = 99, maxY = -1;
+        std::set<std::pair<int, int>> ring;
+        for (int y = 0; y < size + 4; ++y)
+            for (int x = 0; x < size + 4; ++x)
+                if (on(x, y)) {
+                    ring.insert({x, y});
+                    minX = std::min(minX, x), maxX = std::max(maxX, x);
+                    minY = std::min(minY, y), maxY = std::max(maxY, y);
+                }
+        EXPECT_EQ(maxX - minX + 1, size);
+        EXPECT_EQ(maxY - minY + 1, size);
+        EXPECT_EQ(minX, 2);
+        EXPECT_EQ(minY, 2);
+        for (auto [x, y] : ring) {
+            const int mx = 2 * 2 + size - 1 - x, my = 2 * 2 + size - 1 - y;
+            EXPECT_TRUE(on(mx, y) && on(x, my) && on(y, x)) << x << "," << y;
+        }
+        // Hollow: the middle is untouched, and every row has at most two runs.
+        EXPECT_FALSE(on(2 + size / 2, 2 + size / 2));
+        for (int y = 2; y < 2 + size; ++y) {
+            int runs = 0;
+            for (int x = 1; x < size + 4; ++x) runs += on(x, y) && !on(x - 1, y);
+            EXPECT_LE(runs, 2) << "row " << y;
+        }
+        // Closed: walking 8-connected neighbours from one pixel reaches all.
+        std::set<std::pair<int, int>> seen{*ring.begin()};
+        std::vector<std::pair<int, int>> todo{*ring.begin()};
+        while (!todo.empty()) {
+            auto [x, y] = todo.back();
+            todo.pop_back();
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx)
+                    if (ring.count({x + dx, y + dy}) && seen.insert({x + dx, y + dy}).second)
+                        todo.push_back({x + dx, y + dy});
+        }
+        EXPECT_EQ(seen.size(), ring.size()) << size;
+    }
+
+    // The handle drawing: black 12, white 10 and black 8 pixel rings in
+    // srcOr mode nest without overlapping and leave the middle alone.
+    Picture handle(16, 16);
+    handle.Fill([](int, int) { return Opaque(0x20, 0x40, 0x60); });
+    SetGWorld(handle.gw, nullptr);
+    PenMode(srcOr);
+    RGBColor black{0, 0, 0}, white{0xFFFF, 0xFFFF, 0xFFFF};
+    Rect r12{2, 2, 14, 14}, r10{3, 3, 13, 13}, r8{4, 4, 12, 12};
+    Picture solo12(16, 16), solo10(16, 16), solo8(16, 16);
+    for (auto [pic, rect, col] : {std::tuple{&handle, r12, black}, {&handle, r10, white},
+                                  {&handle, r8, black}, {&solo12, r12, black},
+                                  {&solo10, r10, black}, {&solo8, r8, black}}) {
+        SetGWorld(pic->gw, nullptr);
+        PenMode(srcOr);
+        RGBForeColor(&col);
+        FrameOval(&rect);
+    }
+    EXPECT_TRUE(MatchesModel(handle, [&](int x, int y) {
+        const bool in12 = solo12.Get(x, y) != Opaque(255, 255, 255);
+        const bool in10 = solo10.Get(x, y) != Opaque(255, 255, 255);
+        const bool in8 = solo8.Get(x, y) != Opaque(255, 255, 255);
+        EXPECT_LE(int(in12) + int(in10) + int(in8), 1) << x << "," << y;
+        if (in12 || in8) return Opaque(0, 0, 0);
+        if (in10) return Opaque(255, 255, 255);
+        return Opaque(0x20, 0x40, 0x60);
+    }));
+    EXPECT_EQ(handle.Get(8, 8), Opaque(0x20, 0x40, 0x60));
+
+    // PaintOval fills what FrameOval outlines, and nothing outside it.
+    Picture filled(16, 16);
+    SetGWorld(filled.gw, nullptr);
+    PaintOval(&r12);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            if (solo12.Get(x, y) == Opaque(0, 0, 0)) {
+                EXPECT_EQ(filled.Get(x, y), Opaque(0, 0, 0));
+            }
+        }
+    EXPECT_EQ(filled.Get(8, 8), Opaque(0, 0, 0));
+    EXPECT_EQ(filled.Get(2, 2), Opaque(255, 255, 255));
+}
+
+TEST(QuickDraw, RegionsClipAndComeBack) {
+    PortGuard guard;
+    Picture pic(10, 10);
+    SetGWorld(pic.gw, nullptr);
+    RgnHandle saved = NewRgn(), box = NewRgn();
+    ASSERT_TRUE(saved && box);
+    GetClip(saved);
+    Rect r{2, 3, 5, 7};
+    RectRgn(box, &r);
+    SetClip(box);
+    Rect all{0, 0, 10, 10};
+    PaintRect(&all);
+    SetClip(saved);
+    Rect back;
+    GetPortClipRect(pic.gw, &back);
+    EXPECT_TRUE(back.left <= -32000);
+    EXPECT_TRUE(MatchesModel(pic, [&](int x, int y) {
+        return Inside(x, y, 3, 2, 7, 5) ? Opaque(0, 0, 0) : Opaque(255, 255, 255);
+    }));
+    Rect bad{5, 5, 1, 1};
+    RectRgn(box, &bad);
+    GetRegionBounds(box, &back);
+    EXPECT_TRUE(EmptyRect(&back));
+    DisposeRgn(saved);
+    DisposeRgn(box);
+}
