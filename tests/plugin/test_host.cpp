@@ -1,2 +1,573 @@
+// The host message protocol, driven through the entry point by a recording
+// test host: dispatch, the shared record, information blocks, the render
+// cycle with its fades and callbacks, the placeholder and the button.
 #include <gtest/gtest.h>
-TEST(Placeholder, Builds) {}
+
+#include <dlfcn.h>
+#include <malloc.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "TestEnv.h"
+#include "TestHost.h"
+#include "host/iMovieGlue.h"
+#include "storage/prefsloader.h"
+#include "support/commonprocs.h"
+
+// Every picture made or freed anywhere in this process passes through these,
+// so the tests can tell that nothing is left behind.
+namespace {
+long gLiveGWorlds = 0;
+}
+extern "C" QDErr NewGWorld(GWorldPtr *offscreen, short pixelDepth, const Rect *bounds, CTabHandle cTable,
+                           GDHandle device, GWorldFlags flags) {
+    using Fn = QDErr (*)(GWorldPtr *, short, const Rect *, CTabHandle, GDHandle, GWorldFlags);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "NewGWorld"));
+    const QDErr err = real(offscreen, pixelDepth, bounds, cTable, device, flags);
+    if (offscreen && *offscreen) ++gLiveGWorlds;
+    return err;
+}
+extern "C" void DisposeGWorld(GWorldPtr offscreen) {
+    using Fn = void (*)(GWorldPtr);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "DisposeGWorld"));
+    if (offscreen) --gLiveGWorlds;
+    real(offscreen);
+}
+
+namespace {
+
+class Protocol : public testing::Test {
+protected:
+    ScopedPrefsFolder prefs;
+    void SetUp() override { ResetGlobals(); }
+    void TearDown() override { ResetGlobals(); }
+    static void ResetGlobals() {
+        if (gPascalData) DisposePtr(reinterpret_cast<Ptr>(gPascalData));
+        gPascalData = nullptr;
+        gPascalInited = false;
+        gMostRecentStartFrame = 0;
+        gMostRecentFrameCount = 0;
+    }
+    // The first accepted message creates the shared record; the tests below
+    // start after it, so the calls they look at are the message's own.
+    static void Prime(TestHost &host) {
+        host.Send(kPlugDrawIcon);
+        host.calls.clear();
+    }
+};
+
+EffectData *Block(TestHost &host) { return static_cast<EffectData *>(host.params.clientData); }
+
+}  // namespace
+
+TEST_F(Protocol, EntryRejectsBadBlocksAndCreatesTheSharedRecordOnce) {
+    EXPECT_EQ(KelvarinMain(0, nullptr), kPluginBadParams);
+    EXPECT_EQ(gPascalData, nullptr);
+
+    TestHost host(16, 8);
+    for (int16_t version : {3, 0, -1, -32768}) {
+        host.params.interfaceVersion = version;
+        EXPECT_EQ(host.Send(kPlugGetInfo), kPluginAppIsTooOld) << version;
+    }
+    EXPECT_EQ(gPascalData, nullptr);
+    EXPECT_TRUE(host.calls.empty());
+
+    // No callback table: nothing can be allocated, the block is refused.
+    host.params.interfaceVersion = 4;
+    host.params.procs = nullptr;
+    EXPECT_EQ(host.Send(kPlugDrawIcon), kPluginBadParams);
+    EXPECT_EQ(gPascalData, nullptr);
+    host.params.procs = &host.procs;
+
+    // The first accepted message, whatever it is, creates the record once.
+    EXPECT_EQ(host.Send(kPlugDrawIcon), kPluginOK);
+    ASSERT_NE(gPascalData, nullptr);
+    ASSERT_EQ(host.CallsNamed("NewPtrClear").size(), 1u);
+    EXPECT_EQ(host.CallsNamed("NewPtrClear")[0].a, static_cast<int64_t>(sizeof(pluginDataRec)));
+    EXPECT_EQ(gPascalData->rota, 1);   // defaults...
+    EXPECT_TRUE(std::filesystem::exists(prefs.PrefsFile()));   // ...written back
+    pluginDataPtr first = gPascalData;
+    first->rota = 3;   // an edit that a reload would lose
+    for (int selector : {0, 3, 4, 7, 10, 200, 255}) EXPECT_EQ(host.Send(static_cast<HYPluginSelector>(selector)), kPluginOK);
+    EXPECT_EQ(host.Send(kPlugGetInfo), kPluginOK);
+    EXPECT_EQ(gPascalData, first);
+    EXPECT_EQ(gPascalData->rota, 3);
+    EXPECT_EQ(host.CallsNamed("NewPtrClear").size(), 1u);
+    EXPECT_EQ(host.CallsNamed("GetFrame").size(), 0u);
+}
+
+TEST_F(Protocol, SavedSettingsAreLoadedOnTheFirstMessage) {
+    pluginDataRec saved;
+    ResetConfig(&saved, true);
+    saved.rota = 4;
+    saved.clipActive = 1;
+    ASSERT_TRUE(SaveConfig(&saved));
+    TestHost host(16, 8);
+    host.Send(kPlugCallOnceWithInitAndTerminate);
+    ASSERT_NE(gPascalData, nullptr);
+    EXPECT_EQ(gPascalData->rota, 4);
+    EXPECT_EQ(gPascalData->clipActive, 1);
+}
+
+TEST_F(Protocol, GetInfoFillsTheThreeBlocks) {
+    TestHost host(16, 8);
+    std::memset(&host.params.getInfo, 0xA5, sizeof host.params.getInfo);
+    std::memset(&host.params.getInfo2, 0xA5, sizeof host.params.getInfo2);
+    std::memset(&host.params.getInfo3, 0xA5, sizeof host.params.getInfo3);
+    std::memset(&host.params.getInfo4, 0xA5, sizeof host.params.getInfo4);
+    host.params.getInfo.pluginFlags = 0x1;
+    host.params.getInfo.bestThumbOffset = 17;
+    host.params.getInfo2.selectedFrames = 75;
+    const HYPluginParams before = host.params;
+
+    // Without the bundle's resources every text is empty.
+    EXPECT_EQ(host.Send(kPlugGetInfo), kPluginOK);
+    EXPECT_STREQ(host.params.getInfo2.group, "");
+    EXPECT_STREQ(host.params.getInfo3.buttonTitle, "");
+
+    const short ref = OpenResFilePath(KELVARIN_TEST_RSRC, fsRdPerm);
+    ASSERT_NE(ref, -1) << "built resources missing: " << KELVARIN_TEST_RSRC;
+    EXPECT_EQ(host.Send(kPlugGetInfo), kPluginOK);
+    const HYPluginGetInfo &info = host.params.getInfo;
+    const HY2PluginGetInfo &info2 = host.params.getInfo2;
+    EXPECT_EQ(info.pluginType, kPluginFilterType);
+    EXPECT_EQ(info.pluginFlags, 0x1381u);
+    EXPECT_EQ(info.framesToBeRendered, 75);
+    EXPECT_EQ(info.takeFromClipBefore, 0);
+    EXPECT_EQ(info.takeFromClipAfter, 75);
+    EXPECT_EQ(info.minSpeedFrames, 0);
+    EXPECT_EQ(info.maxSpeedFrames, 0);
+    EXPECT_EQ(info.mustTakeFromSingleClips, 0);
+    EXPECT_EQ(info.bestThumbOffset, 17);
+    EXPECT_EQ(info2.baseMemoryNeeded, 50000);
+    EXPECT_EQ(info2.selectedFrames, 75);
+    EXPECT_EQ(std::memcmp(&host.params.getInfo4, &before.getInfo4, sizeof before.getInfo4), 0);
+    EXPECT_EQ(std::memcmp(info.reserved2, before.getInfo.reserved2, sizeof info.reserved2), 0);
+    EXPECT_EQ(std::memcmp(host.params.getInfo3.reserved0, before.getInfo3.reserved0, 96), 0);
+
+    // Every text is the item of its list, zero-terminated inside its field.
+    auto item = [](short list, short index) {
+        Str255 s;
+        GetIndString(s, list, index);
+        return std::string(PStrView(s));
+    };
+    auto expectText = [&](const char *field, size_t size, short list, short index) {
+        const std::string want = item(list, index);
+        EXPECT_FALSE(want.empty()) << "STR# " << list << " item " << index;
+        EXPECT_LT(want.size(), size) << "STR# " << list << " item " << index << " does not fit";
+        ASSERT_NE(std::memchr(field, 0, size), nullptr);
+        EXPECT_EQ(std::string(field), want);
+    };
+    for (int i = 0; i < 3; ++i) {
+        const HYPluginFilterSliderInfo &s = info2.filterSliders[i];
+        EXPECT_EQ(s.defaultValue, 0.5f);
+        expectText(s.label, sizeof s.label, 128, static_cast<short>(i + 1));
+        expectText(s.minLabel, sizeof s.minLabel, 129, static_cast<short>(2 * i + 1));
+        expectText(s.maxLabel, sizeof s.maxLabel, 129, static_cast<short>(2 * i + 2));
+    }
+    expectText(host.params.getInfo3.buttonTitle, sizeof host.params.getInfo3.buttonTitle, 130, 1);
+    expectText(info2.group, sizeof info2.group, 17000, 1);
+    CloseResFile(ref);
+}
+
+TEST_F(Protocol, BundleExportsOnlyMain) {
+    const std::string so = std::string(KELVARIN_TEST_BUNDLE) + "/Contents/Linux/Kelvarin.so";
+    void *lib = dlopen(so.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << dlerror();
+    auto entry = reinterpret_cast<HYPluginMainProc>(dlsym(lib, "main"));
+    ASSERT_NE(entry, nullptr);
+    EXPECT_NE(reinterpret_cast<void *>(entry), reinterpret_cast<void *>(&KelvarinMain));
+    EXPECT_EQ(dlsym(lib, "_Z12KelvarinMainiP13_PluginParams"), nullptr);
+    EXPECT_EQ(dlsym(lib, "gPascalData"), nullptr);
+    EXPECT_EQ(dlsym(lib, "_Z13TheLineEffectP8GrafPortS0_4RectP13pluginDataRecii"), nullptr);
+    EXPECT_EQ(entry(0, nullptr), kPluginBadParams);
+
+    // Through the bundle: its resources reached the way a host reaches them.
+    CFURLRef url = CFURLCreateFromFileSystemRepresentation(
+        nullptr, reinterpret_cast<const UInt8 *>(KELVARIN_TEST_BUNDLE), std::strlen(KELVARIN_TEST_BUNDLE), true);
+    CFBundleRef bundle = CFBundleCreate(nullptr, url);
+    ASSERT_NE(bundle, nullptr);
+    const short ref = CFBundleOpenBundleResourceMap(bundle);
+    ASSERT_NE(ref, -1);
+    TestHost host(16, 8);
+    host.params.selector = kPlugGetInfo;
+    host.params.getInfo2.selectedFrames = 5;
+    EXPECT_EQ(entry(0, &host.params), kPluginOK);
+    EXPECT_EQ(host.params.getInfo.pluginType, kPluginFilterType);
+    EXPECT_GT(std::strlen(host.params.getInfo3.buttonTitle), 0u);
+    EXPECT_EQ(gPascalData, nullptr);   // the bundle keeps its own record
+    CFBundleCloseBundleResourceMap(bundle, ref);
+    CFRelease(url);
+    // The library stays loaded: the platform may still hold its callbacks.
+}
+
+TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
+    TestHost host(16, 8);
+    Prime(host);
+    gPascalData->rota = 2;
+
+    struct Case { int32_t frames, in, out, wantIn, wantOut; };
+    for (const Case c : {Case{31, 20, 20, 15, 15}, Case{31, 40, 0, 31, 0}, Case{3, 0, 5, 0, 3}, Case{100, 10, 10, 10, 10},
+                         Case{0, 4, 0, 0, 0}, Case{9, 5, 5, 4, 4}}) {
+        host.calls.clear();
+        host.params.frameCount = c.frames;
+        host.fadeIn = c.in;
+        host.fadeOut = c.out;
+        EXPECT_EQ(host.Send(kPlugInitialize), kPluginOK);
+        ASSERT_NE(Block(host), nullptr);
+        EXPECT_EQ(Block(host)->fadeInFrames, c.wantIn) << c.frames << " " << c.in << " " << c.out;
+        EXPECT_EQ(Block(host)->fadeOutFrames, c.wantOut) << c.frames << " " << c.in << " " << c.out;
+        ASSERT_NE(Block(host)->pascalData, nullptr);
+        EXPECT_NE(Block(host)->pascalData, gPascalData);
+        EXPECT_EQ(Block(host)->pascalData->rota, 2);
+        EXPECT_EQ(Block(host)->effectGWorld, nullptr);
+        const std::vector<std::string> want = {"NewPtrClear", "NewPtrClear", "GetFilterInfo", "ReleaseFilterInfo"};
+        EXPECT_EQ(host.Names(), want);
+        EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
+        EXPECT_EQ(host.params.clientData, nullptr);
+    }
+    // The copy is the record as it was at the begin.
+    host.Send(kPlugInitialize);
+    gPascalData->rota = 4;
+    EXPECT_EQ(Block(host)->pascalData->rota, 2);
+    host.Send(kPlugTerminate);
+
+    // No information block: no fades, the host's result is the begin's.
+    host.giveFilterInfo = false;
+    host.filterInfoResult = kPluginTryAgainLater;
+    host.calls.clear();
+    EXPECT_EQ(host.Send(kPlugInitialize), kPluginTryAgainLater);
+    ASSERT_NE(Block(host), nullptr);
+    EXPECT_EQ(Block(host)->fadeInFrames, 0);
+    EXPECT_EQ(Block(host)->fadeOutFrames, 0);
+    EXPECT_TRUE(host.CallsNamed("ReleaseFilterInfo").empty());
+
+    // Terminate: the copy, then the block; a second terminate frees nothing.
+    void *copy = Block(host)->pascalData;
+    void *block = host.params.clientData;
+    host.calls.clear();
+    EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
+    ASSERT_EQ(host.CallsNamed("DisposePtr").size(), 2u);
+    EXPECT_EQ(host.CallsNamed("DisposePtr")[0].p, copy);
+    EXPECT_EQ(host.CallsNamed("DisposePtr")[1].p, block);
+    EXPECT_EQ(host.params.clientData, nullptr);
+    host.calls.clear();
+    EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
+    EXPECT_TRUE(host.calls.empty());
+    EXPECT_EQ(host.liveBlocks.size(), 1u);   // only the shared record
+}
+
+TEST_F(Protocol, BeginFailuresLeaveNothingHalfMade) {
+    TestHost host(16, 8);
+    Prime(host);
+    const size_t baseline = host.liveBlocks.size();
+
+    // No block at all.
+    host.failNewPtrClearAfter = 0;
+    EXPECT_EQ(host.Send(kPlugInitialize), kPluginOutOfMemory);
+    EXPECT_EQ(host.params.clientData, nullptr);
+    // The block, but no configuration copy: 4 at the begin, nothing kept.
+    host.failNewPtrClearAfter = 1;
+    EXPECT_EQ(host.Send(kPlugInitialize), kPluginOutOfMemory);
+    EXPECT_EQ(host.params.clientData, nullptr);
+    EXPECT_EQ(host.liveBlocks.size(), baseline);
+    EXPECT_TRUE(host.CallsNamed("GetFilterInfo").empty());
+    // A frame after the failed begin is refused, not fatal.
+    EXPECT_EQ(host.Send(kPlugDoFrame), kPluginBadParams);
+
+    // A second begin on a live block replaces its copy, releasing the first.
+    host.failNewPtrClearAfter = -1;
+    ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
+    void *block = host.params.clientData;
+    void *firstCopy = Block(host)->pascalData;
+    host.calls.clear();
+    ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
+    EXPECT_EQ(host.params.clientData, block);   // reused
+    EXPECT_NE(Block(host)->pascalData, firstCopy);
+    ASSERT_EQ(host.CallsNamed("DisposePtr").size(), 1u);
+    EXPECT_EQ(host.CallsNamed("DisposePtr")[0].p, firstCopy);
+    EXPECT_EQ(host.liveBlocks.size(), baseline + 2);
+    // ...and when that second copy cannot be made, the first one stays.
+    void *secondCopy = Block(host)->pascalData;
+    host.failNewPtrClearAfter = 0;
+    EXPECT_EQ(host.Send(kPlugInitialize), kPluginOutOfMemory);
+    EXPECT_EQ(host.params.clientData, block);
+    EXPECT_EQ(Block(host)->pascalData, secondCopy);
+    host.failNewPtrClearAfter = -1;
+    host.Send(kPlugTerminate);
+    EXPECT_EQ(host.liveBlocks.size(), baseline);
+}
+
+TEST_F(Protocol, FramesFollowTheCallbackOrderAndFadeTable) {
+    TestHost host(32, 24);
+    Prime(host);
+    host.params.startFrame = 1000;
+    host.params.frameCount = 100;
+    host.fadeIn = 10;
+    host.fadeOut = 10;
+    ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
+
+    std::vector<int> opacities(100, -1);
+    for (int32_t f = 0; f < 100; ++f) {
+        host.calls.clear();
+        host.params.renderFrame = f;
+        ASSERT_EQ(host.Send(kPlugDoFrame), kPluginOK) << f;
+        const auto gets = host.CallsNamed("GetFrame");
+        ASSERT_EQ(gets.size(), 1u);
+        EXPECT_EQ(gets[0].a, 1000 + f);
+        EXPECT_EQ(gets[0].b, 32);
+        EXPECT_EQ(gets[0].c, 24);
+        EXPECT_EQ(gets[0].d, kDVHighQuality);
+        const auto blits = host.CallsNamed("Blit");
+        if (!blits.empty()) {
+            opacities[f] = static_cast<int>(blits[0].a);
+            EXPECT_EQ(blits[0].r1.right, 32);
+            EXPECT_EQ(blits[0].r1.bottom, 24);
+            EXPECT_EQ(std::memcmp(&blits[0].r2, &host.params.frameRect, sizeof(Rect)), 0);
+            EXPECT_EQ(blits[0].p, GetGWorldPixMap(host.params.frame));
+        }
+        // Fetch, (blend), audio, give back: in this order, same cookie.
+        std::vector<std::string> want = {"GetFrame"};
+        if (!blits.empty()) want.push_back("Blit");
+        want.push_back("MixAudio");
+        want.push_back("ReleaseFrame");
+        EXPECT_EQ(host.Names(), want) << f;
+        EXPECT_EQ(host.CallsNamed("MixAudio")[0].a, 256);
+        EXPECT_EQ(host.CallsNamed("MixAudio")[0].p, host.CallsNamed("ReleaseFrame")[0].p);
+    }
+    EXPECT_EQ(gMostRecentStartFrame, 1000);
+    EXPECT_EQ(gMostRecentFrameCount, 100);
+    // The worked examples: fading in over frames 0-9 and out over 91-99.
+    const int fadeInTable[10] = {255, 229, 204, 178, 153, 127, 102, 76, 50, 25};
+    const int fadeOutTable[9] = {25, 50, 76, 102, 127, 153, 178, 204, 229};
+    for (int f = 0; f < 10; ++f) EXPECT_EQ(opacities[f], fadeInTable[f]) << f;
+    for (int f = 10; f <= 90; ++f) EXPECT_EQ(opacities[f], -1) << f;
+    for (int f = 91; f < 100; ++f) EXPECT_EQ(opacities[f], fadeOutTable[f - 91]) << f;
+
+    // Frame 0 shows only the source: opacity 255 puts it back whole.
+    host.params.renderFrame = 0;
+    host.Send(kPlugDoFrame);
+    PixMapHandle pm = GetGWorldPixMap(host.params.frame);
+    const auto *base = reinterpret_cast<const uint8_t *>(GetPixBaseAddr(pm));
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 32; ++x) {
+            uint8_t want[4];
+            SourcePixel(1000, x, y, want);
+            ASSERT_EQ(std::memcmp(base + y * GetPixRowBytes(pm) + x * 4, want, 4), 0) << x << "," << y;
+        }
+    host.Send(kPlugTerminate);
+
+    // No fades: Blit is never called.
+    host.fadeIn = host.fadeOut = 0;
+    host.Send(kPlugInitialize);
+    host.calls.clear();
+    for (int32_t f : {0, 1, 50, 98, 99}) {
+        host.params.renderFrame = f;
+        host.Send(kPlugDoFrame);
+    }
+    EXPECT_TRUE(host.CallsNamed("Blit").empty());
+    host.Send(kPlugTerminate);
+}
+
+TEST_F(Protocol, QualityPreviewAndFailures) {
+    TestHost host(32, 240);
+    Prime(host);
+    ASSERT_EQ(host.Send(kPlugDoFrame), kPluginBadParams);   // no render instance
+    ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
+
+    // Preview: low quality up to 259 rows, no audio.
+    host.params.proxyOnly = 1;
+    for (int h : {240, 259, 260, 480}) {
+        host.SetOutput(16, h);
+        host.calls.clear();
+        EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
+        EXPECT_EQ(host.CallsNamed("GetFrame")[0].d, h <= 259 ? kDVLowQuality : kDVHighQuality) << h;
+        EXPECT_TRUE(host.CallsNamed("MixAudio").empty());
+    }
+    host.params.proxyOnly = 0;
+    host.SetOutput(16, 12);
+
+    // A negative absolute index: nothing fetched or released.
+    host.params.startFrame = 0;
+    host.params.renderFrame = -1;
+    host.calls.clear();
+    EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
+    EXPECT_TRUE(host.calls.empty());
+    host.params.renderFrame = 2;
+
+    // Failures: the earliest wins, ReleaseFrame always follows GetFrame.
+    struct Case {
+        HYPluginResult get, blit, mix, release, want;
+        std::vector<std::string> names;
+    };
+    host.Send(kPlugTerminate);
+    host.fadeIn = 5;
+    host.Send(kPlugInitialize);   // frame 2 lies in the fade-in
+    const std::vector<Case> cases = {
+        {kPluginCantGetNeededFrame, 0, 0, 0, kPluginCantGetNeededFrame, {"GetFrame", "ReleaseFrame"}},
+        {kPluginCantGetNeededFrame, 0, 0, kPluginTryAgainLater, kPluginCantGetNeededFrame, {"GetFrame", "ReleaseFrame"}},
+        {0, kPluginOutOfDiskSpace, 0, kPluginTryAgainLater, kPluginOutOfDiskSpace, {"GetFrame", "Blit", "ReleaseFrame"}},
+        {0, 0, kPluginCancel, 0, kPluginCancel, {"GetFrame", "Blit", "MixAudio", "ReleaseFrame"}},
+        {0, 0, 0, kPluginTryAgainLater, kPluginTryAgainLater, {"GetFrame", "Blit", "MixAudio", "ReleaseFrame"}},
+    };
+    for (const Case &c : cases) {
+        host.getFrameResult = c.get;
+        host.blitResult = c.blit;
+        host.mixResult = c.mix;
+        host.releaseResult = c.release;
+        host.calls.clear();
+        EXPECT_EQ(host.Send(kPlugDoFrame), c.want);
+        EXPECT_EQ(host.Names(), c.names);
+    }
+    // Success reported without a picture is a failure, and still released.
+    host.getFrameResult = host.blitResult = host.mixResult = host.releaseResult = kPluginOK;
+    host.giveNoPicture = true;
+    host.calls.clear();
+    EXPECT_EQ(host.Send(kPlugDoFrame), kPluginFailed);
+    EXPECT_EQ(host.Names(), (std::vector<std::string>{"GetFrame", "ReleaseFrame"}));
+    host.giveNoPicture = false;
+    host.Send(kPlugTerminate);
+}
+
+TEST_F(Protocol, LongSelectionsLeaveNothingBehind) {
+    TestHost host(48, 32);
+    Prime(host);
+    gPascalData->rota = 2;
+    gPascalData->clipActive = 1;
+    gPascalData->startRel = SetRelRect(0.1, 0.2, 0.7, 0.9);
+    const size_t blocks = host.liveBlocks.size();
+    const long pictures = gLiveGWorlds;
+    host.params.frameCount = 600;
+    host.fadeIn = 20;
+    host.fadeOut = 20;
+    ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
+    size_t heapAfterWarmUp = 0;
+    for (int32_t f = 0; f < 600; ++f) {
+        host.params.renderFrame = f;
+        ASSERT_EQ(host.Send(kPlugDoFrame), kPluginOK);
+        ASSERT_EQ(gLiveGWorlds, pictures) << "frame " << f;
+        if (f == 50) heapAfterWarmUp = mallinfo2().uordblks;
+    }
+    EXPECT_LT(mallinfo2().uordblks, heapAfterWarmUp + 64 * 1024);
+    EXPECT_EQ(host.CallsNamed("GetFrame").size(), host.CallsNamed("ReleaseFrame").size());
+    host.Send(kPlugTerminate);
+    EXPECT_EQ(host.liveBlocks.size(), blocks);
+    EXPECT_TRUE(host.framesOut.empty());
+}
+
+TEST_F(Protocol, PlaceholderRunsItsOwnInstanceOnACopy) {
+    TestHost host(40, 30);
+    Prime(host);
+    gPascalData->outside = 0;   // rota 1: the frame comes out as the source
+    host.params.startFrame = 200;
+    host.params.renderFrame = 3;
+    host.params.getInfo.bestThumbOffset = 7;
+    // A block the host already holds for a render in progress.
+    EffectData held{11, 12, nullptr, nullptr};
+    host.params.clientData = &held;
+    host.params.selector = kPlugFilePlaceHolder;
+    const HYPluginParams before = host.params;
+
+    EXPECT_EQ(host.Send(kPlugFilePlaceHolder), kPluginOK);
+    EXPECT_EQ(std::memcmp(&host.params, &before, sizeof before), 0);
+    EXPECT_EQ(held.fadeInFrames, 11);
+    EXPECT_EQ(held.pascalData, nullptr);
+    ASSERT_EQ(host.CallsNamed("GetFrame").size(), 1u);
+    EXPECT_EQ(host.CallsNamed("GetFrame")[0].a, 207);
+    EXPECT_EQ(host.CallsNamed("ReleaseFrame").size(), 1u);
+    EXPECT_EQ(host.liveBlocks.size(), 1u);   // its own block and copy are gone
+    PixMapHandle pm = GetGWorldPixMap(host.params.frame);
+    const auto *base = reinterpret_cast<const uint8_t *>(GetPixBaseAddr(pm));
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) {
+            uint8_t want[4];
+            SourcePixel(207, x, y, want);
+            ASSERT_EQ(std::memcmp(base + y * GetPixRowBytes(pm) + x * 4, want, 4), 0);
+        }
+
+    // A frame that cannot be drawn is reported; a failed begin is ended too.
+    host.getFrameResult = kPluginCantGetNeededFrame;
+    EXPECT_EQ(host.Send(kPlugFilePlaceHolder), kPluginCantGetNeededFrame);
+    host.getFrameResult = kPluginOK;
+    host.filterInfoResult = kPluginTryAgainLater;
+    host.calls.clear();
+    EXPECT_EQ(host.Send(kPlugFilePlaceHolder), kPluginTryAgainLater);
+    EXPECT_TRUE(host.CallsNamed("GetFrame").empty());
+    EXPECT_EQ(host.liveBlocks.size(), 1u);
+    EXPECT_EQ(host.params.clientData, &held);
+}
+
+TEST_F(Protocol, ButtonFetchesAFrameOfTheConfiguredStandard) {
+    TestHost host(16, 8);
+    Prime(host);
+    host.giveNoPicture = true;   // the dialog cannot open without a picture
+    host.getFrameResult = kPluginCantGetNeededFrame;
+    struct Case { SInt16 media; int w, h; };
+    for (const Case c : {Case{1, 720, 480}, Case{2, 720, 576}, Case{3, 960, 540}, Case{7, 720, 480}, Case{0, 720, 480}}) {
+        gPascalData->mediaType = c.media;
+        host.calls.clear();
+        host.params.renderFrame = 4;
+        EXPECT_EQ(host.Send(kPlugCustomButtonClick), kPluginOK);
+        const auto gets = host.CallsNamed("GetFrame");
+        ASSERT_EQ(gets.size(), 1u);
+        EXPECT_EQ(gets[0].a, 4);   // no render yet: renderFrame alone
+        EXPECT_EQ(gets[0].b, c.w);
+        EXPECT_EQ(gets[0].c, c.h);
+        EXPECT_EQ(gets[0].d, kDVHighQuality);
+        EXPECT_EQ(host.CallsNamed("ReleaseFrame").size(), 1u);
+    }
+    gMostRecentStartFrame = 500;
+    host.calls.clear();
+    host.Send(kPlugCustomButtonClick);
+    EXPECT_EQ(host.CallsNamed("GetFrame")[0].a, 504);
+}
+
+TEST_F(Protocol, ClipSliderFetchesIntoThePicture) {
+    TestHost host(16, 8);
+    Prime(host);
+    host.params.startFrame = 30;
+    host.params.proxyOnly = 1;
+    const Rect bounds{0, 0, 120, 90};
+    GWorldPtr gw = nullptr;
+    NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0);
+
+    // The plug-in disposes the host's picture after giving it back.
+    host.disposeAtRelease = false;
+    const long pictures = gLiveGWorlds;
+    EXPECT_EQ(GetFrameIntoGW(gw, &host.params, 5, 1), kPluginOK);
+    EXPECT_EQ(gLiveGWorlds, pictures);
+    const auto gets = host.CallsNamed("GetFrame");
+    ASSERT_EQ(gets.size(), 1u);
+    EXPECT_EQ(gets[0].a, 35);
+    EXPECT_EQ(gets[0].b, 90);
+    EXPECT_EQ(gets[0].c, 120);
+    EXPECT_EQ(gets[0].d, kDVLowQuality);
+    EXPECT_EQ(host.Names(), (std::vector<std::string>{"GetFrame", "ReleaseFrame"}));
+    PixMapHandle pm = GetGWorldPixMap(gw);
+    const auto *base = reinterpret_cast<const uint8_t *>(GetPixBaseAddr(pm));
+    uint8_t want[4];
+    SourcePixel(35, 89, 119, want);
+    EXPECT_EQ(std::memcmp(base + 119 * GetPixRowBytes(pm) + 89 * 4, want, 4), 0);
+
+    // With 0 the picture stays the host's.
+    host.calls.clear();
+    host.releaseResult = kPluginTryAgainLater;
+    EXPECT_EQ(GetFrameIntoGW(gw, &host.params, 0, 0), kPluginTryAgainLater);
+    EXPECT_EQ(gLiveGWorlds, pictures + 1);
+    DisposeGWorld(static_cast<GWorldPtr>(const_cast<void *>(host.CallsNamed("GetFrame")[0].p)));
+    host.releaseResult = kPluginOK;
+
+    // No picture: GetFrame's result, no ReleaseFrame; negative index: -1.
+    host.giveNoPicture = true;
+    host.getFrameResult = kPluginCantGetNeededFrame;
+    host.calls.clear();
+    EXPECT_EQ(GetFrameIntoGW(gw, &host.params, 1, 1), kPluginCantGetNeededFrame);
+    EXPECT_EQ(host.Names(), std::vector<std::string>{"GetFrame"});
+    host.calls.clear();
+    EXPECT_EQ(GetFrameIntoGW(gw, &host.params, -31, 1), -1);
+    EXPECT_TRUE(host.calls.empty());
+    DisposeGWorld(gw);
+}
