@@ -393,7 +393,9 @@ SInt32 Clamp(SInt64 v, SInt32 lo, SInt32 hi)
 
 void Redraw(OpaqueControlRef *c)
 {
-    if (IsCustom(c))
+    // A hidden control draws nothing, as on Carbon: it could only spoil
+    // what the port holds for the controls that are shown.
+    if (IsCustom(c) && c->widget && !c->widget->isHidden())
         ToolboxSendControlEvent(c, kEventControlDraw);
     else if (c->widget)
         c->widget->update();

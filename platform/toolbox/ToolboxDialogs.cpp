@@ -148,7 +148,9 @@ PLATFORM_API OSStatus LSOpenFSRef(const FSRef *inRef, FSRef *outLaunchedRef)
         bool started = false;
         if (ToolboxHasApplication())
             started = QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-        else
+        // Platforms without desktop services (offscreen, minimal) and hosts
+        // without a QApplication still have the desktop's opener.
+        if (!started)
             started = QProcess::startDetached(QStringLiteral("xdg-open"), {path});
         return started ? noErr : kLSApplicationNotFoundErr;
     } catch (...) {

@@ -47,14 +47,8 @@ std::shared_ptr<OpaqueWindowPtr> WindowOfWidget(const QWidget *top)
 {
     if (top == nullptr)
         return nullptr;
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (w != top)
-            continue;
-        QVariant v = w->property("_toolboxWindow");
-        if (v.isValid())
-            return ToolboxWindow(static_cast<WindowRef>(v.value<void *>()));
-    }
-    return nullptr;
+    QVariant v = top->property("_toolboxWindow");
+    return v.isValid() ? ToolboxWindow(static_cast<WindowRef>(v.value<void *>())) : nullptr;
 }
 
 /* Return and Escape anywhere in one of our windows become the OK and Cancel

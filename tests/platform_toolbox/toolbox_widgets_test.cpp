@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
@@ -459,6 +461,15 @@ TEST(ToolboxCustomControls, DragDeliversHitTestTrackStepsAndHitWithModifiersOfTh
     ASSERT_EQ(log.events.size(), 2u);
     EXPECT_EQ(log.events[0].kind, UInt32(kEventControlDraw));
     EXPECT_EQ(log.events[1].kind, UInt32(kEventControlDraw));
+    // A hidden control is not drawn until it is shown again.
+    log.events.clear();
+    HideControl(custom);
+    SetControl32BitValue(custom, 1);
+    Draw1Control(custom);
+    EXPECT_TRUE(log.events.empty());
+    ShowControl(custom);
+    ASSERT_EQ(log.events.size(), 1u);
+    EXPECT_EQ(log.events[0].kind, UInt32(kEventControlDraw));
     // Activation is the class's to draw; a disabled control takes no clicks.
     log.events.clear();
     DeactivateControl(custom);
@@ -758,6 +769,28 @@ TEST(ToolboxDialogs, DocumentsOpenWithTheDesktopsHandler)
     EXPECT_EQ(LSOpenFSRef(&ref, nullptr), fnfErr);
     EXPECT_EQ(recorder.opened.size(), 1);
     QDesktopServices::unsetUrlHandler("file");
+
+    // Where Qt has no desktop services (offscreen here) the desktop's opener
+    // is asked directly; without one the error says no application.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString marker = dir.filePath("opened");
+    QFile script(dir.filePath("xdg-open"));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(QString("#!/bin/sh\nprintf '%s' \"$1\" > '%1.tmp' && mv '%1.tmp' '%1'\n").arg(marker).toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(dir.path()) + ":/bin:/usr/bin");
+    snprintf(ref.path, sizeof ref.path, "%s/Contents/Info.plist", TOOLBOX_TEST_BUNDLE);
+    EXPECT_EQ(LSOpenFSRef(&ref, nullptr), noErr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(marker); }, 10000));
+    QFile opened(marker);
+    ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
+    EXPECT_EQ(opened.readAll().toStdString(), std::string(ref.path));
+    qputenv("PATH", QFile::encodeName(dir.filePath("empty")));
+    EXPECT_EQ(LSOpenFSRef(&ref, nullptr), kLSApplicationNotFoundErr);
+    qputenv("PATH", oldPath);
 }
 
 int main(int argc, char **argv)
