@@ -138,6 +138,7 @@ RenderOutcome RunRender(const RenderRequest &rq) {
         return out;
     };
     auto started = Clock::now();
+    InstallInterruptHandlers();
 
     std::string error;
     ClipDecoderPtr decoder = OpenClipDecoder(rq.input, error);
@@ -232,7 +233,6 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     params.frame = outWorld;
     params.clientData = nullptr;
 
-    InstallInterruptHandlers();
     FirstError firstError;
     FrameQueue<Unit> decoded(6), finished(6);
 

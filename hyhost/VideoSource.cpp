@@ -75,6 +75,9 @@ struct ClipDecoder {
     std::unique_ptr<SwsContext, SwsFree> scaler;
     std::unique_ptr<SwrContext, SwrFree> resampler;
     AudioTarget audioTarget;
+    int resamplerFormat = -1;
+    int resamplerRate = 0;
+    AVChannelLayout resamplerLayout{};
     bool audioWanted = false;
     bool demuxDone = false;
     bool videoDrained = false;
@@ -83,7 +86,10 @@ struct ClipDecoder {
     int64_t nextVideoIndex = 0;   // index of the next frame the decoder will give
     std::deque<AVFramePtr> audioReady;
 
-    ~ClipDecoder() { av_channel_layout_uninit(&audioTarget.layout); }
+    ~ClipDecoder() {
+        av_channel_layout_uninit(&audioTarget.layout);
+        av_channel_layout_uninit(&resamplerLayout);
+    }
 };
 
 void ClipDecoderDelete::operator()(ClipDecoder *d) const { delete d; }
@@ -102,8 +108,10 @@ bool OpenFormat(const std::string &path, FormatPtr &out, std::string &error) {
             error = "'" + path + "' cannot be read (permission denied)";
         else if (rc == AVERROR_INVALIDDATA)
             error = "'" + path + "' is not a video file FFmpeg can read (damaged or unknown format)";
+        else if (rc == AVERROR(EISDIR))
+            error = "'" + path + "' is a folder, not a video file";
         else
-            error = "cannot read '" + path + "': " + AVErrorText(rc);
+            error = "'" + path + "' is damaged or unreadable (" + AVErrorText(rc) + ")";
         return false;
     }
     out.reset(raw);
@@ -196,20 +204,15 @@ ClipDecoderPtr OpenClipDecoder(const std::string &path, std::string &error) {
 
 bool SetAudioTarget(ClipDecoder &d, const AudioTarget &target, std::string &error) {
     if (d.audioStream < 0) return true;
+    if (target.format == AV_SAMPLE_FMT_NONE || target.sampleRate <= 0 || target.layout.nb_channels <= 0) {
+        error = "no usable audio format for the output";
+        return false;
+    }
     av_channel_layout_uninit(&d.audioTarget.layout);
     d.audioTarget.format = target.format;
     d.audioTarget.sampleRate = target.sampleRate;
     av_channel_layout_copy(&d.audioTarget.layout, &target.layout);
-    SwrContext *swr = nullptr;
-    int rc = swr_alloc_set_opts2(&swr, const_cast<AVChannelLayout *>(&target.layout), target.format, target.sampleRate,
-                                 &d.audio->ch_layout, d.audio->sample_fmt, d.audio->sample_rate, 0,
-                                 nullptr);
-    if (rc < 0 || (rc = swr_init(swr)) < 0) {
-        swr_free(&swr);
-        error = "cannot convert the audio: " + AVErrorText(rc);
-        return false;
-    }
-    d.resampler.reset(swr);
+    d.resampler.reset();
     d.audioWanted = true;
     d.format->streams[d.audioStream]->discard = AVDISCARD_DEFAULT;
     return true;
@@ -235,13 +238,44 @@ void ScaleInto(ClipDecoder &d, const AVFrame *frame, int width, int height, int 
     }
 }
 
+// (Re)configures the resampler for what the decoder really delivers: a
+// decoder may only settle its channel layout with the first frame.
+bool ConfigureResampler(ClipDecoder &d, const AVFrame &in) {
+    if (d.resampler && in.format == d.resamplerFormat && in.sample_rate == d.resamplerRate &&
+        av_channel_layout_compare(&in.ch_layout, &d.resamplerLayout) == 0)
+        return true;
+    AVChannelLayout inLayout{};
+    if (in.ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        av_channel_layout_default(&inLayout, in.ch_layout.nb_channels);
+    else
+        av_channel_layout_copy(&inLayout, &in.ch_layout);
+    SwrContext *swr = nullptr;
+    int rc = swr_alloc_set_opts2(&swr, &d.audioTarget.layout, d.audioTarget.format, d.audioTarget.sampleRate,
+                                 &inLayout, AVSampleFormat(in.format), in.sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&inLayout);
+    if (rc < 0 || swr_init(swr) < 0) {
+        swr_free(&swr);
+        return false;
+    }
+    d.resampler.reset(swr);
+    d.resamplerFormat = in.format;
+    d.resamplerRate = in.sample_rate;
+    av_channel_layout_uninit(&d.resamplerLayout);
+    av_channel_layout_copy(&d.resamplerLayout, &in.ch_layout);
+    return true;
+}
+
 // Converts decoded audio frames (or the resampler's tail with nil) into
 // blocks of the target format.
-void ConvertAudio(ClipDecoder &d, const AVFrame *in) {
+void ConvertAudio(ClipDecoder &d, AVFrame *in) {
+    if (in && !ConfigureResampler(d, *in)) return;
+    if (!d.resampler) return;
     AVFramePtr out(av_frame_alloc());
     out->format = d.audioTarget.format;
     out->sample_rate = d.audioTarget.sampleRate;
     av_channel_layout_copy(&out->ch_layout, &d.audioTarget.layout);
+    if (in && in->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        av_channel_layout_default(&in->ch_layout, in->ch_layout.nb_channels);
     if (swr_convert_frame(d.resampler.get(), out.get(), in) < 0) return;
     if (out->nb_samples > 0) d.audioReady.push_back(std::move(out));
 }

@@ -27,9 +27,15 @@ bool ParseSize(const std::string &text, int &width, int &height) {
 }  // namespace
 
 int main(int argc, char **argv) try {
-    av_log_set_level(AV_LOG_ERROR);   // FFmpeg's chatter would drown our one-line messages
+    // FFmpeg's own messages would drown the one-line ones; --verbose shows them.
+    av_log_set_level(AV_LOG_QUIET);
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--verbose") av_log_set_level(AV_LOG_WARNING);
     CLI::App app{"hyhost runs HY video plug-ins (Kelvarin by default) on video files."};
     app.require_subcommand(1);
+    app.fallthrough();   // --verbose also after the command's name
+    bool verbose = false;
+    app.add_flag("--verbose", verbose, "Show FFmpeg's own messages");
     std::string plugin = "Kelvarin";
 
     bool json = false;

@@ -1,0 +1,357 @@
+// End-to-end runs of hyhost and kelvarin-prefs on small clips made with the
+// ffmpeg command. Results are decoded by the ffmpeg command too and compared
+// with a plain per-pixel model of the effect, written from its rules.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kW = 128, kH = 64, kFrames = 50;
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string Slurp(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string Quote(const std::string &s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    fs::path dir;
+
+    void SetUp() override {
+        char pattern[] = "/tmp/hyhost-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        // Never the user's own settings.
+        fs::create_directories(dir / "config");
+        setenv("HOME", dir.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+        setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+
+    Result Run(const std::string &cmd) {
+        Result r;
+        fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
+        int raw = std::system((cmd + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        r.out = Slurp(out);
+        r.err = Slurp(err);
+        fs::remove(out);
+        fs::remove(err);
+        return r;
+    }
+    Result Host(const std::string &args) { return Run(std::string(HYHOST_PATH) + " " + args); }
+    Result Prefs(const std::string &args) { return Run(std::string(PREFS_PATH) + " " + args); }
+
+    // A lossless clip: FFV1 in RGB and 16-bit PCM stereo, so decoded frames are exact.
+    fs::path MakeClip(const std::string &name, int frames = kFrames, int w = kW, int h = kH) {
+        fs::path p = dir / name;
+        double seconds = frames / 25.0;
+        std::ostringstream cmd;
+        cmd << FFMPEG_PATH << " -v error -y -f lavfi -i testsrc2=size=" << w << "x" << h
+            << ":rate=25:duration=" << seconds << " -f lavfi -i sine=frequency=440:sample_rate=48000:duration="
+            << seconds << " -c:v ffv1 -pix_fmt bgr0 -c:a pcm_s16le -ac 2 " << Quote(p.string());
+        EXPECT_EQ(Run(cmd.str()).status, 0);
+        return p;
+    }
+    // All frames as A,R,G,B bytes.
+    std::string Frames(const fs::path &clip) {
+        fs::path raw = dir / "frames.raw";
+        EXPECT_EQ(Run(std::string(FFMPEG_PATH) + " -v error -y -i " + Quote(clip) +
+                      " -f rawvideo -pix_fmt argb " + Quote(raw)).status, 0);
+        std::string bytes = Slurp(raw);
+        fs::remove(raw);
+        return bytes;
+    }
+    std::string Samples(const fs::path &clip) {
+        fs::path raw = dir / "samples.raw";
+        EXPECT_EQ(Run(std::string(FFMPEG_PATH) + " -v error -y -i " + Quote(clip) + " -vn -f s16le " +
+                      Quote(raw)).status, 0);
+        std::string bytes = Slurp(raw);
+        fs::remove(raw);
+        return bytes;
+    }
+    // Files in the folder other than the ones named.
+    std::vector<std::string> Strays(std::initializer_list<std::string> keep) {
+        std::vector<std::string> found;
+        for (const auto &e : fs::directory_iterator(dir)) {
+            std::string n = e.path().filename().string();
+            if (e.is_directory() || std::find(keep.begin(), keep.end(), n) != keep.end()) continue;
+            found.push_back(n);
+        }
+        return found;
+    }
+};
+
+// The effect on one frame, from its rules: the active rectangle A
+// [L,R) x [T,B) shows the source turned about A's centre; outside A the
+// frame keeps the source or shows the fill colour.
+struct Model {
+    int L, T, R, B;
+    int degrees;          // 180, or 90 counter-clockwise (square A only)
+    bool outside;
+    uint8_t fill[3];
+};
+
+std::string EffectOf(const std::string &src, const Model &m) {
+    std::string out = src;
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            std::size_t o = (std::size_t(y) * kW + x) * 4;
+            bool inside = x >= m.L && x < m.R && y >= m.T && y < m.B;
+            if (!inside) {
+                if (m.outside) {
+                    out[o] = char(0xFF);
+                    for (int c = 0; c < 3; ++c) out[o + 1 + c] = char(m.fill[c]);
+                }
+                continue;
+            }
+            int sx, sy;
+            if (m.degrees == 180) {
+                sx = m.L + m.R - 1 - x;
+                sy = m.T + m.B - 1 - y;
+            } else {   // a quarter turn counter-clockwise: the right edge becomes the top
+                int u = x - m.L, v = y - m.T, s = m.R - m.L;
+                sx = m.L + (s - 1 - v);
+                sy = m.T + u;
+            }
+            std::size_t so = (std::size_t(sy) * kW + sx) * 4;
+            for (int c = 0; c < 4; ++c) out[o + c] = src[so + c];
+        }
+    return out;
+}
+
+// The untouched frame over the effect at the fade's opacity.
+std::string Blend(const std::string &src, const std::string &effect, int opacity) {
+    std::string out = effect;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        int s = uint8_t(src[i]), d = uint8_t(effect[i]);
+        out[i] = char((s * opacity + d * (255 - opacity) + 127) / 255);
+    }
+    return out;
+}
+
+// Opacity of the untouched frame at frame r of a selection of n frames.
+int FadeOpacity(int r, int n, int fadeIn, int fadeOut) {
+    if (!(fadeIn > 0 || fadeOut != 0) || !(r < fadeIn || r > n - fadeOut)) return 0;
+    double percent = r < fadeIn ? double(r) / fadeIn : double(n - r) / fadeOut;
+    return int(255 * (1 - percent));
+}
+
+std::string FrameAt(const std::string &all, int i) {
+    std::size_t size = std::size_t(kW) * kH * 4;
+    return all.substr(size * std::size_t(i), size);
+}
+
+int CountDiffering(const std::string &a, const std::string &b) {
+    int n = 0;
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); i += 4)
+        n += a.compare(i, 4, b, i, 4) != 0;
+    return n;
+}
+
+TEST_F(EndToEnd, HalfTurnWithFadesMatchesTheModelAndKeepsEverythingElse) {
+    fs::path src = MakeClip("source.mkv");
+    ASSERT_EQ(Prefs("set rect=0.25,0.25,0.5,0.75 rota=180 color=#FF8000 outside=on clip=off").status, 0);
+    fs::path out = dir / "result.mkv";
+    const int from = 10, count = 30, fadeIn = 10, fadeOut = 6;
+    Result r = Host("render " + Quote(src) + " -o " + Quote(out) + " --from 10 --frames 30 --fade-in 10 "
+                    "--fade-out 6 --lossless --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string source = Frames(src), result = Frames(out);
+    ASSERT_EQ(result.size(), source.size()) << "the whole clip is written";
+    Model m{32, 16, 64, 48, 180, true, {0xFF, 0x80, 0x00}};
+    for (int i = 0; i < kFrames; ++i) {
+        std::string s = FrameAt(source, i), got = FrameAt(result, i);
+        if (i < from || i >= from + count) {
+            EXPECT_EQ(CountDiffering(got, s), 0) << "frame " << i << " lies outside the selection";
+            continue;
+        }
+        int op = FadeOpacity(i - from, count, fadeIn, fadeOut);
+        std::string want = Blend(s, EffectOf(s, m), op);
+        EXPECT_EQ(CountDiffering(got, want), 0) << "frame " << i << " (opacity " << op << ")";
+    }
+    std::string a = Samples(src), b = Samples(out);
+    EXPECT_GT(a.size(), 0u);
+    EXPECT_TRUE(a == b) << "audio differs: " << a.size() << " bytes in, " << b.size() << " out";
+    EXPECT_TRUE(Strays({"source.mkv", "result.mkv"}).empty());
+}
+
+TEST_F(EndToEnd, QuarterTurnClippedOnASquareAndThePlaceholderAgree) {
+    fs::path src = MakeClip("source.mkv", 12);
+    ASSERT_EQ(Prefs("set rect=0.25,0.25,0.5,0.75 rota=90 outside=off clip=on").status, 0);
+    fs::path out = dir / "result.mkv";
+    Result r = Host("render " + Quote(src) + " -o " + Quote(out) + " --lossless --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string source = Frames(src), result = Frames(out);
+    Model m{32, 16, 64, 48, 90, false, {0, 0, 0}};
+    ASSERT_EQ(result.size(), source.size());
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(CountDiffering(FrameAt(result, i), EffectOf(FrameAt(source, i), m)), 0) << "frame " << i;
+
+    // The placeholder of frame 7 is that frame's effect, without fades.
+    fs::path png = dir / "thumb.png";
+    r = Host("placeholder " + Quote(src) + " -o " + Quote(png) + " --at 7");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string thumb = Frames(png);
+    EXPECT_EQ(CountDiffering(thumb, EffectOf(FrameAt(source, 7), m)), 0);
+    r = Host("placeholder " + Quote(src) + " -o " + Quote(dir / "late.png") + " --at 12");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("outside the clip"), std::string::npos) << r.err;
+}
+
+TEST_F(EndToEnd, BadRequestsSayWhatIsWrongAndLeaveNoFile) {
+    fs::path src = MakeClip("source.mkv", 10);
+    std::ofstream(dir / "notes.txt") << "this is not a video\n";
+    std::string damaged = Slurp(src).substr(0, 300);
+    std::ofstream(dir / "damaged.mkv", std::ios::binary) << damaged;
+    fs::create_directories(dir / "locked");
+    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    bool lockedWorks = access((dir / "locked").c_str(), W_OK) != 0;   // root writes anyway
+
+    struct Case {
+        std::string args, expect;
+        int status;
+    };
+    std::string s = Quote(src);
+    std::string o = Quote(dir / "out.mkv");
+    std::vector<Case> cases = {
+        {"render " + Quote(dir / "missing.mkv") + " -o " + o, "does not exist", 1},
+        {"render " + Quote(dir / "notes.txt") + " -o " + o, "not a video", 1},
+        {"render " + Quote(dir / "damaged.mkv") + " -o " + o, "damaged", 1},
+        {"render " + s + " -o " + s, "is the input", 1},
+        {"render " + s + " -o " + Quote(dir / "." / "source.mkv"), "is the input", 1},
+        {"render " + s + " -o " + Quote(dir / "nowhere" / "out.mkv"), "does not exist", 1},
+        {"render " + s + " -o " + o + " --from 10", "outside the clip", 1},
+        {"render " + s + " -o " + o + " --from 5 --frames 6", "past the end", 1},
+        {"render " + s + " -o " + o + " --frames 0", "empty", 1},
+        {"render " + s + " -o " + o + " --from soon", "--from", 2},
+        {"render " + s + " -o " + o + " --size 12by4", "--size", 2},
+        {"render " + s + " -o " + o + " --bogus", "bogus", 2},
+        {"render " + s + " -o " + o + " --plugin NoSuchPlugin", "not found", 1},
+        {"render " + s + " -o " + Quote(dir / "out.mp4") + " --lossless", ".mkv", 1},
+        {"render " + s + " -o " + o + " --codec nosuchcodec", "nosuchcodec", 1},
+    };
+    if (lockedWorks) cases.push_back({"render " + s + " -o " + Quote(dir / "locked" / "out.mkv"), "not writable", 1});
+    for (const Case &c : cases) {
+        Result r = Host(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.expect), std::string::npos) << c.args << "\n" << r.err;
+        EXPECT_EQ(r.err.rfind("hyhost: ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
+        EXPECT_TRUE(Strays({"source.mkv", "notes.txt", "damaged.mkv"}).empty()) << c.args;
+    }
+    EXPECT_EQ(Slurp(src).substr(0, 300), damaged) << "the input is never touched";
+    fs::permissions(dir / "locked", fs::perms::owner_all);
+}
+
+TEST_F(EndToEnd, AnInterruptedRenderLeavesNothingBehind) {
+    fs::path src = MakeClip("source.mkv", 250, 320, 240);
+    fs::path out = dir / "result.mp4";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        execl(HYHOST_PATH, HYHOST_PATH, "render", src.c_str(), "-o", out.c_str(), "--preset", "veryslow",
+              "--quiet", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    // Wait until the unfinished file exists, then interrupt.
+    bool sawPart = false;
+    for (int i = 0; i < 400 && !sawPart; ++i) {
+        for (const auto &e : fs::directory_iterator(dir))
+            sawPart |= e.path().filename().string().find(".part") != std::string::npos;
+        if (!sawPart) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    EXPECT_TRUE(sawPart) << "the render writes under a temporary name";
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_TRUE(Strays({"source.mkv"}).empty());
+}
+
+TEST_F(EndToEnd, InfoDescribesTheFilter) {
+    Result r = Host("info --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["type"], "filter");
+    EXPECT_EQ(j["typeCode"], 105);
+    EXPECT_EQ(j["flags"].get<uint32_t>() & 0x1380u, 0x1380u);
+    ASSERT_EQ(j["sliders"].size(), 3u);
+    for (const auto &s : j["sliders"]) EXPECT_FLOAT_EQ(s["default"].get<float>(), 0.5f);
+    EXPECT_FALSE(j["group"].get<std::string>().empty());
+    EXPECT_FALSE(j["buttonTitle"].get<std::string>().empty());
+    EXPECT_EQ(j["baseMemoryNeeded"], 50000);
+    r = Host("info " + Quote(dir / "Nothing.plugin"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
+}
+
+TEST_F(EndToEnd, PrefsToolChangesOnlyTheFileItIsGiven) {
+    ASSERT_EQ(Prefs("set color=#102030 rota=270").status, 0);
+    std::string own = Slurp(dir / "config" / "qzvel-Prefs");
+    ASSERT_FALSE(own.empty());
+    fs::path other = dir / "preset.prefs";
+    Result r = Prefs("set rect=0.1,0.2,0.9,0.8 standard=pal outside=off --file " + Quote(other));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Slurp(dir / "config" / "qzvel-Prefs"), own) << "the user's file stays as it was";
+    r = Prefs("show --json --file " + Quote(other));
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto j = nlohmann::json::parse(r.out);
+    EXPECT_TRUE(j["stored"].get<bool>());
+    EXPECT_DOUBLE_EQ(j["startRel"]["left"].get<double>(), 0.1);
+    EXPECT_DOUBLE_EQ(j["startRel"]["right"].get<double>(), 0.9);
+    EXPECT_DOUBLE_EQ(j["startRel"]["top"].get<double>(), 0.2);
+    EXPECT_DOUBLE_EQ(j["startRel"]["bottom"].get<double>(), 0.8);
+    EXPECT_EQ(j["mediaType"], 2);
+    EXPECT_FALSE(j["outside"].get<bool>());
+    EXPECT_EQ(j["rotaCode"], 1) << "a new file starts from the defaults";
+
+    std::string before = Slurp(other);
+    r = Prefs("set rota=45 --file " + Quote(other));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("rota"), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(other), before) << "a refused change writes nothing";
+    ASSERT_EQ(Prefs("reset --file " + Quote(other)).status, 0);
+    j = nlohmann::json::parse(Prefs("show --json --file " + Quote(other)).out);
+    EXPECT_EQ(j["mediaType"], 1);
+    EXPECT_TRUE(j["outside"].get<bool>());
+}
+
+}  // namespace

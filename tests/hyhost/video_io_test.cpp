@@ -1,0 +1,130 @@
+// Clips written by the encoder side and read back by the decoder side: a
+// lossless clip must give back exactly the pictures and samples written.
+#include "PluginHost.h"
+#include "TestClip.h"
+#include "VideoSink.h"
+#include "VideoSource.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        char pattern[] = "/tmp/hyhost-video-XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+bool SamePixels(const ArgbPicture &a, const ArgbPicture &b) {
+    return a.width == b.width && a.height == b.height &&
+           std::memcmp(a.pixels.get(), b.pixels.get(), a.ByteCount()) == 0;
+}
+
+TEST(VideoIO, LosslessClipReadsBackExactlyInOrderAndAtRandom) {
+    TempDir tmp;
+    TestClipSpec spec;
+    spec.width = 37;   // odd sizes
+    spec.height = 21;
+    spec.frames = 40;
+    spec.lossless = true;
+    std::string path = (tmp.path / "clip.mkv").string(), error;
+    ASSERT_TRUE(WriteTestClip(path, spec, error)) << error;
+
+    ClipDecoderPtr d = OpenClipDecoder(path, error);
+    ASSERT_TRUE(d) << error;
+    const ClipInfo &info = GetClipInfo(*d);
+    EXPECT_EQ(info.width, 37);
+    EXPECT_EQ(info.height, 21);
+    EXPECT_EQ(info.frameCount, 40);
+    EXPECT_EQ(av_q2d(info.frameRate), 25.0);
+    ASSERT_TRUE(info.hasAudio);
+
+    AudioTarget target;
+    target.format = AV_SAMPLE_FMT_S16;
+    target.sampleRate = info.sampleRate;
+    av_channel_layout_default(&target.layout, 2);
+    ASSERT_TRUE(SetAudioTarget(*d, target, error)) << error;
+    ArgbPicture got, want = MakePicture(37, 21);
+    AVFramePtr audio;
+    int64_t index = -1, expected = 0, samples = 0;
+    for (;;) {
+        UnitKind k = ReadNextUnit(*d, 37, 21, got, index, audio, error);
+        if (k == UnitKind::End) break;
+        ASSERT_NE(k, UnitKind::Error) << error;
+        if (k == UnitKind::Audio) {
+            samples += audio->nb_samples;
+            continue;
+        }
+        EXPECT_EQ(index, expected++);
+        DrawTestFrame(want, index);
+        EXPECT_TRUE(SamePixels(got, want)) << "frame " << index;
+    }
+    EXPECT_EQ(expected, 40);
+    EXPECT_EQ(samples, 40 * 48000 / 25);
+
+    // Random access: backwards, forwards, repeated, the ends; outside fails.
+    ClipDecoderPtr r = OpenClipDecoder(path, error);
+    ASSERT_TRUE(r);
+    for (int64_t i : {39, 0, 17, 18, 18, 5, 38, 1}) {
+        ASSERT_TRUE(FetchClipFrame(*r, i, 37, 21, true, got, error)) << i << ": " << error;
+        DrawTestFrame(want, i);
+        EXPECT_TRUE(SamePixels(got, want)) << "frame " << i;
+    }
+    EXPECT_FALSE(FetchClipFrame(*r, 40, 37, 21, true, got, error));
+    EXPECT_NE(error.find("outside"), std::string::npos);
+    EXPECT_FALSE(FetchClipFrame(*r, -1, 37, 21, true, got, error));
+    ASSERT_TRUE(FetchClipFrame(*r, 3, 18, 10, false, got, error)) << "scaled down";
+    EXPECT_EQ(got.width, 18);
+    EXPECT_EQ(got.height, 10);
+
+    // The host's GetFrame serves any frame of the clip through the decoder.
+    HostSession s;
+    s.fetcher = r.get();
+    s.clipFrames = info.frameCount;
+    GWorldPtr pic = nullptr;
+    void *cookie = nullptr;
+    ASSERT_EQ(HostGetFrame(&s, 25, &pic, 37, 21, kDVHighQuality, nullptr, &cookie), kPluginOK);
+    DrawTestFrame(want, 25);
+    EXPECT_TRUE(SamePixels(PictureFromGWorld(pic), want));
+    EXPECT_EQ(HostReleaseFrame(&s, cookie), kPluginOK);
+    av_channel_layout_uninit(&target.layout);
+}
+
+TEST(VideoIO, UnreadableInputsAreExplained) {
+    TempDir tmp;
+    std::string error;
+    EXPECT_FALSE(OpenClipDecoder((tmp.path / "none.mkv").string(), error));
+    EXPECT_NE(error.find("does not exist"), std::string::npos) << error;
+    EXPECT_FALSE(OpenClipDecoder(tmp.path.string(), error));
+    EXPECT_NE(error.find("folder"), std::string::npos) << error;
+    std::string junk = (tmp.path / "junk.mp4").string();
+    FILE *f = std::fopen(junk.c_str(), "wb");
+    for (int i = 0; i < 5000; ++i) std::fputc((i * 7919) & 0xFF, f);
+    std::fclose(f);
+    EXPECT_FALSE(OpenClipDecoder(junk, error));
+    EXPECT_FALSE(error.empty());
+
+    // Audio only: not a video.
+    TestClipSpec spec;
+    spec.width = 16;
+    spec.height = 16;
+    spec.frames = 2;
+    spec.lossless = true;
+    std::string clip = (tmp.path / "c.mkv").string();
+    ASSERT_TRUE(WriteTestClip(clip, spec, error)) << error;
+    std::string wav = (tmp.path / "a.wav").string();
+    ASSERT_EQ(std::system(("ffmpeg -v error -y -i " + clip + " -vn " + wav).c_str()), 0);
+    EXPECT_FALSE(OpenClipDecoder(wav, error));
+    EXPECT_NE(error.find("no video"), std::string::npos) << error;
+}
+
+}  // namespace
