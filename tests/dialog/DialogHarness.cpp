@@ -1,0 +1,351 @@
+#include "DialogHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+#include <QDesktopServices>
+#include <QUrl>
+
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "host/iMovieGlue.h"
+#include "storage/prefsloader.h"
+
+// Every call of SaveConfig from the plug-in's code passes through here (the
+// test is linked with --wrap for it), so saves can be counted exactly.
+extern "C" Boolean __real__Z10SaveConfigP13pluginDataRec(pluginDataPtr theConfig);
+extern "C" Boolean __wrap__Z10SaveConfigP13pluginDataRec(pluginDataPtr theConfig);
+
+namespace harness {
+
+std::vector<FrameRequest> gRequests;
+int gOutstandingFrames = 0;
+bool gRefuseFrames = false;
+
+namespace {
+
+std::string gTemp;
+std::string gBundle;
+int gInotify = -1;
+QApplication *gApp = nullptr;
+int gButtonFetches = 0;
+std::string gOpened;
+int gSaves = 0;
+
+struct Loan {
+    GWorldPtr world;
+    bool hostDisposes;
+};
+
+void *HostNewPtr(int32_t size) { return size < 0 ? nullptr : std::calloc(1, static_cast<size_t>(size) + 1); }
+void HostDisposePtr(void *block) { std::free(block); }
+
+HYPluginResult HostGetFrame(void *, int32_t frameIndex, GWorldPtr *picture, int32_t width, int32_t height,
+                            HYRefDVQuality, int16_t *volume, void **cookie)
+{
+    gRequests.push_back({frameIndex, width, height});
+    *picture = nullptr;
+    *cookie = nullptr;
+    if (gRefuseFrames || frameIndex < 0 || width <= 0 || height <= 0)
+        return kPluginCantGetNeededFrame;
+    Rect bounds{0, 0, static_cast<int16_t>(height), static_cast<int16_t>(width)};
+    GWorldPtr world = nullptr;
+    if (NewGWorld(&world, 32, &bounds, nullptr, nullptr, 0) != noErr || world == nullptr)
+        return kPluginOutOfMemory;
+    PixMapHandle pm = GetGWorldPixMap(world);
+    LockPixels(pm);
+    auto *base = reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm));
+    const SInt32 rowBytes = GetPixRowBytes(pm);
+    for (int y = 0; y < height; ++y) {
+        uint8_t *p = base + static_cast<ptrdiff_t>(y) * rowBytes;
+        for (int x = 0; x < width; ++x, p += 4) {
+            p[0] = 255;
+            p[1] = static_cast<uint8_t>(x);
+            p[2] = static_cast<uint8_t>(y);
+            p[3] = static_cast<uint8_t>(frameIndex);
+        }
+    }
+    // Like the editor: the button's own frame goes back to the host with
+    // ReleaseFrame; the clip slider's frames are disposed by the plug-in.
+    *cookie = new Loan{world, gButtonFetches++ == 0};
+    *picture = world;
+    if (volume)
+        *volume = 0x100;
+    ++gOutstandingFrames;
+    return kPluginOK;
+}
+
+HYPluginResult HostReleaseFrame(void *, void *cookie)
+{
+    auto *loan = static_cast<Loan *>(cookie);
+    if (loan == nullptr)
+        return kPluginBadParams;
+    if (loan->hostDisposes)
+        DisposeGWorld(loan->world);
+    delete loan;
+    --gOutstandingFrames;
+    return kPluginOK;
+}
+
+HYPluginFilterInfo gFilterInfo{{0.f, 0.f, 0.f}, 0, 0};
+HYPluginResult HostGetFilterInfo(void *, HYPluginFilterInfo **info)
+{
+    *info = &gFilterInfo;
+    return kPluginOK;
+}
+HYPluginResult HostReleaseFilterInfo(void *, HYPluginFilterInfo *) { return kPluginOK; }
+HYPluginResult HostBlit(PixMapHandle, PixMapHandle, Rect, const Rect *, int16_t) { return kPluginOK; }
+HYPluginResult HostMixAudio(void *, void *, int32_t) { return kPluginOK; }
+HYPluginResult HostUnimplemented() { return kPluginUnimplemented; }
+
+HYProcs MakeProcs()
+{
+    HYProcs p;
+    auto unimplemented = reinterpret_cast<HYUntypedProc>(&HostUnimplemented);
+    HYUntypedProc *entries = reinterpret_cast<HYUntypedProc *>(&p);
+    for (size_t i = 0; i < sizeof p / sizeof(HYUntypedProc); ++i)
+        entries[i] = unimplemented;
+    p.NewPtr = HostNewPtr;
+    p.NewPtrClear = HostNewPtr;
+    p.DisposePtr = HostDisposePtr;
+    p.GetFrame = HostGetFrame;
+    p.ReleaseFrame = HostReleaseFrame;
+    p.Blit = HostBlit;
+    p.MixAudio = HostMixAudio;
+    p.GetFilterInfo = HostGetFilterInfo;
+    p.ReleaseFilterInfo = HostReleaseFilterInfo;
+    return p;
+}
+HYProcs gProcs = MakeProcs();
+int gInstance = 0;
+
+// ---- Script ----
+std::deque<Step> gSteps;
+constexpr int kTickMs = 5;
+
+void Tick()
+{
+    if (gSteps.empty())
+        return;
+    Step step = std::move(gSteps.front());
+    gSteps.pop_front();
+    // Scheduled first: a step may enter a nested loop, where the following
+    // steps must go on running.
+    QTimer::singleShot(kTickMs, Tick);
+    if (!step())
+        gSteps.push_front(std::move(step));
+}
+
+}  // namespace
+
+// Stands in for the desktop's document opener.
+class OpenerLog : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+public slots:
+    void open(const QUrl &url) { gOpened = url.toLocalFile().toStdString(); }
+};
+
+void Init(int &argc, char **argv)
+{
+    char pattern[] = "/tmp/kelvarin-dialog-XXXXXX";
+    const char *dir = mkdtemp(pattern);
+    if (dir == nullptr) {
+        std::perror("mkdtemp");
+        std::exit(1);
+    }
+    gTemp = dir;
+    namespace fs = std::filesystem;
+    fs::create_directories(gTemp + "/config");
+    fs::create_directories(gTemp + "/home");
+    setenv("XDG_CONFIG_HOME", (gTemp + "/config").c_str(), 1);
+    setenv("HOME", (gTemp + "/home").c_str(), 1);
+    if (getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+    gApp = new QApplication(argc, argv);
+    // "Help" must not start a real viewer: documents opened go to a log.
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), new OpenerLog(gApp), "open");
+
+    // A private copy of the built bundle, so a test can take its manual away.
+    gBundle = gTemp + "/Plug-ins/Kelvarin.plugin";
+    fs::create_directories(gTemp + "/Plug-ins");
+    fs::copy(KELVARIN_PLUGINS_DIR "/Kelvarin.plugin", gBundle, fs::copy_options::recursive);
+    CFURLRef url = CFURLCreateFromFileSystemRepresentation(
+        kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(gBundle.c_str()),
+        static_cast<CFIndex>(gBundle.size()), true);
+    CFBundleRef bundle = CFBundleCreate(kCFAllocatorDefault, url);
+    if (bundle == nullptr) {
+        std::fprintf(stderr, "cannot register the bundle at %s\n", gBundle.c_str());
+        std::exit(1);
+    }
+    CFRelease(url);
+
+    gInotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    inotify_add_watch(gInotify, (gTemp + "/config").c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
+}
+
+std::string TempDir() { return gTemp; }
+std::string BundleDir() { return gBundle; }
+
+std::string OpenedDocument() { return gOpened; }
+
+void ForgetOpenedDocument() { gOpened.clear(); }
+
+int SavesSinceLastCall()
+{
+    const int saves = gSaves;
+    gSaves = 0;
+    return saves;
+}
+
+int PrefsWritesSinceLastCall()
+{
+    int writes = 0;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(gInotify, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (ssize_t i = 0; i < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + i);
+            if (event->len > 0 && std::strcmp(event->name, "qzvel-Prefs") == 0)
+                ++writes;
+            i += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return writes;
+}
+
+HYPluginParams MakeParams(int32_t renderFrame)
+{
+    HYPluginParams params;
+    std::memset(&params, 0, sizeof params);
+    params.interfaceVersion = 4;
+    params.instance = &gInstance;
+    params.procs = &gProcs;
+    params.renderFrame = renderFrame;
+    params.frameCount = 1;
+    gButtonFetches = 0;
+    return params;
+}
+
+void EnsurePluginReady()
+{
+    if (gPascalData != nullptr)
+        return;
+    HYPluginParams params = MakeParams(0);
+    params.selector = kPlugGetInfo;
+    KelvarinMain(kPlugGetInfo, &params);
+}
+
+void Then(Step step) { gSteps.push_back(std::move(step)); }
+
+void Wait(std::function<bool()> condition)
+{
+    auto tries = std::make_shared<int>(0);
+    gSteps.push_back([condition = std::move(condition), tries]() {
+        if (condition())
+            return true;
+        if (++*tries > 2000) {
+            ADD_FAILURE() << "a scripted wait timed out";
+            return true;
+        }
+        return false;
+    });
+}
+
+void RunScript(const std::function<void()> &body)
+{
+    QTimer::singleShot(kTickMs, Tick);
+    body();
+    EXPECT_TRUE(gSteps.empty()) << gSteps.size() << " scripted steps did not run";
+    gSteps.clear();
+}
+
+QWidget *TopWindow(const QString &objectName)
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->objectName() == objectName)
+            return w;
+    return nullptr;
+}
+
+QWidget *Control(QWidget *window, const char *signature, int id)
+{
+    if (window == nullptr)
+        return nullptr;
+    for (QWidget *w : window->findChildren<QWidget *>()) {
+        if (w->property("controlSignature").toString() == QLatin1String(signature) &&
+            w->property("controlID").toInt() == id)
+            return w;
+    }
+    return nullptr;
+}
+
+void Press(QWidget *window, QPoint where, Qt::KeyboardModifiers modifiers)
+{
+    QTest::mousePress(window->windowHandle(), Qt::LeftButton, modifiers, where);
+}
+
+void Move(QWidget *window, QPoint where) { QTest::mouseMove(window->windowHandle(), where); }
+
+void Release(QWidget *window, QPoint where)
+{
+    QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, where);
+}
+
+void ChooseItem(QWidget *combo, int index)
+{
+    auto *box = qobject_cast<QComboBox *>(combo);
+    ASSERT_NE(box, nullptr);
+    // What the pop-up does when the user picks an item.
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+
+void Toggle(QWidget *checkBox)
+{
+    auto *button = qobject_cast<QAbstractButton *>(checkBox);
+    ASSERT_NE(button, nullptr);
+    QTest::keyClick(button, Qt::Key_Space);
+}
+
+void Click(QWidget *button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+QString Text(QWidget *label)
+{
+    auto *l = qobject_cast<QLabel *>(label);
+    return l ? l->text() : QString();
+}
+
+void Screenshot(QWidget *window, const QString &name)
+{
+    QDir().mkpath(QStringLiteral(KELVARIN_SCREENSHOT_DIR));
+    const QString file = QStringLiteral(KELVARIN_SCREENSHOT_DIR "/") + name + QStringLiteral(".png");
+    EXPECT_TRUE(window->grab().save(file)) << file.toStdString();
+}
+
+}  // namespace harness
+
+extern "C" Boolean __wrap__Z10SaveConfigP13pluginDataRec(pluginDataPtr theConfig)
+{
+    ++harness::gSaves;
+    return __real__Z10SaveConfigP13pluginDataRec(theConfig);
+}
+
+#include "DialogHarness.moc"

@@ -1,0 +1,78 @@
+// A test host for the settings dialog: its own callback table handing out
+// frames of a small generated clip, the plug-in bundle registered from a
+// private copy, a private preferences folder, and a script of steps run from
+// inside the dialog's modal (and nested) event loops.
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Carbon.h"
+#include "HYPlugin.h"
+
+namespace harness {
+
+// ---- The generated clip ----
+// Pixel (x, y) of frame f: alpha 255, red x & 255, green y & 255, blue f & 255.
+struct FrameRequest {
+    int32_t index;
+    int32_t width;
+    int32_t height;
+};
+extern std::vector<FrameRequest> gRequests;
+// Frames the host has lent and not yet had back.
+extern int gOutstandingFrames;
+// When set, GetFrame gives no picture.
+extern bool gRefuseFrames;
+
+// Sets up the process: preferences and PATH in a temporary folder, the
+// QApplication, the bundle registered from a copy. Call once from main.
+void Init(int &argc, char **argv);
+// The temporary folder (preferences live here).
+std::string TempDir();
+// The registered bundle copy (…/Kelvarin.plugin).
+std::string BundleDir();
+// What the fake document opener was asked to open (empty when nothing).
+std::string OpenedDocument();
+void ForgetOpenedDocument();
+// Calls of SaveConfig since the last call.
+int SavesSinceLastCall();
+// Changes of the preferences file on disk since the last call.
+int PrefsWritesSinceLastCall();
+
+// A parameter block for the button message; renderFrame given.
+HYPluginParams MakeParams(int32_t renderFrame);
+// Sends the first message so the shared record exists.
+void EnsurePluginReady();
+
+// ---- Scripted steps ----
+// A step returns true when done; a step that returns false is retried later
+// (for waiting on a window). Steps that may enter a nested loop must return
+// true (the next steps run inside that loop).
+using Step = std::function<bool()>;
+void Then(Step step);
+void Wait(std::function<bool()> condition);
+// Runs the queued steps while `body` runs (body usually opens the dialog).
+// Fails the test if steps are left over.
+void RunScript(const std::function<void()> &body);
+
+// ---- Widgets ----
+QWidget *TopWindow(const QString &objectName);   // visible top-level window or null
+QWidget *Control(QWidget *window, const char *signature, int id);
+// Mouse on the window's native handle, positions in window coordinates.
+void Press(QWidget *window, QPoint where, Qt::KeyboardModifiers modifiers = {});
+void Move(QWidget *window, QPoint where);
+void Release(QWidget *window, QPoint where);
+void ChooseItem(QWidget *combo, int index);   // as the user: keys on the pop-up
+void Toggle(QWidget *checkBox);               // as the user: space bar
+void Click(QWidget *button);
+QString Text(QWidget *label);
+void Screenshot(QWidget *window, const QString &name);
+
+}  // namespace harness

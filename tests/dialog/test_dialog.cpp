@@ -1,0 +1,737 @@
+// The settings dialog opened through the plug-in's entry point by a test
+// host, driven with simulated mouse and keyboard from inside its modal loop.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "DialogHarness.h"
+#include "config/PluginDefines.h"
+#include "dialog/configdlghandler.h"
+#include "host/iMovieGlue.h"
+#include "storage/prefsloader.h"
+
+using namespace harness;
+
+namespace {
+
+pluginWorkSpace &ws = gConfigWorkSpace;
+
+// ---- Independent models ----
+
+// Fraction of a frame to pixels: truncated toward zero.
+Rect ModelRel2Rect(const relRect &rel, const Rect &frame)
+{
+    const int w = frame.right - frame.left;
+    const int h = frame.bottom - frame.top;
+    Rect r;
+    r.left = static_cast<SInt16>(frame.left + static_cast<int>(std::trunc(w * rel.left)));
+    r.right = static_cast<SInt16>(frame.left + static_cast<int>(std::trunc(w * rel.right)));
+    r.top = static_cast<SInt16>(frame.top + static_cast<int>(std::trunc(h * rel.top)));
+    r.bottom = static_cast<SInt16>(frame.top + static_cast<int>(std::trunc(h * rel.bottom)));
+    return r;
+}
+
+void ExpectStored(const Rect &want, const Rect &frame, const char *what)
+{
+    const double w = frame.right - frame.left;
+    const double h = frame.bottom - frame.top;
+    const relRect &got = gPascalData->startRel;
+    EXPECT_DOUBLE_EQ(got.left, (want.left - frame.left) / w) << what;
+    EXPECT_DOUBLE_EQ(got.right, (want.right - frame.left) / w) << what;
+    EXPECT_DOUBLE_EQ(got.top, (want.top - frame.top) / h) << what;
+    EXPECT_DOUBLE_EQ(got.bottom, (want.bottom - frame.top) / h) << what;
+}
+
+Rect MakeRect(int top, int left, int bottom, int right)
+{
+    return Rect{static_cast<SInt16>(top), static_cast<SInt16>(left), static_cast<SInt16>(bottom),
+                static_cast<SInt16>(right)};
+}
+
+QPoint At(int h, int v) { return QPoint(h, v); }
+
+Rect PreviewBounds()
+{
+    Rect b{0, 0, 0, 0};
+    if (ws.theFrameCtrl)
+        GetControlBounds(ws.theFrameCtrl, &b);
+    return b;
+}
+
+// A pixel of the settings window's port as 0xAARRGGBB.
+uint32_t PortPixel(int x, int y)
+{
+    PixMapHandle pm = GetPortPixMap(GetWindowPort(ws.theWindow));
+    const auto *row = reinterpret_cast<const uint8_t *>((*pm)->baseAddr) + static_cast<ptrdiff_t>(y) * (*pm)->rowBytes;
+    const uint8_t *p = row + 4 * x;
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// A pixel of an offscreen picture as 0xAARRGGBB.
+uint32_t PicturePixel(GWorldPtr picture, int x, int y)
+{
+    PixMapHandle pm = GetGWorldPixMap(picture);
+    const auto *p = reinterpret_cast<const uint8_t *>(GetPixBaseAddr(pm)) +
+                    static_cast<ptrdiff_t>(y) * GetPixRowBytes(pm) + 4 * x;
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// The outline is drawn one pixel inside the rectangle, in frameStartColor,
+// and clipped to the preview; the preview has a black border outside the clip.
+void ExpectOutline(const Rect &r, const Rect &frame, const char *what)
+{
+    const RGBColor c = gPascalData->frameStartColor;
+    const uint32_t outline = 0xFF000000u | uint32_t(c.red >> 8) << 16 | uint32_t(c.green >> 8) << 8 | (c.blue >> 8);
+    int checked = 0;
+    // Away from the corner handles.
+    for (int x = r.left + 8; x < r.right - 8; ++x) {
+        for (int y : {int(r.top), r.bottom - 1}) {
+            if (x <= frame.left || x >= frame.right - 1 || y <= frame.top || y >= frame.bottom - 1)
+                continue;
+            ++checked;
+            EXPECT_EQ(PortPixel(x, y), outline) << what << " at " << x << "," << y;
+        }
+    }
+    EXPECT_GT(checked, 0) << what;
+    for (int y = frame.top; y < frame.bottom; y += 7) {
+        EXPECT_EQ(PortPixel(frame.left, y), 0xFF000000u) << "left border at " << y;
+        EXPECT_EQ(PortPixel(frame.right - 1, y), 0xFF000000u) << "right border at " << y;
+    }
+}
+
+QWidget *Settings()
+{
+    for (const char *name : {"configNTSC", "configPAL", "configHD"})
+        if (QWidget *w = TopWindow(name))
+            return w;
+    return nullptr;
+}
+
+template <typename T>
+T *Visible()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *t = qobject_cast<T *>(w); t && t->isVisible())
+            return t;
+    return nullptr;
+}
+
+SInt32 PreviewValue() { return GetControl32BitValue(ws.theFrameCtrl); }
+
+// Opens the dialog through the button message, running the queued steps.
+void OpenDialog(int32_t renderFrame)
+{
+    RunScript([renderFrame] {
+        HYPluginParams params = MakeParams(renderFrame);
+        params.selector = kPlugCustomButtonClick;
+        EXPECT_EQ(KelvarinMain(kPlugCustomButtonClick, &params), 0);
+    });
+}
+
+class Dialog : public ::testing::Test {
+protected:
+    pluginDataPtr cfg = nullptr;
+    void SetUp() override
+    {
+        EnsurePluginReady();
+        cfg = gPascalData;
+        ASSERT_NE(cfg, nullptr);
+        ResetConfig(cfg, true);
+        gMostRecentStartFrame = 0;
+        gMostRecentFrameCount = 0;
+        gRequests.clear();
+        gRefuseFrames = false;
+        SavesSinceLastCall();
+        PrefsWritesSinceLastCall();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(Settings(), nullptr) << "the settings window is still open";
+        EXPECT_EQ(gOutstandingFrames, 0) << "frames lent by the host were not given back";
+    }
+};
+
+TEST_F(Dialog, DragsReshapeAndStoreTheRectangle)
+{
+    cfg->startRel = SetRelRect(0.25, 0.25, 0.75, 0.75);
+    auto window = std::make_shared<QWidget *>(nullptr);
+    auto frame = std::make_shared<Rect>();
+    auto start = std::make_shared<Rect>();   // the rectangle at the current mouse-down
+    auto want = std::make_shared<Rect>();
+
+    Wait([=, this] { return (*window = TopWindow("configNTSC")) != nullptr && ws.theFrameCtrl != nullptr; });
+    Then([=, this] {
+        *frame = PreviewBounds();
+        // The preview keeps the 3:2 proportions of NTSC frames.
+        const int w = frame->right - frame->left, h = frame->bottom - frame->top;
+        EXPECT_EQ(w * 2, h * 3);
+        *start = ModelRel2Rect(cfg->startRel, *frame);
+        ExpectOutline(*start, *frame, "before any drag");
+        return true;
+    });
+
+    // 1. Bottom-right handle dragged across the top-left corner: turned over.
+    Then([=, this] {
+        Press(*window, At(start->right, start->bottom));
+        return true;   // returns after the mouse-up below
+    });
+    Then([=, this] {
+        Move(*window, At(start->right - 40, start->bottom - 30));
+        return true;
+    });
+    Then([=, this] {
+        *want = MakeRect(start->top, start->left, start->bottom - 30, start->right - 40);
+        ExpectStored(*want, *frame, "corner drag, first step");
+        Move(*window, At(start->left - 30, start->top - 20));
+        return true;
+    });
+    Then([=, this] {
+        *want = MakeRect(start->top - 20, start->left - 30, start->top, start->left);
+        ExpectStored(*want, *frame, "corner dragged across the opposite one");
+        Release(*window, At(start->left - 30, start->top - 20));
+        return true;
+    });
+    Then([=, this] {
+        ExpectStored(*want, *frame, "after the flip");
+        ExpectOutline(*want, *frame, "after the flip");
+        *start = ModelRel2Rect(cfg->startRel, *frame);
+        return true;
+    });
+
+    // 2. Option: the top-left handle grows the rectangle about its centre.
+    Then([=, this] {
+        Press(*window, At(start->left, start->top), Qt::AltModifier);
+        return true;
+    });
+    Then([=, this] {
+        Move(*window, At(start->left - 20, start->top - 10));
+        return true;
+    });
+    Then([=, this] {
+        Release(*window, At(start->left - 20, start->top - 10));
+        return true;
+    });
+    Then([=, this] {
+        *want = MakeRect(start->top - 10, start->left - 20, start->bottom + 10, start->right + 20);
+        ExpectStored(*want, *frame, "option drag");
+        *start = ModelRel2Rect(cfg->startRel, *frame);
+        return true;
+    });
+
+    // 3. Shift held at mouse-down: the proportions of the mouse-down rectangle.
+    Then([=, this] {
+        Press(*window, At(start->right, start->bottom), Qt::ShiftModifier);
+        return true;
+    });
+    Then([=, this] {
+        Move(*window, At(start->right + 100, start->bottom + 60));
+        return true;
+    });
+    Then([=, this] {
+        Release(*window, At(start->right + 100, start->bottom + 60));
+        return true;
+    });
+    Then([=, this] {
+        const int w0 = start->right - start->left, h0 = start->bottom - start->top;
+        const int w = w0 + 100, h = h0 + 60;   // the box without shift
+        if (w0 > h0)
+            *want = MakeRect(start->top, start->left,
+                             start->top + static_cast<int>(std::trunc(w / (double(w0) / h0) + 0.5)), start->left + w);
+        else
+            *want = MakeRect(start->top, start->left, start->top + h,
+                             start->left + static_cast<int>(std::trunc(h * (double(w0) / h0) + 0.5)));
+        ExpectStored(*want, *frame, "shift drag");
+        *start = ModelRel2Rect(cfg->startRel, *frame);
+        return true;
+    });
+
+    // 4. Body drag that leaves the preview and comes back elsewhere.
+    auto grab = std::make_shared<QPoint>();
+    Then([=, this] {
+        *grab = At((start->left + start->right) / 2, (start->top + start->bottom) / 2);
+        Press(*window, *grab);
+        return true;
+    });
+    Then([=, this] {
+        Move(*window, *grab + QPoint(10, 5));
+        return true;
+    });
+    Then([=, this] {
+        *want = *start;
+        OffsetRect(want.get(), 10, 5);
+        ExpectStored(*want, *frame, "body drag inside");
+        Move(*window, QPoint(frame->right + 30, grab->y()));   // right of the preview
+        return true;
+    });
+    Then([=, this] {
+        ExpectStored(*want, *frame, "mouse outside the preview");
+        Move(*window, QPoint(grab->x(), frame->bottom + 40));   // below it
+        return true;
+    });
+    Then([=, this] {
+        ExpectStored(*want, *frame, "still outside");
+        Move(*window, *grab + QPoint(-50, 20));   // back inside
+        return true;
+    });
+    Then([=, this] {
+        *want = *start;
+        OffsetRect(want.get(), -50, 20);
+        ExpectStored(*want, *frame, "back inside: the whole distance at once");
+        Release(*window, *grab + QPoint(-50, 20));
+        return true;
+    });
+    Then([=, this] {
+        ExpectOutline(*want, *frame, "after the body drag");
+        *start = ModelRel2Rect(cfg->startRel, *frame);
+        return true;
+    });
+
+    // 5. Grabbed near its right edge and taken to the preview's left edge:
+    //    most of the rectangle lies left of the frame, stored as it comes.
+    Then([=, this] {
+        *grab = At(start->right - 8, (start->top + start->bottom) / 2);
+        Press(*window, *grab);
+        return true;
+    });
+    Then([=, this] {
+        Move(*window, QPoint(frame->left, grab->y()));
+        return true;
+    });
+    Then([=, this] {
+        Release(*window, QPoint(frame->left, grab->y()));
+        return true;
+    });
+    Then([=, this] {
+        *want = *start;
+        OffsetRect(want.get(), static_cast<short>(frame->left - grab->x()), 0);
+        ExpectStored(*want, *frame, "dragged off the left edge");
+        EXPECT_LT(cfg->startRel.left, 0.0);
+        *start = ModelRel2Rect(cfg->startRel, *frame);
+        return true;
+    });
+
+    // 6. A click in the preview away from the rectangle changes nothing.
+    auto before = std::make_shared<relRect>();
+    Then([=, this] {
+        *before = cfg->startRel;
+        const QPoint away(frame->right - 5, frame->bottom - 5);
+        Press(*window, away);
+        Release(*window, away);
+        return true;
+    });
+    Then([=, this] {
+        EXPECT_EQ(std::memcmp(before.get(), &cfg->startRel, sizeof(relRect)), 0);
+        QTest::keyClick(*window, Qt::Key_Return);   // OK
+        return true;
+    });
+    OpenDialog(2);
+    EXPECT_EQ(SavesSinceLastCall(), 1);
+    EXPECT_GT(PrefsWritesSinceLastCall(), 0);
+}
+
+TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview)
+{
+    cfg->mediaType = 2;
+    cfg->startRel = SetRelRect(0.1, 0.2, 0.6, 0.7);
+    pluginDataRec backup;
+    std::memcpy(&backup, cfg, sizeof backup);
+    auto window = std::make_shared<QWidget *>(nullptr);
+    auto flips = std::make_shared<SInt32>(0);   // preview value before the command
+    auto snapshot = std::make_shared<pluginDataRec>();
+
+    auto expectRenders = [=](int renders, const char *what) {
+        EXPECT_EQ(PreviewValue(), renders % 2 ? 1 - *flips : *flips) << what;
+        *flips = PreviewValue();
+    };
+
+    Wait([=, this] { return (*window = TopWindow("configPAL")) != nullptr; });
+    Then([=, this] {
+        // The button fetched the frame at the size of PAL.
+        EXPECT_FALSE(gRequests.empty());
+        if (!gRequests.empty()) {
+            EXPECT_EQ(gRequests.front().width, 720);
+            EXPECT_EQ(gRequests.front().height, 576);
+        }
+        const Rect b = PreviewBounds();
+        EXPECT_EQ((b.right - b.left) * 4, (b.bottom - b.top) * 5);   // 5:4
+        Screenshot(*window, "configPAL");
+        *flips = PreviewValue();
+        ChooseItem(Control(*window, "Rota", 1), 2);
+        EXPECT_EQ(cfg->rota, 3);
+        expectRenders(1, "Rota");
+        Toggle(Control(*window, "Acti", 1));
+        EXPECT_TRUE(cfg->clipActive);
+        expectRenders(1, "Acti");
+        Toggle(Control(*window, "Outs", 1));
+        EXPECT_FALSE(cfg->outside);
+        expectRenders(1, "Outs");
+        return true;
+    });
+
+    // The colour box: the picker accepted, then cancelled.
+    auto boxCentre = [=, this] {
+        QWidget *box = Control(*window, "Colr", 1);
+        return box->mapTo(*window, box->rect().center());
+    };
+    Then([=, this] {
+        Press(*window, boxCentre());
+        Release(*window, boxCentre());   // the picker runs inside
+        return true;
+    });
+    Wait([] { return Visible<QColorDialog>() != nullptr; });
+    Then([] {
+        QColorDialog *picker = Visible<QColorDialog>();
+        picker->setCurrentColor(QColor::fromRgba64(65535, 32768, 1));
+        picker->accept();
+        return true;
+    });
+    Then([=, this] {
+        const RGBColor &c = cfg->colors[0];
+        // The box keeps the high bytes; back in the record they are the high
+        // bytes of 16-bit channels.
+        EXPECT_EQ(c.red, (65535 >> 8) << 8);
+        EXPECT_EQ(c.green, (32768 >> 8) << 8);
+        EXPECT_EQ(c.blue, (1 >> 8) << 8);
+        EXPECT_EQ(GetControl32BitValue(ws.colors[0]), (0xFF << 16) | (0x80 << 8) | 0);
+        expectRenders(1, "colour chosen");
+        Press(*window, boxCentre());
+        Release(*window, boxCentre());
+        return true;
+    });
+    Wait([] { return Visible<QColorDialog>() != nullptr; });
+    Then([] {
+        QColorDialog *picker = Visible<QColorDialog>();
+        picker->setCurrentColor(QColor(0, 0, 255));
+        picker->reject();
+        return true;
+    });
+    Then([=, this] {
+        EXPECT_EQ(cfg->colors[0].red, 0xFF00);
+        EXPECT_EQ(cfg->colors[0].green, 0x8000);
+        EXPECT_EQ(cfg->colors[0].blue, 0);
+        expectRenders(1, "picker cancelled: the command still re-renders");
+
+        Click(Control(*window, "Sall", 1));
+        EXPECT_EQ(cfg->startRel.left, 0.0);
+        EXPECT_EQ(cfg->startRel.right, 1.0);
+        EXPECT_EQ(cfg->startRel.top, 0.0);
+        EXPECT_EQ(cfg->startRel.bottom, 1.0);
+        expectRenders(1, "Sall");
+
+        // A one-frame clip: the step commands do nothing at all.
+        const size_t fetched = gRequests.size();
+        Click(Control(*window, "Adva", 1));
+        Click(Control(*window, "Revi", 1));
+        EXPECT_EQ(gRequests.size(), fetched);
+        EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("0/0"));
+        expectRenders(0, "steps on a one-frame clip");
+
+        // Reset: the defaults come into the controls, except the media choice.
+        ChooseItem(Control(*window, "Rota", 1), 3);
+        *flips = PreviewValue();
+        Click(Control(*window, "Rset", 1));
+        EXPECT_EQ(cfg->rota, 1);
+        EXPECT_TRUE(cfg->outside);
+        EXPECT_FALSE(cfg->clipActive);
+        EXPECT_EQ(cfg->mediaType, 1);
+        EXPECT_EQ(cfg->colors[0].red | cfg->colors[0].green | cfg->colors[0].blue, 0);
+        EXPECT_EQ(cfg->startRel.right, 1.0);
+        EXPECT_EQ(qobject_cast<QComboBox *>(Control(*window, "Rota", 1))->currentIndex(), 0);
+        EXPECT_TRUE(qobject_cast<QCheckBox *>(Control(*window, "Outs", 1))->isChecked());
+        EXPECT_FALSE(qobject_cast<QCheckBox *>(Control(*window, "Acti", 1))->isChecked());
+        EXPECT_EQ(qobject_cast<QComboBox *>(Control(*window, "Medi", 1))->currentIndex(), 1);
+        EXPECT_EQ(GetControl32BitValue(ws.colors[0]), 0);
+        expectRenders(2, "Rset");
+        EXPECT_EQ(TopWindow("configPAL"), *window);
+
+        // Statuses: handled, passed on after its work, unknown.
+        auto send = [](const char *code) {
+            EventRef event = nullptr;
+            CreateEvent(nullptr, kEventClassCommand, kEventCommandProcess, 0, 0, &event);
+            HICommand command{};
+            command.commandID = PLATFORM_FOURCC(code[0], code[1], code[2], code[3]);
+            SetEventParameter(event, kEventParamDirectObject, typeHICommand, sizeof command, &command);
+            const OSStatus status = TheDialogHandler(nullptr, event, ws.theWindow);
+            ReleaseEvent(event);
+            return status;
+        };
+        EXPECT_EQ(send("Sall"), noErr);
+        EXPECT_EQ(send("Rset"), eventNotHandledErr);
+        EXPECT_EQ(send("Zzzz"), eventNotHandledErr);
+        EXPECT_EQ(send("Adva"), noErr);
+        std::memcpy(snapshot.get(), cfg, sizeof *snapshot);
+        return true;
+    });
+
+    // The about window, twice: closed by OK, then by Escape.
+    for (int round = 0; round < 2; ++round) {
+        Then([=, this] {
+            Click(Control(*window, "Info", 1));   // runs the about window inside
+            return true;
+        });
+        Wait([] { return TopWindow("about") != nullptr; });
+        Then([=, this] {
+            QWidget *about = TopWindow("about");
+            EXPECT_EQ(Text(Control(about, "Plug", 1)), QStringLiteral("Kelvarin"));
+            EXPECT_EQ(Text(Control(about, "Vers", 1)), QStringLiteral("Version ") + QLatin1String(cPlugVersion));
+            if (round == 0) {
+                Screenshot(about, "about");
+                Click(Control(about, "OKay", 1));
+            } else {
+                QTest::keyClick(about, Qt::Key_Escape);
+            }
+            return true;
+        });
+        Then([=, this] {
+            EXPECT_EQ(TopWindow("about"), nullptr);
+            EXPECT_EQ(TopWindow("configPAL"), *window);
+            EXPECT_EQ(std::memcmp(snapshot.get(), cfg, sizeof *snapshot), 0) << "the about window changed the record";
+            return true;
+        });
+    }
+
+    // Help: with the manual gone a notice, then the manual opens.
+    const std::string manual = BundleDir() + "/Contents/Resources/manual.pdf";
+    const std::string aside = TempDir() + "/manual.pdf";
+    Then([=, this] {
+        std::filesystem::rename(manual, aside);
+        ForgetOpenedDocument();
+        Click(Control(*window, "Help", 1));   // the notice runs inside
+        return true;
+    });
+    Wait([] { return Visible<QMessageBox>() != nullptr; });
+    Then([] {
+        QMessageBox *box = Visible<QMessageBox>();
+        EXPECT_EQ(box->text(), QStringLiteral("Internal Notification:"));
+        EXPECT_EQ(box->informativeText(), QStringLiteral("Cannot locate manual in bundle"));
+        box->buttons().first()->click();
+        return true;
+    });
+    Then([=, this] {
+        EXPECT_TRUE(OpenedDocument().empty());
+        std::filesystem::rename(aside, manual);
+        Click(Control(*window, "Help", 1));
+        return true;
+    });
+    Wait([] { return !OpenedDocument().empty(); });
+    Then([=, this] {
+        EXPECT_EQ(std::filesystem::path(OpenedDocument()).lexically_normal(),
+                  std::filesystem::path(manual).lexically_normal());
+        EXPECT_EQ(Visible<QMessageBox>(), nullptr);
+        QTest::keyClick(*window, Qt::Key_Escape);   // Cancel
+        return true;
+    });
+    OpenDialog(0);
+    EXPECT_EQ(std::memcmp(&backup, cfg, sizeof backup), 0) << "Cancel did not restore the record";
+    EXPECT_EQ(SavesSinceLastCall(), 0);
+    EXPECT_EQ(PrefsWritesSinceLastCall(), 0);
+}
+
+TEST_F(Dialog, MediaChangesReopenTheLayoutAndCancelUndoesAll)
+{
+    // Values outside 1..3 open the NTSC layout.
+    for (SInt16 media : {SInt16(0), SInt16(4)}) {
+        cfg->mediaType = media;
+        Wait([] { return TopWindow("configNTSC") != nullptr; });
+        Then([] {
+            QTest::keyClick(TopWindow("configNTSC"), Qt::Key_Escape);
+            return true;
+        });
+        OpenDialog(0);
+        EXPECT_EQ(cfg->mediaType, media);
+    }
+
+    cfg->mediaType = 1;
+    cfg->startRel = SetRelRect(0.3, 0.3, 0.5, 0.6);
+    pluginDataRec backup;
+    std::memcpy(&backup, cfg, sizeof backup);
+    auto window = std::make_shared<QWidget *>(nullptr);
+    Wait([=, this] { return (*window = TopWindow("configNTSC")) != nullptr; });
+    Then([=, this] {
+        Screenshot(*window, "configNTSC");
+        ChooseItem(Control(*window, "Rota", 1), 1);
+        ChooseItem(Control(*window, "Medi", 1), 1);   // PAL: this window closes
+        return true;
+    });
+    Wait([=, this] { return TopWindow("configPAL") != nullptr && TopWindow("configNTSC") == nullptr; });
+    Then([=, this] {
+        *window = TopWindow("configPAL");
+        EXPECT_EQ(ws.theWindow != nullptr, true);
+        EXPECT_EQ(cfg->rota, 2);
+        EXPECT_EQ(cfg->mediaType, 2);
+        EXPECT_EQ(qobject_cast<QComboBox *>(Control(*window, "Rota", 1))->currentIndex(), 1);
+        EXPECT_EQ(qobject_cast<QComboBox *>(Control(*window, "Medi", 1))->currentIndex(), 1);
+        ChooseItem(Control(*window, "Medi", 1), 1);   // the same type: nothing happens
+        return true;
+    });
+    Then([=, this] {
+        EXPECT_EQ(TopWindow("configPAL"), *window);
+        Toggle(Control(*window, "Outs", 1));
+        ChooseItem(Control(*window, "Medi", 1), 2);   // HD
+        return true;
+    });
+    Wait([] { return TopWindow("configHD") != nullptr; });
+    Then([=, this] {
+        *window = TopWindow("configHD");
+        const Rect b = PreviewBounds();
+        EXPECT_EQ((b.right - b.left) * 9, (b.bottom - b.top) * 16);   // 16:9
+        EXPECT_FALSE(cfg->outside);
+        EXPECT_EQ(cfg->rota, 2);
+        // Unused controls exist but are hidden.
+        for (const char *sig : {"Sldr", "Lgnd", "Labl"})
+            for (int i = 1; i <= 6; ++i) {
+                QWidget *unused = Control(*window, sig, i);
+                EXPECT_NE(unused, nullptr) << sig << i;
+                if (unused) {
+                    EXPECT_FALSE(unused->isVisible()) << sig << i;
+                }
+            }
+        for (int i = 2; i <= 6; ++i) {
+            EXPECT_FALSE(Control(*window, "Colr", i)->isVisible());
+            EXPECT_FALSE(Control(*window, "CLgd", i)->isVisible());
+        }
+        EXPECT_TRUE(Control(*window, "Colr", 1)->isVisible());
+        EXPECT_FALSE(Control(*window, "Rect", 1)->isVisible());
+        EXPECT_FALSE(Control(*window, "Rect", 2)->isVisible());
+        Screenshot(*window, "configHD");
+        QTest::keyClick(*window, Qt::Key_Escape);
+        return true;
+    });
+    OpenDialog(0);
+    EXPECT_EQ(std::memcmp(&backup, cfg, sizeof backup), 0) << "Cancel after media changes";
+    EXPECT_EQ(SavesSinceLastCall(), 0);
+    EXPECT_EQ(PrefsWritesSinceLastCall(), 0);
+}
+
+TEST_F(Dialog, OkKeepsTheEditsAndWritesThePreferencesOnce)
+{
+    Wait([] { return TopWindow("configNTSC") != nullptr; });
+    Then([] {
+        QWidget *window = TopWindow("configNTSC");
+        ChooseItem(Control(window, "Rota", 1), 3);
+        Toggle(Control(window, "Acti", 1));
+        Click(Control(window, "OKay", 1));
+        return true;
+    });
+    OpenDialog(0);
+    EXPECT_EQ(cfg->rota, 4);
+    EXPECT_TRUE(cfg->clipActive);
+    EXPECT_EQ(SavesSinceLastCall(), 1);
+    EXPECT_GT(PrefsWritesSinceLastCall(), 0);
+    pluginDataRec fromFile{};
+    ASSERT_TRUE(ReadConfig(&fromFile));
+    EXPECT_EQ(fromFile.rota, 4);
+    EXPECT_TRUE(fromFile.clipActive);
+}
+
+TEST_F(Dialog, ClipSliderAndStepCommandsShowTheFrames)
+{
+    gMostRecentFrameCount = 100;   // positions 0..99
+    const int first = 5;           // the button's frame: renderFrame + last start
+    auto window = std::make_shared<QWidget *>(nullptr);
+    auto slider = std::make_shared<QSlider *>(nullptr);
+    auto shows = [](int frameIndex) {
+        // Blue carries the frame index in the generated clip.
+        return (PicturePixel(ws.sourceClip, 3, 2) & 0xFF) == uint32_t(frameIndex & 0xFF);
+    };
+    Wait([=, this] { return (*window = TopWindow("configNTSC")) != nullptr; });
+    Then([=, this] {
+        *slider = qobject_cast<QSlider *>(Control(*window, "ClpS", 1));
+        EXPECT_EQ((*slider)->minimum(), 0);
+        EXPECT_EQ((*slider)->maximum(), 99);
+        EXPECT_EQ((*slider)->value(), 0);
+        EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("0/99"));
+        EXPECT_TRUE(shows(first));
+
+        const SInt32 v0 = PreviewValue();
+        (*slider)->setValue(12);   // dragged by the user
+        EXPECT_EQ(ws.currFrameIndex, 12);
+        EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("12/99"));
+        EXPECT_EQ(gRequests.back().index, first + 12);
+        EXPECT_TRUE(shows(first + 12));
+        EXPECT_NE(PreviewValue(), v0);
+
+        Click(Control(*window, "Adva", 1));
+        EXPECT_EQ((*slider)->value(), 13);
+        EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("13/99"));
+        EXPECT_TRUE(shows(first + 13));
+        EXPECT_EQ(ws.currFrameIndex, 12) << "steps leave the remembered position alone";
+        Click(Control(*window, "Revi", 1));
+        Click(Control(*window, "Revi", 1));
+        EXPECT_EQ((*slider)->value(), 11);
+        EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("11/99"));
+        EXPECT_TRUE(shows(first + 11));
+
+        // At both ends the steps do nothing.
+        (*slider)->setValue(99);
+        size_t fetched = gRequests.size();
+        SInt32 value = PreviewValue();
+        Click(Control(*window, "Adva", 1));
+        EXPECT_EQ((*slider)->value(), 99);
+        EXPECT_EQ(gRequests.size(), fetched);
+        EXPECT_EQ(PreviewValue(), value);
+        EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("99/99"));
+        (*slider)->setValue(0);
+        fetched = gRequests.size();
+        Click(Control(*window, "Revi", 1));
+        EXPECT_EQ((*slider)->value(), 0);
+        EXPECT_EQ(gRequests.size(), fetched);
+
+        (*slider)->setValue(40);
+        Click(Control(*window, "Adva", 1));
+        EXPECT_EQ((*slider)->value(), 41);
+        ChooseItem(Control(*window, "Medi", 1), 2);   // reopen as HD
+        return true;
+    });
+    Wait([] { return TopWindow("configHD") != nullptr; });
+    Then([=, this] {
+        QWidget *hd = TopWindow("configHD");
+        auto *s = qobject_cast<QSlider *>(Control(hd, "ClpS", 1));
+        EXPECT_EQ(s->value(), 40) << "the slider comes back where it was dragged, not stepped";
+        EXPECT_EQ(Text(Control(hd, "ClpM", 1)), QStringLiteral("40/99"));
+        QTest::keyClick(hd, Qt::Key_Escape);
+        return true;
+    });
+    OpenDialog(first);
+}
+
+TEST_F(Dialog, NoPictureForTheButtonMeansNoDialog)
+{
+    gRefuseFrames = true;
+    QTimer guard;
+    guard.setInterval(20);
+    bool opened = false;
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        if (QWidget *w = Settings()) {
+            opened = true;
+            QTest::keyClick(w, Qt::Key_Escape);
+        }
+    });
+    guard.start();
+    HYPluginParams params = MakeParams(0);
+    params.selector = kPlugCustomButtonClick;
+    EXPECT_EQ(KelvarinMain(kPlugCustomButtonClick, &params), 0);
+    guard.stop();
+    EXPECT_FALSE(opened);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    Init(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
