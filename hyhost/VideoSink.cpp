@@ -10,6 +10,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -137,6 +138,12 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
             if (*p == AV_PIX_FMT_YUV420P) c->pix_fmt = *p;
     } else {
         c->pix_fmt = AV_PIX_FMT_YUV420P;
+    }
+    if (const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(c->pix_fmt);
+        desc && ((s.width & ((1 << desc->log2_chroma_w) - 1)) || (s.height & ((1 << desc->log2_chroma_h) - 1)))) {
+        error = std::to_string(s.width) + "x" + std::to_string(s.height) + " frames cannot be encoded by " +
+                codec->name + " in " + av_get_pix_fmt_name(c->pix_fmt) + " (it needs even sizes); use --size or --lossless";
+        return false;
     }
     if (codec->id == AV_CODEC_ID_MPEG4) {
         c->flags |= AV_CODEC_FLAG_QSCALE;
