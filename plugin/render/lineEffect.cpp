@@ -206,7 +206,11 @@ void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr 
     }
     RGBForeColor(&black);
 
-    if (!S.Empty()) {
+    if (!S.Empty() && degrees == 0 && sameSize) {
+        // Unturned, the opaque picture lands on its own place: drawing it is
+        // copying those pixels, and nothing can spill.
+        CopyArea(Source, Dest, S);
+    } else if (!S.Empty()) {
         CGImageRef theImage = CutOut(Source, S);
         Assert(theImage, "Unable to convert theGW to theImage in theLineEffect");
         // Unturned target of the cut-out, in Dest's y-up drawing space.
