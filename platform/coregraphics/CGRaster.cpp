@@ -10,8 +10,20 @@
 
 #include <pixman.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cmath>
 #include <cstring>
+
+
+
+
+
+
+
+
 
 namespace {
 
@@ -146,6 +158,50 @@ void QuarterGeneric(const CGPixels &dst, const CGPixels &img, const QuarterMap &
             QuarterPixel(dst, img, qm, X, Y, alpha8, mode);
 }
 
+// n destination pixels of row Y from X on, walking the image by stepX bytes.
+void StraightRun(const CGPixels &dst, const uint8_t *sp, ptrdiff_t stepX, ptrdiff_t tap,
+                 int32_t X, int32_t Y, int32_t n) {
+    uint8_t *dp = dst.data + Y * dst.rowBytes + ptrdiff_t(X) * 4;
+    if (tap == 0 && stepX == 4) {
+        std::memcpy(dp, sp, size_t(n) * 4);
+    } else if (tap == 0) {
+        for (int32_t i = 0; i < n; ++i) Store(dp + 4 * i, Load(sp + i * stepX));
+    } else {
+        for (int32_t i = 0; i < n; ++i) {
+            const uint8_t *t = sp + i * stepX;
+            Store(dp + 4 * i, Average2(Load(t), Load(t + tap)));
+        }
+    }
+}
+
+#if defined(__SSE2__)
+// Destination block (X..X+3, Y..Y+3) under a quarter turn: destination
+// column X+i is image row (stepX apart), destination row Y+j is image column
+// (q = +-1 pixels apart). _mm_avg_epu8 is the same rounded-up average.
+template <typename Source>
+inline void TurnBlock4(const CGPixels &dst, const Source &source, ptrdiff_t stepX, int q,
+                       ptrdiff_t tap, int32_t X, int32_t Y) {
+    // Lowest address of the four pixels of one image row.
+    const uint8_t *base = source(X, Y) - (q < 0 ? 12 : 0);
+    __m128i v[4];
+    for (int i = 0; i < 4; ++i) {
+        const uint8_t *p = base + i * stepX;
+        v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        if (tap)
+            v[i] = _mm_avg_epu8(v[i], _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + tap)));
+        if (q < 0) v[i] = _mm_shuffle_epi32(v[i], _MM_SHUFFLE(0, 1, 2, 3));
+    }
+    // v[i] lane j = pixel (X+i, Y+j); transpose to lane i of row j.
+    const __m128i t0 = _mm_unpacklo_epi32(v[0], v[1]), t1 = _mm_unpacklo_epi32(v[2], v[3]);
+    const __m128i t2 = _mm_unpackhi_epi32(v[0], v[1]), t3 = _mm_unpackhi_epi32(v[2], v[3]);
+    const __m128i rows[4] = {_mm_unpacklo_epi64(t0, t1), _mm_unpackhi_epi64(t0, t1),
+                             _mm_unpacklo_epi64(t2, t3), _mm_unpackhi_epi64(t2, t3)};
+    for (int j = 0; j < 4; ++j)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst.data + (Y + j) * dst.rowBytes + ptrdiff_t(X) * 4),
+                         rows[j]);
+}
+#endif
+
 // Pixels of box whose every tap lies inside the image and whose result is
 // the sample itself (opaque image or copy mode, full alpha): copied or
 // averaged straight from the image, in tiles so that walking a column of
@@ -161,25 +217,26 @@ void QuarterStraight(const CGPixels &dst, const CGPixels &img, const QuarterMap 
         return img.data + sv0 * rb + su0 * 4;
     };
     const bool alongRows = stepX == 4 || stepX == -4;
-    const int32_t tile = alongRows ? box.Width() : 32;
-    for (int32_t ty = box.top; ty < box.bottom; ty += tile) {
-        const int32_t tyEnd = std::min(box.bottom, ty + tile);
-        for (int32_t tx = box.left; tx < box.right; tx += tile) {
-            const int32_t n = std::min(box.right, tx + tile) - tx;
-            for (int32_t Y = ty; Y < tyEnd; ++Y) {
-                const uint8_t *sp = source(tx, Y);
-                uint8_t *dp = dst.data + Y * dst.rowBytes + ptrdiff_t(tx) * 4;
-                if (tap == 0 && stepX == 4) {
-                    std::memcpy(dp, sp, size_t(n) * 4);
-                } else if (tap == 0) {
-                    for (int32_t i = 0; i < n; ++i) Store(dp + 4 * i, Load(sp + i * stepX));
-                } else {
-                    for (int32_t i = 0; i < n; ++i) {
-                        const uint8_t *t = sp + i * stepX;
-                        Store(dp + 4 * i, Average2(Load(t), Load(t + tap)));
-                    }
+    // Strips of 16 destination rows: the image columns they read stay in the
+    // cache from one block of four rows to the next (measured best here).
+    const int32_t tileW = alongRows ? box.Width() : 1024, tileH = alongRows ? box.Height() : 16;
+    for (int32_t ty = box.top; ty < box.bottom; ty += tileH) {
+        const int32_t tyEnd = std::min(box.bottom, ty + tileH);
+        for (int32_t tx = box.left; tx < box.right; tx += tileW) {
+            const int32_t txEnd = std::min(box.right, tx + tileW);
+            int32_t Y = ty;
+#if defined(__SSE2__)
+            // Turned: blocks of 4 x 4 pixels, read as four runs along image
+            // rows and transposed into four destination rows.
+            if (!alongRows)
+                for (; Y + 4 <= tyEnd; Y += 4) {
+                    int32_t X = tx;
+                    for (; X + 4 <= txEnd; X += 4) TurnBlock4(dst, source, stepX, qm.q, tap, X, Y);
+                    for (int32_t j = 0; j < 4; ++j)
+                        StraightRun(dst, source(X, Y + j), stepX, tap, X, Y + j, txEnd - X);
                 }
-            }
+#endif
+            for (; Y < tyEnd; ++Y) StraightRun(dst, source(tx, Y), stepX, tap, tx, Y, txEnd - tx);
         }
     }
 }
