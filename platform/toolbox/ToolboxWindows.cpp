@@ -6,6 +6,7 @@
 
 #include "quickdraw/GrafPortPrivate.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -51,6 +52,12 @@ std::shared_ptr<OpaqueWindowPtr> WindowOfWidget(const QWidget *top)
     return v.isValid() ? ToolboxWindow(static_cast<WindowRef>(v.value<void *>())) : nullptr;
 }
 
+bool InModalLoop(const OpaqueWindowPtr *w)
+{
+    return std::any_of(ModalStack().begin(), ModalStack().end(),
+                       [w](const ModalFrame &f) { return f.window == w; });
+}
+
 /* Return and Escape anywhere in one of our windows become the OK and Cancel
  * commands of that window, before the focused widget or a QDialog sees them. */
 class KeyFilter : public QObject {
@@ -71,14 +78,20 @@ public:
         auto window = WindowOfWidget(static_cast<QWidget *>(receiver)->window());
         if (!window)
             return false;
+        // As the button it stands for: nothing while that button is disabled.
+        for (auto &c : window->controls)
+            if (c->command == command && c->widget && qobject_cast<QAbstractButton *>(c->widget) &&
+                !c->widget->isEnabled())
+                return true;
         ToolboxBusy busy(window);
         ToolboxSendCommand(window->target.get(), command);
         return true;
     }
 };
 
-/* The close box of a window asks for Cancel instead of hiding it: a hidden
- * window in a modal loop could never end that loop. */
+/* The close box of a window asks for Cancel. The window stays when that
+ * command is handled or the window runs a modal loop (hidden, it could never
+ * end that loop). */
 class WindowFilter : public QObject {
 public:
     explicit WindowFilter(OpaqueWindowPtr *w) : window(w) {}
@@ -86,12 +99,18 @@ public:
     {
         if (event->type() != QEvent::Close || receiver != window->widget || window->disposed)
             return false;
-        event->ignore();
         auto live = ToolboxWindow(window);
-        if (live) {
+        if (!live)
+            return false;
+        OSStatus status;
+        {
             ToolboxBusy busy(live);
-            ToolboxSendCommand(live->target.get(), kHICommandCancel);
+            status = ToolboxSendCommand(live->target.get(), kHICommandCancel);
         }
+        // A window nobody asked to stay may close like any other.
+        if (status == eventNotHandledErr && !InModalLoop(window))
+            return false;
+        event->ignore();
         return true;
     }
 

@@ -291,7 +291,16 @@ TEST(ToolboxControls, CommandsGoThroughTheHandlerChainAfterTheClick)
     EXPECT_EQ(app.entries, (std::vector<std::string>{"not!", "not!"})) << "passed on by -9874";
     EXPECT_TRUE(top->isVisible());
 
+    // Return stands for the OK button: nothing while that button is disabled.
+    DisableControl(Find(w, "OKay", 1));
+    QTest::keyClick(top->findChild<QWidget *>("check"), Qt::Key_Enter);
+    EXPECT_EQ(upper.entries.size(), 6u);
+    // Nobody keeping it and no modal loop: the close box closes the window.
     RemoveEventHandler(hApp);
+    top->close();
+    EXPECT_EQ(upper.entries.back(), "not!");
+    EXPECT_FALSE(top->isVisible());
+
     RemoveEventHandler(hUpper);
     DisposeWindow(w);
     EXPECT_EQ(RemoveEventHandler(hLower), paramErr) << "the window's handlers went with it";
