@@ -163,6 +163,12 @@ std::string ReadWhole(const std::string &path) {
 
 }  // namespace
 
+namespace {
+void (*gConfigureStartHook)() = nullptr;
+}
+
+void SetConfigureStartHook(void (*hook)()) { gConfigureStartHook = hook; }
+
 int CommandConfigure(const std::string &input, int64_t at, const std::string &standard,
                      const std::string &name) {
     std::string error;
@@ -200,6 +206,7 @@ int CommandConfigure(const std::string &input, int64_t at, const std::string &st
     static char arg0[] = "hyhost";
     static char *argv[] = {arg0, nullptr};
     QApplication app(argc, argv);
+    if (gConfigureStartHook) gConfigureStartHook();
 
     LoadedPlugin plugin;
     if (!LoadByName(name, plugin, error)) return Fail(error);

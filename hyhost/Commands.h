@@ -12,5 +12,9 @@ int CommandConfigure(const std::string &input, int64_t at, const std::string &st
                      const std::string &plugin);
 int CommandDemo(const std::string &dir, const std::string &plugin);
 
+// Called by configure once the application object exists, before the
+// dialog opens (tests drive the dialog from there).
+void SetConfigureStartHook(void (*hook)());
+
 // Prints "hyhost: <text>" on standard error and returns status.
 int Fail(const std::string &text, int status = 1);

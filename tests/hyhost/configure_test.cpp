@@ -1,0 +1,69 @@
+// `hyhost configure` in-process with the real plug-in and dialog (offscreen):
+// the dialog opens on the clip, Return accepts it, and the settings the
+// command set beforehand are what the preferences file keeps.
+#include "Commands.h"
+#include "PrefsEdit.h"
+#include "TestClip.h"
+
+#include "storage/prefsloader.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int gPokes = 0;
+
+// Presses Return in whatever window is open until the dialog has gone.
+void DriveDialog() {
+    auto *timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [] {
+        ++gPokes;
+        QWidget *w = QApplication::activeModalWidget();
+        if (!w) {
+            for (QWidget *top : QApplication::topLevelWidgets())
+                if (top->isVisible()) w = top;
+        }
+        if (w) QTest::keyClick(w, Qt::Key_Return);
+    });
+    timer->start(100);
+}
+
+TEST(Configure, ReturnAcceptsTheDialogAndTheStandardIsKept) {
+    char pattern[] = "/tmp/hyhost-configure-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    fs::path dir = pattern;
+    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    setenv("HOME", dir.c_str(), 1);
+    TestClipSpec spec;
+    spec.width = 64;
+    spec.height = 48;
+    spec.frames = 30;
+    spec.lossless = true;
+    std::string clip = (dir / "clip.mkv").string(), error;
+    ASSERT_TRUE(WriteTestClip(clip, spec, error)) << error;
+
+    SetConfigureStartHook(DriveDialog);
+    EXPECT_EQ(CommandConfigure(clip, 5, "hd", "Kelvarin"), 0);
+    SetConfigureStartHook(nullptr);
+    EXPECT_GT(gPokes, 0) << "the dialog was shown";
+
+    ConfigBlock c = NewDefaultConfig();
+    ASSERT_TRUE(ReadConfig(c.get()));
+    EXPECT_EQ(c->mediaType, 3);
+
+    EXPECT_NE(CommandConfigure(clip, 30, "", "Kelvarin"), 0) << "a frame outside the clip is refused";
+    EXPECT_NE(CommandConfigure((dir / "none.mkv").string(), 0, "", "Kelvarin"), 0);
+    fs::remove_all(dir);
+}
+
+}  // namespace
