@@ -69,6 +69,10 @@ PLATFORM_API QDErr NewGWorld(GWorldPtr *offscreen, short pixelDepth, const Rect 
     const int32_t width = std::max<int32_t>(0, int32_t(bounds->right) - bounds->left);
     const int32_t height = std::max<int32_t>(0, int32_t(bounds->bottom) - bounds->top);
     const bool empty = width == 0 || height == 0;
+    if (width > 32767 || height > 32767) {   // the bounds at the origin must fit a Rect
+        QDSetError(paramErr);
+        return paramErr;
+    }
 
     auto *port = static_cast<GrafPort *>(std::calloc(1, sizeof(GrafPort)));
     if (!port) {

@@ -75,11 +75,3 @@ TEST(Memory, HandlesKeepDataThroughResizing) {
     EXPECT_EQ(GetHandleSize(zero), 0);
     DisposeHandle(zero);
 }
-
-TEST(Memory, BlockMoveHandlesOverlap) {
-    char buf[16] = "abcdefghij";
-    BlockMoveData(buf, buf + 2, 8);
-    EXPECT_STREQ(buf, "ababcdefgh");
-    BlockMoveData(buf + 2, buf, 8);
-    EXPECT_EQ(std::memcmp(buf, "abcdefghgh", 10), 0);
-}
