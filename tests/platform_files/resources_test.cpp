@@ -48,7 +48,9 @@ Bytes HandleContent(Handle h) {
 class ResourceFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(NewHandle(1), nullptr) << "the Memory Manager is needed for resource handles";
+        Handle probe = NewHandle(1);
+        ASSERT_NE(probe, nullptr) << "the Memory Manager is needed for resource handles";
+        DisposeHandle(probe);
         setenv("XDG_CONFIG_HOME", home.path.c_str(), 1);
         ASSERT_EQ(FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRef, &dirID), noErr);
     }
