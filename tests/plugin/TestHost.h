@@ -214,8 +214,8 @@ private:
 
     static void Fill(HYProcs *p) {
         auto unimplemented = reinterpret_cast<HYUntypedProc>(&Unimplemented);
-        HYUntypedProc *slots = reinterpret_cast<HYUntypedProc *>(p);
-        for (size_t i = 0; i < sizeof(HYProcs) / sizeof(HYUntypedProc); ++i) slots[i] = unimplemented;
+        HYUntypedProc *table = reinterpret_cast<HYUntypedProc *>(p);
+        for (size_t i = 0; i < sizeof(HYProcs) / sizeof(HYUntypedProc); ++i) table[i] = unimplemented;
         p->NewPtr = &NewPtrClearCB;
         p->NewPtrClear = &NewPtrClearCB;
         p->DisposePtr = &DisposePtrCB;

@@ -1,0 +1,88 @@
+// The dialog entry on a real (offscreen) window: the workspace it prepares,
+// the preview picture's life, the caller's picture left alone. The dialog is
+// closed with its Cancel command as soon as its window exists.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cstring>
+
+#include "TestEnv.h"
+#include "TestHost.h"
+#include "config/PluginDefines.h"
+#include "config/pascalFX.h"
+#include "support/commonprocs.h"
+
+namespace {
+
+void SendCancelWhenOpen(pluginWorkSpace *seen) {
+    auto *timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, seen] {
+        if (gConfigWorkSpace.theWindow == nullptr) return;
+        *seen = gConfigWorkSpace;   // the workspace while the dialog runs
+        HICommand command{};
+        command.commandID = kHICommandCancel;
+        EventRef event = nullptr;
+        CreateEvent(nullptr, kEventClassCommand, kEventCommandProcess, 0, 0, &event);
+        SetEventParameter(event, kEventParamDirectObject, typeHICommand, sizeof command, &command);
+        SendEventToEventTarget(event, GetWindowEventTarget(gConfigWorkSpace.theWindow));
+        ReleaseEvent(event);
+        timer->stop();
+        timer->deleteLater();
+    });
+    timer->start(10);
+}
+
+}  // namespace
+
+TEST(ConfigureEntry, PreparesTheWorkspaceAndCleansUp) {
+    ScopedPrefsFolder prefs;
+    int argc = 1;
+    char name[] = "plugin_configure";
+    char *argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    CFURLRef url = CFURLCreateFromFileSystemRepresentation(
+        nullptr, reinterpret_cast<const UInt8 *>(KELVARIN_TEST_BUNDLE), std::strlen(KELVARIN_TEST_BUNDLE), true);
+    ASSERT_NE(CFBundleCreate(nullptr, url), nullptr);
+    CFRelease(url);
+
+    TestHost host(16, 8);
+    host.Send(kPlugDrawIcon);
+    ASSERT_NE(gPascalData, nullptr);
+    const pluginDataRec before = *gPascalData;
+    const Rect bounds{0, 0, 480, 720};
+    GWorldPtr frame = nullptr;
+    NewGWorld(&frame, 32, &bounds, nullptr, nullptr, 0);
+    TestHost::Paint(frame, 0);
+
+    struct Case { SInt32 frames, wantMax; };
+    for (const Case c : {Case{0, 0}, Case{-5, 0}, Case{1, 0}, Case{10, 9}}) {
+        pluginWorkSpace seen{};
+        gConfigWorkSpace.theWindow = nullptr;
+        SendCancelWhenOpen(&seen);
+        ConfigurePlugIn(gPascalData, frame, &host.params, 42, c.frames);
+        EXPECT_EQ(seen.theConfig, gPascalData);
+        EXPECT_EQ(seen.iMovieParams, &host.params);
+        EXPECT_EQ(seen.sourceClip, frame);
+        EXPECT_EQ(seen.minFrameIndex, 42);
+        EXPECT_EQ(seen.maxFrameIndex, c.wantMax) << c.frames;
+        EXPECT_EQ(seen.activeRel, 1);
+        ASSERT_NE(seen.theFXClip, nullptr);
+        const Rect fx = GetPortRect(seen.theFXClip);
+        EXPECT_EQ(std::memcmp(&fx, &bounds, sizeof bounds), 0);
+        EXPECT_EQ(gTheConfig, gPascalData);
+        EXPECT_EQ(gConfigWorkSpace.theFXClip, nullptr);   // disposed
+        EXPECT_EQ(gConfigWorkSpace.sourceClip, frame);    // the caller's
+        // Cancel leaves the shared record as it was.
+        EXPECT_EQ(std::memcmp(gPascalData, &before, sizeof before), 0);
+    }
+    // The control classes are gone: registering them again works.
+    ToolboxObjectClassRef ref = nullptr;
+    EXPECT_EQ(RegisterToolboxObjectClass(CFSTR("com.qmz.varnolex.clip"), nullptr, 0, nullptr, nullptr, nullptr, &ref),
+              noErr);
+    if (ref) UnregisterToolboxObjectClass(ref);
+    DisposeGWorld(frame);
+    DisposePtr(reinterpret_cast<Ptr>(gPascalData));
+    gPascalData = nullptr;
+}
