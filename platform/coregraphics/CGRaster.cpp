@@ -66,6 +66,12 @@ void Grow(QDBox *changed, const QDBox &box) {
                 std::max(changed->right, box.right), std::max(changed->bottom, box.bottom)};
 }
 
+bool Finite(const CGAffine &m) {
+    for (double v : {m.a, m.b, m.c, m.d, m.tx, m.ty})
+        if (!std::isfinite(v)) return false;
+    return true;
+}
+
 double SnapUnit(double v) {
     for (double t : {-1.0, 0.0, 1.0})
         if (std::fabs(v - t) < kSnap) return t;
@@ -313,6 +319,10 @@ void DrawGeneral(const CGPixels &dst, const QDBox &clip, const CGPixels &img,
                                   clip);
     if (box.Empty()) return;
 
+    // pixman's 16.16 fixed point holds the map only within +-32767.
+    for (double v : {deviceToImage.a, deviceToImage.b, deviceToImage.c, deviceToImage.d,
+                     deviceToImage.tx, deviceToImage.ty})
+        if (std::fabs(v) > 32000) return;
     PixmanImage src(Wrap(img)), out(Wrap(dst));
     if (!src.image || !out.image) return;
     pixman_transform_t t;
@@ -372,7 +382,8 @@ bool CGRasterAllOpaque(const CGPixels &img) {
 void CGRasterDrawImage(const CGPixels &dst, const QDBox &clipIn, const CGPixels &img,
                        bool imgOpaque, const CGAffine &deviceToImage, double alpha,
                        CGBlendMode mode, QDBox *changed) {
-    if (!dst.data || !img.data || img.width <= 0 || img.height <= 0) return;
+    if (!dst.data || !img.data || img.width <= 0 || img.height <= 0 || !Finite(deviceToImage))
+        return;
     const QDBox clip = QDIntersect(clipIn, {0, 0, dst.width, dst.height});
     if (clip.Empty()) return;
     if (!(alpha > 0)) alpha = 0;   // NaN too
@@ -387,7 +398,9 @@ void CGRasterDrawImage(const CGPixels &dst, const QDBox &clipIn, const CGPixels 
 
 void CGRasterClearRect(const CGPixels &dst, const QDBox &clipIn, const CGAffine &m,
                        const CGRect &rIn, QDBox *changed) {
-    if (!dst.data) return;
+    if (!dst.data || !Finite(m) || !std::isfinite(rIn.origin.x) || !std::isfinite(rIn.origin.y) ||
+        !std::isfinite(rIn.size.width) || !std::isfinite(rIn.size.height))
+        return;
     const QDBox clip = QDIntersect(clipIn, {0, 0, dst.width, dst.height});
     if (clip.Empty()) return;
     // Standardise: a negative size extends the other way.

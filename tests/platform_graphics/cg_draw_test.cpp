@@ -394,3 +394,24 @@ TEST(CGDraw, ContextsImagesAndPortReports) {
     EXPECT_EQ(pic.Get(4, 3), Opaque(255, 0, 0));
     EXPECT_EQ(pic.Get(5, 3), Opaque(255, 255, 255));
 }
+
+// Geometry that cannot be drawn (NaN, infinite, enormous, empty) is ignored
+// instead of reaching integer conversions or the resampler.
+TEST(CGDraw, UndrawableGeometryChangesNothing) {
+    Picture pic(12, 9);
+    const auto before = pic.Snapshot();
+    CGImageRef image = MakeImage(TestImage(5, 4));
+    const float nan = NAN, inf = INFINITY;
+    for (CGRect r : {CGRectMake(nan, 0, 5, 4), CGRectMake(0, 0, inf, 4), CGRectMake(1e30f, 2, 5, 4),
+                     CGRectMake(0, 0, 0, 4), CGRectMake(2, 2, 1e-30f, 1e-30f)})
+        for (float angle : {0.0f, 0.7f, nan}) {
+            CGContextRef c = nullptr;
+            ASSERT_EQ(QDBeginCGContext(pic.gw, &c), noErr);
+            CGContextRotateCTM(c, angle);
+            CGContextClearRect(c, r);
+            CGContextDrawImage(c, r, image);
+            QDEndCGContext(pic.gw, &c);
+        }
+    CGImageRelease(image);
+    EXPECT_EQ(pic.Snapshot(), before);
+}
