@@ -105,6 +105,22 @@ void ExpectOutline(const Rect &r, const Rect &frame, const char *what)
         }
     }
     EXPECT_GT(checked, 0) << what;
+    // Each corner handle inside the preview shows black and white rings,
+    // whatever the outline colour (the clip has no white pixels of its own).
+    for (const QPoint corner : {QPoint(r.left, r.top), QPoint(r.right, r.top), QPoint(r.left, r.bottom),
+                                QPoint(r.right, r.bottom)}) {
+        if (corner.x() - 6 <= frame.left || corner.x() + 6 >= frame.right || corner.y() - 6 <= frame.top ||
+            corner.y() + 6 >= frame.bottom)
+            continue;
+        int white = 0, black = 0;
+        for (int y = corner.y() - 6; y < corner.y() + 6; ++y)
+            for (int x = corner.x() - 6; x < corner.x() + 6; ++x) {
+                white += PortPixel(x, y) == 0xFFFFFFFFu;
+                black += PortPixel(x, y) == 0xFF000000u;
+            }
+        EXPECT_GT(white, 0) << what << ": no white ring at " << corner.x() << "," << corner.y();
+        EXPECT_GT(black, 0) << what << ": no black ring at " << corner.x() << "," << corner.y();
+    }
     for (int y = frame.top; y < frame.bottom; y += 7) {
         EXPECT_EQ(PortPixel(frame.left, y), 0xFF000000u) << "left border at " << y;
         EXPECT_EQ(PortPixel(frame.right - 1, y), 0xFF000000u) << "right border at " << y;
@@ -166,6 +182,7 @@ protected:
 TEST_F(Dialog, DragsReshapeAndStoreTheRectangle)
 {
     cfg->startRel = SetRelRect(0.25, 0.25, 0.75, 0.75);
+    cfg->frameStartColor = RGBColor{0x1200, 0xC000, 0x3400};   // not the default red
     auto window = std::make_shared<QWidget *>(nullptr);
     auto frame = std::make_shared<Rect>();
     auto start = std::make_shared<Rect>();   // the rectangle at the current mouse-down
