@@ -83,7 +83,8 @@ void MakeBundle(const std::string &dir, const std::string &plist) {
 
 TEST(CFBundle, RegistryResourceURLsAndResourceMap) {
     TempDir tmp;
-    const std::string dir = tmp.path + "/Kelvarin.plugin";
+    // Bundles live at their real path; compare against that.
+    const std::string dir = std::filesystem::canonical(tmp.path).string() + "/Kelvarin.plugin";
     // Comments, unrelated keys and a nested dictionary with a misleading key
     // must not confuse the reader.
     MakeBundle(dir, R"(<?xml version="1.0" encoding="UTF-8"?>
