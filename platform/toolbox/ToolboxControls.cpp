@@ -372,8 +372,13 @@ void ConnectSignals(const std::shared_ptr<OpaqueControlRef> &control)
             bool dragging = slider->isSliderDown();
             ControlPartCode part = dragging ? kControlIndicatorPart : kControlPageUpPart;
             // Live tracking: the action runs with the new value in place.
-            if (live->action)
-                live->action(c, part);
+            if (live->action) {
+                try {
+                    live->action(c, part);
+                } catch (...) {
+                    // nothing may unwind through Qt's signal delivery
+                }
+            }
             if (!dragging && ToolboxControl(c))
                 StandardClick(c, part);
         });
@@ -567,50 +572,52 @@ PLATFORM_API SInt32 GetControl32BitValue(ControlRef c)
 
 PLATFORM_API void SetControl32BitValue(ControlRef c, SInt32 value)
 {
-    auto control = ToolboxControl(c);
-    if (!control || !control->widget)
-        return;
-    QWidget *w = control->widget;
-    control->settingValue = true;
-    switch (control->kind) {
-    case ControlKind::CheckBox:
-        if (auto *box = qobject_cast<QCheckBox *>(w)) {
-            if (value == 2)
-                box->setTristate(true);
-            box->setCheckState(value <= 0 ? Qt::Unchecked : value == 1 ? Qt::Checked : Qt::PartiallyChecked);
-        } else {
-            static_cast<QAbstractButton *>(w)->setChecked(value > 0);
+    ToolboxGuard([&] {
+        auto control = ToolboxControl(c);
+        if (!control || !control->widget)
+            return;
+        QWidget *w = control->widget;
+        control->settingValue = true;
+        switch (control->kind) {
+        case ControlKind::CheckBox:
+            if (auto *box = qobject_cast<QCheckBox *>(w)) {
+                if (value == 2)
+                    box->setTristate(true);
+                box->setCheckState(value <= 0 ? Qt::Unchecked : value == 1 ? Qt::Checked : Qt::PartiallyChecked);
+            } else {
+                static_cast<QAbstractButton *>(w)->setChecked(value > 0);
+            }
+            break;
+        case ControlKind::PushButton: {
+            auto *button = static_cast<QAbstractButton *>(w);
+            if (button->isCheckable())
+                button->setChecked(value > 0);
+            break;
         }
-        break;
-    case ControlKind::PushButton: {
-        auto *button = static_cast<QAbstractButton *>(w);
-        if (button->isCheckable())
-            button->setChecked(value > 0);
-        break;
-    }
-    case ControlKind::PopupMenu: {
-        auto *combo = static_cast<QComboBox *>(w);
-        if (combo->count() > 0)
-            combo->setCurrentIndex(Clamp(value, 1, combo->count()) - 1);
-        break;
-    }
-    case ControlKind::Slider:
-        static_cast<QAbstractSlider *>(w)->setValue(value);
-        break;
-    case ControlKind::Progress:
-        static_cast<QProgressBar *>(w)->setValue(value);
-        break;
-    default: {
-        SInt32 v = Clamp(value, control->minimum, control->maximum);
-        bool changed = v != control->value;
-        control->value = v;
-        // A custom control shows a new value at once, as Carbon redraws it.
-        if (changed)
-            Redraw(control.get());
-        break;
-    }
-    }
-    control->settingValue = false;
+        case ControlKind::PopupMenu: {
+            auto *combo = static_cast<QComboBox *>(w);
+            if (combo->count() > 0)
+                combo->setCurrentIndex(Clamp(value, 1, combo->count()) - 1);
+            break;
+        }
+        case ControlKind::Slider:
+            static_cast<QAbstractSlider *>(w)->setValue(value);
+            break;
+        case ControlKind::Progress:
+            static_cast<QProgressBar *>(w)->setValue(value);
+            break;
+        default: {
+            SInt32 v = Clamp(value, control->minimum, control->maximum);
+            bool changed = v != control->value;
+            control->value = v;
+            // A custom control shows a new value at once, as Carbon redraws it.
+            if (changed)
+                Redraw(control.get());
+            break;
+        }
+        }
+        control->settingValue = false;
+    });
 }
 
 PLATFORM_API SInt32 GetControl32BitMinimum(ControlRef c)
@@ -660,54 +667,56 @@ namespace {
 
 void SetRange(ControlRef c, std::optional<SInt32> minimum, std::optional<SInt32> maximum)
 {
-    auto control = ToolboxControl(c);
-    if (!control || !control->widget)
-        return;
-    control->settingValue = true;
-    QWidget *w = control->widget;
-    switch (control->kind) {
-    case ControlKind::Slider: {
-        auto *slider = static_cast<QAbstractSlider *>(w);
-        // A value the new range cuts off is moved into it, as Carbon does.
-        if (minimum)
-            slider->setMinimum(*minimum);
-        if (maximum)
-            slider->setMaximum(*maximum);
-        break;
-    }
-    case ControlKind::Progress: {
-        auto *bar = static_cast<QProgressBar *>(w);
-        if (minimum)
-            bar->setMinimum(*minimum);
-        if (maximum)
-            bar->setMaximum(*maximum);
-        break;
-    }
-    case ControlKind::Custom:
-    case ControlKind::Other:
-    case ControlKind::StaticText:
-    case ControlKind::EditText: {
-        if (minimum)
-            control->minimum = *minimum;
-        if (maximum)
-            control->maximum = *maximum;
-        if (control->maximum < control->minimum) {
+    ToolboxGuard([&] {
+        auto control = ToolboxControl(c);
+        if (!control || !control->widget)
+            return;
+        control->settingValue = true;
+        QWidget *w = control->widget;
+        switch (control->kind) {
+        case ControlKind::Slider: {
+            auto *slider = static_cast<QAbstractSlider *>(w);
+            // A value the new range cuts off is moved into it, as Carbon does.
             if (minimum)
-                control->maximum = control->minimum;
-            else
-                control->minimum = control->maximum;
+                slider->setMinimum(*minimum);
+            if (maximum)
+                slider->setMaximum(*maximum);
+            break;
         }
-        SInt32 v = Clamp(control->value, control->minimum, control->maximum);
-        bool changed = v != control->value;
-        control->value = v;
-        if (changed)
-            Redraw(control.get());
-        break;
-    }
-    default:
-        break;   // pop-up menus and buttons take their range from their items and kind
-    }
-    control->settingValue = false;
+        case ControlKind::Progress: {
+            auto *bar = static_cast<QProgressBar *>(w);
+            if (minimum)
+                bar->setMinimum(*minimum);
+            if (maximum)
+                bar->setMaximum(*maximum);
+            break;
+        }
+        case ControlKind::Custom:
+        case ControlKind::Other:
+        case ControlKind::StaticText:
+        case ControlKind::EditText: {
+            if (minimum)
+                control->minimum = *minimum;
+            if (maximum)
+                control->maximum = *maximum;
+            if (control->maximum < control->minimum) {
+                if (minimum)
+                    control->maximum = control->minimum;
+                else
+                    control->minimum = control->maximum;
+            }
+            SInt32 v = Clamp(control->value, control->minimum, control->maximum);
+            bool changed = v != control->value;
+            control->value = v;
+            if (changed)
+                Redraw(control.get());
+            break;
+        }
+        default:
+            break;   // pop-up menus and buttons take their range from their items and kind
+        }
+        control->settingValue = false;
+    });
 }
 
 }  // namespace
@@ -724,23 +733,27 @@ PLATFORM_API void SetControl32BitMaximum(ControlRef c, SInt32 value)
 
 PLATFORM_API OSErr ShowControl(ControlRef c)
 {
-    auto control = ToolboxControl(c);
-    if (!control || !control->widget)
-        return errUnknownControl;
-    bool wasHidden = control->widget->isHidden();
-    control->widget->show();
-    if (wasHidden && IsCustom(control.get()))
-        Redraw(control.get());
-    return noErr;
+    return ToolboxGuard<OSErr>(paramErr, [&]() -> OSErr {
+        auto control = ToolboxControl(c);
+        if (!control || !control->widget)
+            return errUnknownControl;
+        bool wasHidden = control->widget->isHidden();
+        control->widget->show();
+        if (wasHidden && IsCustom(control.get()))
+            Redraw(control.get());
+        return noErr;
+    });
 }
 
 PLATFORM_API OSErr HideControl(ControlRef c)
 {
-    auto control = ToolboxControl(c);
-    if (!control || !control->widget)
-        return errUnknownControl;
-    control->widget->hide();
-    return noErr;
+    return ToolboxGuard<OSErr>(paramErr, [&]() -> OSErr {
+        auto control = ToolboxControl(c);
+        if (!control || !control->widget)
+            return errUnknownControl;
+        control->widget->hide();
+        return noErr;
+    });
 }
 
 PLATFORM_API Boolean IsControlVisible(ControlRef c)
@@ -813,13 +826,15 @@ PLATFORM_API OSErr GetControlData(ControlRef c, ControlPartCode, ResType tag, Si
 
 PLATFORM_API void Draw1Control(ControlRef c)
 {
-    auto control = ToolboxControl(c);
-    if (!control || !control->widget)
-        return;
-    if (IsCustom(control.get()))
-        Redraw(control.get());
-    else if (control->widget->isVisible())
-        control->widget->repaint();
+    ToolboxGuard([&] {
+        auto control = ToolboxControl(c);
+        if (!control || !control->widget)
+            return;
+        if (IsCustom(control.get()))
+            Redraw(control.get());
+        else if (control->widget->isVisible())
+            control->widget->repaint();
+    });
 }
 
 PLATFORM_API Rect *GetControlBounds(ControlRef c, Rect *bounds)
@@ -853,49 +868,55 @@ PLATFORM_API UInt16 GetControlHilite(ControlRef c)
 
 PLATFORM_API void HiliteControl(ControlRef c, ControlPartCode part)
 {
-    auto control = ToolboxControl(c);
-    if (!control)
-        return;
-    if (part == kControlInactiveHilite) {
-        control->inactive = true;
-    } else if (part == kControlDisabledPart) {
-        control->disabled = true;
-    } else {
-        control->hilite = static_cast<UInt16>(part);
-        control->inactive = false;
-    }
-    ApplyEnabled(control.get());
-    Redraw(control.get());
+    ToolboxGuard([&] {
+        auto control = ToolboxControl(c);
+        if (!control)
+            return;
+        if (part == kControlInactiveHilite) {
+            control->inactive = true;
+        } else if (part == kControlDisabledPart) {
+            control->disabled = true;
+        } else {
+            control->hilite = static_cast<UInt16>(part);
+            control->inactive = false;
+        }
+        ApplyEnabled(control.get());
+        Redraw(control.get());
+    });
 }
 
 namespace {
 
 OSStatus SetActive(ControlRef c, bool active)
 {
-    auto control = ToolboxControl(c);
-    if (!control)
-        return errUnknownControl;
-    if (control->inactive == !active)
+    return ToolboxGuard<OSStatus>(paramErr, [&]() -> OSStatus {
+        auto control = ToolboxControl(c);
+        if (!control)
+            return errUnknownControl;
+        if (control->inactive == !active)
+            return noErr;
+        control->inactive = !active;
+        ApplyEnabled(control.get());
+        if (IsCustom(control.get())) {
+            OSStatus st = ToolboxSendControlEvent(control.get(), active ? kEventControlActivate : kEventControlDeactivate);
+            if (st == eventNotHandledErr)
+                Redraw(control.get());
+        }
         return noErr;
-    control->inactive = !active;
-    ApplyEnabled(control.get());
-    if (IsCustom(control.get())) {
-        OSStatus st = ToolboxSendControlEvent(control.get(), active ? kEventControlActivate : kEventControlDeactivate);
-        if (st == eventNotHandledErr)
-            Redraw(control.get());
-    }
-    return noErr;
+    });
 }
 
 OSStatus SetEnabled(ControlRef c, bool enabled)
 {
-    auto control = ToolboxControl(c);
-    if (!control)
-        return errUnknownControl;
-    control->disabled = !enabled;
-    ApplyEnabled(control.get());
-    Redraw(control.get());
-    return noErr;
+    return ToolboxGuard<OSStatus>(paramErr, [&]() -> OSStatus {
+        auto control = ToolboxControl(c);
+        if (!control)
+            return errUnknownControl;
+        control->disabled = !enabled;
+        ApplyEnabled(control.get());
+        Redraw(control.get());
+        return noErr;
+    });
 }
 
 }  // namespace

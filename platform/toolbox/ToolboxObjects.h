@@ -106,6 +106,26 @@ private:
     std::shared_ptr<OpaqueWindowPtr> window;
 };
 
+/* Runs the body of an exported call so that no exception crosses the C
+ * boundary; a failure gives the fallback result. */
+template <typename R, typename F>
+R ToolboxGuard(R fallback, F &&body) noexcept
+{
+    try {
+        return body();
+    } catch (...) {
+        return fallback;
+    }
+}
+template <typename F>
+void ToolboxGuard(F &&body) noexcept
+{
+    try {
+        body();
+    } catch (...) {
+    }
+}
+
 /* Control side (ToolboxControls.cpp). */
 std::shared_ptr<OpaqueControlRef> ToolboxMakeControl(OpaqueWindowPtr *owner, QWidget *widget);
 /* Sends the control event kind to a custom control (draw, activate, ...). */

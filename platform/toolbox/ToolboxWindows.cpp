@@ -287,55 +287,63 @@ PLATFORM_API OSStatus CreateWindowFromNib(IBNibRef nib, CFStringRef windowName, 
 
 PLATFORM_API void ShowWindow(WindowRef w)
 {
-    auto window = ToolboxWindow(w);
-    if (!window || !window->widget)
-        return;
-    DrawCustomControls(window.get());
-    window->widget->show();
+    ToolboxGuard([&] {
+        auto window = ToolboxWindow(w);
+        if (!window || !window->widget)
+            return;
+        DrawCustomControls(window.get());
+        window->widget->show();
+    });
 }
 
 PLATFORM_API void HideWindow(WindowRef w)
 {
-    auto window = ToolboxWindow(w);
-    if (window && window->widget)
-        window->widget->hide();
+    ToolboxGuard([&] {
+        auto window = ToolboxWindow(w);
+        if (window && window->widget)
+            window->widget->hide();
+    });
 }
 
 PLATFORM_API void BringToFront(WindowRef w)
 {
-    auto window = ToolboxWindow(w);
-    if (!window || !window->widget)
-        return;
-    window->widget->raise();
-    window->widget->activateWindow();
+    ToolboxGuard([&] {
+        auto window = ToolboxWindow(w);
+        if (!window || !window->widget)
+            return;
+        window->widget->raise();
+        window->widget->activateWindow();
+    });
 }
 
 PLATFORM_API void DisposeWindow(WindowRef w)
 {
-    auto window = ToolboxWindow(w);
-    if (!window)
-        return;
-    window->disposed = true;
-    ToolboxCancelTracking(window.get());
-    for (auto &frame : ModalStack())
-        if (frame.window == window.get())
-            frame.loop->exit(0);
-    ReleasePort(window.get());
-    if (QWidget *widget = window->widget) {
-        widget->removeEventFilter(window->filter.get());
-        widget->setProperty("_toolboxWindow", QVariant());
-        widget->hide();
-        // Deleting the widget from inside one of its own signals would pull
-        // it from under Qt; then it goes when control is back in the loop.
-        if (window->busy > 0)
-            widget->deleteLater();
-        else
-            delete widget;
-    }
-    for (auto &c : window->controls)
-        c->target.reset();   // their handlers go with them
-    window->target.reset();
-    ToolboxUnregisterWindow(w);
+    ToolboxGuard([&] {
+        auto window = ToolboxWindow(w);
+        if (!window)
+            return;
+        window->disposed = true;
+        ToolboxCancelTracking(window.get());
+        for (auto &frame : ModalStack())
+            if (frame.window == window.get())
+                frame.loop->exit(0);
+        ReleasePort(window.get());
+        if (QWidget *widget = window->widget) {
+            widget->removeEventFilter(window->filter.get());
+            widget->setProperty("_toolboxWindow", QVariant());
+            widget->hide();
+            // Deleting the widget from inside one of its own signals would pull
+            // it from under Qt; then it goes when control is back in the loop.
+            if (window->busy > 0)
+                widget->deleteLater();
+            else
+                delete widget;
+        }
+        for (auto &c : window->controls)
+            c->target.reset();   // their handlers go with them
+        window->target.reset();
+        ToolboxUnregisterWindow(w);
+    });
 }
 
 PLATFORM_API CGrafPtr GetWindowPort(WindowRef w)
