@@ -298,7 +298,8 @@ PLATFORM_API void CloseResFile(short refNum) {
 
 PLATFORM_API void UseResFile(short refNum) {
     GuardedVoid([&] {
-        if (FindFile(refNum)) {
+        // 0 names the system file, which exists but holds nothing here.
+        if (refNum == 0 || FindFile(refNum)) {
             gCurrent = refNum;
             tResError = noErr;
         } else {

@@ -278,6 +278,9 @@ TEST_F(ResourceFiles, ChainOrderAndStringLists) {
     EXPECT_EQ(item(128, 1), "first");
     UseResFile(rb);
     EXPECT_EQ(ResError(), resFNotFound);
+    UseResFile(0);   // the system file: valid, but it holds none of these
+    EXPECT_EQ(ResError(), noErr);
+    EXPECT_EQ(item(128, 1), "");
     CloseResFile(ra);
 }
 
