@@ -104,7 +104,16 @@ enum {
     errNoWindowSystem = -5699                         /* this platform's: no QApplication, nothing can be shown */
 };
 
-/* ---- Nibs and windows ---- */
+/* ---- Nibs and windows ----
+ * A nib is the folder Contents/Resources/NAME.nib of a bundle holding one Qt
+ * Designer file per window (WINDOW.ui). Widgets become controls through the
+ * dynamic properties controlSignature (four characters) + controlID (number),
+ * command (four characters, sent after a click with the new value in place)
+ * and toolboxClass (a plain QWidget driven by that registered class; its
+ * value and range come from the properties value, minimum, maximum, else 0
+ * to 1). A window's port is a picture the size of its content; custom
+ * controls show their rectangle of it. Coordinates are the window content's.
+ * Without a QApplication, windows cannot be made (errNoWindowSystem). */
 PLATFORM_API OSStatus CreateNibReferenceWithCFBundle(CFBundleRef bundle, CFStringRef nibName, IBNibRef *outNib);
 PLATFORM_API OSStatus CreateWindowFromNib(IBNibRef nib, CFStringRef windowName, WindowRef *outWindow);
 PLATFORM_API void DisposeNibReference(IBNibRef nib);
