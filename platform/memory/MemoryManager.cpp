@@ -16,6 +16,10 @@ namespace {
 // overwrite what the main thread is about to read.
 thread_local OSErr lgMemErr = noErr;
 
+// No block here can be larger; bigger requests fail as memory being full
+// rather than reaching the allocator with a nonsensical size.
+constexpr Size kMaxBlock = Size(1) << 40;
+
 constexpr uint32_t kPtrTag = 0x50747221;     // "Ptr!"
 constexpr uint32_t kHandleTag = 0x486e6421;  // "Hnd!"
 constexpr uint32_t kDeadTag = 0x44656164;    // "Dead": disposed
@@ -44,7 +48,7 @@ HandleRecord *RecordOf(Handle h) {
 }
 
 Ptr AllocPtr(Size byteCount, bool clear) {
-    if (byteCount < 0 || static_cast<size_t>(byteCount) > SIZE_MAX - sizeof(PtrHeader)) {
+    if (byteCount < 0 || byteCount > kMaxBlock) {
         lgMemErr = byteCount < 0 ? paramErr : memFullErr;
         return nullptr;
     }
@@ -60,8 +64,8 @@ Ptr AllocPtr(Size byteCount, bool clear) {
 }
 
 Handle AllocHandle(Size byteCount, bool clear) {
-    if (byteCount < 0) {
-        lgMemErr = paramErr;
+    if (byteCount < 0 || byteCount > kMaxBlock) {
+        lgMemErr = byteCount < 0 ? paramErr : memFullErr;
         return nullptr;
     }
     auto *rec = static_cast<HandleRecord *>(std::malloc(sizeof(HandleRecord)));
@@ -154,8 +158,8 @@ PLATFORM_API void SetHandleSize(Handle h, Size newSize) {
         lgMemErr = h ? memWZErr : nilHandleErr;
         return;
     }
-    if (newSize < 0) {
-        lgMemErr = paramErr;
+    if (newSize < 0 || newSize > kMaxBlock) {
+        lgMemErr = newSize < 0 ? paramErr : memFullErr;
         return;
     }
     if (newSize <= rec->capacity) {
