@@ -53,7 +53,7 @@ ParseResult ParseAppleSingle(std::span<const uint8_t> bytes) {
     if (tableEnd > bytes.size()) return damaged;
 
     std::set<uint32_t> ids;
-    std::vector<std::pair<uint64_t, uint64_t>> spans;
+    std::vector<std::pair<uint64_t, uint64_t>> places;   // offset, length per entry
     for (uint64_t i = 0; i < count; ++i) {
         const size_t at = kHeaderSize + i * kEntrySize;
         Entry e;
@@ -62,13 +62,20 @@ ParseResult ParseAppleSingle(std::span<const uint8_t> bytes) {
         if (e.id == 0 || !ids.insert(e.id).second) return damaged;
         if (offset > bytes.size() || length > bytes.size() - offset) return damaged;
         if (length && offset < tableEnd) return damaged;
-        if (length) spans.emplace_back(offset, length);
-        e.bytes.assign(bytes.begin() + offset, bytes.begin() + offset + length);
+        places.emplace_back(offset, length);
         result.container.entries.push_back(std::move(e));
     }
+    // Overlaps are checked before anything is copied, so entries sharing
+    // one large range cannot multiply it in memory.
+    std::vector<std::pair<uint64_t, uint64_t>> spans;
+    for (const auto &p : places)
+        if (p.second) spans.push_back(p);
     std::sort(spans.begin(), spans.end());
     for (size_t i = 1; i < spans.size(); ++i)
         if (spans[i - 1].first + spans[i - 1].second > spans[i].first) return damaged;
+    for (size_t i = 0; i < places.size(); ++i)
+        result.container.entries[i].bytes.assign(bytes.begin() + places[i].first,
+                                                 bytes.begin() + places[i].first + places[i].second);
     return result;
 }
 

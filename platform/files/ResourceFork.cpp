@@ -107,15 +107,21 @@ ParseResult ParseResourceFork(std::span<const uint8_t> bytes) {
             }
             const uint64_t length = data.U32(blockOffset);
             if (!data.ok || !data.Has(blockOffset + 4, length)) return Damaged();
-            auto d = data.bytes.subspan(blockOffset + 4, length);
-            res.data.assign(d.begin(), d.end());
             blocks.emplace_back(blockOffset, length + 4);
             result.map.resources.push_back(std::move(res));
+            if (result.map.resources.size() > kMaxResources) return Damaged();
         }
     }
-    std::sort(blocks.begin(), blocks.end());
-    for (size_t i = 1; i < blocks.size(); ++i)
-        if (blocks[i - 1].first + blocks[i - 1].second > blocks[i].first) return Damaged();
+    // Check the blocks before copying them: many references to one large
+    // block must not multiply it in memory.
+    std::vector<std::pair<uint64_t, uint64_t>> sorted = blocks;
+    std::sort(sorted.begin(), sorted.end());
+    for (size_t i = 1; i < sorted.size(); ++i)
+        if (sorted[i - 1].first + sorted[i - 1].second > sorted[i].first) return Damaged();
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        auto d = data.bytes.subspan(blocks[i].first + 4, blocks[i].second - 4);
+        result.map.resources[i].data.assign(d.begin(), d.end());
+    }
     return result;
 }
 

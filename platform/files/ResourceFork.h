@@ -47,7 +47,7 @@ struct ParseResult {
 // Reads a whole fork. Every offset and count is checked against the input:
 // a damaged fork gives mapReadErr and an empty map, never a read outside
 // `bytes`. Also rejected: overlapping data blocks, two resources of the same
-// type and ID, and forks larger than kMaxForkSize.
+// type and ID, forks larger than kMaxForkSize and more than kMaxResources.
 ParseResult ParseResourceFork(std::span<const uint8_t> bytes);
 
 struct WriteResult {
@@ -62,6 +62,9 @@ struct WriteResult {
 WriteResult WriteResourceFork(const ResourceMap &map);
 
 constexpr size_t kMaxForkSize = 64u << 20;
+// More resources than this in one file is damage, not data (it also bounds
+// the memory that copies of shared names could take).
+constexpr size_t kMaxResources = 65536;
 
 }  // namespace rsrc
 

@@ -107,6 +107,17 @@ TEST(ResourceFork, DamageIsReportedNeverReadOutOfBounds) {
     expectDamaged(mutate(hand.refListOffset + 12 + 5, 0, 3), "overlapping data blocks");
     // Two resources with the same type and ID.
     expectDamaged(mutate(hand.refListOffset + 12, 1, 2), "duplicate ID");
+    // More resources than any real file holds: each reference may be small,
+    // but together they are not data.
+    {
+        HandFork many;
+        many.resources.push_back({kPref, 0, "", Bytes{}});
+        for (int id = -32768; id <= 32767; ++id)
+            many.resources.push_back({kSTR, static_cast<int16_t>(id), "", Bytes{}});
+        expectDamaged(many.Build(), "too many resources");
+        many.resources.erase(many.resources.begin());
+        EXPECT_EQ(rsrc::ParseResourceFork(many.Build()).error, 0);
+    }
     // A name whose length byte runs past the map.
     {
         Bytes b = good;
