@@ -56,6 +56,12 @@ PLATFORM_API Boolean EqualRect(const Rect *a, const Rect *b);
 PLATFORM_API void SetPt(Point *pt, short h, short v);
 
 /* ---- Offscreen pictures ---- */
+/* Depth 32 (or 0, meaning 32) only, else paramErr. The picture's bounds are
+ * the given ones moved to the origin; its pixels start opaque white. Empty
+ * bounds give a valid 0x0 picture without pixels (drawing on it does
+ * nothing); bounds wider or higher than 32767 give paramErr. On failure
+ * *offscreen is NULL and the result (also QDError()) is memFullErr when
+ * memory is short. Disposing of the current port leaves no port current. */
 PLATFORM_API QDErr NewGWorld(GWorldPtr *offscreen, short pixelDepth, const Rect *bounds,
                              CTabHandle cTable, GDHandle device, GWorldFlags flags);
 PLATFORM_API void DisposeGWorld(GWorldPtr offscreen);
@@ -104,7 +110,11 @@ PLATFORM_API Rect *GetRegionBounds(RgnHandle rgn, Rect *bounds);
 
 /* Copies srcRect of src onto dstRect of dst, scaling when the sizes differ,
  * clipped to the destination picture (and to the current port's clip when
- * dst is the current port's pixels) and to maskRgn when given. */
+ * dst is the current port's pixels) and to maskRgn when given. Scaling is
+ * nearest neighbour (the source pixel under each destination pixel's
+ * centre); equal sizes copy exactly, overlapping copies within one picture
+ * included. Pixels are copied as they are, alpha too, whatever the mode;
+ * destination pixels whose source lies outside the source picture stay. */
 PLATFORM_API void CopyBits(const BitMap *src, const BitMap *dst, const Rect *srcRect,
                            const Rect *dstRect, short mode, RgnHandle maskRgn);
 
