@@ -199,6 +199,15 @@ void Init(int &argc, char **argv)
     inotify_add_watch(gInotify, (gTemp + "/config").c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
 }
 
+void Shutdown()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    delete gApp;
+    gApp = nullptr;
+    std::error_code ignored;
+    std::filesystem::remove_all(gTemp, ignored);
+}
+
 std::string TempDir() { return gTemp; }
 std::string BundleDir() { return gBundle; }
 

@@ -34,6 +34,8 @@ extern bool gRefuseFrames;
 // Sets up the process: preferences and PATH in a temporary folder, the
 // QApplication, the bundle registered from a copy. Call once from main.
 void Init(int &argc, char **argv);
+// Ends the application and removes the temporary folder.
+void Shutdown();
 // The temporary folder (preferences live here).
 std::string TempDir();
 // The registered bundle copy (…/Kelvarin.plugin).

@@ -750,5 +750,7 @@ int main(int argc, char **argv)
 {
     Init(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    Shutdown();
+    return result;
 }
