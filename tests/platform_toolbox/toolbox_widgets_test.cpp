@@ -608,6 +608,21 @@ TEST(ToolboxModal, NestedLoopsEndInnerFirstAndDisposalEndsALoop)
     EXPECT_EQ(TopLevel("modal"), nullptr);
     EXPECT_EQ(RunAppModalLoopForWindow(inner), errInvalidWindowRef);
     DisposeWindow(outer);
+
+    // A window disposed of by its own button's command, inside its loop.
+    WindowRef self = OpenWindow("modal");
+    struct Dispose {
+        static OSStatus OnOK(EventHandlerCallRef, EventRef, void *w)
+        {
+            DisposeWindow(static_cast<WindowRef>(w));
+            return noErr;
+        }
+    };
+    InstallEventHandler(GetWindowEventTarget(self), Dispose::OnOK, 1, &spec, self, nullptr);
+    RunLater({[&] { QTest::mouseClick(TopLevel("modal")->findChild<QWidget *>("ok"), Qt::LeftButton); }});
+    EXPECT_EQ(RunAppModalLoopForWindow(self), noErr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(TopLevel("modal"), nullptr);
 }
 
 TEST(ToolboxDialogs, AlertsAndColourPickerAnswerWhatTheUserChose)
