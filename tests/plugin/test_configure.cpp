@@ -16,11 +16,12 @@
 
 namespace {
 
-void SendCancelWhenOpen(pluginWorkSpace *seen) {
+void SendCancelWhenOpen(pluginWorkSpace *seen, Rect *fxBounds) {
     auto *timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, seen] {
+    QObject::connect(timer, &QTimer::timeout, [timer, seen, fxBounds] {
         if (gConfigWorkSpace.theWindow == nullptr) return;
         *seen = gConfigWorkSpace;   // the workspace while the dialog runs
+        if (seen->theFXClip) *fxBounds = GetPortRect(seen->theFXClip);
         HICommand command{};
         command.commandID = kHICommandCancel;
         EventRef event = nullptr;
@@ -59,8 +60,9 @@ TEST(ConfigureEntry, PreparesTheWorkspaceAndCleansUp) {
     struct Case { SInt32 frames, wantMax; };
     for (const Case c : {Case{0, 0}, Case{-5, 0}, Case{1, 0}, Case{10, 9}}) {
         pluginWorkSpace seen{};
+        Rect fx{};
         gConfigWorkSpace.theWindow = nullptr;
-        SendCancelWhenOpen(&seen);
+        SendCancelWhenOpen(&seen, &fx);
         ConfigurePlugIn(gPascalData, frame, &host.params, 42, c.frames);
         EXPECT_EQ(seen.theConfig, gPascalData);
         EXPECT_EQ(seen.iMovieParams, &host.params);
@@ -69,7 +71,6 @@ TEST(ConfigureEntry, PreparesTheWorkspaceAndCleansUp) {
         EXPECT_EQ(seen.maxFrameIndex, c.wantMax) << c.frames;
         EXPECT_EQ(seen.activeRel, 1);
         ASSERT_NE(seen.theFXClip, nullptr);
-        const Rect fx = GetPortRect(seen.theFXClip);
         EXPECT_EQ(std::memcmp(&fx, &bounds, sizeof bounds), 0);
         EXPECT_EQ(gTheConfig, gPascalData);
         EXPECT_EQ(gConfigWorkSpace.theFXClip, nullptr);   // disposed

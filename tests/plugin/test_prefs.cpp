@@ -51,7 +51,7 @@ void PlantRecord(const ScopedPrefsFolder &prefs, const std::vector<unsigned char
             UpdateResFile(ref);
         }
         Handle h = NewHandle(static_cast<Size>(bytes.size()));
-        std::memcpy(*h, bytes.data(), bytes.size());
+        if (!bytes.empty()) std::memcpy(*h, bytes.data(), bytes.size());
         Str255 name;
         CToPStr("Config Settings", name);
         AddResource(h, kPref, 1, name);
