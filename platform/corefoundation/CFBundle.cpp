@@ -163,6 +163,8 @@ PLATFORM_API CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef na
         if (!ext.empty()) file += (ext.front() == '.' ? "" : ".") + ext;
         const std::string sub = CFStringText(subDir);
         if (file.empty() || !SafeComponent(file) || file.find('/') != std::string::npos) return nullptr;
+        // Resources stay inside the bundle: no absolute or upward sub-folders.
+        if (fs::path(sub).is_absolute()) return nullptr;
         for (const fs::path &part : fs::path(sub))
             if (!SafeComponent(part.string())) return nullptr;
         const fs::path resources = fs::path(b->path) / "Contents/Resources";

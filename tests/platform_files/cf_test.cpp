@@ -131,6 +131,7 @@ TEST(CFBundle, RegistryResourceURLsAndResourceMap) {
     EXPECT_EQ(CFBundleCopyResourceURL(bundle, CFSTR("missing"), CFSTR("pdf"), nullptr), nullptr);
     EXPECT_EQ(CFBundleCopyResourceURL(bundle, CFSTR(".."), nullptr, nullptr), nullptr);
     EXPECT_EQ(CFBundleCopyResourceURL(bundle, CFSTR("Info"), CFSTR("plist"), CFSTR("..")), nullptr);
+    EXPECT_EQ(CFBundleCopyResourceURL(bundle, CFSTR("passwd"), nullptr, CFSTR("/etc")), nullptr);
     for (CFURLRef u : {exe, manual, inner}) CFRelease(u);
 
     // A URL of a missing file gives no file reference.
