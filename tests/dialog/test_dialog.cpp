@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "DialogHarness.h"
 #include "config/PluginDefines.h"
@@ -423,6 +424,46 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview)
         EXPECT_EQ(c.blue, (1 >> 8) << 8);
         EXPECT_EQ(GetControl32BitValue(ws.colors[0]), (0xFF << 16) | (0x80 << 8) | 0);
         expectRenders(1, "colour chosen");
+
+        // The box paints its colour inside a black border; disabled, it shows empty.
+        Rect box;
+        GetControlBounds(ws.colors[0], &box);
+        const int midX = (box.left + box.right) / 2, midY = (box.top + box.bottom) / 2;
+        EXPECT_EQ(PortPixel(midX, midY), 0xFFFF8000u);
+        EXPECT_EQ(PortPixel(box.left, midY), 0xFF000000u);
+        EXPECT_EQ(PortPixel(midX, box.bottom - 1), 0xFF000000u);
+        DisableControl(ws.colors[0]);
+        Draw1Control(ws.colors[0]);
+        const uint32_t erased = PortPixel(box.left, box.top);
+        EXPECT_NE(erased, 0xFFFF8000u);
+        for (int y = box.top; y < box.bottom; ++y)
+            for (int x = box.left; x < box.right; ++x)
+                if (PortPixel(x, y) != erased) {
+                    ADD_FAILURE() << "disabled colour box not erased at " << x << "," << y;
+                    y = box.bottom;
+                    break;
+                }
+        EnableControl(ws.colors[0]);
+        Draw1Control(ws.colors[0]);
+        EXPECT_EQ(PortPixel(midX, midY), 0xFFFF8000u);
+
+        // A disabled preview is not drawn at all, though it is still rendered.
+        const Rect b = PreviewBounds();
+        auto previewPixels = [b] {
+            std::vector<uint32_t> pixels;
+            for (int y = b.top; y < b.bottom; ++y)
+                for (int x = b.left; x < b.right; ++x)
+                    pixels.push_back(PortPixel(x, y));
+            return pixels;
+        };
+        DisableControl(ws.theFrameCtrl);
+        const std::vector<uint32_t> shown = previewPixels();
+        Click(Control(*window, "Sall", 1));
+        EXPECT_TRUE(previewPixels() == shown) << "a disabled preview was drawn";
+        expectRenders(1, "Sall while disabled");
+        EnableControl(ws.theFrameCtrl);
+        Draw1Control(ws.theFrameCtrl);
+        EXPECT_FALSE(previewPixels() == shown) << "the enabled preview shows the new rectangle";
         Press(*window, boxCentre());
         Release(*window, boxCentre());
         return true;
