@@ -77,6 +77,17 @@ void BM_DragStep(benchmark::State &state)
 
     // The rectangle moves back and forth by one pixel per step, as in a drag.
     Rect rect = Rel2Rect(SetRelRect(0.25, 0.25, 0.75, 0.75), bounds);
+
+    // A step must really render: the corner outside the rectangle turns into
+    // the fill colour (black), where the preview starts with the test pattern.
+    PutCurrentRel(Rect2Rel(rect, bounds));
+    CallPixelEffect(source, preview);
+    const auto *corner = reinterpret_cast<const uint8_t *>(GetPixBaseAddr(GetGWorldPixMap(preview))) +
+                         GetPixRowBytes(GetGWorldPixMap(preview)) * 3 + 4 * 5;
+    if (corner[1] != 0 || corner[2] != 0 || corner[3] != 0) {
+        state.SkipWithError("the effect did not render");
+        return;
+    }
     int step = 1;
     for (auto _ : state) {
         OffsetRect(&rect, static_cast<short>(step), static_cast<short>(step));
