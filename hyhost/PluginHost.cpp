@@ -64,6 +64,12 @@ bool FindPluginBundle(const std::string &nameOrPath, std::string &bundlePath, st
     return false;
 }
 
+LoadedPlugin::~LoadedPlugin() {
+    // The executable stays loaded: nothing of the plug-in's may outlive the
+    // process's last message anyway, and unloading would invalidate its code.
+    if (bundle) CFRelease(bundle);
+}
+
 bool LoadPlugin(const std::string &bundlePath, LoadedPlugin &plugin, std::string &error) {
     plugin.bundlePath = bundlePath;
     CFURLRef url = CFURLCreateFromFileSystemRepresentation(

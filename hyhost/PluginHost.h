@@ -20,8 +20,13 @@ struct LoadedPlugin {
     std::string executablePath;
     void *library = nullptr;            // dlopen handle, kept for the process's life
     HYPluginMainProc entry = nullptr;
-    CFBundleRef bundle = nullptr;
+    CFBundleRef bundle = nullptr;       // our reference; the platform's registry keeps its own
     double secondsInPlugin = 0;         // time spent inside the entry point
+
+    LoadedPlugin() = default;
+    LoadedPlugin(const LoadedPlugin &) = delete;
+    LoadedPlugin &operator=(const LoadedPlugin &) = delete;
+    ~LoadedPlugin();
 };
 
 // Folders searched for a plug-in given by name, in order.

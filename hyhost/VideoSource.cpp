@@ -176,7 +176,8 @@ ClipDecoderPtr OpenClipDecoder(const std::string &path, std::string &error) {
     AVRational rate = av_guess_frame_rate(d->format.get(), vs, nullptr);
     if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
     d->info.frameRate = rate;
-    d->info.frameCount = CountVideoPackets(path, d->videoStream);
+    // Containers with an index (MP4, MOV) know their frame count; others are counted.
+    d->info.frameCount = vs->nb_frames > 0 ? vs->nb_frames : CountVideoPackets(path, d->videoStream);
     if (d->info.frameCount <= 0) {
         error = "'" + path + "' holds no video frames";
         return nullptr;
