@@ -93,21 +93,6 @@ TEST_F(DlgUtils, HandleHitFollowsCornerSquaresThenBody)
             EXPECT_EQ(IsHandleHit(tiny, P(h, v)), kHandleTopLeft);
 }
 
-TEST_F(DlgUtils, BodyDragMovesByTheMouseWithoutLimit)
-{
-    const Rect start = R(100, 100, 200, 300);
-    const int moves[][4] = {{150, 150, 170, 140}, {150, 150, -300, 150}, {0, 0, 0, 0}, {10, 10, 9, 700}};
-    for (const auto &m : moves) {
-        for (UInt32 modifiers : {0u, UInt32(shiftKey), UInt32(optionKey), UInt32(shiftKey | optionKey)}) {
-            Rect r = start;
-            DragRect(r, P(m[0], m[1]), P(m[2], m[3]), modifiers);
-            const int dh = m[2] - m[0];
-            const int dv = m[3] - m[1];
-            EXPECT_TRUE(SameRect(r, R(start.top + dv, start.left + dh, start.bottom + dv, start.right + dh)));
-        }
-    }
-}
-
 TEST_F(DlgUtils, CornerDragKeepsTheOppositeCornerAndFlipsAcrossIt)
 {
     const Rect frame = R(0, 0, 320, 480);
@@ -184,17 +169,6 @@ TEST_F(DlgUtils, ShiftKeepsTheProportionsOfTheMouseDownRectangle)
         const long cross = static_cast<long>(w) * h0 - static_cast<long>(h) * w0;
         EXPECT_LE(std::labs(cross), static_cast<long>(std::max(w0, h0))) << "w " << w << " h " << h;
     }
-}
-
-TEST_F(DlgUtils, KeepImagePropsNeedsTheSwitchAndAnImage)
-{
-    Rect r = R(10, 20, 110, 400);
-    config.keepProps = false;
-    KeepImageProps(r);
-    EXPECT_TRUE(SameRect(r, R(10, 20, 110, 400)));
-    config.keepProps = true;   // but no image: nothing to keep
-    KeepImageProps(r);
-    EXPECT_TRUE(SameRect(r, R(10, 20, 110, 400)));
 }
 
 } // namespace
