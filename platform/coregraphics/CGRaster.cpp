@@ -181,30 +181,41 @@ void StraightRun(const CGPixels &dst, const uint8_t *sp, ptrdiff_t stepX, ptrdif
 }
 
 #if defined(__SSE2__)
-// Destination block (X..X+3, Y..Y+3) under a quarter turn: destination
-// column X+i is image row (stepX apart), destination row Y+j is image column
-// (q = +-1 pixels apart). _mm_avg_epu8 is the same rounded-up average.
-template <typename Source>
-inline void TurnBlock4(const CGPixels &dst, const Source &source, ptrdiff_t stepX, int q,
-                       ptrdiff_t tap, int32_t X, int32_t Y) {
+// Destination rows Y..Y+3, n columns (a multiple of 4) from d on, under a
+// quarter turn: destination column X+i is an image row (stepX bytes apart),
+// destination row Y+j an image column (the next pixel, or the previous one
+// when Reverse). Each 4 x 4 block is read as four runs along image rows and
+// transposed. _mm_avg_epu8 is the same rounded-up average as Average2.
+template <bool Reverse, bool Avg>
+void TurnStrip4(uint8_t *d, ptrdiff_t drb, const uint8_t *src, ptrdiff_t stepX, ptrdiff_t tap,
+                int32_t n) {
     // Lowest address of the four pixels of one image row.
-    const uint8_t *base = source(X, Y) - (q < 0 ? 12 : 0);
-    __m128i v[4];
-    for (int i = 0; i < 4; ++i) {
-        const uint8_t *p = base + i * stepX;
-        v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        if (tap)
-            v[i] = _mm_avg_epu8(v[i], _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + tap)));
-        if (q < 0) v[i] = _mm_shuffle_epi32(v[i], _MM_SHUFFLE(0, 1, 2, 3));
+    const uint8_t *p = src - (Reverse ? 12 : 0);
+    const ptrdiff_t step4 = 4 * stepX;
+    for (int32_t b = 0; b < n; b += 4, p += step4, d += 16) {
+        __m128i v[4];
+        for (int i = 0; i < 4; ++i) {
+            const uint8_t *r = p + i * stepX;
+            v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(r));
+            if constexpr (Avg)
+                v[i] = _mm_avg_epu8(v[i], _mm_loadu_si128(reinterpret_cast<const __m128i *>(r + tap)));
+            if constexpr (Reverse) v[i] = _mm_shuffle_epi32(v[i], _MM_SHUFFLE(0, 1, 2, 3));
+        }
+        // v[i] lane j = pixel (X+i, Y+j); transpose to lane i of row j.
+        const __m128i t0 = _mm_unpacklo_epi32(v[0], v[1]), t1 = _mm_unpacklo_epi32(v[2], v[3]);
+        const __m128i t2 = _mm_unpackhi_epi32(v[0], v[1]), t3 = _mm_unpackhi_epi32(v[2], v[3]);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d), _mm_unpacklo_epi64(t0, t1));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + drb), _mm_unpackhi_epi64(t0, t1));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + 2 * drb), _mm_unpacklo_epi64(t2, t3));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + 3 * drb), _mm_unpackhi_epi64(t2, t3));
     }
-    // v[i] lane j = pixel (X+i, Y+j); transpose to lane i of row j.
-    const __m128i t0 = _mm_unpacklo_epi32(v[0], v[1]), t1 = _mm_unpacklo_epi32(v[2], v[3]);
-    const __m128i t2 = _mm_unpackhi_epi32(v[0], v[1]), t3 = _mm_unpackhi_epi32(v[2], v[3]);
-    const __m128i rows[4] = {_mm_unpacklo_epi64(t0, t1), _mm_unpackhi_epi64(t0, t1),
-                             _mm_unpacklo_epi64(t2, t3), _mm_unpackhi_epi64(t2, t3)};
-    for (int j = 0; j < 4; ++j)
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst.data + (Y + j) * dst.rowBytes + ptrdiff_t(X) * 4),
-                         rows[j]);
+}
+
+using TurnStripFn = void (*)(uint8_t *, ptrdiff_t, const uint8_t *, ptrdiff_t, ptrdiff_t, int32_t);
+
+TurnStripFn ChooseTurnStrip(bool reverse, bool avg) {
+    if (reverse) return avg ? TurnStrip4<true, true> : TurnStrip4<true, false>;
+    return avg ? TurnStrip4<false, true> : TurnStrip4<false, false>;
 }
 #endif
 
@@ -223,9 +234,13 @@ void QuarterStraight(const CGPixels &dst, const CGPixels &img, const QuarterMap 
         return img.data + sv0 * rb + su0 * 4;
     };
     const bool alongRows = stepX == 4 || stepX == -4;
-    // Strips of 16 destination rows: the image columns they read stay in the
-    // cache from one block of four rows to the next (measured best here).
-    const int32_t tileW = alongRows ? box.Width() : 1024, tileH = alongRows ? box.Height() : 16;
+#if defined(__SSE2__)
+    const TurnStripFn turnStrip = ChooseTurnStrip(qm.q < 0, tap != 0);
+#endif
+    // Tiles of 64 x 64 destination pixels: the 64 image rows a tile reads
+    // (16 bytes at a time) stay in the first-level cache until each of their
+    // cache lines has been used up by four blocks of four rows.
+    const int32_t tileW = alongRows ? box.Width() : 64, tileH = alongRows ? box.Height() : 64;
     for (int32_t ty = box.top; ty < box.bottom; ty += tileH) {
         const int32_t tyEnd = std::min(box.bottom, ty + tileH);
         for (int32_t tx = box.left; tx < box.right; tx += tileW) {
@@ -236,8 +251,10 @@ void QuarterStraight(const CGPixels &dst, const CGPixels &img, const QuarterMap 
             // rows and transposed into four destination rows.
             if (!alongRows)
                 for (; Y + 4 <= tyEnd; Y += 4) {
-                    int32_t X = tx;
-                    for (; X + 4 <= txEnd; X += 4) TurnBlock4(dst, source, stepX, qm.q, tap, X, Y);
+                    const int32_t blocks = (txEnd - tx) / 4 * 4;
+                    turnStrip(dst.data + Y * dst.rowBytes + ptrdiff_t(tx) * 4, dst.rowBytes,
+                              source(tx, Y), stepX, tap, blocks);
+                    const int32_t X = tx + blocks;
                     for (int32_t j = 0; j < 4; ++j)
                         StraightRun(dst, source(X, Y + j), stepX, tap, X, Y + j, txEnd - X);
                 }

@@ -272,12 +272,14 @@ TEST(CGDraw, SeededRandomQuarterTurnsChecksum) {
     std::uniform_int_distribution<int> dim(1, 40), pos(-20, 40), coin(0, 3);
     uint64_t gotSum = 0, wantSum = 0;
     int cases = 0, mismatched = 0;
+    std::uniform_int_distribution<int> big(65, 150);   // across the direct path's tiles
     for (int round = 0; round < 300; ++round) {
-        const int w = dim(rng), h = dim(rng);
+        const bool large = round % 10 == 0;
+        const int w = large ? big(rng) : dim(rng), h = large ? big(rng) : dim(rng);
         Img img = TestImage(w, h, coin(rng) == 0);
         for (Px &p : img.px)   // shuffle the content a little more
             if (p[0] == 0xFF) p[1] = uint8_t(rng());
-        Picture pic(dim(rng) + 8, dim(rng) + 8);
+        Picture pic((large ? big(rng) : dim(rng)) + 8, (large ? big(rng) : dim(rng)) + 8);
         pic.Fill([&](int, int) { return Noise(rng); });
         DrawSpec s{pos(rng) + (coin(rng) == 0 ? 0.5f : 0.0f), float(pos(rng)), float(w), float(h),
                    coin(rng)};
