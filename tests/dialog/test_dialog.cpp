@@ -275,6 +275,27 @@ TEST_F(Dialog, DragsReshapeAndStoreTheRectangle)
         return true;
     });
 
+    // 3b. Shift pressed only after mouse-down changes nothing: a plain box.
+    Then([=, this] {
+        Press(*window, At(start->right, start->bottom));
+        return true;
+    });
+    Then([=] {
+        QTest::mouseEvent(QTest::MouseMove, (*window)->windowHandle(), Qt::NoButton, Qt::ShiftModifier,
+                          At(start->right + 30, start->bottom - 25));
+        return true;
+    });
+    Then([=, this] {
+        Release(*window, At(start->right + 30, start->bottom - 25));
+        *want = MakeRect(start->top, start->left, start->bottom - 25, start->right + 30);
+        return true;
+    });
+    Then([=, this] {
+        ExpectStored(*want, *frame, "shift pressed during the drag");
+        *start = ModelRel2Rect(cfg->startRel, *frame);
+        return true;
+    });
+
     // 4. Body drag that leaves the preview and comes back elsewhere.
     auto grab = std::make_shared<QPoint>();
     Then([=, this] {
