@@ -21,11 +21,16 @@
 // so the tests can tell that nothing is left behind.
 namespace {
 long gLiveGWorlds = 0;
+QDErr gFailNewGWorld = noErr;   // when set, NewGWorld fails with it
 }
 extern "C" QDErr NewGWorld(GWorldPtr *offscreen, short pixelDepth, const Rect *bounds, CTabHandle cTable,
                            GDHandle device, GWorldFlags flags) {
     using Fn = QDErr (*)(GWorldPtr *, short, const Rect *, CTabHandle, GDHandle, GWorldFlags);
     static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "NewGWorld"));
+    if (gFailNewGWorld != noErr) {
+        if (offscreen) *offscreen = nullptr;
+        return gFailNewGWorld;
+    }
     const QDErr err = real(offscreen, pixelDepth, bounds, cTable, device, flags);
     if (offscreen && *offscreen) ++gLiveGWorlds;
     return err;
@@ -429,6 +434,31 @@ TEST_F(Protocol, QualityPreviewAndFailures) {
     EXPECT_EQ(host.Send(kPlugDoFrame), kPluginFailed);
     EXPECT_EQ(host.Names(), (std::vector<std::string>{"GetFrame", "ReleaseFrame"}));
     host.giveNoPicture = false;
+    host.Send(kPlugTerminate);
+}
+
+TEST_F(Protocol, AFrameTheEffectCannotDrawIsNeitherBlendedNorPassedOn) {
+    // The output picture is larger than frameRect, so the effect needs a
+    // scratch picture; the platform cannot make one.
+    TestHost host(64, 48);
+    Prime(host);
+    host.params.frameRect = Rect{4, 4, 28, 36};
+    host.fadeIn = 10;
+    ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
+    host.params.renderFrame = 3;   // inside the fade-in
+    for (auto [err, want] : {std::pair{QDErr(memFullErr), kPluginOutOfMemory}, std::pair{QDErr(paramErr), kPluginFailed}}) {
+        host.calls.clear();
+        const long pictures = gLiveGWorlds;
+        gFailNewGWorld = err;
+        const int32_t result = host.Send(kPlugDoFrame);
+        gFailNewGWorld = noErr;
+        EXPECT_EQ(result, want);
+        EXPECT_EQ(host.Names(), (std::vector<std::string>{"GetFrame", "ReleaseFrame"}));
+        EXPECT_EQ(gLiveGWorlds, pictures);
+    }
+    host.calls.clear();
+    EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
+    EXPECT_EQ(host.Names(), (std::vector<std::string>{"GetFrame", "Blit", "MixAudio", "ReleaseFrame"}));
     host.Send(kPlugTerminate);
 }
 
