@@ -443,6 +443,8 @@ TEST_F(Protocol, AFrameTheEffectCannotDrawIsNeitherBlendedNorPassedOn) {
     TestHost host(64, 48);
     Prime(host);
     host.params.frameRect = Rect{4, 4, 28, 36};
+    const Rect sourceBounds{0, 0, 24, 32};
+    NewGWorld(&host.prepared, 32, &sourceBounds, nullptr, nullptr, 0);   // GetFrame allocates nothing
     host.fadeIn = 10;
     ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
     host.params.renderFrame = 3;   // inside the fade-in
@@ -460,6 +462,7 @@ TEST_F(Protocol, AFrameTheEffectCannotDrawIsNeitherBlendedNorPassedOn) {
     EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
     EXPECT_EQ(host.Names(), (std::vector<std::string>{"GetFrame", "Blit", "MixAudio", "ReleaseFrame"}));
     host.Send(kPlugTerminate);
+    DisposeGWorld(host.prepared);
 }
 
 TEST_F(Protocol, LongSelectionsLeaveNothingBehind) {
