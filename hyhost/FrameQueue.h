@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <deque>
 #include <mutex>
-#include <optional>
 
 template <typename T>
 class FrameQueue {
@@ -23,15 +22,15 @@ public:
         return true;
     }
 
-    // Empty when the queue is closed and drained.
-    std::optional<T> Pop() {
+    // False when the queue is closed and drained.
+    bool Pop(T &item) {
         std::unique_lock lock(mutex_);
         notEmpty_.wait(lock, [&] { return closed_ || !items_.empty(); });
-        if (items_.empty()) return std::nullopt;
-        T item = std::move(items_.front());
+        if (items_.empty()) return false;
+        item = std::move(items_.front());
         items_.pop_front();
         notFull_.notify_one();
-        return item;
+        return true;
     }
 
     void Close() {

@@ -200,6 +200,7 @@ HostSession::~HostSession() {
         delete loan;
     }
     for (HYPluginFilterInfo *info : filterInfos) delete info;
+    if (spare) DisposeGWorld(spare);
 }
 
 HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *picture, int32_t width,
@@ -226,11 +227,23 @@ HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *pictu
             return kPluginCantGetNeededFrame;
         source = &fetched;
     }
-    OSErr err = noErr;
-    GWorldPtr world = NewGWorldFromPicture(*source, err);
-    if (!world) return err == memFullErr ? kPluginOutOfMemory : kPluginFailed;
-    auto *loan = new FrameLoan{world, frameIndex, true};
-    if (s->inButtonMessage && s->buttonFetches++ > 0) loan->hostDisposes = false;
+    bool pluginDisposes = s->inButtonMessage && s->buttonFetches++ > 0;
+    GWorldPtr world = nullptr;
+    Rect spareBounds;
+    // Renders ask for one size again and again: reuse the last released
+    // picture rather than making a new one per frame. Never for a picture
+    // the plug-in will dispose of itself.
+    if (s->spare && !pluginDisposes && GetPortBounds(s->spare, &spareBounds) &&
+        spareBounds.right - spareBounds.left == width && spareBounds.bottom - spareBounds.top == height) {
+        world = s->spare;
+        s->spare = nullptr;
+        CopyPictureToGWorld(*source, world);
+    } else {
+        OSErr err = noErr;
+        world = NewGWorldFromPicture(*source, err);
+        if (!world) return err == memFullErr ? kPluginOutOfMemory : kPluginFailed;
+    }
+    auto *loan = new FrameLoan{world, frameIndex, !pluginDisposes};
     s->loans.insert(loan);
     ++s->framesFetched;
     *picture = world;
@@ -248,7 +261,10 @@ HYPluginResult HostReleaseFrame(void *instance, void *cookie) try {
     auto it = s->loans.find(loan);
     if (it == s->loans.end()) return kPluginBadParams;
     s->loans.erase(it);
-    if (loan->hostDisposes) DisposeGWorld(loan->world);
+    if (loan->hostDisposes) {
+        if (s->spare) DisposeGWorld(s->spare);
+        s->spare = loan->world;
+    }
     delete loan;
     return kPluginOK;
 } catch (...) {

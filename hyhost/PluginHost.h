@@ -70,6 +70,7 @@ struct HostSession {
     int buttonFetches = 0;
 
     std::set<FrameLoan *> loans;
+    GWorldPtr spare = nullptr;          // a released picture kept for the next GetFrame of its size
     std::set<HYPluginFilterInfo *> filterInfos;
     std::string lastFrameError;
     int64_t framesFetched = 0;

@@ -28,7 +28,7 @@ struct VideoUnit {
     double gain = 1.0;   // audio level of this frame's time span
 };
 struct EndUnit {};
-using Unit = std::variant<VideoUnit, AVFramePtr, EndUnit>;
+using Unit = std::variant<EndUnit, VideoUnit, AVFramePtr>;   // default: an end marker
 
 // The first failure of any thread wins.
 struct FirstError {
@@ -267,13 +267,13 @@ RenderOutcome RunRender(const RenderRequest &rq) {
         std::string e;
         bool ok = true;
         while (ok) {
-            std::optional<Unit> unit = finished.Pop();
-            if (!unit) break;
-            if (auto *v = std::get_if<VideoUnit>(&*unit)) {
+            Unit unit;
+            if (!finished.Pop(unit)) break;
+            if (auto *v = std::get_if<VideoUnit>(&unit)) {
                 ok = WriteVideo(*encoder, v->picture, e);
                 gains.push_back(v->gain);
                 ok = ok && audio.Flush(*encoder, gains, false, e);
-            } else if (auto *a = std::get_if<AVFramePtr>(&*unit)) {
+            } else if (auto *a = std::get_if<AVFramePtr>(&unit)) {
                 audio.pending.push_back(std::move(*a));
                 ok = audio.Flush(*encoder, gains, false, e);
             } else {
@@ -295,9 +295,9 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     int64_t videoSeen = 0;
     for (;;) {
         if (InterruptRequested()) break;
-        std::optional<Unit> unit = decoded.Pop();
-        if (!unit) break;
-        if (auto *v = std::get_if<VideoUnit>(&*unit)) {
+        Unit unit;
+        if (!decoded.Pop(unit)) break;
+        if (auto *v = std::get_if<VideoUnit>(&unit)) {
             ++videoSeen;
             if (v->index >= start && v->index < start + count) {
                 if (!begun) {
@@ -326,8 +326,8 @@ RenderOutcome RunRender(const RenderRequest &rq) {
                 PrintProgress(videoSeen, info.frameCount, started);
             }
         }
-        bool isEnd = std::holds_alternative<EndUnit>(*unit);
-        if (!finished.Push(std::move(*unit))) break;
+        bool isEnd = std::holds_alternative<EndUnit>(unit);
+        if (!finished.Push(std::move(unit))) break;
         if (isEnd) break;
     }
     if (begun) SendMessage(plugin, params, kPlugTerminate);

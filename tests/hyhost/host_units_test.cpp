@@ -213,7 +213,8 @@ TEST(RenderPieces, QueueHandsItemsOverInOrderAndStopsOnClose) {
     FrameQueue<int> q(2);
     std::vector<int> got;
     std::thread consumer([&] {
-        while (auto v = q.Pop()) got.push_back(*v);
+        int v = 0;
+        while (q.Pop(v)) got.push_back(v);
     });
     for (int i = 0; i < 100; ++i) ASSERT_TRUE(q.Push(i));
     q.Close();
@@ -228,7 +229,8 @@ TEST(RenderPieces, QueueHandsItemsOverInOrderAndStopsOnClose) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     full.Abort();
     blocked.join();
-    EXPECT_FALSE(full.Pop().has_value()) << "an abort drops what was queued";
+    int dropped = 0;
+    EXPECT_FALSE(full.Pop(dropped)) << "an abort drops what was queued";
 }
 
 TEST(SafeOutputTest, TemporaryFileIsRemovedUnlessCommitted) {
