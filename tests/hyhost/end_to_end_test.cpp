@@ -354,4 +354,34 @@ TEST_F(EndToEnd, PrefsToolChangesOnlyTheFileItIsGiven) {
     EXPECT_TRUE(j["outside"].get<bool>());
 }
 
+TEST_F(EndToEnd, DefaultOutputIsH264WithAacAndDemoKeepsToItsFolder) {
+    fs::path src = MakeClip("source.mkv", 20);
+    fs::path out = dir / "result.mp4";
+    Result r = Host("render " + Quote(src) + " -o " + Quote(out) + " --from 0:00.2 --duration 0.4s --size 64x32");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("20 frames, 10 through the plug-in (from frame 5)"), std::string::npos) << r.out;
+    r = Run("ffprobe -v error -count_frames -show_entries stream=codec_name,width,height,nb_read_frames -of json " +
+            Quote(out));
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["streams"].size(), 2u);
+    EXPECT_EQ(j["streams"][0]["codec_name"], "h264");
+    EXPECT_EQ(j["streams"][0]["width"], 64);
+    EXPECT_EQ(j["streams"][0]["height"], 32);
+    EXPECT_EQ(j["streams"][0]["nb_read_frames"], "20");
+    EXPECT_EQ(j["streams"][1]["codec_name"], "aac");
+
+    // The demonstration never touches the user's Preferences folder (the
+    // render above made the file there, with the plug-in's defaults).
+    ASSERT_EQ(Prefs("set rota=180 color=#010203").status, 0);
+    std::string own = Slurp(dir / "config" / "qzvel-Prefs");
+    r = Host("demo -o " + Quote(dir / "demo"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char *name : {"demo-source.mp4", "demo-result.mp4", "demo-contact-sheet.png", "Preferences/qzvel-Prefs"})
+        EXPECT_TRUE(fs::exists(dir / "demo" / name)) << name;
+    EXPECT_NE(r.out.find("demo-contact-sheet.png"), std::string::npos);
+    EXPECT_EQ(Slurp(dir / "config" / "qzvel-Prefs"), own);
+    EXPECT_NE(Slurp(dir / "demo" / "Preferences" / "qzvel-Prefs"), own);
+}
+
 }  // namespace
