@@ -85,8 +85,9 @@ struct AudioRouter {
     int64_t position = 0;   // samples written so far
     std::deque<AVFramePtr> pending;
 
+    // floor(s * fps / rate): the frame whose time span holds sample s
     int64_t FrameOfSample(int64_t s) const {
-        return av_rescale(s, frameRate.num, int64_t(sampleRate) * frameRate.den);
+        return av_rescale_rnd(s, frameRate.num, int64_t(sampleRate) * frameRate.den, AV_ROUND_DOWN);
     }
     int64_t FirstSampleOfFrame(int64_t f) const {
         return av_rescale_rnd(f, int64_t(sampleRate) * frameRate.den, frameRate.num, AV_ROUND_UP);

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -352,6 +353,62 @@ TEST_F(EndToEnd, PrefsToolChangesOnlyTheFileItIsGiven) {
     j = nlohmann::json::parse(Prefs("show --json --file " + Quote(other)).out);
     EXPECT_EQ(j["mediaType"], 1);
     EXPECT_TRUE(j["outside"].get<bool>());
+}
+
+// A stand-in plug-in checks the messages and callbacks it gets, inverts the
+// frames and passes each frame's audio at 256, not at all, or at 128.
+TEST_F(EndToEnd, HostKeepsTheProtocolAndCarriesOnlyTheAudioThePluginPasses) {
+    fs::path src = MakeClip("source.mkv", 30);
+    fs::path out = dir / "result.mkv", log = dir / "probe.log";
+    setenv("HYHOST_PROBE_LOG", log.c_str(), 1);
+    Result r = Host("render " + Quote(src) + " -o " + Quote(out) + " --plugin " + Quote(PROBE_BUNDLE) +
+                    " --from 5 --frames 12 --fade-in 3 --fade-out 2 --lossless --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string expected = "info version 4 selected 12 unimplemented 8\nbegin start 5 count 12 fades 3,2\n";
+    for (int i = 0; i < 12; ++i)
+        expected += "frame " + std::to_string(i) + " start 5 count 12 get 0 outside 7,7\n";
+    expected += "end\n";
+    EXPECT_EQ(Slurp(log), expected);
+
+    std::string source = Frames(src), result = Frames(out);
+    ASSERT_EQ(result.size(), source.size());
+    for (int i = 0; i < 30; ++i) {
+        std::string want = FrameAt(source, i);
+        if (i >= 5 && i < 17)
+            for (std::size_t k = 0; k < want.size(); ++k)
+                if (k % 4) want[k] = char(255 - uint8_t(want[k]));
+        EXPECT_EQ(CountDiffering(FrameAt(result, i), want), 0) << "frame " << i;
+    }
+    std::string a = Samples(src), b = Samples(out);
+    ASSERT_EQ(a.size(), b.size()) << "the audio keeps its length";
+    const std::size_t perFrame = 48000 / 25 * 2;   // 16-bit stereo values
+    auto value = [](const std::string &s, std::size_t i) {
+        return int16_t(uint16_t(uint8_t(s[2 * i])) | uint16_t(uint8_t(s[2 * i + 1])) << 8);
+    };
+    int wrong = 0;
+    for (std::size_t i = 0; i < a.size() / 2; ++i) {
+        long f = long(i / perFrame);
+        int16_t in = value(a, i), want = in;
+        if (f >= 5 && f < 17) {
+            int rf = int(f - 5) % 3;
+            want = rf == 0 ? in : rf == 1 ? int16_t(0) : int16_t(std::lround(in * 0.5));
+        }
+        if (value(b, i) != want && ++wrong < 5) ADD_FAILURE() << "sample " << i << " of frame " << f;
+    }
+    EXPECT_EQ(wrong, 0);
+
+    // A failing frame names the code; an ended process leaves nothing.
+    fs::remove(out);
+    setenv("HYHOST_PROBE", "fail", 1);
+    r = Host("render " + Quote(src) + " -o " + Quote(out) + " --plugin " + Quote(PROBE_BUNDLE) + " --from 5");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("frame 7: kPluginOutOfMemory (4)"), std::string::npos) << r.err;
+    setenv("HYHOST_PROBE", "exit", 1);
+    r = Host("render " + Quote(src) + " -o " + Quote(out) + " --plugin " + Quote(PROBE_BUNDLE) + " --from 5");
+    EXPECT_EQ(r.status, 1);
+    unsetenv("HYHOST_PROBE");
+    unsetenv("HYHOST_PROBE_LOG");
+    EXPECT_TRUE(Strays({"source.mkv", "probe.log"}).empty());
 }
 
 TEST_F(EndToEnd, DefaultOutputIsH264WithAacAndDemoKeepsToItsFolder) {
