@@ -277,10 +277,10 @@ int CommandDemo(const std::string &dirArg, const std::string &name) {
     std::string source = (dir / "demo-source.mp4").string();
     std::string result = (dir / "demo-result.mp4").string();
     std::string sheet = (dir / "demo-contact-sheet.png").string();
-    TestClipSpec spec;
-    spec.frames = 100;
+    TestClipSettings clipSettings;
+    clipSettings.frames = 100;
     std::fprintf(stderr, "making the test clip...\n");
-    if (!WriteTestClip(source, spec, error)) return Fail(error);
+    if (!WriteTestClip(source, clipSettings, error)) return Fail(error);
 
     RenderRequest rq;
     rq.input = source;
@@ -298,7 +298,7 @@ int CommandDemo(const std::string &dirArg, const std::string &name) {
     ClipDecoderPtr b = a ? OpenClipDecoder(result, error) : nullptr;
     if (!a || !b) return Fail(error);
     const int rows[] = {5, 15, 30, 60, 85, 95};
-    int tw = spec.width / 2, th = spec.height / 2, gap = 6;
+    int tw = clipSettings.width / 2, th = clipSettings.height / 2, gap = 6;
     ArgbPicture sheetPic = MakePicture(2 * tw + 3 * gap, int(std::size(rows)) * (th + gap) + gap);
     for (int y = 0; y < sheetPic.height; ++y)
         for (int x = 0; x < sheetPic.width; ++x) {

@@ -94,27 +94,27 @@ bool FillTone(AVFrame &f, int64_t firstSample, int sampleRate) {
 
 }  // namespace
 
-bool WriteTestClip(const std::string &path, const TestClipSpec &spec, std::string &error) {
+bool WriteTestClip(const std::string &path, const TestClipSettings &clipSettings, std::string &error) {
     PendingOutput pending(path);
     SinkSettings s;
-    s.width = spec.width;
-    s.height = spec.height;
-    s.frameRate = AVRational{spec.framesPerSecond, 1};
-    s.lossless = spec.lossless;
-    s.withAudio = spec.withAudio;
-    s.sampleRate = spec.sampleRate;
+    s.width = clipSettings.width;
+    s.height = clipSettings.height;
+    s.frameRate = AVRational{clipSettings.framesPerSecond, 1};
+    s.lossless = clipSettings.lossless;
+    s.withAudio = clipSettings.withAudio;
+    s.sampleRate = clipSettings.sampleRate;
     s.layout = AV_CHANNEL_LAYOUT_STEREO;
     s.sourceSampleFormat = AV_SAMPLE_FMT_S16;
     ClipEncoderPtr encoder = OpenClipEncoder(path, pending.TempPath(), s, error);
     if (!encoder) return false;
-    ArgbPicture picture = MakePicture(spec.width, spec.height);
+    ArgbPicture picture = MakePicture(clipSettings.width, clipSettings.height);
     AudioTarget audio = GetAudioInput(*encoder);
     int64_t samplesWritten = 0;
-    for (int i = 0; i < spec.frames; ++i) {
+    for (int i = 0; i < clipSettings.frames; ++i) {
         DrawTestFrame(picture, i);
         if (!WriteVideo(*encoder, picture, error)) return false;
-        if (!spec.withAudio) continue;
-        int64_t until = av_rescale(i + 1, audio.sampleRate, spec.framesPerSecond);
+        if (!clipSettings.withAudio) continue;
+        int64_t until = av_rescale(i + 1, audio.sampleRate, clipSettings.framesPerSecond);
         AVFramePtr block(av_frame_alloc());
         block->nb_samples = int(until - samplesWritten);
         block->format = audio.format;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-struct TestClipSpec {
+struct TestClipSettings {
     int width = 640;
     int height = 360;
     int framesPerSecond = 25;
@@ -20,4 +20,4 @@ struct TestClipSpec {
 // Frame `index` of the pattern into a picture of the picture's size.
 void DrawTestFrame(ArgbPicture &picture, int64_t index);
 
-bool WriteTestClip(const std::string &path, const TestClipSpec &spec, std::string &error);
+bool WriteTestClip(const std::string &path, const TestClipSettings &clipSettings, std::string &error);

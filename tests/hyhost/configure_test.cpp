@@ -44,13 +44,13 @@ TEST(Configure, ReturnAcceptsTheDialogAndTheStandardIsKept) {
     fs::path dir = pattern;
     setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
     setenv("HOME", dir.c_str(), 1);
-    TestClipSpec spec;
-    spec.width = 64;
-    spec.height = 48;
-    spec.frames = 30;
-    spec.lossless = true;
+    TestClipSettings clipSettings;
+    clipSettings.width = 64;
+    clipSettings.height = 48;
+    clipSettings.frames = 30;
+    clipSettings.lossless = true;
     std::string clip = (dir / "clip.mkv").string(), error;
-    ASSERT_TRUE(WriteTestClip(clip, spec, error)) << error;
+    ASSERT_TRUE(WriteTestClip(clip, clipSettings, error)) << error;
 
     SetConfigureStartHook(DriveDialog);
     EXPECT_EQ(CommandConfigure(clip, 5, "hd", "Kelvarin"), 0);

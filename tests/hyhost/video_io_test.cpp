@@ -31,13 +31,13 @@ bool SamePixels(const ArgbPicture &a, const ArgbPicture &b) {
 
 TEST(VideoIO, LosslessClipReadsBackExactlyInOrderAndAtRandom) {
     TempDir tmp;
-    TestClipSpec spec;
-    spec.width = 37;   // odd sizes
-    spec.height = 21;
-    spec.frames = 40;
-    spec.lossless = true;
+    TestClipSettings clipSettings;
+    clipSettings.width = 37;   // odd sizes
+    clipSettings.height = 21;
+    clipSettings.frames = 40;
+    clipSettings.lossless = true;
     std::string path = (tmp.path / "clip.mkv").string(), error;
-    ASSERT_TRUE(WriteTestClip(path, spec, error)) << error;
+    ASSERT_TRUE(WriteTestClip(path, clipSettings, error)) << error;
 
     ClipDecoderPtr d = OpenClipDecoder(path, error);
     ASSERT_TRUE(d) << error;
@@ -114,13 +114,13 @@ TEST(VideoIO, UnreadableInputsAreExplained) {
     EXPECT_FALSE(error.empty());
 
     // Audio only: not a video.
-    TestClipSpec spec;
-    spec.width = 16;
-    spec.height = 16;
-    spec.frames = 2;
-    spec.lossless = true;
+    TestClipSettings clipSettings;
+    clipSettings.width = 16;
+    clipSettings.height = 16;
+    clipSettings.frames = 2;
+    clipSettings.lossless = true;
     std::string clip = (tmp.path / "c.mkv").string();
-    ASSERT_TRUE(WriteTestClip(clip, spec, error)) << error;
+    ASSERT_TRUE(WriteTestClip(clip, clipSettings, error)) << error;
     std::string wav = (tmp.path / "a.wav").string();
     ASSERT_EQ(std::system(("ffmpeg -v error -y -i " + clip + " -vn " + wav).c_str()), 0);
     EXPECT_FALSE(OpenClipDecoder(wav, error));
