@@ -30,6 +30,24 @@ struct VideoUnit {
 struct EndUnit {};
 using Unit = std::variant<EndUnit, VideoUnit, AVFramePtr>;   // default: an end marker
 
+// Frame buffers travel reader -> plug-in -> writer and back, so a render
+// does not map and fault in fresh pages for every frame.
+struct PicturePool {
+    std::mutex mutex;
+    std::vector<ArgbPicture> spare;
+    ArgbPicture Take() {
+        std::lock_guard lock(mutex);
+        if (spare.empty()) return {};
+        ArgbPicture p = std::move(spare.back());
+        spare.pop_back();
+        return p;
+    }
+    void Give(ArgbPicture &&p) {
+        std::lock_guard lock(mutex);
+        if (spare.size() < 16) spare.push_back(std::move(p));
+    }
+};
+
 // The first failure of any thread wins.
 struct FirstError {
     std::mutex mutex;
@@ -235,12 +253,14 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     params.clientData = nullptr;
 
     FirstError firstError;
+    PicturePool pool;
     FrameQueue<Unit> decoded(6), finished(6);
 
     std::thread reader([&] {
         for (;;) {
             if (InterruptRequested()) break;
             VideoUnit v;
+            v.picture = pool.Take();
             AVFramePtr audio;
             std::string e;
             UnitKind kind = ReadNextUnit(*decoder, width, height, v.picture, v.index, audio, e);
@@ -273,6 +293,7 @@ RenderOutcome RunRender(const RenderRequest &rq) {
             if (auto *v = std::get_if<VideoUnit>(&unit)) {
                 ok = WriteVideo(*encoder, v->picture, e);
                 gains.push_back(v->gain);
+                pool.Give(std::move(v->picture));
                 ok = ok && audio.Flush(*encoder, gains, false, e);
             } else if (auto *a = std::get_if<AVFramePtr>(&unit)) {
                 audio.pending.push_back(std::move(*a));
