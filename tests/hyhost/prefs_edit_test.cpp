@@ -102,6 +102,20 @@ TEST(PrefsEdit, AnotherFileIsWrittenWholeAndTheUsersFileIsLeftAlone) {
     std::stringstream after;
     after << again.rdbuf();
     EXPECT_EQ(before.str(), after.str());
+    // A file that is no preferences file at all is never replaced.
+    fs::path notes = dir / "notes.txt";
+    std::ofstream(notes) << "shopping list\n";
+    bool ran = false;
+    EXPECT_FALSE(WithPreferencesFile(notes.string(), [&](const std::string &, std::string &) {
+        ran = true;
+        return true;
+    }, error));
+    EXPECT_FALSE(ran);
+    EXPECT_NE(error.find("not a preferences file"), std::string::npos) << error;
+    std::ifstream notesIn(notes);
+    std::string line;
+    std::getline(notesIn, line);
+    EXPECT_EQ(line, "shopping list");
     EXPECT_FALSE(WithPreferencesFile((dir / "missing" / "x").string(),
                                      [](const std::string &, std::string &) { return true; }, error));
     fs::remove_all(dir);

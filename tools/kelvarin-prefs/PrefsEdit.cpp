@@ -2,6 +2,7 @@
 
 #include "storage/prefsloader.h"
 
+#include "Files.h"
 #include "MacMemory.h"
 
 #include <nlohmann/json.hpp>
@@ -108,7 +109,19 @@ bool WithPreferencesFile(const std::string &file,
         }
     } gone{folder};
     fs::path inside = folder / kPrefFileName;
-    if (fs::exists(target, ec) && !CopyFileWhole(target, inside, error)) return false;
+    if (fs::exists(target, ec)) {
+        if (!CopyFileWhole(target, inside, error)) return false;
+        // Never replace a file that is not a resource file at all: it was
+        // probably named by mistake.
+        if (fs::file_size(inside, ec) > 0) {
+            short ref = OpenResFilePath(inside.c_str(), fsRdPerm);
+            if (ref < 0) {
+                error = "'" + file + "' is not a preferences file; it was left as it is";
+                return false;
+            }
+            CloseResFile(ref);
+        }
+    }
     std::optional<std::string> before = Slurp(inside);
     bool ok;
     {
