@@ -274,6 +274,10 @@ TEST_F(EndToEnd, BadRequestsSayWhatIsWrongAndLeaveNoFile) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
         EXPECT_TRUE(Strays({"source.mkv", "notes.txt", "damaged.mkv"}).empty()) << c.args;
     }
+    Result r = Run("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(HYHOST_PATH) +
+                   " configure " + s);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no display"), std::string::npos) << r.err;
     EXPECT_EQ(Slurp(src).substr(0, 300), damaged) << "the input is never touched";
     fs::permissions(dir / "locked", fs::perms::owner_all);
 }
