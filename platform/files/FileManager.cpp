@@ -82,10 +82,10 @@ bool ValidName(std::string_view name) {
 
 }  // namespace
 
-std::optional<std::string> FSSpecPath(const FSSpec &spec) {
-    auto dir = PathForDirID(spec.parID);
-    const size_t length = spec.name[0] < sizeof spec.name ? spec.name[0] : sizeof spec.name - 1;
-    const std::string_view name(reinterpret_cast<const char *>(spec.name + 1), length);
+std::optional<std::string> FSSpecPath(const FSSpec &fileSpec) {
+    auto dir = PathForDirID(fileSpec.parID);
+    const size_t length = fileSpec.name[0] < sizeof fileSpec.name ? fileSpec.name[0] : sizeof fileSpec.name - 1;
+    const std::string_view name(reinterpret_cast<const char *>(fileSpec.name + 1), length);
     if (!dir || !ValidName(name)) return std::nullopt;
     return *dir + "/" + macroman::ToUTF8(name);
 }
@@ -106,17 +106,17 @@ PLATFORM_API OSErr FindFolder(short, OSType folderType, Boolean createFolder, sh
     }
 }
 
-PLATFORM_API OSErr FSMakeFSSpec(short vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec *spec) {
-    if (!fileName || !spec) return paramErr;
+PLATFORM_API OSErr FSMakeFSSpec(short vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec *fileSpec) {
+    if (!fileName || !fileSpec) return paramErr;
     try {
         const std::string_view name(reinterpret_cast<const char *>(fileName + 1), fileName[0]);
-        if (!ValidName(name) || name.size() >= sizeof spec->name) return bdNamErr;
+        if (!ValidName(name) || name.size() >= sizeof fileSpec->name) return bdNamErr;
         if (!PathForDirID(dirID)) return dirNFErr;
-        std::memset(spec, 0, sizeof *spec);
-        spec->vRefNum = vRefNum;
-        spec->parID = dirID;
-        std::memcpy(spec->name, fileName, name.size() + 1);
-        auto path = FSSpecPath(*spec);
+        std::memset(fileSpec, 0, sizeof *fileSpec);
+        fileSpec->vRefNum = vRefNum;
+        fileSpec->parID = dirID;
+        std::memcpy(fileSpec->name, fileName, name.size() + 1);
+        auto path = FSSpecPath(*fileSpec);
         if (!path) return bdNamErr;
         struct stat st;
         return ::stat(path->c_str(), &st) == 0 ? noErr : fnfErr;
@@ -125,10 +125,10 @@ PLATFORM_API OSErr FSMakeFSSpec(short vRefNum, SInt32 dirID, ConstStr255Param fi
     }
 }
 
-PLATFORM_API Boolean FSSpecGetPath(const FSSpec *spec, char *buf, size_t bufSize) {
-    if (!spec || !buf) return false;
+PLATFORM_API Boolean FSSpecGetPath(const FSSpec *fileSpec, char *buf, size_t bufSize) {
+    if (!fileSpec || !buf) return false;
     try {
-        auto path = FSSpecPath(*spec);
+        auto path = FSSpecPath(*fileSpec);
         if (!path || path->size() >= bufSize) return false;
         std::memcpy(buf, path->c_str(), path->size() + 1);
         return true;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-// The path a spec names, or nullopt for an unknown directory or a bad name.
-std::optional<std::string> FSSpecPath(const FSSpec &spec);
+// The path an FSSpec names, or nullopt for an unknown directory or a bad name.
+std::optional<std::string> FSSpecPath(const FSSpec &fileSpec);
 
 // Sets what ResError reports.
 void SetResError(OSErr err);

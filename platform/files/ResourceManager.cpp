@@ -245,11 +245,11 @@ extern "C" {
 
 PLATFORM_API OSErr ResError(void) { return tResError; }
 
-PLATFORM_API void FSpCreateResFile(const FSSpec *spec, OSType creator, OSType fileType, ScriptCode) {
+PLATFORM_API void FSpCreateResFile(const FSSpec *fileSpec, OSType creator, OSType fileType, ScriptCode) {
     GuardedVoid([&] {
-        auto path = spec ? FSSpecPath(*spec) : std::nullopt;
+        auto path = fileSpec ? FSSpecPath(*fileSpec) : std::nullopt;
         if (!path) {
-            tResError = spec ? dirNFErr : paramErr;
+            tResError = fileSpec ? dirNFErr : paramErr;
             return;
         }
         auto fork = rsrc::WriteResourceFork({});
@@ -258,11 +258,11 @@ PLATFORM_API void FSpCreateResFile(const FSSpec *spec, OSType creator, OSType fi
     });
 }
 
-PLATFORM_API short FSpOpenResFile(const FSSpec *spec, SInt8 permission) {
+PLATFORM_API short FSpOpenResFile(const FSSpec *fileSpec, SInt8 permission) {
     return Guarded([&]() -> short {
-        auto path = spec ? FSSpecPath(*spec) : std::nullopt;
+        auto path = fileSpec ? FSSpecPath(*fileSpec) : std::nullopt;
         if (!path) {
-            tResError = spec ? dirNFErr : paramErr;
+            tResError = fileSpec ? dirNFErr : paramErr;
             return -1;
         }
         return OpenPath(path->c_str(), permission);

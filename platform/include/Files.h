@@ -15,7 +15,7 @@
 
 PLATFORM_EXTERN_C_BEGIN
 
-/* A file specification: a directory known by number plus a file name. */
+/* A file location: a directory known by number plus a file name. */
 typedef struct FSSpec {
     int16_t vRefNum;
     int32_t parID;
@@ -34,13 +34,13 @@ enum {
 /* The Preferences folder is $XDG_CONFIG_HOME, else $HOME/.config. */
 PLATFORM_API OSErr FindFolder(short vRefNum, OSType folderType, Boolean createFolder,
                               short *foundVRefNum, SInt32 *foundDirID);
-/* fnfErr when the file does not exist (the spec is filled all the same). */
-PLATFORM_API OSErr FSMakeFSSpec(short vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec *spec);
-/* The path of a spec, zero-terminated; false if it does not fit. */
-PLATFORM_API Boolean FSSpecGetPath(const FSSpec *spec, char *buf, size_t bufSize);
+/* fnfErr when the file does not exist (the record is filled all the same). */
+PLATFORM_API OSErr FSMakeFSSpec(short vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec *fileSpec);
+/* The path of a fileSpec, zero-terminated; false if it does not fit. */
+PLATFORM_API Boolean FSSpecGetPath(const FSSpec *fileSpec, char *buf, size_t bufSize);
 
-PLATFORM_API void FSpCreateResFile(const FSSpec *spec, OSType creator, OSType fileType, ScriptCode script);
-PLATFORM_API short FSpOpenResFile(const FSSpec *spec, SInt8 permission);   /* -1 on failure */
+PLATFORM_API void FSpCreateResFile(const FSSpec *fileSpec, OSType creator, OSType fileType, ScriptCode script);
+PLATFORM_API short FSpOpenResFile(const FSSpec *fileSpec, SInt8 permission);   /* -1 on failure */
 PLATFORM_API short OpenResFilePath(const char *path, SInt8 permission);    /* -1 on failure */
 PLATFORM_API void CloseResFile(short refNum);
 PLATFORM_API void UseResFile(short refNum);

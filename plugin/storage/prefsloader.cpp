@@ -20,20 +20,20 @@ void Get(const unsigned char *rec, UInt32 offset, T &value) {
 
 bool HandleHolds(Handle h, Size bytes) { return h != nullptr && *h != nullptr && GetHandleSize(h) >= bytes; }
 
-// The preferences file's spec; fnfErr when it does not exist yet.
-OSErr PrefsSpec(FSSpec *spec) {
+// The preferences file's fileSpec; fnfErr when it does not exist yet.
+OSErr PrefsSpec(FSSpec *fileSpec) {
     short vRefNum = 0;
     SInt32 dirID = 0;
     OSErr err = FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRefNum, &dirID);
     if (err != noErr) return err;
     Str255 name;
     CToPStr(kPrefFileName, name);
-    return FSMakeFSSpec(vRefNum, dirID, name, spec);
+    return FSMakeFSSpec(vRefNum, dirID, name, fileSpec);
 }
 
 // Opens the file's resources and makes them current; -1 on failure.
-short OpenPrefs(const FSSpec &spec) {
-    const short refNum = FSpOpenResFile(&spec, fsCurPerm);
+short OpenPrefs(const FSSpec &fileSpec) {
+    const short refNum = FSpOpenResFile(&fileSpec, fsCurPerm);
     if (refNum == -1 || ResError() != noErr) return -1;
     UseResFile(refNum);
     return refNum;
@@ -98,17 +98,17 @@ Boolean Save2Config(pluginDataPtr theConfig, Handle theSaveConfig) {
 
 Boolean SaveConfig(pluginDataPtr theConfig) {
     if (theConfig == nullptr) return false;
-    FSSpec spec;
-    std::memset(&spec, 0, sizeof spec);
-    OSErr err = PrefsSpec(&spec);
+    FSSpec fileSpec;
+    std::memset(&fileSpec, 0, sizeof fileSpec);
+    OSErr err = PrefsSpec(&fileSpec);
     if (err == fnfErr) {
-        FSpCreateResFile(&spec, kPrefCreator, kPrefResType, smSystemScript);
+        FSpCreateResFile(&fileSpec, kPrefCreator, kPrefResType, smSystemScript);
         if (ResError() != noErr) return false;
     } else if (err != noErr) {
         return false;
     }
     const short previous = CurResFile();
-    const short refNum = OpenPrefs(spec);
+    const short refNum = OpenPrefs(fileSpec);
     if (refNum == -1) return false;
 
     if (Handle old = Get1Resource(kPrefResType, kPrefResID)) {
@@ -148,11 +148,11 @@ Boolean SaveConfig(pluginDataPtr theConfig) {
 
 Boolean ReadConfig(pluginDataPtr theConfig) {
     if (theConfig == nullptr) return false;
-    FSSpec spec;
-    std::memset(&spec, 0, sizeof spec);
-    if (PrefsSpec(&spec) != noErr) return false;   // a missing file is not created here
+    FSSpec fileSpec;
+    std::memset(&fileSpec, 0, sizeof fileSpec);
+    if (PrefsSpec(&fileSpec) != noErr) return false;   // a missing file is not created here
     const short previous = CurResFile();
-    const short refNum = OpenPrefs(spec);
+    const short refNum = OpenPrefs(fileSpec);
     if (refNum == -1) return false;
     Handle data = Get1Resource(kPrefResType, kPrefResID);
     if (data == nullptr) {

@@ -55,15 +55,15 @@ protected:
         ASSERT_EQ(FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRef, &dirID), noErr);
     }
 
-    // What the preferences code does: spec, create when missing, open.
-    short CreateAndOpen(const std::string &name, FSSpec *spec) {
+    // What the preferences code does: fileSpec, create when missing, open.
+    short CreateAndOpen(const std::string &name, FSSpec *fileSpec) {
         PStr n(name);
-        OSErr err = FSMakeFSSpec(vRef, dirID, n.s, spec);
+        OSErr err = FSMakeFSSpec(vRef, dirID, n.s, fileSpec);
         if (err == fnfErr) {
-            FSpCreateResFile(spec, PLATFORM_FOURCC('q', 'm', 'z', ' '), kPref, smSystemScript);
+            FSpCreateResFile(fileSpec, PLATFORM_FOURCC('q', 'm', 'z', ' '), kPref, smSystemScript);
             if (ResError() != noErr) return -1;
         }
-        return FSpOpenResFile(spec, fsCurPerm);
+        return FSpOpenResFile(fileSpec, fsCurPerm);
     }
 
     // Adds (or replaces, as remove then add) a resource in the current file and writes it.
@@ -90,18 +90,18 @@ protected:
 
 TEST_F(ResourceFiles, PreferencesFolderAndSpecs) {
     char path[4096];
-    FSSpec spec;
+    FSSpec fileSpec;
     PStr name("qzvel-Prefs");
-    EXPECT_EQ(FSMakeFSSpec(vRef, dirID, name.s, &spec), fnfErr);   // missing, but the spec is made
-    ASSERT_TRUE(FSSpecGetPath(&spec, path, sizeof path));
+    EXPECT_EQ(FSMakeFSSpec(vRef, dirID, name.s, &fileSpec), fnfErr);   // missing, but the fileSpec is made
+    ASSERT_TRUE(FSSpecGetPath(&fileSpec, path, sizeof path));
     EXPECT_EQ(std::string(path), home.path + "/qzvel-Prefs");
-    EXPECT_FALSE(FSSpecGetPath(&spec, path, 5));
+    EXPECT_FALSE(FSSpecGetPath(&fileSpec, path, 5));
 
     for (const char *bad : {"", "a/b", "..", "."}) {
         PStr b(bad);
-        EXPECT_EQ(FSMakeFSSpec(vRef, dirID, b.s, &spec), bdNamErr) << bad;
+        EXPECT_EQ(FSMakeFSSpec(vRef, dirID, b.s, &fileSpec), bdNamErr) << bad;
     }
-    EXPECT_EQ(FSMakeFSSpec(vRef, 12345, name.s, &spec), dirNFErr);
+    EXPECT_EQ(FSMakeFSSpec(vRef, 12345, name.s, &fileSpec), dirNFErr);
 
     // Without XDG_CONFIG_HOME (or with a relative one) it is $HOME/.config.
     TempDir other;
@@ -117,20 +117,20 @@ TEST_F(ResourceFiles, PreferencesFolderAndSpecs) {
     SInt32 d2;
     ASSERT_EQ(FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &v, &d2), noErr);
     EXPECT_EQ(d, d2);
-    ASSERT_EQ(FSMakeFSSpec(v, d, name.s, &spec), fnfErr);
-    ASSERT_TRUE(FSSpecGetPath(&spec, path, sizeof path));
+    ASSERT_EQ(FSMakeFSSpec(v, d, name.s, &fileSpec), fnfErr);
+    ASSERT_TRUE(FSSpecGetPath(&fileSpec, path, sizeof path));
     EXPECT_EQ(std::string(path), other.path + "/.config/qzvel-Prefs");
     setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
 }
 
 TEST_F(ResourceFiles, CreatedFileRoundTripsAndKeepsOtherResources) {
-    FSSpec spec;
-    const short ref = CreateAndOpen("qzvel-Prefs", &spec);
+    FSSpec fileSpec;
+    const short ref = CreateAndOpen("qzvel-Prefs", &fileSpec);
     ASSERT_GT(ref, 0) << ResError();
     const std::string path = home.path + "/qzvel-Prefs";
 
     // A second create does not touch the existing file.
-    FSpCreateResFile(&spec, 1, 2, smSystemScript);
+    FSpCreateResFile(&fileSpec, 1, 2, smSystemScript);
     EXPECT_EQ(ResError(), dupFNErr);
 
     EXPECT_EQ(Get1Resource(kPref, 1), nullptr);
@@ -160,13 +160,13 @@ TEST_F(ResourceFiles, CreatedFileRoundTripsAndKeepsOtherResources) {
 
     // Replace ID 1 (remove, then add, as a save does); ID 2 must survive.
     Bytes record2(396, 0xEE);
-    ASSERT_EQ(FSMakeFSSpec(vRef, dirID, PStr("qzvel-Prefs").s, &spec), noErr);
-    short ref2 = FSpOpenResFile(&spec, fsCurPerm);
+    ASSERT_EQ(FSMakeFSSpec(vRef, dirID, PStr("qzvel-Prefs").s, &fileSpec), noErr);
+    short ref2 = FSpOpenResFile(&fileSpec, fsCurPerm);
     ASSERT_GT(ref2, 0);
     Store(ref2, kPref, 1, record2, "Config Settings");
     CloseResFile(ref2);
 
-    ref2 = FSpOpenResFile(&spec, fsCurPerm);
+    ref2 = FSpOpenResFile(&fileSpec, fsCurPerm);
     ASSERT_GT(ref2, 0);
     EXPECT_EQ(Count1Resources(kPref), 2);
     Handle h1 = Get1Resource(kPref, 1);
@@ -192,8 +192,8 @@ TEST_F(ResourceFiles, CreatedFileRoundTripsAndKeepsOtherResources) {
 }
 
 TEST_F(ResourceFiles, ChangedResourcesAreWrittenAndNotLost) {
-    FSSpec spec;
-    short ref = CreateAndOpen("changes", &spec);
+    FSSpec fileSpec;
+    short ref = CreateAndOpen("changes", &fileSpec);
     ASSERT_GT(ref, 0);
     Store(ref, kPref, 5, Bytes{1, 2, 3});
     Handle h = Get1Resource(kPref, 5);
@@ -213,7 +213,7 @@ TEST_F(ResourceFiles, ChangedResourcesAreWrittenAndNotLost) {
     // Closing writes pending changes.
     CloseResFile(ref);
     EXPECT_EQ(ResError(), noErr);
-    ref = FSpOpenResFile(&spec, fsRdPerm);
+    ref = FSpOpenResFile(&fileSpec, fsRdPerm);
     ASSERT_GT(ref, 0);
     Handle again = Get1Resource(kPref, 5);
     ASSERT_NE(again, nullptr);
@@ -315,8 +315,8 @@ TEST_F(ResourceFiles, DamagedFilesAreReportedNotOpened) {
 }
 
 TEST_F(ResourceFiles, FailedWriteLeavesTheOldFileIntact) {
-    FSSpec spec;
-    short ref = CreateAndOpen("atomic", &spec);
+    FSSpec fileSpec;
+    short ref = CreateAndOpen("atomic", &fileSpec);
     ASSERT_GT(ref, 0);
     Store(ref, kPref, 1, Bytes(100, 0x11));
     CloseResFile(ref);
@@ -325,7 +325,7 @@ TEST_F(ResourceFiles, FailedWriteLeavesTheOldFileIntact) {
 
     // Writes beyond a file size limit fail (this works even for root,
     // who ignores folder permissions).
-    ref = FSpOpenResFile(&spec, fsCurPerm);
+    ref = FSpOpenResFile(&fileSpec, fsCurPerm);
     ASSERT_GT(ref, 0);
     struct rlimit saved;
     getrlimit(RLIMIT_FSIZE, &saved);
@@ -356,7 +356,7 @@ TEST_F(ResourceFiles, FailedWriteLeavesTheOldFileIntact) {
     UpdateResFile(ref);
     EXPECT_EQ(ResError(), noErr);
     CloseResFile(ref);
-    ref = FSpOpenResFile(&spec, fsRdPerm);
+    ref = FSpOpenResFile(&fileSpec, fsRdPerm);
     EXPECT_EQ(Count1Resources(kPref), 2);
     CloseResFile(ref);
 

@@ -124,9 +124,9 @@ OSStatus LogCommand(EventHandlerCallRef, EventRef event, void *userData)
 
 EventHandlerRef InstallCommandLog(EventTargetRef target, CommandLog *log)
 {
-    static const EventTypeSpec spec{kEventClassCommand, kEventCommandProcess};
+    static const EventTypeSpec commandType{kEventClassCommand, kEventCommandProcess};
     EventHandlerRef ref = nullptr;
-    EXPECT_EQ(InstallEventHandler(target, NewEventHandlerUPP(LogCommand), 1, &spec, log, &ref), noErr);
+    EXPECT_EQ(InstallEventHandler(target, NewEventHandlerUPP(LogCommand), 1, &commandType, log, &ref), noErr);
     return ref;
 }
 
@@ -578,8 +578,8 @@ TEST(ToolboxModal, NestedLoopsEndInnerFirstAndDisposalEndsALoop)
             return noErr;
         }
     };
-    const EventTypeSpec spec{kEventClassCommand, kEventCommandProcess};
-    InstallEventHandler(GetWindowEventTarget(inner), Quit::OnOK, 1, &spec, inner, nullptr);
+    const EventTypeSpec commandType{kEventClassCommand, kEventCommandProcess};
+    InstallEventHandler(GetWindowEventTarget(inner), Quit::OnOK, 1, &commandType, inner, nullptr);
     EXPECT_EQ(QuitAppModalLoopForWindow(outer), errWindowNotFound) << "not in a loop yet";
 
     QWidget *modalDuringInner = nullptr;
@@ -618,7 +618,7 @@ TEST(ToolboxModal, NestedLoopsEndInnerFirstAndDisposalEndsALoop)
             return noErr;
         }
     };
-    InstallEventHandler(GetWindowEventTarget(self), Dispose::OnOK, 1, &spec, self, nullptr);
+    InstallEventHandler(GetWindowEventTarget(self), Dispose::OnOK, 1, &commandType, self, nullptr);
     RunLater({[&] { QTest::mouseClick(TopLevel("modal")->findChild<QWidget *>("ok"), Qt::LeftButton); }});
     EXPECT_EQ(RunAppModalLoopForWindow(self), noErr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
