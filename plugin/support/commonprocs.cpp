@@ -292,18 +292,20 @@ WindowRef OpenNibWindowFromCFBundle(const char *theIdentifier, const char *theNi
     if (nib.empty()) nib = "kelvarin";
     IBNibRef nibRef = nullptr;
     OSStatus err = CreateNibReferenceWithCFBundle(theBundle, __CFStringMakeConstantString(nib.c_str()), &nibRef);
-    if (err != noErr) {
+    const auto fail = [&](const char *call, const std::string &what) {
         Str255 number;
         Num2Text(err, number);
-        std::string text = "Unable to CreateNibReferenceWithCFBundle for \"" + identifier + "/" + nib +
-                           "\" as it returned errcode #";
+        std::string text = std::string("Unable to ") + call + " for \"" + what + "\" as it returned errcode #";
         text += PStrView(number);
         text += ".";
         Terminate("OpenNibWindow Failed", text);
-    }
+    };
+    if (err != noErr) fail("CreateNibReferenceWithCFBundle", identifier + "/" + nib);
     WindowRef result = nullptr;
     err = CreateWindowFromNib(nibRef, __CFStringMakeConstantString(window.c_str()), &result);
-    if (err != noErr) std::exit(err & 0xFF);   // no alert: the process ends at once
+    // A window that cannot be made ends the host like every other fatal condition, with
+    // an alert naming the window, rather than silently.
+    if (err != noErr) fail("CreateWindowFromNib", identifier + "/" + nib + "/" + window);
     DisposeNibReference(nibRef);
     CFRelease(theBundle);
     return result;
