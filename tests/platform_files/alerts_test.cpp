@@ -21,12 +21,7 @@ struct Seen {
 
 int Presenter(int kind, const std::string &message, const std::string &explanation,
               const std::vector<std::string> &buttons, int defaultItem, int cancelItem) {
-    gSeen.kind = kind;
-    gSeen.message = message;
-    gSeen.explanation = explanation;
-    gSeen.buttons = buttons;
-    gSeen.defaultItem = defaultItem;
-    gSeen.cancelItem = cancelItem;
+    gSeen = {kind, message, explanation, buttons, defaultItem, cancelItem, gSeen.answer};
     return gSeen.answer;
 }
 
@@ -68,10 +63,8 @@ TEST(Alerts, PresenterFirstThenStandardErrorWithTheDefaultButton) {
         testing::internal::CaptureStderr();
         EXPECT_EQ(RunAlert(kAlertStopAlert, "Assertion Failure", "Assertion failed in: here", nullptr), 1);
         const std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_NE(err.find("Stop"), std::string::npos) << err;
-        EXPECT_NE(err.find("Assertion Failure"), std::string::npos) << err;
-        EXPECT_NE(err.find("Assertion failed in: here"), std::string::npos) << err;
-        EXPECT_NE(err.find("OK"), std::string::npos) << err;
+        for (const char *part : {"Stop", "Assertion Failure", "Assertion failed in: here", "OK"})
+            EXPECT_NE(err.find(part), std::string::npos) << part << " in " << err;
     }
     EXPECT_EQ(gSeen.buttons, (std::vector<std::string>{"OK"}));   // default parameters: one button
 

@@ -68,6 +68,11 @@ TEST(CFString, EncodingsLengthsAndConstants) {
     EXPECT_STREQ(CFStringGetCStringPtr(k1, kCFStringEncodingMacRoman), "com.qmz.varnolex.kelvarin");
 }
 
+CFURLRef URL(const std::string &path, bool isDirectory) {
+    return CFURLCreateFromFileSystemRepresentation(nullptr, reinterpret_cast<const UInt8 *>(path.c_str()),
+                                                   static_cast<CFIndex>(path.size()), isDirectory);
+}
+
 void MakeBundle(const std::string &dir, const std::string &plist) {
     namespace fs = std::filesystem;
     fs::create_directories(dir + "/Contents/Linux");
@@ -105,8 +110,7 @@ TEST(CFBundle, RegistryResourceURLsAndResourceMap) {
     EXPECT_EQ(CFBundleGetBundleWithIdentifier(id), nullptr);
 
     const std::string relative = std::filesystem::relative(dir).string();
-    CFURLRef url = CFURLCreateFromFileSystemRepresentation(
-        nullptr, reinterpret_cast<const UInt8 *>(relative.c_str()), static_cast<CFIndex>(relative.size()), true);
+    CFURLRef url = URL(relative, true);
     EXPECT_EQ(PathOf(url), std::filesystem::absolute(dir).lexically_normal().string());
     CFBundleRef bundle = CFBundleCreate(nullptr, url);
     ASSERT_NE(bundle, nullptr);
@@ -135,9 +139,7 @@ TEST(CFBundle, RegistryResourceURLsAndResourceMap) {
     for (CFURLRef u : {exe, manual, inner}) CFRelease(u);
 
     // A URL of a missing file gives no file reference.
-    const char *gone = "/nonexistent/kelvarin/manual.pdf";
-    CFURLRef missing = CFURLCreateFromFileSystemRepresentation(nullptr, reinterpret_cast<const UInt8 *>(gone),
-                                                               static_cast<CFIndex>(std::strlen(gone)), false);
+    CFURLRef missing = URL("/nonexistent/kelvarin/manual.pdf", false);
     EXPECT_FALSE(CFURLGetFSRef(missing, &ref));
     CFRelease(missing);
 
@@ -153,9 +155,7 @@ TEST(CFBundle, RegistryResourceURLsAndResourceMap) {
 
     // A directory without an Info.plist makes a bundle without identity.
     std::filesystem::create_directories(tmp.path + "/bare");
-    const std::string bare = tmp.path + "/bare";
-    CFURLRef bareURL = CFURLCreateFromFileSystemRepresentation(nullptr, reinterpret_cast<const UInt8 *>(bare.c_str()),
-                                                               static_cast<CFIndex>(bare.size()), true);
+    CFURLRef bareURL = URL(tmp.path + "/bare", true);
     CFBundleRef bareBundle = CFBundleCreate(nullptr, bareURL);
     ASSERT_NE(bareBundle, nullptr);
     EXPECT_EQ(CFBundleGetIdentifier(bareBundle), nullptr);

@@ -8,7 +8,9 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
+#include <string>
 #include <random>
 #include <vector>
 
@@ -29,27 +31,14 @@ struct Picture {
     Picture &operator=(const Picture &) = delete;
 
     PixMapHandle pm() const { return GetGWorldPixMap(gw); }
-    int Width() const {
-        Rect b;
-        GetPortBounds(gw, &b);
-        return b.right - b.left;
-    }
-    int Height() const {
-        Rect b;
-        GetPortBounds(gw, &b);
-        return b.bottom - b.top;
-    }
+    Rect Bounds() const { Rect b; GetPortBounds(gw, &b); return b; }
+    int Width() const { return Bounds().right - Bounds().left; }
+    int Height() const { return Bounds().bottom - Bounds().top; }
     uint8_t *At(int x, int y) const {
         return reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm())) + y * GetPixRowBytes(pm()) + x * 4;
     }
-    Px Get(int x, int y) const {
-        const uint8_t *p = At(x, y);
-        return {p[0], p[1], p[2], p[3]};
-    }
-    void Set(int x, int y, Px v) const {
-        uint8_t *p = At(x, y);
-        for (int k = 0; k < 4; ++k) p[k] = v[k];
-    }
+    Px Get(int x, int y) const { Px v; std::memcpy(v.data(), At(x, y), 4); return v; }
+    void Set(int x, int y, Px v) const { std::memcpy(At(x, y), v.data(), 4); }
     void Fill(const std::function<Px(int, int)> &f) const {
         for (int y = 0; y < Height(); ++y)
             for (int x = 0; x < Width(); ++x) Set(x, y, f(x, y));
@@ -76,6 +65,12 @@ struct PortGuard {
     PortGuard() { GetGWorld(&port, &device); }
     ~PortGuard() { SetGWorld(port, device); }
 };
+
+// A rectangle as "top,left,bottom,right", for comparing in one expectation.
+inline std::string Show(const Rect &r) {
+    return std::to_string(r.top) + "," + std::to_string(r.left) + "," + std::to_string(r.bottom) + "," +
+           std::to_string(r.right);
+}
 
 inline std::string Show(const Px &p) {
     char buf[32];

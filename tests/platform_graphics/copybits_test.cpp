@@ -107,7 +107,7 @@ TEST(CopyBits, KeepsAlphaAndReportsTheChangedArea) {
     dst.gw->onChangedContext = &changed;
     Rect s{0, 0, 4, 4}, d{3, 3, 7, 7};   // reaches past the destination
     CopyBits(src.Bits(), dst.Bits(), &s, &d, srcCopy, nullptr);
-    EXPECT_TRUE(changed.top == 3 && changed.left == 3 && changed.bottom == 6 && changed.right == 6);
+    EXPECT_EQ(Show(changed), "3,3,6,6");
     EXPECT_EQ(dst.Get(3, 3), (Px{0, 0, 2, 3}));
     EXPECT_EQ(dst.Get(5, 4), (Px{120, 1, 2, 3}));
 }

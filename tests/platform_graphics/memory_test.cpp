@@ -15,13 +15,11 @@ TEST(Memory, PointersKnowTheirSizeAndClearWhenAsked) {
     std::memset(p, 0x5A, 1000);   // the whole block is writable
     DisposePtr(p);
     EXPECT_EQ(MemError(), noErr);
-
     Ptr empty = NewPtr(0);
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(GetPtrSize(empty), 0);
     DisposePtr(empty);
     DisposePtr(nullptr);   // harmless
-
     EXPECT_EQ(NewPtr(-1), nullptr);
     EXPECT_NE(MemError(), noErr);
     // A size no machine can give fails cleanly instead of wrapping.
@@ -31,47 +29,34 @@ TEST(Memory, PointersKnowTheirSizeAndClearWhenAsked) {
 
 TEST(Memory, HandlesKeepDataThroughResizing) {
     Handle h = NewHandleClear(16);
-    ASSERT_NE(h, nullptr);
-    ASSERT_NE(*h, nullptr);
+    ASSERT_TRUE(h && *h);
     EXPECT_EQ(GetHandleSize(h), 16);
     for (int i = 0; i < 16; ++i) ASSERT_EQ((*h)[i], 0);
     for (int i = 0; i < 16; ++i) (*h)[i] = char(i + 1);
-
-    SetHandleSize(h, 100000);   // grows: the data may move, the handle does not
-    EXPECT_EQ(MemError(), noErr);
-    EXPECT_EQ(GetHandleSize(h), 100000);
-    for (int i = 0; i < 16; ++i) ASSERT_EQ((*h)[i], char(i + 1)) << i;
-
-    SetHandleSize(h, 4);   // shrinks, keeping the front
-    EXPECT_EQ(GetHandleSize(h), 4);
-    EXPECT_EQ((*h)[3], 4);
-
-    // A locked handle's data stays put: growing past what it holds fails.
-    HLock(h);
-    Ptr before = *h;
-    SetHandleSize(h, 200000);
-    EXPECT_EQ(MemError(), memFullErr);
-    EXPECT_EQ(GetHandleSize(h), 4);
-    EXPECT_EQ(*h, before);
-    SetHandleSize(h, 50000);   // within what it already holds
-    EXPECT_EQ(MemError(), noErr);
-    EXPECT_EQ(*h, before);
-    HUnlock(h);
-    SetHandleSize(h, 200000);
-    EXPECT_EQ(MemError(), noErr);
-    EXPECT_EQ((*h)[0], 1);
-
-    SetHandleSize(h, -5);
-    EXPECT_EQ(MemError(), paramErr);
-    EXPECT_EQ(GetHandleSize(h), 200000);
+    // Each step: new size, then the error, size and front byte it leaves.
+    // Growing may move the data, never the handle; a locked handle's data
+    // stays put, so it cannot grow past what it already holds.
+    Ptr locked = nullptr;
+    struct Step { Size size; bool lock; OSErr err; Size after; } steps[] = {
+        {100000, false, noErr, 100000}, {4, false, noErr, 4},      {200000, true, memFullErr, 4},
+        {50000, true, noErr, 50000},    {200000, false, noErr, 200000}, {-5, false, paramErr, 200000},
+    };
+    for (const Step &s : steps) {
+        if (s.lock && !locked) { HLock(h); locked = *h; }
+        if (!s.lock) { HUnlock(h); locked = nullptr; }
+        SetHandleSize(h, s.size);
+        EXPECT_EQ(MemError(), s.err) << s.size;
+        EXPECT_EQ(GetHandleSize(h), s.after) << s.size;
+        EXPECT_EQ(*h, s.lock ? locked : *h) << s.size;
+        EXPECT_EQ((*h)[0], 1);
+        EXPECT_EQ((*h)[3], 4) << s.size;
+    }
     DisposeHandle(h);
     EXPECT_EQ(MemError(), noErr);
-
     EXPECT_EQ(GetHandleSize(nullptr), 0);
     EXPECT_EQ(MemError(), nilHandleErr);
     Handle zero = NewHandle(0);
-    ASSERT_NE(zero, nullptr);
-    EXPECT_NE(*zero, nullptr);
+    ASSERT_TRUE(zero && *zero);
     EXPECT_EQ(GetHandleSize(zero), 0);
     DisposeHandle(zero);
 }

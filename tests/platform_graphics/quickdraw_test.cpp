@@ -31,7 +31,7 @@ TEST(QuickDraw, NewGWorldMovesBoundsToOriginAndStartsInKnownState) {
     EXPECT_EQ(QDError(), noErr);
     Rect b;
     GetPortBounds(gw, &b);
-    EXPECT_TRUE(b.top == 0 && b.left == 0 && b.bottom == 7 && b.right == 11);
+    EXPECT_EQ(Show(b), "0,0,7,11");
     PixMapHandle pm = GetGWorldPixMap(gw);
     EXPECT_TRUE(LockPixels(pm));
     EXPECT_GE(GetPixRowBytes(pm), 11 * 4);
@@ -62,20 +62,19 @@ TEST(QuickDraw, NewGWorldMovesBoundsToOriginAndStartsInKnownState) {
     PaintRect(&bounds);   // nothing current: nothing happens
     DisposeGWorld(other);
 
-    // Only 32 bits per pixel; failures leave the result NULL.
-    gw = reinterpret_cast<GWorldPtr>(&bounds);
-    EXPECT_EQ(NewGWorld(&gw, 16, &bounds, nullptr, nullptr, 0), paramErr);
-    EXPECT_EQ(gw, nullptr);
-    EXPECT_EQ(QDError(), paramErr);
-    // Bounds wider than a Rect can hold once moved to the origin are refused.
-    Rect huge{0, -30000, 10, 30000};
-    EXPECT_EQ(NewGWorld(&gw, 32, &huge, nullptr, nullptr, 0), paramErr);
-    EXPECT_EQ(gw, nullptr);
+    // Only 32 bits per pixel, and no bounds wider than a Rect can hold once
+    // moved to the origin; failures leave the result NULL.
+    for (auto [depth, r] : {std::pair{short(16), bounds}, {short(32), Rect{0, -30000, 10, 30000}}}) {
+        gw = reinterpret_cast<GWorldPtr>(&bounds);
+        EXPECT_EQ(NewGWorld(&gw, depth, &r, nullptr, nullptr, 0), paramErr) << depth;
+        EXPECT_EQ(gw, nullptr);
+        EXPECT_EQ(QDError(), paramErr);
+    }
     // Empty bounds make a 0x0 picture that ignores drawing.
     Rect empty{5, 5, 5, 9};
     ASSERT_EQ(NewGWorld(&gw, 32, &empty, nullptr, nullptr, 0), noErr);
     GetPortBounds(gw, &b);
-    EXPECT_TRUE(b.top == 0 && b.left == 0 && b.bottom == 0 && b.right == 0);
+    EXPECT_EQ(Show(b), "0,0,0,0");
     SetGWorld(gw, nullptr);
     Rect any{0, 0, 10, 10};
     PaintRect(&any);
@@ -156,8 +155,7 @@ TEST(QuickDraw, FillsFollowModeColourAndClip) {
         return before[size_t(y * 13 + x)];
     }));
     ASSERT_EQ(log.areas.size(), 1u);
-    EXPECT_TRUE(log.areas[0].top == 2 && log.areas[0].left == 4 && log.areas[0].bottom == 6 &&
-                log.areas[0].right == 9);
+    EXPECT_EQ(Show(log.areas[0]), "2,4,6,9");
 
     // Or paints like Copy; Xor and InvertRect invert RGB and keep alpha;
     // EraseRect uses the background colour whatever the mode.
@@ -264,32 +262,26 @@ TEST(QuickDraw, FrameOvalRingsAreHollowSymmetricAndNest) {
 
     // The handle drawing: black 12, white 10 and black 8 pixel rings in
     // srcOr mode nest without overlapping and leave the middle alone.
-    Picture handle(16, 16);
-    handle.Fill([](int, int) { return Opaque(0x20, 0x40, 0x60); });
-    SetGWorld(handle.gw, nullptr);
-    PenMode(srcOr);
-    RGBColor black{0, 0, 0}, white{0xFFFF, 0xFFFF, 0xFFFF};
-    Rect r12{2, 2, 14, 14}, r10{3, 3, 13, 13}, r8{4, 4, 12, 12};
-    Picture solo12(16, 16), solo10(16, 16), solo8(16, 16);
-    for (auto [pic, rect, col] : {std::tuple{&handle, r12, black}, {&handle, r10, white},
-                                  {&handle, r8, black}, {&solo12, r12, black},
-                                  {&solo10, r10, black}, {&solo8, r8, black}}) {
-        SetGWorld(pic->gw, nullptr);
-        PenMode(srcOr);
-        RGBForeColor(&col);
-        FrameOval(&rect);
+    const Px under = Opaque(0x20, 0x40, 0x60);
+    Picture handle(16, 16), solo[3] = {{16, 16}, {16, 16}, {16, 16}};
+    handle.Fill([&](int, int) { return under; });
+    const RGBColor colours[3] = {{0, 0, 0}, {0xFFFF, 0xFFFF, 0xFFFF}, {0, 0, 0}}, black{0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        Rect r{int16_t(2 + i), int16_t(2 + i), int16_t(14 - i), int16_t(14 - i)};
+        for (auto [pic, col] : {std::pair{&handle, colours[i]}, {&solo[i], black}}) {
+            SetGWorld(pic->gw, nullptr);
+            PenMode(srcOr);
+            RGBForeColor(&col);
+            FrameOval(&r);
+        }
     }
     EXPECT_TRUE(MatchesModel(handle, [&](int x, int y) {
-        const bool in12 = solo12.Get(x, y) != Opaque(255, 255, 255);
-        const bool in10 = solo10.Get(x, y) != Opaque(255, 255, 255);
-        const bool in8 = solo8.Get(x, y) != Opaque(255, 255, 255);
-        EXPECT_LE(int(in12) + int(in10) + int(in8), 1) << x << "," << y;
-        if (in12 || in8) return Opaque(0, 0, 0);
-        if (in10) return Opaque(255, 255, 255);
-        return Opaque(0x20, 0x40, 0x60);
+        bool in[3];
+        for (int i = 0; i < 3; ++i) in[i] = solo[i].Get(x, y) != Opaque(255, 255, 255);
+        EXPECT_LE(int(in[0]) + int(in[1]) + int(in[2]), 1) << x << "," << y;
+        return in[0] || in[2] ? Opaque(0, 0, 0) : in[1] ? Opaque(255, 255, 255) : under;
     }));
-    EXPECT_EQ(handle.Get(8, 8), Opaque(0x20, 0x40, 0x60));
-
+    EXPECT_EQ(handle.Get(8, 8), under);
 }
 
 TEST(QuickDraw, RegionsClipAndComeBack) {

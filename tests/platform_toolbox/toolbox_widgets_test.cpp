@@ -144,20 +144,18 @@ TEST(ToolboxControls, FoundByIdWithValuesRangesTextsAndStates)
     WindowRef w = OpenWindow("controls");
     ASSERT_NE(w, nullptr);
     // The nib's own geometry, odd sizes included, in window coordinates.
-    struct Expect { const char *sig; SInt32 id; Rect r; } expected[] = {
+    struct Expect { const char sig[5]; SInt32 id; Rect r; } expected[] = {
         {"Cust", 1, {10, 10, 131, 171}}, {"Cust", 2, {10, 180, 40, 220}},  {"Chck", 1, {10, 230, 34, 380}},
         {"Popu", 1, {40, 230, 66, 380}}, {"Sldr", 1, {140, 10, 162, 211}}, {"Text", 1, {80, 230, 100, 380}},
         {"OKay", 1, {215, 300, 245, 390}},
     };
     for (const Expect &e : expected) {
-        char sig[5] = {e.sig[0], e.sig[1], e.sig[2], e.sig[3], 0};
-        ControlID id{PLATFORM_FOURCC(sig[0], sig[1], sig[2], sig[3]), e.id};
-        ControlRef c = nullptr;
-        ASSERT_EQ(GetControlByID(w, &id, &c), noErr) << sig;
+        ControlRef c = Find(w, e.sig, e.id);
+        ASSERT_NE(c, nullptr) << e.sig;
         EXPECT_EQ(GetControlOwner(c), w);
         Rect r = Bounds(c);
         EXPECT_EQ(std::tie(r.top, r.left, r.bottom, r.right), std::tie(e.r.top, e.r.left, e.r.bottom, e.r.right))
-            << sig << e.id;
+            << e.sig << e.id;
     }
     // Missing controls: an error and no control.
     for (ControlID missing : {ControlID{Code("Cust"), 3}, ControlID{Code("Nope"), 1}, ControlID{Code("Cust"), -1}}) {
@@ -169,34 +167,33 @@ TEST(ToolboxControls, FoundByIdWithValuesRangesTextsAndStates)
     // The window's port is a picture the size of its content.
     CGrafPtr port = GetWindowPort(w);
     ASSERT_NE(port, nullptr);
-    Rect portBounds{};
-    GetPortBounds(port, &portBounds);
-    EXPECT_EQ(portBounds.right - portBounds.left, 401);
-    EXPECT_EQ(portBounds.bottom - portBounds.top, 257);
+    Rect pb{};
+    GetPortBounds(port, &pb);
+    EXPECT_EQ(std::pair(pb.right - pb.left, pb.bottom - pb.top), std::pair(401, 257));
 
     // Values within the kind's range; pop-up menus count from 1.
     ControlRef check = Find(w, "Chck", 1), popup = Find(w, "Popu", 1), slider = Find(w, "Sldr", 1);
     ControlRef custom = Find(w, "Cust", 1), text = Find(w, "Text", 1);
     EXPECT_EQ(GetControl32BitValue(check), 0);
-    SetControl32BitValue(check, 1);
-    EXPECT_EQ(GetControl32BitValue(check), 1);
     EXPECT_EQ(GetControl32BitValue(popup), 1);
-    EXPECT_EQ(GetControl32BitMinimum(popup), 1);
-    EXPECT_EQ(GetControl32BitMaximum(popup), 3);
-    SetControl32BitValue(popup, 3);
-    EXPECT_EQ(TopLevel("controls")->findChild<QComboBox *>("popup")->currentIndex(), 2);
-    SetControl32BitValue(popup, 9);
-    EXPECT_EQ(GetControl32BitValue(popup), 3);
-    SetControl32BitValue(popup, 0);
-    EXPECT_EQ(GetControl32BitValue(popup), 1);
+    EXPECT_EQ(std::pair(GetControl32BitMinimum(popup), GetControl32BitMaximum(popup)), std::pair(1, 3));
     EXPECT_EQ(GetControl32BitMaximum(slider), 100);
     SetControl32BitMaximum(slider, 50);
-    SetControl32BitValue(slider, 80);
-    EXPECT_EQ(GetControl32BitValue(slider), 50);
     SetControl32BitMinimum(custom, 0);
     SetControl32BitMaximum(custom, 0xFFFFFF);
-    SetControl32BitValue(custom, 0x12AB34);
-    EXPECT_EQ(GetControl32BitValue(custom), 0x12AB34);
+    // Each row: a value set, then the value read back (clamped to the range).
+    struct Set { ControlRef c; SInt32 value, back; } sets[] = {
+        {check, 1, 1}, {popup, 3, 3}, {slider, 80, 50}, {custom, 0x12AB34, 0x12AB34},
+    };
+    for (const Set &e : sets) {
+        SetControl32BitValue(e.c, e.value);
+        EXPECT_EQ(GetControl32BitValue(e.c), e.back) << e.value;
+    }
+    EXPECT_EQ(TopLevel("controls")->findChild<QComboBox *>("popup")->currentIndex(), 2);
+    for (auto [value, back] : {std::pair{9, 3}, {0, 1}}) {
+        SetControl32BitValue(popup, value);
+        EXPECT_EQ(GetControl32BitValue(popup), back) << value;
+    }
     SetControl32BitMaximum(custom, 1000);
     EXPECT_EQ(GetControl32BitValue(custom), 1000) << "a narrower range takes the value with it";
     SetControl32BitValue(custom, -5);
@@ -218,20 +215,15 @@ TEST(ToolboxControls, FoundByIdWithValuesRangesTextsAndStates)
     // Hilite: 254 disabled (also from the nib), 255 inactive, 0 otherwise.
     EXPECT_EQ(GetControlHilite(Find(w, "Dsbl", 1)), kControlDisabledPart);
     EXPECT_EQ(GetControlHilite(check), 0);
-    DeactivateControl(check);
-    EXPECT_EQ(GetControlHilite(check), kControlInactiveHilite);
-    ActivateControl(check);
-    EXPECT_EQ(GetControlHilite(check), 0);
-    DisableControl(check);
-    EXPECT_EQ(GetControlHilite(check), kControlDisabledPart);
-    EnableControl(check);
-    EXPECT_EQ(GetControlHilite(check), 0);
-
-    EXPECT_TRUE(IsControlVisible(text));
-    HideControl(text);
-    EXPECT_FALSE(IsControlVisible(text));
-    ShowControl(text);
-    EXPECT_TRUE(IsControlVisible(text));
+    for (auto [change, hilite] : {std::pair{&DeactivateControl, int(kControlInactiveHilite)}, {ActivateControl, 0},
+                                  {DisableControl, int(kControlDisabledPart)}, {EnableControl, 0}}) {
+        change(check);
+        EXPECT_EQ(GetControlHilite(check), hilite);
+    }
+    for (bool visible : {true, false, true}) {
+        if (visible) ShowControl(text); else HideControl(text);
+        EXPECT_EQ(IsControlVisible(text), visible);
+    }
 
     UInt32 command = 0;
     EXPECT_EQ(GetControlCommandID(Find(w, "OKay", 1), &command), noErr);
@@ -330,6 +322,15 @@ std::ostream &operator<<(std::ostream &os, const CustomEvent &e)
 struct CustomClassLog {
     std::vector<CustomEvent> events;
     std::vector<ControlRef> controls;
+    // The kinds of the events seen since the last call, which forgets them.
+    std::vector<UInt32> Kinds()
+    {
+        std::vector<UInt32> kinds;
+        for (const CustomEvent &e : events)
+            kinds.push_back(e.kind);
+        events.clear();
+        return kinds;
+    }
     ControlPartCode answer(Point p, const Rect &b) const
     {
         // Part 1 on the left half, nothing on the right half.
@@ -402,13 +403,11 @@ TEST(ToolboxCustomControls, DragDeliversHitTestTrackStepsAndHitWithModifiersOfTh
     ASSERT_NE(w, nullptr);
     ControlRef custom = Find(w, "Cust", 1);
     // Embedding tells the control its window; showing the window draws it.
-    ASSERT_EQ(log.events.size(), 1u);
-    EXPECT_EQ(log.events[0].kind, UInt32(kEventControlOwningWindowChanged));
+    using Kinds = std::vector<UInt32>;
+    EXPECT_EQ(log.Kinds(), Kinds{kEventControlOwningWindowChanged});
     ShowWindow(w);
-    ASSERT_EQ(log.events.size(), 2u);
-    EXPECT_EQ(log.events[1].kind, UInt32(kEventControlDraw));
+    EXPECT_EQ(log.Kinds(), Kinds{kEventControlDraw});
     EXPECT_EQ(log.controls, (std::vector<ControlRef>{custom, custom}));
-    log.events.clear();
 
     CommandLog commands;
     InstallCommandLog(GetWindowEventTarget(w), &commands);
@@ -459,36 +458,30 @@ TEST(ToolboxCustomControls, DragDeliversHitTestTrackStepsAndHitWithModifiersOfTh
     // The control whose class was not registered is inert.
     log.events.clear();
     QTest::mouseClick(top->findChild<QWidget *>("inert"), Qt::LeftButton);
-    EXPECT_TRUE(log.events.empty());
+    EXPECT_EQ(log.Kinds(), Kinds{});
     EXPECT_EQ(commands.entries.size(), 1u);
 
     // A new value redraws the control; the same value does not.
-    log.events.clear();
-    SetControl32BitValue(custom, 1);
-    SetControl32BitValue(custom, 1);
-    SetControl32BitValue(custom, 0);
-    ASSERT_EQ(log.events.size(), 2u);
-    EXPECT_EQ(log.events[0].kind, UInt32(kEventControlDraw));
-    EXPECT_EQ(log.events[1].kind, UInt32(kEventControlDraw));
+    for (SInt32 v : {1, 1, 0})
+        SetControl32BitValue(custom, v);
+    EXPECT_EQ(log.Kinds(), (Kinds{kEventControlDraw, kEventControlDraw}));
     // A hidden control is not drawn until it is shown again.
-    log.events.clear();
     HideControl(custom);
     SetControl32BitValue(custom, 1);
     Draw1Control(custom);
-    EXPECT_TRUE(log.events.empty());
+    EXPECT_EQ(log.Kinds(), Kinds{});
     ShowControl(custom);
-    ASSERT_EQ(log.events.size(), 1u);
-    EXPECT_EQ(log.events[0].kind, UInt32(kEventControlDraw));
-    // Activation is the class's to draw; a disabled control takes no clicks.
-    log.events.clear();
+    EXPECT_EQ(log.Kinds(), Kinds{kEventControlDraw});
+    // Activation is the class's to draw (this class does not take the
+    // deactivate event, so it is redrawn instead); a disabled control takes
+    // no clicks.
     DeactivateControl(custom);
     ActivateControl(custom);
-    EXPECT_EQ(log.events.size(), 2u);
-    EXPECT_EQ(log.events.back().kind, UInt32(kEventControlActivate));
+    EXPECT_EQ(log.Kinds(), (Kinds{kEventControlDraw, kEventControlActivate}));
     DisableControl(custom);
     log.events.clear();
     QTest::mouseClick(widget, Qt::LeftButton, {}, QPoint(20, 30));
-    EXPECT_TRUE(log.events.empty());
+    EXPECT_EQ(log.Kinds(), Kinds{});
 
     DisposeWindow(w);
     EXPECT_EQ(UnregisterToolboxObjectClass(cls), noErr);
