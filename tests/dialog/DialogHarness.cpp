@@ -1,4 +1,5 @@
 #include "DialogHarness.h"
+#include "TestHost.h"
 
 #include <gtest/gtest.h>
 
@@ -31,106 +32,16 @@ extern "C" Boolean __wrap__Z10SaveConfigP13pluginDataRec(pluginDataPtr theConfig
 
 namespace harness {
 
-std::vector<FrameRequest> gRequests;
-int gOutstandingFrames = 0;
-bool gRefuseFrames = false;
-
 namespace {
 
 std::string gTemp;
 std::string gBundle;
 int gInotify = -1;
 QApplication *gApp = nullptr;
-int gButtonFetches = 0;
 std::string gOpened;
 int gSaves = 0;
 
-struct Loan {
-    GWorldPtr world;
-    bool hostDisposes;
-};
-
-void *HostNewPtr(int32_t size) { return size < 0 ? nullptr : std::calloc(1, static_cast<size_t>(size) + 1); }
-void HostDisposePtr(void *block) { std::free(block); }
-
-HYPluginResult HostGetFrame(void *, int32_t frameIndex, GWorldPtr *picture, int32_t width, int32_t height,
-                            HYRefDVQuality, int16_t *volume, void **cookie)
-{
-    gRequests.push_back({frameIndex, width, height});
-    *picture = nullptr;
-    *cookie = nullptr;
-    if (gRefuseFrames || frameIndex < 0 || width <= 0 || height <= 0)
-        return kPluginCantGetNeededFrame;
-    Rect bounds{0, 0, static_cast<int16_t>(height), static_cast<int16_t>(width)};
-    GWorldPtr world = nullptr;
-    if (NewGWorld(&world, 32, &bounds, nullptr, nullptr, 0) != noErr || world == nullptr)
-        return kPluginOutOfMemory;
-    PixMapHandle pm = GetGWorldPixMap(world);
-    LockPixels(pm);
-    auto *base = reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm));
-    const SInt32 rowBytes = GetPixRowBytes(pm);
-    for (int y = 0; y < height; ++y) {
-        uint8_t *p = base + static_cast<ptrdiff_t>(y) * rowBytes;
-        for (int x = 0; x < width; ++x, p += 4) {
-            p[0] = 255;
-            p[1] = static_cast<uint8_t>(x);
-            p[2] = static_cast<uint8_t>(y);
-            p[3] = static_cast<uint8_t>(frameIndex);
-        }
-    }
-    // Like the editor: the button's own frame goes back to the host with
-    // ReleaseFrame; the clip slider's frames are disposed by the plug-in.
-    *cookie = new Loan{world, gButtonFetches++ == 0};
-    *picture = world;
-    if (volume)
-        *volume = 0x100;
-    ++gOutstandingFrames;
-    return kPluginOK;
-}
-
-HYPluginResult HostReleaseFrame(void *, void *cookie)
-{
-    auto *loan = static_cast<Loan *>(cookie);
-    if (loan == nullptr)
-        return kPluginBadParams;
-    if (loan->hostDisposes)
-        DisposeGWorld(loan->world);
-    delete loan;
-    --gOutstandingFrames;
-    return kPluginOK;
-}
-
-HYPluginFilterInfo gFilterInfo{{0.f, 0.f, 0.f}, 0, 0};
-HYPluginResult HostGetFilterInfo(void *, HYPluginFilterInfo **info)
-{
-    *info = &gFilterInfo;
-    return kPluginOK;
-}
-HYPluginResult HostReleaseFilterInfo(void *, HYPluginFilterInfo *) { return kPluginOK; }
-HYPluginResult HostBlit(PixMapHandle, PixMapHandle, Rect, const Rect *, int16_t) { return kPluginOK; }
-HYPluginResult HostMixAudio(void *, void *, int32_t) { return kPluginOK; }
-HYPluginResult HostUnimplemented() { return kPluginUnimplemented; }
-
-HYProcs MakeProcs()
-{
-    HYProcs p;
-    auto unimplemented = reinterpret_cast<HYUntypedProc>(&HostUnimplemented);
-    HYUntypedProc *entries = reinterpret_cast<HYUntypedProc *>(&p);
-    for (size_t i = 0; i < sizeof p / sizeof(HYUntypedProc); ++i)
-        entries[i] = unimplemented;
-    p.NewPtr = HostNewPtr;
-    p.NewPtrClear = HostNewPtr;
-    p.DisposePtr = HostDisposePtr;
-    p.GetFrame = HostGetFrame;
-    p.ReleaseFrame = HostReleaseFrame;
-    p.Blit = HostBlit;
-    p.MixAudio = HostMixAudio;
-    p.GetFilterInfo = HostGetFilterInfo;
-    p.ReleaseFilterInfo = HostReleaseFilterInfo;
-    return p;
-}
-HYProcs gProcs = MakeProcs();
-int gInstance = 0;
+TestHost *gHost = nullptr;
 
 // ---- Script ----
 std::deque<Step> gSteps;
@@ -178,6 +89,7 @@ void Init(int &argc, char **argv)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
     gApp = new QApplication(argc, argv);
+    gHost = new TestHost(16, 8);
     // "Help" must not start a real viewer: documents opened go to a log.
     QDesktopServices::setUrlHandler(QStringLiteral("file"), new OpenerLog(gApp), "open");
 
@@ -202,6 +114,8 @@ void Init(int &argc, char **argv)
 void Shutdown()
 {
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    delete gHost;
+    gHost = nullptr;
     delete gApp;
     gApp = nullptr;
     std::error_code ignored;
@@ -240,29 +154,35 @@ int PrefsWritesSinceLastCall()
     return writes;
 }
 
-HYPluginParams MakeParams(int32_t renderFrame)
+TestHost &Host() { return *gHost; }
+
+HYPluginParams &MakeParams(int32_t renderFrame)
 {
-    HYPluginParams params;
-    std::memset(&params, 0, sizeof params);
-    params.interfaceVersion = 4;
-    params.instance = &gInstance;
-    params.procs = &gProcs;
-    params.renderFrame = renderFrame;
-    params.frameCount = 1;
-    gButtonFetches = 0;
-    return params;
+    // Like the editor: the button's own frame goes back to the host with
+    // ReleaseFrame; the clip slider's frames are disposed by the plug-in.
+    gHost->hostDisposes = 1;
+    gHost->params.renderFrame = renderFrame;
+    gHost->params.frameCount = 1;
+    return gHost->params;
 }
 
 void EnsurePluginReady()
 {
     if (gPascalData != nullptr)
         return;
-    HYPluginParams params = MakeParams(0);
-    params.selector = kPlugGetInfo;
-    KelvarinMain(kPlugGetInfo, &params);
+    MakeParams(0);
+    gHost->Send(kPlugGetInfo);
 }
 
 void Then(Step step) { gSteps.push_back(std::move(step)); }
+
+void Do(std::function<void()> action)
+{
+    gSteps.push_back([action = std::move(action)] {
+        action();
+        return true;
+    });
+}
 
 void Wait(std::function<bool()> condition)
 {

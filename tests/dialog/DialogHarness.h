@@ -1,5 +1,5 @@
-// A test host for the settings dialog: its own callback table handing out
-// frames of a small generated clip, the plug-in bundle registered from a
+// A harness for the settings dialog: the recording test host handing out
+// frames of a generated clip, the plug-in bundle registered from a
 // private copy, a private preferences folder, and a script of steps run from
 // inside the dialog's modal (and nested) event loops.
 #pragma once
@@ -16,20 +16,9 @@
 #include "Carbon.h"
 #include "HYPlugin.h"
 
-namespace harness {
+class TestHost;
 
-// ---- The generated clip ----
-// Pixel (x, y) of frame f: alpha 255, red x & 255, green y & 255, blue f & 255.
-struct FrameRequest {
-    int32_t index;
-    int32_t width;
-    int32_t height;
-};
-extern std::vector<FrameRequest> gRequests;
-// Frames the host has lent and not yet had back.
-extern int gOutstandingFrames;
-// When set, GetFrame gives no picture.
-extern bool gRefuseFrames;
+namespace harness {
 
 // Sets up the process: preferences and PATH in a temporary folder, the
 // QApplication, the bundle registered from a copy. Call once from main.
@@ -48,8 +37,10 @@ int SavesSinceLastCall();
 // Changes of the preferences file on disk since the last call.
 int PrefsWritesSinceLastCall();
 
-// A parameter block for the button message; renderFrame given.
-HYPluginParams MakeParams(int32_t renderFrame);
+// The recording test host lending the clip's frames (TestHost.h).
+TestHost &Host();
+// The host's parameter block, set for the button message at renderFrame.
+HYPluginParams &MakeParams(int32_t renderFrame);
 // Sends the first message so the shared record exists.
 void EnsurePluginReady();
 
@@ -59,6 +50,8 @@ void EnsurePluginReady();
 // true (the next steps run inside that loop).
 using Step = std::function<bool()>;
 void Then(Step step);
+// A step that is done once it has run.
+void Do(std::function<void()> action);
 void Wait(std::function<bool()> condition);
 // Runs the queued steps while `body` runs (body usually opens the dialog).
 // Fails the test if steps are left over.

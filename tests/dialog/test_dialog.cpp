@@ -12,12 +12,15 @@
 #include <QTest>
 #include <QTimer>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include "DialogHarness.h"
+#include "Pictures.h"
+#include "TestHost.h"
 #include "config/PluginDefines.h"
 #include "dialog/configdlghandler.h"
 #include "host/iMovieGlue.h"
@@ -29,21 +32,6 @@ namespace {
 
 pluginWorkSpace &ws = gConfigWorkSpace;
 
-// ---- Independent models ----
-
-// Fraction of a frame to pixels: truncated toward zero.
-Rect ModelRel2Rect(const relRect &rel, const Rect &frame)
-{
-    const int w = frame.right - frame.left;
-    const int h = frame.bottom - frame.top;
-    Rect r;
-    r.left = static_cast<SInt16>(frame.left + static_cast<int>(std::trunc(w * rel.left)));
-    r.right = static_cast<SInt16>(frame.left + static_cast<int>(std::trunc(w * rel.right)));
-    r.top = static_cast<SInt16>(frame.top + static_cast<int>(std::trunc(h * rel.top)));
-    r.bottom = static_cast<SInt16>(frame.top + static_cast<int>(std::trunc(h * rel.bottom)));
-    return r;
-}
-
 void ExpectStored(const Rect &want, const Rect &frame, const char *what)
 {
     const double w = frame.right - frame.left;
@@ -53,12 +41,6 @@ void ExpectStored(const Rect &want, const Rect &frame, const char *what)
     EXPECT_DOUBLE_EQ(got.right, (want.right - frame.left) / w) << what;
     EXPECT_DOUBLE_EQ(got.top, (want.top - frame.top) / h) << what;
     EXPECT_DOUBLE_EQ(got.bottom, (want.bottom - frame.top) / h) << what;
-}
-
-Rect MakeRect(int top, int left, int bottom, int right)
-{
-    return Rect{static_cast<SInt16>(top), static_cast<SInt16>(left), static_cast<SInt16>(bottom),
-                static_cast<SInt16>(right)};
 }
 
 QPoint At(int h, int v) { return QPoint(h, v); }
@@ -72,22 +54,7 @@ Rect PreviewBounds()
 }
 
 // A pixel of the settings window's port as 0xAARRGGBB.
-uint32_t PortPixel(int x, int y)
-{
-    PixMapHandle pm = GetPortPixMap(GetWindowPort(ws.theWindow));
-    const auto *row = reinterpret_cast<const uint8_t *>((*pm)->baseAddr) + static_cast<ptrdiff_t>(y) * (*pm)->rowBytes;
-    const uint8_t *p = row + 4 * x;
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
-// A pixel of an offscreen picture as 0xAARRGGBB.
-uint32_t PicturePixel(GWorldPtr picture, int x, int y)
-{
-    PixMapHandle pm = GetGWorldPixMap(picture);
-    const auto *p = reinterpret_cast<const uint8_t *>(GetPixBaseAddr(pm)) +
-                    static_cast<ptrdiff_t>(y) * GetPixRowBytes(pm) + 4 * x;
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
+uint32_t PortPixel(int x, int y) { return PixelARGB(GetWindowPort(ws.theWindow), x, y); }
 
 // The outline is drawn one pixel inside the rectangle, in frameStartColor,
 // and clipped to the preview; the preview has a black border outside the clip.
@@ -151,9 +118,8 @@ SInt32 PreviewValue() { return GetControl32BitValue(ws.theFrameCtrl); }
 void OpenDialog(int32_t renderFrame)
 {
     RunScript([renderFrame] {
-        HYPluginParams params = MakeParams(renderFrame);
-        params.selector = kPlugCustomButtonClick;
-        EXPECT_EQ(KelvarinMain(kPlugCustomButtonClick, &params), 0);
+        MakeParams(renderFrame);
+        EXPECT_EQ(Host().Send(kPlugCustomButtonClick), 0);
     });
 }
 
@@ -168,17 +134,40 @@ protected:
         ResetConfig(cfg, true);
         gMostRecentStartFrame = 0;
         gMostRecentFrameCount = 0;
-        gRequests.clear();
-        gRefuseFrames = false;
+        Host().calls.clear();
+        Host().giveNoPicture = false;
+        Host().getFrameResult = kPluginOK;
         SavesSinceLastCall();
         PrefsWritesSinceLastCall();
     }
     void TearDown() override
     {
         EXPECT_EQ(Settings(), nullptr) << "the settings window is still open";
-        EXPECT_EQ(gOutstandingFrames, 0) << "frames lent by the host were not given back";
+        EXPECT_TRUE(Host().framesOut.empty()) << "frames lent by the host were not given back";
     }
 };
+
+// Queues a mouse gesture on the window: a press at at(0), moves to at(1) ..
+// at(n - 1) and the release there. check(i) runs once the mouse has reached
+// point i (check(n) after the release); points are taken as the gesture goes.
+void Gesture(const std::shared_ptr<QWidget *> &window, size_t n, std::function<QPoint(size_t)> at,
+             std::function<void(size_t)> check, Qt::KeyboardModifiers pressKeys = {},
+             Qt::KeyboardModifiers moveKeys = {})
+{
+    Then([=] {
+        Press(*window, at(0), pressKeys);
+        return true;   // returns after the mouse-up below
+    });
+    for (size_t i = 1; i <= n; ++i)
+        Do([=] {
+            check(i - 1);
+            if (i < n)
+                QTest::mouseEvent(QTest::MouseMove, (*window)->windowHandle(), Qt::NoButton, moveKeys, at(i));
+            else
+                Release(*window, at(n - 1));
+        });
+    Do([=] { check(n); });
+}
 
 TEST_F(Dialog, DragsReshapeAndStoreTheRectangle)
 {
@@ -188,192 +177,120 @@ TEST_F(Dialog, DragsReshapeAndStoreTheRectangle)
     auto frame = std::make_shared<Rect>();
     auto start = std::make_shared<Rect>();   // the rectangle at the current mouse-down
     auto want = std::make_shared<Rect>();
+    auto grab = std::make_shared<QPoint>();
+    // After each gesture the stored rectangle is the next one's start.
+    auto next = [=, this] { *start = ModelRel2Rect(cfg->startRel, *frame); };
 
     Wait([=, this] { return (*window = TopWindow("configNTSC")) != nullptr && ws.theFrameCtrl != nullptr; });
-    Then([=, this] {
+    Do([=, this] {
         *frame = PreviewBounds();
         // The preview keeps the 3:2 proportions of NTSC frames.
-        const int w = frame->right - frame->left, h = frame->bottom - frame->top;
-        EXPECT_EQ(w * 2, h * 3);
-        *start = ModelRel2Rect(cfg->startRel, *frame);
+        EXPECT_EQ((frame->right - frame->left) * 2, (frame->bottom - frame->top) * 3);
+        next();
         ExpectOutline(*start, *frame, "before any drag");
-        return true;
     });
 
     // 1. Bottom-right handle dragged across the top-left corner: turned over.
-    Then([=, this] {
-        Press(*window, At(start->right, start->bottom));
-        return true;   // returns after the mouse-up below
-    });
-    Then([=, this] {
-        Move(*window, At(start->right - 40, start->bottom - 30));
-        return true;
-    });
-    Then([=, this] {
-        *want = MakeRect(start->top, start->left, start->bottom - 30, start->right - 40);
-        ExpectStored(*want, *frame, "corner drag, first step");
-        Move(*window, At(start->left - 30, start->top - 20));
-        return true;
-    });
-    Then([=, this] {
-        *want = MakeRect(start->top - 20, start->left - 30, start->top, start->left);
-        ExpectStored(*want, *frame, "corner dragged across the opposite one");
-        Release(*window, At(start->left - 30, start->top - 20));
-        return true;
-    });
-    Then([=, this] {
-        ExpectStored(*want, *frame, "after the flip");
-        ExpectOutline(*want, *frame, "after the flip");
-        *start = ModelRel2Rect(cfg->startRel, *frame);
-        return true;
+    Gesture(window, 3, [=](size_t i) {
+        const Rect &s = *start;
+        return std::array{At(s.right, s.bottom), At(s.right - 40, s.bottom - 30), At(s.left - 30, s.top - 20)}[i];
+    }, [=](size_t i) {
+        const Rect &s = *start;
+        if (i == 1)
+            ExpectStored(R(s.top, s.left, s.bottom - 30, s.right - 40), *frame, "corner drag, first step");
+        if (i < 2)
+            return;
+        *want = R(s.top - 20, s.left - 30, s.top, s.left);
+        ExpectStored(*want, *frame, i == 2 ? "dragged across the opposite corner" : "after the flip");
+        if (i == 3) {
+            ExpectOutline(*want, *frame, "after the flip");
+            next();
+        }
     });
 
     // 2. Option: the top-left handle grows the rectangle about its centre.
-    Then([=, this] {
-        Press(*window, At(start->left, start->top), Qt::AltModifier);
-        return true;
-    });
-    Then([=, this] {
-        Move(*window, At(start->left - 20, start->top - 10));
-        return true;
-    });
-    Then([=, this] {
-        Release(*window, At(start->left - 20, start->top - 10));
-        return true;
-    });
-    Then([=, this] {
-        *want = MakeRect(start->top - 10, start->left - 20, start->bottom + 10, start->right + 20);
-        ExpectStored(*want, *frame, "option drag");
-        *start = ModelRel2Rect(cfg->startRel, *frame);
-        return true;
-    });
+    Gesture(window, 2, [=](size_t i) { return At(start->left - 20 * int(i), start->top - 10 * int(i)); },
+            [=](size_t i) {
+                if (i < 2)
+                    return;
+                const Rect &s = *start;
+                ExpectStored(R(s.top - 10, s.left - 20, s.bottom + 10, s.right + 20), *frame, "option drag");
+                next();
+            }, Qt::AltModifier);
 
     // 3. Shift held at mouse-down: the proportions of the mouse-down rectangle.
-    Then([=, this] {
-        Press(*window, At(start->right, start->bottom), Qt::ShiftModifier);
-        return true;
-    });
-    Then([=, this] {
-        Move(*window, At(start->right + 100, start->bottom + 60));
-        return true;
-    });
-    Then([=, this] {
-        Release(*window, At(start->right + 100, start->bottom + 60));
-        return true;
-    });
-    Then([=, this] {
-        const int w0 = start->right - start->left, h0 = start->bottom - start->top;
-        const int w = w0 + 100, h = h0 + 60;   // the box without shift
-        if (w0 > h0)
-            *want = MakeRect(start->top, start->left,
-                             start->top + static_cast<int>(std::trunc(w / (double(w0) / h0) + 0.5)), start->left + w);
-        else
-            *want = MakeRect(start->top, start->left, start->top + h,
-                             start->left + static_cast<int>(std::trunc(h * (double(w0) / h0) + 0.5)));
-        ExpectStored(*want, *frame, "shift drag");
-        *start = ModelRel2Rect(cfg->startRel, *frame);
-        return true;
-    });
+    Gesture(window, 2, [=](size_t i) { return At(start->right + 100 * int(i), start->bottom + 60 * int(i)); },
+            [=](size_t i) {
+                if (i < 2)
+                    return;
+                const Rect &s = *start;
+                const int w0 = s.right - s.left, h0 = s.bottom - s.top;
+                const int w = w0 + 100, h = h0 + 60;   // the box without shift
+                if (w0 > h0)
+                    *want = R(s.top, s.left, s.top + static_cast<int>(std::trunc(w / (double(w0) / h0) + 0.5)),
+                                     s.left + w);
+                else
+                    *want = R(s.top, s.left, s.top + h,
+                                     s.left + static_cast<int>(std::trunc(h * (double(w0) / h0) + 0.5)));
+                ExpectStored(*want, *frame, "shift drag");
+                next();
+            }, Qt::ShiftModifier);
 
     // 3b. Shift pressed only after mouse-down changes nothing: a plain box.
-    Then([=, this] {
-        Press(*window, At(start->right, start->bottom));
-        return true;
-    });
-    Then([=] {
-        QTest::mouseEvent(QTest::MouseMove, (*window)->windowHandle(), Qt::NoButton, Qt::ShiftModifier,
-                          At(start->right + 30, start->bottom - 25));
-        return true;
-    });
-    Then([=, this] {
-        Release(*window, At(start->right + 30, start->bottom - 25));
-        *want = MakeRect(start->top, start->left, start->bottom - 25, start->right + 30);
-        return true;
-    });
-    Then([=, this] {
-        ExpectStored(*want, *frame, "shift pressed during the drag");
-        *start = ModelRel2Rect(cfg->startRel, *frame);
-        return true;
-    });
+    Gesture(window, 2, [=](size_t i) { return At(start->right + 30 * int(i), start->bottom - 25 * int(i)); },
+            [=](size_t i) {
+                if (i < 2)
+                    return;
+                const Rect &s = *start;
+                ExpectStored(R(s.top, s.left, s.bottom - 25, s.right + 30), *frame, "shift pressed during the drag");
+                next();
+            }, {}, Qt::ShiftModifier);
 
-    // 4. Body drag that leaves the preview and comes back elsewhere.
-    auto grab = std::make_shared<QPoint>();
-    Then([=, this] {
-        *grab = At((start->left + start->right) / 2, (start->top + start->bottom) / 2);
-        Press(*window, *grab);
-        return true;
-    });
-    Then([=, this] {
-        Move(*window, *grab + QPoint(10, 5));
-        return true;
-    });
-    Then([=, this] {
+    // 4. Body drag that leaves the preview (right of it, then below) and comes
+    //    back elsewhere: the whole distance at once.
+    Gesture(window, 5, [=](size_t i) {
+        if (i == 0)
+            *grab = At((start->left + start->right) / 2, (start->top + start->bottom) / 2);
+        return std::array{*grab, *grab + QPoint(10, 5), QPoint(frame->right + 30, grab->y()),
+                          QPoint(grab->x(), frame->bottom + 40), *grab + QPoint(-50, 20)}[i];
+    }, [=](size_t i) {
+        if (i == 0)
+            return;
         *want = *start;
-        OffsetRect(want.get(), 10, 5);
-        ExpectStored(*want, *frame, "body drag inside");
-        Move(*window, QPoint(frame->right + 30, grab->y()));   // right of the preview
-        return true;
-    });
-    Then([=, this] {
-        ExpectStored(*want, *frame, "mouse outside the preview");
-        Move(*window, QPoint(grab->x(), frame->bottom + 40));   // below it
-        return true;
-    });
-    Then([=, this] {
-        ExpectStored(*want, *frame, "still outside");
-        Move(*window, *grab + QPoint(-50, 20));   // back inside
-        return true;
-    });
-    Then([=, this] {
-        *want = *start;
-        OffsetRect(want.get(), -50, 20);
-        ExpectStored(*want, *frame, "back inside: the whole distance at once");
-        Release(*window, *grab + QPoint(-50, 20));
-        return true;
-    });
-    Then([=, this] {
-        ExpectOutline(*want, *frame, "after the body drag");
-        *start = ModelRel2Rect(cfg->startRel, *frame);
-        return true;
+        if (i < 4)
+            OffsetRect(want.get(), 10, 5);
+        else
+            OffsetRect(want.get(), -50, 20);
+        ExpectStored(*want, *frame, std::array{"", "body drag inside", "mouse outside the preview", "still outside",
+                                               "back inside", "after the body drag"}[i]);
+        if (i == 5) {
+            ExpectOutline(*want, *frame, "after the body drag");
+            next();
+        }
     });
 
     // 5. Grabbed near its right edge and taken to the preview's left edge:
     //    most of the rectangle lies left of the frame, stored as it comes.
-    Then([=, this] {
-        *grab = At(start->right - 8, (start->top + start->bottom) / 2);
-        Press(*window, *grab);
-        return true;
-    });
-    Then([=, this] {
-        Move(*window, QPoint(frame->left, grab->y()));
-        return true;
-    });
-    Then([=, this] {
-        Release(*window, QPoint(frame->left, grab->y()));
-        return true;
-    });
-    Then([=, this] {
+    Gesture(window, 2, [=](size_t i) {
+        if (i == 0)
+            *grab = At(start->right - 8, (start->top + start->bottom) / 2);
+        return i == 0 ? *grab : QPoint(frame->left, grab->y());
+    }, [=, this](size_t i) {
+        if (i < 2)
+            return;
         *want = *start;
         OffsetRect(want.get(), static_cast<short>(frame->left - grab->x()), 0);
         ExpectStored(*want, *frame, "dragged off the left edge");
         EXPECT_LT(cfg->startRel.left, 0.0);
-        *start = ModelRel2Rect(cfg->startRel, *frame);
-        return true;
     });
 
     // 6. A click in the preview away from the rectangle changes nothing.
-    auto before = std::make_shared<relRect>();
-    Then([=, this] {
-        *before = cfg->startRel;
-        const QPoint away(frame->right - 5, frame->bottom - 5);
-        Press(*window, away);
-        Release(*window, away);
-        return true;
+    Gesture(window, 1, [=](size_t) { return QPoint(frame->right - 5, frame->bottom - 5); }, [=](size_t i) {
+        if (i == 1)
+            ExpectStored(*want, *frame, "click away from the rectangle");
     });
-    Then([=, this] {
-        EXPECT_EQ(std::memcmp(before.get(), &cfg->startRel, sizeof(relRect)), 0);
+    Do([=] {
         QTest::keyClick(*window, Qt::Key_Return);   // OK
-        return true;
     });
     OpenDialog(2);
     EXPECT_EQ(SavesSinceLastCall(), 1);
@@ -396,13 +313,10 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview)
     };
 
     Wait([=, this] { return (*window = TopWindow("configPAL")) != nullptr; });
-    Then([=, this] {
+    Do([=, this] {
         // The button fetched the frame at the size of PAL.
-        EXPECT_FALSE(gRequests.empty());
-        if (!gRequests.empty()) {
-            EXPECT_EQ(gRequests.front().width, 720);
-            EXPECT_EQ(gRequests.front().height, 576);
-        }
+        const auto gets = Host().CallsNamed("GetFrame");
+        EXPECT_TRUE(!gets.empty() && gets[0].b == 720 && gets[0].c == 576);
         const Rect b = PreviewBounds();
         EXPECT_EQ((b.right - b.left) * 4, (b.bottom - b.top) * 5);   // 5:4
         Screenshot(*window, "configPAL");
@@ -416,7 +330,6 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview)
         Toggle(Control(*window, "Outs", 1));
         EXPECT_FALSE(cfg->outside);
         expectRenders(1, "Outs");
-        return true;
     });
 
     // The colour box: the picker accepted, then cancelled.
@@ -424,19 +337,17 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview)
         QWidget *box = Control(*window, "Colr", 1);
         return box->mapTo(*window, box->rect().center());
     };
-    Then([=, this] {
+    Do([=, this] {
         Press(*window, boxCentre());
         Release(*window, boxCentre());   // the picker runs inside
-        return true;
     });
     Wait([] { return Visible<QColorDialog>() != nullptr; });
-    Then([] {
+    Do([] {
         QColorDialog *picker = Visible<QColorDialog>();
         picker->setCurrentColor(QColor::fromRgba64(65535, 32768, 1));
         picker->accept();
-        return true;
     });
-    Then([=, this] {
+    Do([=, this] {
         const RGBColor &c = cfg->colors[0];
         // The box keeps the high bytes; back in the record they are the high
         // bytes of 16-bit channels.
@@ -487,16 +398,14 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview)
         EXPECT_FALSE(previewPixels() == shown) << "the enabled preview shows the new rectangle";
         Press(*window, boxCentre());
         Release(*window, boxCentre());
-        return true;
     });
     Wait([] { return Visible<QColorDialog>() != nullptr; });
-    Then([] {
+    Do([] {
         QColorDialog *picker = Visible<QColorDialog>();
         picker->setCurrentColor(QColor(0, 0, 255));
         picker->reject();
-        return true;
     });
-    Then([=, this] {
+    Do([=, this] {
         EXPECT_EQ(cfg->colors[0].red, 0xFF00);
         EXPECT_EQ(cfg->colors[0].green, 0x8000);
         EXPECT_EQ(cfg->colors[0].blue, 0);
@@ -510,10 +419,10 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview)
         expectRenders(1, "Sall");
 
         // A one-frame clip: the step commands do nothing at all.
-        const size_t fetched = gRequests.size();
+        const size_t fetched = Host().CallsNamed("GetFrame").size();
         Click(Control(*window, "Adva", 1));
         Click(Control(*window, "Revi", 1));
-        EXPECT_EQ(gRequests.size(), fetched);
+        EXPECT_EQ(Host().CallsNamed("GetFrame").size(), fetched);
         EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("0/0"));
         expectRenders(0, "steps on a one-frame clip");
 
@@ -551,17 +460,15 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview)
         EXPECT_EQ(send("Zzzz"), eventNotHandledErr);
         EXPECT_EQ(send("Adva"), noErr);
         std::memcpy(snapshot.get(), cfg, sizeof *snapshot);
-        return true;
     });
 
     // The about window, twice: closed by OK, then by Escape.
     for (int round = 0; round < 2; ++round) {
-        Then([=, this] {
+        Do([=, this] {
             Click(Control(*window, "Info", 1));   // runs the about window inside
-            return true;
         });
         Wait([] { return TopWindow("about") != nullptr; });
-        Then([=, this] {
+        Do([=, this] {
             QWidget *about = TopWindow("about");
             EXPECT_EQ(Text(Control(about, "Plug", 1)), QStringLiteral("Kelvarin"));
             EXPECT_EQ(Text(Control(about, "Vers", 1)), QStringLiteral("Version ") + QLatin1String(cPlugVersion));
@@ -571,46 +478,40 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview)
             } else {
                 QTest::keyClick(about, Qt::Key_Escape);
             }
-            return true;
         });
-        Then([=, this] {
+        Do([=, this] {
             EXPECT_EQ(TopWindow("about"), nullptr);
             EXPECT_EQ(TopWindow("configPAL"), *window);
             EXPECT_EQ(std::memcmp(snapshot.get(), cfg, sizeof *snapshot), 0) << "the about window changed the record";
-            return true;
         });
     }
 
     // Help: with the manual gone a notice, then the manual opens.
     const std::string manual = BundleDir() + "/Contents/Resources/manual.pdf";
     const std::string aside = TempDir() + "/manual.pdf";
-    Then([=, this] {
+    Do([=, this] {
         std::filesystem::rename(manual, aside);
         ForgetOpenedDocument();
         Click(Control(*window, "Help", 1));   // the notice runs inside
-        return true;
     });
     Wait([] { return Visible<QMessageBox>() != nullptr; });
-    Then([] {
+    Do([] {
         QMessageBox *box = Visible<QMessageBox>();
         EXPECT_EQ(box->text(), QStringLiteral("Internal Notification:"));
         EXPECT_EQ(box->informativeText(), QStringLiteral("Cannot locate manual in bundle"));
         box->buttons().first()->click();
-        return true;
     });
-    Then([=, this] {
+    Do([=, this] {
         EXPECT_TRUE(OpenedDocument().empty());
         std::filesystem::rename(aside, manual);
         Click(Control(*window, "Help", 1));
-        return true;
     });
     Wait([] { return !OpenedDocument().empty(); });
-    Then([=, this] {
+    Do([=, this] {
         EXPECT_EQ(std::filesystem::path(OpenedDocument()).lexically_normal(),
                   std::filesystem::path(manual).lexically_normal());
         EXPECT_EQ(Visible<QMessageBox>(), nullptr);
         QTest::keyClick(*window, Qt::Key_Escape);   // Cancel
-        return true;
     });
     OpenDialog(0);
     EXPECT_EQ(std::memcmp(&backup, cfg, sizeof backup), 0) << "Cancel did not restore the record";
@@ -624,9 +525,8 @@ TEST_F(Dialog, MediaChangesReopenTheLayoutAndCancelUndoesAll)
     for (SInt16 media : {SInt16(0), SInt16(4)}) {
         cfg->mediaType = media;
         Wait([] { return TopWindow("configNTSC") != nullptr; });
-        Then([] {
+        Do([] {
             QTest::keyClick(TopWindow("configNTSC"), Qt::Key_Escape);
-            return true;
         });
         OpenDialog(0);
         EXPECT_EQ(cfg->mediaType, media);
@@ -638,14 +538,13 @@ TEST_F(Dialog, MediaChangesReopenTheLayoutAndCancelUndoesAll)
     std::memcpy(&backup, cfg, sizeof backup);
     auto window = std::make_shared<QWidget *>(nullptr);
     Wait([=, this] { return (*window = TopWindow("configNTSC")) != nullptr; });
-    Then([=, this] {
+    Do([=, this] {
         Screenshot(*window, "configNTSC");
         ChooseItem(Control(*window, "Rota", 1), 1);
         ChooseItem(Control(*window, "Medi", 1), 1);   // PAL: this window closes
-        return true;
     });
     Wait([=, this] { return TopWindow("configPAL") != nullptr && TopWindow("configNTSC") == nullptr; });
-    Then([=, this] {
+    Do([=, this] {
         *window = TopWindow("configPAL");
         EXPECT_EQ(ws.theWindow != nullptr, true);
         EXPECT_EQ(cfg->rota, 2);
@@ -653,16 +552,14 @@ TEST_F(Dialog, MediaChangesReopenTheLayoutAndCancelUndoesAll)
         EXPECT_EQ(qobject_cast<QComboBox *>(Control(*window, "Rota", 1))->currentIndex(), 1);
         EXPECT_EQ(qobject_cast<QComboBox *>(Control(*window, "Medi", 1))->currentIndex(), 1);
         ChooseItem(Control(*window, "Medi", 1), 1);   // the same type: nothing happens
-        return true;
     });
-    Then([=, this] {
+    Do([=, this] {
         EXPECT_EQ(TopWindow("configPAL"), *window);
         Toggle(Control(*window, "Outs", 1));
         ChooseItem(Control(*window, "Medi", 1), 2);   // HD
-        return true;
     });
     Wait([] { return TopWindow("configHD") != nullptr; });
-    Then([=, this] {
+    Do([=, this] {
         *window = TopWindow("configHD");
         const Rect b = PreviewBounds();
         EXPECT_EQ((b.right - b.left) * 9, (b.bottom - b.top) * 16);   // 16:9
@@ -686,7 +583,6 @@ TEST_F(Dialog, MediaChangesReopenTheLayoutAndCancelUndoesAll)
         EXPECT_FALSE(Control(*window, "Rect", 2)->isVisible());
         Screenshot(*window, "configHD");
         QTest::keyClick(*window, Qt::Key_Escape);
-        return true;
     });
     OpenDialog(0);
     EXPECT_EQ(std::memcmp(&backup, cfg, sizeof backup), 0) << "Cancel after media changes";
@@ -697,12 +593,11 @@ TEST_F(Dialog, MediaChangesReopenTheLayoutAndCancelUndoesAll)
 TEST_F(Dialog, OkKeepsTheEditsAndWritesThePreferencesOnce)
 {
     Wait([] { return TopWindow("configNTSC") != nullptr; });
-    Then([] {
+    Do([] {
         QWidget *window = TopWindow("configNTSC");
         ChooseItem(Control(window, "Rota", 1), 3);
         Toggle(Control(window, "Acti", 1));
         Click(Control(window, "OKay", 1));
-        return true;
     });
     OpenDialog(0);
     EXPECT_EQ(cfg->rota, 4);
@@ -721,12 +616,9 @@ TEST_F(Dialog, ClipSliderAndStepCommandsShowTheFrames)
     const int first = 5;           // the button's frame: renderFrame + last start
     auto window = std::make_shared<QWidget *>(nullptr);
     auto slider = std::make_shared<QSlider *>(nullptr);
-    auto shows = [](int frameIndex) {
-        // Blue carries the frame index in the generated clip.
-        return (PicturePixel(ws.sourceClip, 3, 2) & 0xFF) == uint32_t(frameIndex & 0xFF);
-    };
+    auto shows = [](int frameIndex) { return ShowsSourceFrame(ws.sourceClip, frameIndex); };
     Wait([=, this] { return (*window = TopWindow("configNTSC")) != nullptr; });
-    Then([=, this] {
+    Do([=, this] {
         *slider = qobject_cast<QSlider *>(Control(*window, "ClpS", 1));
         EXPECT_EQ((*slider)->minimum(), 0);
         EXPECT_EQ((*slider)->maximum(), 99);
@@ -738,7 +630,7 @@ TEST_F(Dialog, ClipSliderAndStepCommandsShowTheFrames)
         (*slider)->setValue(12);   // dragged by the user
         EXPECT_EQ(ws.currFrameIndex, 12);
         EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("12/99"));
-        EXPECT_EQ(gRequests.back().index, first + 12);
+        EXPECT_EQ(Host().CallsNamed("GetFrame").back().a, first + 12);
         EXPECT_TRUE(shows(first + 12));
         EXPECT_NE(PreviewValue(), v0);
 
@@ -755,40 +647,39 @@ TEST_F(Dialog, ClipSliderAndStepCommandsShowTheFrames)
 
         // At both ends the steps do nothing.
         (*slider)->setValue(99);
-        size_t fetched = gRequests.size();
+        size_t fetched = Host().CallsNamed("GetFrame").size();
         SInt32 value = PreviewValue();
         Click(Control(*window, "Adva", 1));
         EXPECT_EQ((*slider)->value(), 99);
-        EXPECT_EQ(gRequests.size(), fetched);
+        EXPECT_EQ(Host().CallsNamed("GetFrame").size(), fetched);
         EXPECT_EQ(PreviewValue(), value);
         EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("99/99"));
         (*slider)->setValue(0);
-        fetched = gRequests.size();
+        fetched = Host().CallsNamed("GetFrame").size();
         Click(Control(*window, "Revi", 1));
         EXPECT_EQ((*slider)->value(), 0);
-        EXPECT_EQ(gRequests.size(), fetched);
+        EXPECT_EQ(Host().CallsNamed("GetFrame").size(), fetched);
 
         (*slider)->setValue(40);
         Click(Control(*window, "Adva", 1));
         EXPECT_EQ((*slider)->value(), 41);
         ChooseItem(Control(*window, "Medi", 1), 2);   // reopen as HD
-        return true;
     });
     Wait([] { return TopWindow("configHD") != nullptr; });
-    Then([=, this] {
+    Do([=, this] {
         QWidget *hd = TopWindow("configHD");
         auto *s = qobject_cast<QSlider *>(Control(hd, "ClpS", 1));
         EXPECT_EQ(s->value(), 40) << "the slider comes back where it was dragged, not stepped";
         EXPECT_EQ(Text(Control(hd, "ClpM", 1)), QStringLiteral("40/99"));
         QTest::keyClick(hd, Qt::Key_Escape);
-        return true;
     });
     OpenDialog(first);
 }
 
 TEST_F(Dialog, NoPictureForTheButtonMeansNoDialog)
 {
-    gRefuseFrames = true;
+    Host().giveNoPicture = true;
+    Host().getFrameResult = kPluginCantGetNeededFrame;
     QTimer guard;
     guard.setInterval(20);
     bool opened = false;
@@ -799,9 +690,8 @@ TEST_F(Dialog, NoPictureForTheButtonMeansNoDialog)
         }
     });
     guard.start();
-    HYPluginParams params = MakeParams(0);
-    params.selector = kPlugCustomButtonClick;
-    EXPECT_EQ(KelvarinMain(kPlugCustomButtonClick, &params), 0);
+    MakeParams(0);
+    EXPECT_EQ(Host().Send(kPlugCustomButtonClick), 0);
     guard.stop();
     EXPECT_FALSE(opened);
 }

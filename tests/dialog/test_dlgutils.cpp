@@ -5,29 +5,12 @@
 
 #include <cstdlib>
 
+#include "Pictures.h"
 #include "config/PluginDefines.h"
 #include "dialog/dlgUtils.h"
 #include "render/relrects.h"
 
 namespace {
-
-Rect R(int top, int left, int bottom, int right)
-{
-    Rect r;
-    r.top = static_cast<SInt16>(top);
-    r.left = static_cast<SInt16>(left);
-    r.bottom = static_cast<SInt16>(bottom);
-    r.right = static_cast<SInt16>(right);
-    return r;
-}
-
-Point P(int h, int v)
-{
-    Point p;
-    p.h = static_cast<SInt16>(h);
-    p.v = static_cast<SInt16>(v);
-    return p;
-}
 
 // Within the 12 x 12 square round (ch, cv): ch - 6 <= h <= ch + 5.
 bool NearCorner(int h, int v, int ch, int cv)
@@ -48,15 +31,6 @@ SInt16 ModelHit(const Rect &r, int h, int v)
     if (h >= r.left && h < r.right && v >= r.top && v < r.bottom)
         return 5;
     return 0;
-}
-
-::testing::AssertionResult SameRect(const Rect &got, const Rect &want)
-{
-    if (got.top == want.top && got.left == want.left && got.bottom == want.bottom && got.right == want.right)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got (t" << got.top << " l" << got.left << " b" << got.bottom << " r"
-                                         << got.right << ") want (t" << want.top << " l" << want.left << " b"
-                                         << want.bottom << " r" << want.right << ")";
 }
 
 class DlgUtils : public ::testing::Test {

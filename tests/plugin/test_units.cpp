@@ -7,7 +7,7 @@
 #include <limits>
 #include <random>
 
-#include "TestEnv.h"
+#include "Pictures.h"
 #include "config/DataHandling.h"
 #include "config/PluginDefines.h"
 #include "config/pascalFX.h"
@@ -19,20 +19,7 @@
 
 namespace {
 
-Rect R(int top, int left, int bottom, int right) {
-    return Rect{static_cast<int16_t>(top), static_cast<int16_t>(left), static_cast<int16_t>(bottom),
-                static_cast<int16_t>(right)};
-}
-
-void ExpectRect(Rect r, int top, int left, int bottom, int right) {
-    EXPECT_EQ(r.top, top);
-    EXPECT_EQ(r.left, left);
-    EXPECT_EQ(r.bottom, bottom);
-    EXPECT_EQ(r.right, right);
-}
-
-// Edge of Rel2Rect written from the rule: origin plus the truncated product.
-int16_t ModelEdge(int origin, int extent, double fraction) { return static_cast<int16_t>(origin + static_cast<int>(std::trunc(extent * fraction))); }
+void ExpectRect(Rect r, int top, int left, int bottom, int right) { EXPECT_TRUE(SameRect(r, R(top, left, bottom, right))); }
 
 }  // namespace
 
@@ -71,9 +58,7 @@ TEST(RelRects, ConversionsFollowTheTruncatingRule) {
         const int top = coord(rng), left = coord(rng), w = size(rng), h = size(rng);
         const Rect f = R(top, left, top + h, left + w);
         const relRect q = SetRelRect(frac(rng), frac(rng), frac(rng), frac(rng));
-        const Rect got = Rel2Rect(q, f);
-        ExpectRect(got, ModelEdge(top, h, q.top), ModelEdge(left, w, q.left), ModelEdge(top, h, q.bottom),
-                   ModelEdge(left, w, q.right));
+        EXPECT_TRUE(SameRect(Rel2Rect(q, f), ModelRel2Rect(q, f)));
         const relPoint p{frac(rng), frac(rng)};
         const Point pt = Rel2Point(p, f);
         EXPECT_EQ(pt.h, ModelEdge(left, w, p.horiz));
@@ -188,6 +173,18 @@ TEST(CommonProcsDeathTest, AssertEndsTheHostWithTheStopAlert) {
     // An over-long location is cut so the whole explanation is 255 bytes.
     EXPECT_EXIT(Assert(nullptr, std::string(300, 'z')), testing::ExitedWithCode(1),
                 "Assertion failed in: " + std::string(255 - 21, 'z') + "\n");
+}
+
+TEST(CommonProcsDeathTest, AMissingNibWindowEndsTheHostNamingIt) {
+    CFURLRef url = CFURLCreateFromFileSystemRepresentation(
+        nullptr, reinterpret_cast<const UInt8 *>(KELVARIN_TEST_BUNDLE), std::strlen(KELVARIN_TEST_BUNDLE), true);
+    CFBundleRef bundle = CFBundleCreate(nullptr, url);
+    CFRelease(url);
+    ASSERT_NE(bundle, nullptr);
+    EXPECT_EXIT(OpenNibWindowFromCFBundle(cMyBundleID, "kelvarin", "configMissing"), testing::ExitedWithCode(1),
+                "\\[Stop alert\\] OpenNibWindow Failed\n  Unable to CreateWindowFromNib for "
+                "\"com.qmz.varnolex.kelvarin/kelvarin/configMissing\" as it returned errcode #-?[0-9]+\\.\n");
+    CFRelease(bundle);
 }
 
 TEST(ConfigRecord, DefaultsResetAndCopies) {

@@ -1,118 +1,37 @@
-// A test host: its own HYProcs table recording every call, handing out
-// prepared pictures, and tracking every block and picture it gives out.
-#pragma once
-#include <cstdint>
-#include <cstring>
-#include <map>
-#include <set>
-#include <string>
-#include <vector>
+#include "TestHost.h"
 
-#include "Carbon.h"
-#include "HYPlugin.h"
-#include "host/iMovieGlue.h"
+TestHost *TestHost::current = nullptr;
 
-// Pixel of the prepared source picture of frame `index` at (x, y): opaque,
-// bytes A, R, G, B, different in every channel, position and frame.
-inline void SourcePixel(int32_t index, int x, int y, uint8_t out[4]) {
-    out[0] = 0xFF;
-    out[1] = static_cast<uint8_t>(x * 7 + y * 3 + index * 11);
-    out[2] = static_cast<uint8_t>(y * 13 + x + index * 5);
-    out[3] = static_cast<uint8_t>((x * 31) ^ (y * 17) ^ index);
+void TestHost::Paint(GWorldPtr gw, int32_t index) {
+    PixMapHandle pm = GetGWorldPixMap(gw);
+    auto *base = reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm));
+    const int32_t rowBytes = GetPixRowBytes(pm);
+    Rect b{};
+    GetPortBounds(gw, &b);
+    for (int y = 0; y < b.bottom - b.top; ++y)
+        for (int x = 0; x < b.right - b.left; ++x) SourcePixel(index, x, y, base + y * rowBytes + x * 4);
 }
 
-struct HostCall {
-    std::string name;
-    int64_t a = 0, b = 0, c = 0, d = 0;   // arguments worth checking
-    const void *p = nullptr;              // cookie / picture / block
-    Rect r1{}, r2{};                      // Blit rectangles
-};
+testing::AssertionResult ShowsSourceFrame(GWorldPtr gw, int32_t index) {
+    PixMapHandle pm = GetGWorldPixMap(gw);
+    const auto *base = reinterpret_cast<const uint8_t *>(GetPixBaseAddr(pm));
+    Rect b{};
+    GetPortBounds(gw, &b);
+    for (int y = 0; y < b.bottom - b.top; ++y)
+        for (int x = 0; x < b.right - b.left; ++x) {
+            uint8_t want[4];
+            SourcePixel(index, x, y, want);
+            if (std::memcmp(base + y * GetPixRowBytes(pm) + x * 4, want, 4) != 0)
+                return testing::AssertionFailure() << "pixel (" << x << "," << y << ") is not frame " << index << "'s";
+        }
+    return testing::AssertionSuccess();
+}
 
-class TestHost {
-public:
-    // ---- knobs ----
-    HYPluginResult getFrameResult = kPluginOK;
-    bool giveNoPicture = false;           // GetFrame hands out no picture
-    HYPluginResult filterInfoResult = kPluginOK;
-    bool giveFilterInfo = true;
-    int32_t fadeIn = 0, fadeOut = 0;
-    HYPluginResult blitResult = kPluginOK;
-    HYPluginResult mixResult = kPluginOK;
-    HYPluginResult releaseResult = kPluginOK;
-    bool disposeAtRelease = true;         // false: the plug-in disposes pictures itself
-    int failNewPtrClearAfter = -1;        // >= 0: that many more succeed, then nil
-    GWorldPtr prepared = nullptr;         // when set, GetFrame hands out this picture
-
-    // ---- records ----
-    std::vector<HostCall> calls;
-    std::set<void *> liveBlocks;
-    std::map<void *, GWorldPtr> framesOut;   // cookie -> picture not yet released
-
-    HYProcs procs{};
-    HYPluginParams params{};
-
-    TestHost(int width, int height) {
-        current = this;
-        Fill(&procs);
-        std::memset(&params, 0, sizeof params);
-        params.interfaceVersion = 4;
-        params.instance = this;
-        params.procs = &procs;
-        params.frameCount = 100;
-        SetOutput(width, height);
-    }
-    ~TestHost() {
-        for (auto &[cookie, pic] : framesOut)
-            if (disposeAtRelease) DisposeGWorld(pic);
-        if (params.frame) DisposeGWorld(params.frame);
-        if (current == this) current = nullptr;
-    }
-    TestHost(const TestHost &) = delete;
-    TestHost &operator=(const TestHost &) = delete;
-
-    void SetOutput(int width, int height) {
-        if (params.frame) DisposeGWorld(params.frame);
-        const Rect bounds{0, 0, static_cast<int16_t>(height), static_cast<int16_t>(width)};
-        NewGWorld(&params.frame, 32, &bounds, nullptr, nullptr, 0);
-        params.frameRect = bounds;
-    }
-
-    // One message through the plug-in's entry point.
-    int32_t Send(HYPluginSelector selector) {
-        params.selector = selector;
-        return KelvarinMain(0, &params);
-    }
-
-    std::vector<HostCall> CallsNamed(const std::string &name) const {
-        std::vector<HostCall> out;
-        for (const HostCall &c : calls)
-            if (c.name == name) out.push_back(c);
-        return out;
-    }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> out;
-        for (const HostCall &c : calls) out.push_back(c.name);
-        return out;
-    }
-
-    // Fills a picture with the prepared pixels of frame `index`.
-    static void Paint(GWorldPtr gw, int32_t index) {
-        PixMapHandle pm = GetGWorldPixMap(gw);
-        auto *base = reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm));
-        const int32_t rowBytes = GetPixRowBytes(pm);
-        Rect b{};
-        GetPortBounds(gw, &b);
-        for (int y = 0; y < b.bottom - b.top; ++y)
-            for (int x = 0; x < b.right - b.left; ++x) SourcePixel(index, x, y, base + y * rowBytes + x * 4);
-    }
-
-    static TestHost *current;
-
-private:
+struct TestHostCallbacks {
     static HYPluginResult Unimplemented() { return kPluginUnimplemented; }
 
     static void *NewPtrClearCB(int32_t size) {
-        TestHost *h = current;
+        TestHost *h = TestHost::current;
         h->calls.push_back({"NewPtrClear", size});
         if (h->failNewPtrClearAfter == 0) return nullptr;
         if (h->failNewPtrClearAfter > 0) --h->failNewPtrClearAfter;
@@ -121,7 +40,7 @@ private:
         return block;
     }
     static void DisposePtrCB(void *block) {
-        TestHost *h = current;
+        TestHost *h = TestHost::current;
         HostCall c{"DisposePtr"};
         c.p = block;
         h->calls.push_back(c);
@@ -145,9 +64,11 @@ private:
             const Rect bounds{0, 0, static_cast<int16_t>(height), static_cast<int16_t>(width)};
             GWorldPtr gw = nullptr;
             NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0);
-            Paint(gw, frameIndex);
+            TestHost::Paint(gw, frameIndex);
             *picture = gw;
             h->framesOut[*cookie] = gw;
+            if (h->hostDisposes == 0) h->pluginOwned.insert(*cookie);
+            if (h->hostDisposes > 0) --h->hostDisposes;
         }
         h->calls.back().p = *picture;
         return h->getFrameResult;
@@ -159,14 +80,14 @@ private:
         h->calls.push_back(c);
         auto it = h->framesOut.find(cookie);
         if (it != h->framesOut.end()) {
-            if (h->disposeAtRelease) DisposeGWorld(it->second);
+            if (!h->pluginOwned.erase(cookie)) DisposeGWorld(it->second);
             h->framesOut.erase(it);
         }
         return h->releaseResult;
     }
     static HYPluginResult BlitCB(PixMapHandle src, PixMapHandle dst, Rect srcRect, const Rect *dstRect,
                                  int16_t opacity) {
-        TestHost *h = current;
+        TestHost *h = TestHost::current;
         HostCall c{"Blit", opacity};
         c.r1 = srcRect;
         c.r2 = *dstRect;
@@ -227,7 +148,6 @@ private:
         p->ReleaseFilterInfo = &ReleaseFilterInfoCB;
     }
 
-    HYPluginFilterInfo info{};
 };
 
-inline TestHost *TestHost::current = nullptr;
+void TestHost::Fill(HYProcs *p) { TestHostCallbacks::Fill(p); }
