@@ -88,22 +88,23 @@ QWidget *TopLevel(const char *objectName)
  * previous one has returned. */
 void RunLater(std::vector<std::function<void()>> steps, int delayMs = 5)
 {
-    auto shared = std::make_shared<std::vector<std::function<void()>>>(std::move(steps));
-    auto index = std::make_shared<size_t>(0);
-    auto next = std::make_shared<std::function<void()>>();
-    *next = [shared, index, next, delayMs] {
-        if (*index >= shared->size()) {
-            *next = nullptr;   // breaks the cycle
-            return;
-        }
-        auto step = (*shared)[(*index)++];
-        QTimer::singleShot(delayMs, [step, next] {
-            step();
-            if (*next)
-                (*next)();
-        });
-    };
-    (*next)();
+    if (steps.empty())
+        return;
+    QTimer::singleShot(delayMs, [steps = std::move(steps), delayMs]() mutable {
+        steps.front()();
+        steps.erase(steps.begin());
+        RunLater(std::move(steps), delayMs);
+    });
+}
+
+/* Acts on the modal dialog of that class once it is up. */
+template <class Dialog> void WhenModal(std::function<void(Dialog *)> act)
+{
+    QTimer::singleShot(20, [act] {
+        auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        act(dialog);
+    });
 }
 
 struct CommandLog {
@@ -632,9 +633,7 @@ TEST(ToolboxDialogs, AlertsAndColourPickerAnswerWhatTheUserChose)
         DialogRef alert = nullptr;
         ASSERT_EQ(CreateStandardAlert(kAlertCautionAlert, CFSTR("Headline"), CFSTR("What it means"), &param, &alert),
                   noErr);
-        QTimer::singleShot(20, [&, press] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            ASSERT_NE(box, nullptr);
+        WhenModal<QMessageBox>([&, press](QMessageBox *box) {
             seenText = box->text();
             seenInfo = box->informativeText();
             seenIcon = box->icon();
@@ -658,9 +657,7 @@ TEST(ToolboxDialogs, AlertsAndColourPickerAnswerWhatTheUserChose)
     memcpy(info.prompt + 1, prompt, sizeof prompt - 1);
     QColor initial, chosen(250, 128, 3);
     QString title;
-    QTimer::singleShot(20, [&] {
-        auto *dialog = qobject_cast<QColorDialog *>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
+    WhenModal<QColorDialog>([&](QColorDialog *dialog) {
         initial = dialog->currentColor();
         title = dialog->windowTitle();
         dialog->setCurrentColor(chosen);
@@ -677,9 +674,7 @@ TEST(ToolboxDialogs, AlertsAndColourPickerAnswerWhatTheUserChose)
 
     // Cancelling chooses nothing and is no error.
     info.newColorChosen = true;
-    QTimer::singleShot(20, [&] {
-        auto *dialog = qobject_cast<QColorDialog *>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
+    WhenModal<QColorDialog>([&](QColorDialog *dialog) {
         dialog->setCurrentColor(Qt::green);
         dialog->reject();
     });
