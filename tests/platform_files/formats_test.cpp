@@ -152,27 +152,19 @@ TEST(AppleSingle, CarriesTypeCreatorAndForkAndRejectsDamage) {
     ASSERT_EQ(parsed.error, 0);
     uint32_t type = 0, creator = 0;
     EXPECT_TRUE(applesingle::GetTypeAndCreator(parsed.container, &type, &creator));
-    EXPECT_EQ(type, PLATFORM_FOURCC('P', 'r', 'e', 'f'));
-    EXPECT_EQ(creator, PLATFORM_FOURCC('q', 'm', 'z', ' '));
+    EXPECT_EQ(std::pair(type, creator), std::pair(kPref, PLATFORM_FOURCC('q', 'm', 'z', ' ')));
     EXPECT_EQ(applesingle::WriteAppleSingle(parsed.container), file);
 
     for (size_t n = 4; n < file.size(); ++n)
         EXPECT_EQ(applesingle::ParseAppleSingle(Bytes(file.begin(), file.begin() + n)).error, mapReadErr) << n;
-    auto mutate = [&](size_t at, uint32_t value) {
+    // An entry starting past the end, an absurd length, an entry over the
+    // header, the second entry overlapping the first, the same entry twice,
+    // an unknown version, more entries than the file holds.
+    for (auto [at, value, width] : {std::tuple{30, 0xFFFFFF00u, 4}, {34, 0xFFFFFFFFu, 4}, {30, 0u, 4},
+                                    {42, BE32(file, 30) + 4, 4}, {38, 9u, 4}, {4, 0x00030000u, 4}, {24, 0xFFFFu, 2}}) {
         Bytes b = file;
-        PutBE(b, at, value, 4);
-        return applesingle::ParseAppleSingle(b).error;
-    };
-    EXPECT_EQ(mutate(30, 0xFFFFFF00), mapReadErr);               // entry starts past the end
-    EXPECT_EQ(mutate(34, 0xFFFFFFFF), mapReadErr);               // entry length absurd
-    EXPECT_EQ(mutate(30, 0), mapReadErr);                        // entry over the header
-    EXPECT_EQ(mutate(30 + 12, BE32(file, 30) + 4), mapReadErr);  // second entry overlaps the first
-    EXPECT_EQ(mutate(26 + 12, 9), mapReadErr);                   // the same entry twice
-    EXPECT_EQ(mutate(4, 0x00030000), mapReadErr);                // unknown version
-    {
-        Bytes b = file;
-        PutBE(b, 24, 0xFFFF, 2);   // more entries than the file holds
-        EXPECT_EQ(applesingle::ParseAppleSingle(b).error, mapReadErr);
+        PutBE(b, size_t(at), value, width);
+        EXPECT_EQ(applesingle::ParseAppleSingle(b).error, mapReadErr) << at;
     }
 }
 

@@ -150,8 +150,7 @@ TEST_F(ResourceFiles, CreatedFileRoundTripsAndKeepsOtherResources) {
     ASSERT_EQ(box.error, 0);
     uint32_t type = 0, creator = 0;
     ASSERT_TRUE(applesingle::GetTypeAndCreator(box.container, &type, &creator));
-    EXPECT_EQ(type, kPref);
-    EXPECT_EQ(creator, PLATFORM_FOURCC('q', 'm', 'z', ' '));
+    EXPECT_EQ(std::pair(type, creator), std::pair(kPref, PLATFORM_FOURCC('q', 'm', 'z', ' ')));
     const auto *forkEntry = box.container.Find(applesingle::kResourceForkID);
     ASSERT_NE(forkEntry, nullptr);
     auto fork = rsrc::ParseResourceFork(forkEntry->bytes);
@@ -176,9 +175,7 @@ TEST_F(ResourceFiles, CreatedFileRoundTripsAndKeepsOtherResources) {
     ResType t = 0;
     Str255 name;
     GetResInfo(h1, &id, &t, name);
-    EXPECT_EQ(id, 1);
-    EXPECT_EQ(t, kPref);
-    EXPECT_EQ(FromP(name), "Config Settings");
+    EXPECT_EQ(std::tuple(id, t, FromP(name)), std::tuple(short(1), kPref, std::string("Config Settings")));
     Handle h2 = Get1Resource(kPref, 2);
     ASSERT_NE(h2, nullptr);
     EXPECT_EQ(HandleContent(h2), other);
