@@ -44,8 +44,8 @@ TEST(QuickDraw, NewGWorldMovesBoundsToOriginAndStartsInKnownState) {
     RGBColor fore, back;
     GetForeColor(&fore);
     GetBackColor(&back);
-    EXPECT_TRUE(fore.red == 0 && fore.green == 0 && fore.blue == 0);
-    EXPECT_TRUE(back.red == 0xFFFF && back.green == 0xFFFF && back.blue == 0xFFFF);
+    EXPECT_EQ(std::tuple(fore.red, fore.green, fore.blue, back.red, back.green, back.blue),
+              std::tuple(0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF));
     Rect clip;
     GetPortClipRect(gw, &clip);
     EXPECT_TRUE(clip.left <= -32000 && clip.right >= 32000);
@@ -111,22 +111,22 @@ TEST(QuickDraw, RectangleArithmeticKeepsHalfOpenRules) {
     Rect h;
     SetRect(&h, 100, 100, 100, 100);
     InsetRect(&h, -6, -6);
-    EXPECT_TRUE(h.left == 94 && h.top == 94 && h.right == 106 && h.bottom == 106);
+    EXPECT_EQ(Show(h), "94,94,106,106");
     EXPECT_TRUE(PtInRect(Point{105, 105}, &h));
     EXPECT_FALSE(PtInRect(Point{100, 106}, &h));   // right edge is outside
     Rect shrunk{0, 0, 20, 20};
     InsetRect(&shrunk, 10, 3);   // no width left: the empty rectangle
-    EXPECT_TRUE(shrunk.left == 0 && shrunk.top == 0 && shrunk.right == 0 && shrunk.bottom == 0);
+    EXPECT_EQ(Show(shrunk), "0,0,0,0");
 
     Rect a{0, 0, 10, 10}, b{5, 8, 20, 30}, s;
     EXPECT_TRUE(SectRect(&a, &b, &s));
-    EXPECT_TRUE(s.top == 5 && s.left == 8 && s.bottom == 10 && s.right == 10);
+    EXPECT_EQ(Show(s), "5,8,10,10");
     Rect c{10, 0, 20, 10};   // touches a's bottom edge: no shared pixel
     EXPECT_FALSE(SectRect(&a, &c, &s));
     EXPECT_TRUE(EmptyRect(&s));
     Rect u;
     Pt2Rect(Point{200, 300}, Point{100, 100}, &u);
-    EXPECT_TRUE(u.top == 100 && u.left == 100 && u.bottom == 200 && u.right == 300);
+    EXPECT_EQ(Show(u), "100,100,200,300");
 
     Str255 text;
     NumToString(-3070, text);
@@ -231,10 +231,7 @@ TEST(QuickDraw, FrameOvalRingsAreHollowSymmetricAndNest) {
                     minX = std::min(minX, x), maxX = std::max(maxX, x);
                     minY = std::min(minY, y), maxY = std::max(maxY, y);
                 }
-        EXPECT_EQ(maxX - minX + 1, size);
-        EXPECT_EQ(maxY - minY + 1, size);
-        EXPECT_EQ(minX, 2);
-        EXPECT_EQ(minY, 2);
+        EXPECT_EQ(Show(Rect{int16_t(minY), int16_t(minX), int16_t(maxY + 1), int16_t(maxX + 1)}), Show(r));
         for (auto [x, y] : ring) {
             const int mx = 2 * 2 + size - 1 - x, my = 2 * 2 + size - 1 - y;
             EXPECT_TRUE(on(mx, y) && on(x, my) && on(y, x)) << x << "," << y;
