@@ -14,6 +14,14 @@ testing::AssertionResult SameRect(const Rect &got, const Rect &want) {
                                        << want.bottom << " r" << want.right << ")";
 }
 
+testing::AssertionResult SameRel(const relRect &got, const relRect &want) {
+    if (got.left == want.left && got.top == want.top && got.right == want.right && got.bottom == want.bottom)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "got (l" << got.left << " t" << got.top << " r" << got.right << " b"
+                                       << got.bottom << ") want (l" << want.left << " t" << want.top << " r"
+                                       << want.right << " b" << want.bottom << ")";
+}
+
 Picture RandomPicture(int W, int H, std::mt19937 &rng) {
     Picture p{W, H, std::vector<uint8_t>(static_cast<size_t>(W) * H * 4)};
     for (size_t i = 0; i < p.px.size(); i += 4) {

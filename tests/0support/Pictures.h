@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Carbon.h"
@@ -24,6 +25,9 @@ inline Rect R(int top, int left, int bottom, int right) {
 }
 inline Point P(int h, int v) { return Point{static_cast<int16_t>(v), static_cast<int16_t>(h)}; }
 testing::AssertionResult SameRect(const Rect &got, const Rect &want);
+// Exact: every field equal (left, top, right, bottom as SetRelRect takes them).
+testing::AssertionResult SameRel(const relRect &got, const relRect &want);
+inline std::tuple<int, int, int> Channels(const RGBColor &c) { return {c.red, c.green, c.blue}; }
 
 // Relative to pixel rectangles written from the rule: each edge is the
 // frame's origin plus the product truncated toward zero.

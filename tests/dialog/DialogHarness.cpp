@@ -47,20 +47,17 @@ TestHost *gHost = nullptr;
 std::deque<Step> gSteps;
 constexpr int kTickMs = 5;
 
-void Tick()
-{
-    if (gSteps.empty())
-        return;
+void Tick() {
+    if (gSteps.empty()) return;
     Step step = std::move(gSteps.front());
     gSteps.pop_front();
     // Scheduled first: a step may enter a nested loop, where the following
     // steps must go on running.
     QTimer::singleShot(kTickMs, Tick);
-    if (!step())
-        gSteps.push_front(std::move(step));
+    if (!step()) gSteps.push_front(std::move(step));
 }
 
-}  // namespace
+}   // namespace
 
 // Stands in for the desktop's document opener.
 class OpenerLog : public QObject {
@@ -71,8 +68,7 @@ public slots:
     void open(const QUrl &url) { gOpened = url.toLocalFile().toStdString(); }
 };
 
-void Init(int &argc, char **argv)
-{
+void Init(int &argc, char **argv) {
     char pattern[] = "/tmp/kelvarin-dialog-XXXXXX";
     const char *dir = mkdtemp(pattern);
     if (dir == nullptr) {
@@ -85,8 +81,7 @@ void Init(int &argc, char **argv)
     fs::create_directories(gTemp + "/home");
     setenv("XDG_CONFIG_HOME", (gTemp + "/config").c_str(), 1);
     setenv("HOME", (gTemp + "/home").c_str(), 1);
-    if (getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
     gApp = new QApplication(argc, argv);
     gHost = new TestHost(16, 8);
@@ -97,9 +92,9 @@ void Init(int &argc, char **argv)
     gBundle = gTemp + "/Plug-ins/Kelvarin.plugin";
     fs::create_directories(gTemp + "/Plug-ins");
     fs::copy(KELVARIN_PLUGINS_DIR "/Kelvarin.plugin", gBundle, fs::copy_options::recursive);
-    CFURLRef url = CFURLCreateFromFileSystemRepresentation(
-        kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(gBundle.c_str()),
-        static_cast<CFIndex>(gBundle.size()), true);
+    CFURLRef url =
+        CFURLCreateFromFileSystemRepresentation(kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(gBundle.c_str()),
+                                                static_cast<CFIndex>(gBundle.size()), true);
     CFBundleRef bundle = CFBundleCreate(kCFAllocatorDefault, url);
     if (bundle == nullptr) {
         std::fprintf(stderr, "cannot register the bundle at %s\n", gBundle.c_str());
@@ -111,8 +106,7 @@ void Init(int &argc, char **argv)
     inotify_add_watch(gInotify, (gTemp + "/config").c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
 }
 
-void Shutdown()
-{
+void Shutdown() {
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     delete gHost;
     gHost = nullptr;
@@ -129,25 +123,21 @@ std::string OpenedDocument() { return gOpened; }
 
 void ForgetOpenedDocument() { gOpened.clear(); }
 
-int SavesSinceLastCall()
-{
+int SavesSinceLastCall() {
     const int saves = gSaves;
     gSaves = 0;
     return saves;
 }
 
-int PrefsWritesSinceLastCall()
-{
+int PrefsWritesSinceLastCall() {
     int writes = 0;
     alignas(inotify_event) char buffer[4096];
     for (;;) {
         const ssize_t n = read(gInotify, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
+        if (n <= 0) break;
         for (ssize_t i = 0; i < n;) {
             const auto *event = reinterpret_cast<const inotify_event *>(buffer + i);
-            if (event->len > 0 && std::strcmp(event->name, "qzvel-Prefs") == 0)
-                ++writes;
+            if (event->len > 0 && std::strcmp(event->name, "qzvel-Prefs") == 0) ++writes;
             i += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
@@ -156,8 +146,7 @@ int PrefsWritesSinceLastCall()
 
 TestHost &Host() { return *gHost; }
 
-HYPluginParams &MakeParams(int32_t renderFrame)
-{
+HYPluginParams &MakeParams(int32_t renderFrame) {
     // Like the editor: the button's own frame goes back to the host with
     // ReleaseFrame; the clip slider's frames are disposed by the plug-in.
     gHost->hostDisposes = 1;
@@ -166,30 +155,25 @@ HYPluginParams &MakeParams(int32_t renderFrame)
     return gHost->params;
 }
 
-void EnsurePluginReady()
-{
-    if (gPascalData != nullptr)
-        return;
+void EnsurePluginReady() {
+    if (gPascalData != nullptr) return;
     MakeParams(0);
     gHost->Send(kPlugGetInfo);
 }
 
 void Then(Step step) { gSteps.push_back(std::move(step)); }
 
-void Do(std::function<void()> action)
-{
+void Do(std::function<void()> action) {
     gSteps.push_back([action = std::move(action)] {
         action();
         return true;
     });
 }
 
-void Wait(std::function<bool()> condition)
-{
+void Wait(std::function<bool()> condition) {
     auto tries = std::make_shared<int>(0);
     gSteps.push_back([condition = std::move(condition), tries]() {
-        if (condition())
-            return true;
+        if (condition()) return true;
         if (++*tries > 2000) {
             ADD_FAILURE() << "a scripted wait timed out";
             return true;
@@ -198,26 +182,21 @@ void Wait(std::function<bool()> condition)
     });
 }
 
-void RunScript(const std::function<void()> &body)
-{
+void RunScript(const std::function<void()> &body) {
     QTimer::singleShot(kTickMs, Tick);
     body();
     EXPECT_TRUE(gSteps.empty()) << gSteps.size() << " scripted steps did not run";
     gSteps.clear();
 }
 
-QWidget *TopWindow(const QString &objectName)
-{
+QWidget *TopWindow(const QString &objectName) {
     for (QWidget *w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->objectName() == objectName)
-            return w;
+        if (w->isVisible() && w->objectName() == objectName) return w;
     return nullptr;
 }
 
-QWidget *Control(QWidget *window, const char *signature, int id)
-{
-    if (window == nullptr)
-        return nullptr;
+QWidget *Control(QWidget *window, const char *signature, int id) {
+    if (window == nullptr) return nullptr;
     for (QWidget *w : window->findChildren<QWidget *>()) {
         if (w->property("controlSignature").toString() == QLatin1String(signature) &&
             w->property("controlID").toInt() == id)
@@ -226,20 +205,15 @@ QWidget *Control(QWidget *window, const char *signature, int id)
     return nullptr;
 }
 
-void Press(QWidget *window, QPoint where, Qt::KeyboardModifiers modifiers)
-{
+void Press(QWidget *window, QPoint where, Qt::KeyboardModifiers modifiers) {
     QTest::mousePress(window->windowHandle(), Qt::LeftButton, modifiers, where);
 }
 
 void Move(QWidget *window, QPoint where) { QTest::mouseMove(window->windowHandle(), where); }
 
-void Release(QWidget *window, QPoint where)
-{
-    QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, where);
-}
+void Release(QWidget *window, QPoint where) { QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, where); }
 
-void ChooseItem(QWidget *combo, int index)
-{
+void ChooseItem(QWidget *combo, int index) {
     auto *box = qobject_cast<QComboBox *>(combo);
     ASSERT_NE(box, nullptr);
     // What the pop-up does when the user picks an item.
@@ -247,8 +221,7 @@ void ChooseItem(QWidget *combo, int index)
     emit box->activated(index);
 }
 
-void Toggle(QWidget *checkBox)
-{
+void Toggle(QWidget *checkBox) {
     auto *button = qobject_cast<QAbstractButton *>(checkBox);
     ASSERT_NE(button, nullptr);
     QTest::keyClick(button, Qt::Key_Space);
@@ -256,23 +229,20 @@ void Toggle(QWidget *checkBox)
 
 void Click(QWidget *button) { QTest::mouseClick(button, Qt::LeftButton); }
 
-QString Text(QWidget *label)
-{
+QString Text(QWidget *label) {
     auto *l = qobject_cast<QLabel *>(label);
     return l ? l->text() : QString();
 }
 
-void Screenshot(QWidget *window, const QString &name)
-{
+void Screenshot(QWidget *window, const QString &name) {
     QDir().mkpath(QStringLiteral(KELVARIN_SCREENSHOT_DIR));
     const QString file = QStringLiteral(KELVARIN_SCREENSHOT_DIR "/") + name + QStringLiteral(".png");
     EXPECT_TRUE(window->grab().save(file)) << file.toStdString();
 }
 
-}  // namespace harness
+}   // namespace harness
 
-extern "C" Boolean __wrap__Z10SaveConfigP13pluginDataRec(pluginDataPtr theConfig)
-{
+extern "C" Boolean __wrap__Z10SaveConfigP13pluginDataRec(pluginDataPtr theConfig) {
     ++harness::gSaves;
     return __real__Z10SaveConfigP13pluginDataRec(theConfig);
 }

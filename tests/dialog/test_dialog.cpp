@@ -32,8 +32,7 @@ namespace {
 
 pluginWorkSpace &ws = gConfigWorkSpace;
 
-void ExpectStored(const Rect &want, const Rect &frame, const char *what)
-{
+void ExpectStored(const Rect &want, const Rect &frame, const char *what) {
     const double w = frame.right - frame.left;
     const double h = frame.bottom - frame.top;
     const relRect &got = gPascalData->startRel;
@@ -45,11 +44,9 @@ void ExpectStored(const Rect &want, const Rect &frame, const char *what)
 
 QPoint At(int h, int v) { return QPoint(h, v); }
 
-Rect PreviewBounds()
-{
+Rect PreviewBounds() {
     Rect b{0, 0, 0, 0};
-    if (ws.theFrameCtrl)
-        GetControlBounds(ws.theFrameCtrl, &b);
+    if (ws.theFrameCtrl) GetControlBounds(ws.theFrameCtrl, &b);
     return b;
 }
 
@@ -58,16 +55,14 @@ uint32_t PortPixel(int x, int y) { return PixelARGB(GetWindowPort(ws.theWindow),
 
 // The outline is drawn one pixel inside the rectangle, in frameStartColor,
 // and clipped to the preview; the preview has a black border outside the clip.
-void ExpectOutline(const Rect &r, const Rect &frame, const char *what)
-{
+void ExpectOutline(const Rect &r, const Rect &frame, const char *what) {
     const RGBColor c = gPascalData->frameStartColor;
     const uint32_t outline = 0xFF000000u | uint32_t(c.red >> 8) << 16 | uint32_t(c.green >> 8) << 8 | (c.blue >> 8);
     int checked = 0;
     // Away from the corner handles.
     for (int x = r.left + 8; x < r.right - 8; ++x) {
         for (int y : {int(r.top), r.bottom - 1}) {
-            if (x <= frame.left || x >= frame.right - 1 || y <= frame.top || y >= frame.bottom - 1)
-                continue;
+            if (x <= frame.left || x >= frame.right - 1 || y <= frame.top || y >= frame.bottom - 1) continue;
             ++checked;
             EXPECT_EQ(PortPixel(x, y), outline) << what << " at " << x << "," << y;
         }
@@ -75,8 +70,8 @@ void ExpectOutline(const Rect &r, const Rect &frame, const char *what)
     EXPECT_GT(checked, 0) << what;
     // Each corner handle inside the preview shows black and white rings,
     // whatever the outline colour (the clip has no white pixels of its own).
-    for (const QPoint corner : {QPoint(r.left, r.top), QPoint(r.right, r.top), QPoint(r.left, r.bottom),
-                                QPoint(r.right, r.bottom)}) {
+    for (const QPoint corner :
+         {QPoint(r.left, r.top), QPoint(r.right, r.top), QPoint(r.left, r.bottom), QPoint(r.right, r.bottom)}) {
         if (corner.x() - 6 <= frame.left || corner.x() + 6 >= frame.right || corner.y() - 6 <= frame.top ||
             corner.y() + 6 >= frame.bottom)
             continue;
@@ -95,28 +90,22 @@ void ExpectOutline(const Rect &r, const Rect &frame, const char *what)
     }
 }
 
-QWidget *Settings()
-{
+QWidget *Settings() {
     for (const char *name : {"configNTSC", "configPAL", "configHD"})
-        if (QWidget *w = TopWindow(name))
-            return w;
+        if (QWidget *w = TopWindow(name)) return w;
     return nullptr;
 }
 
-template <typename T>
-T *Visible()
-{
+template <typename T> T *Visible() {
     for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *t = qobject_cast<T *>(w); t && t->isVisible())
-            return t;
+        if (auto *t = qobject_cast<T *>(w); t && t->isVisible()) return t;
     return nullptr;
 }
 
 SInt32 PreviewValue() { return GetControl32BitValue(ws.theFrameCtrl); }
 
 // Opens the dialog through the button message, running the queued steps.
-void OpenDialog(int32_t renderFrame)
-{
+void OpenDialog(int32_t renderFrame) {
     RunScript([renderFrame] {
         MakeParams(renderFrame);
         EXPECT_EQ(Host().Send(kPlugCustomButtonClick), 0);
@@ -126,8 +115,7 @@ void OpenDialog(int32_t renderFrame)
 class Dialog : public ::testing::Test {
 protected:
     pluginDataPtr cfg = nullptr;
-    void SetUp() override
-    {
+    void SetUp() override {
         EnsurePluginReady();
         cfg = gPascalData;
         ASSERT_NE(cfg, nullptr);
@@ -140,8 +128,7 @@ protected:
         SavesSinceLastCall();
         PrefsWritesSinceLastCall();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         EXPECT_EQ(Settings(), nullptr) << "the settings window is still open";
         EXPECT_TRUE(Host().framesOut.empty()) << "frames lent by the host were not given back";
     }
@@ -152,8 +139,7 @@ protected:
 // point i (check(n) after the release); points are taken as the gesture goes.
 void Gesture(const std::shared_ptr<QWidget *> &window, size_t n, std::function<QPoint(size_t)> at,
              std::function<void(size_t)> check, Qt::KeyboardModifiers pressKeys = {},
-             Qt::KeyboardModifiers moveKeys = {})
-{
+             Qt::KeyboardModifiers moveKeys = {}) {
     Then([=] {
         Press(*window, at(0), pressKeys);
         return true;   // returns after the mouse-up below
@@ -169,8 +155,7 @@ void Gesture(const std::shared_ptr<QWidget *> &window, size_t n, std::function<Q
     Do([=] { check(n); });
 }
 
-TEST_F(Dialog, DragsReshapeAndStoreTheRectangle)
-{
+TEST_F(Dialog, DragsReshapeAndStoreTheRectangle) {
     cfg->startRel = SetRelRect(0.25, 0.25, 0.75, 0.75);
     cfg->frameStartColor = RGBColor{0x1200, 0xC000, 0x3400};   // not the default red
     auto window = std::make_shared<QWidget *>(nullptr);
@@ -191,104 +176,110 @@ TEST_F(Dialog, DragsReshapeAndStoreTheRectangle)
     });
 
     // 1. Bottom-right handle dragged across the top-left corner: turned over.
-    Gesture(window, 3, [=](size_t i) {
-        const Rect &s = *start;
-        return std::array{At(s.right, s.bottom), At(s.right - 40, s.bottom - 30), At(s.left - 30, s.top - 20)}[i];
-    }, [=](size_t i) {
-        const Rect &s = *start;
-        if (i == 1)
-            ExpectStored(R(s.top, s.left, s.bottom - 30, s.right - 40), *frame, "corner drag, first step");
-        if (i < 2)
-            return;
-        *want = R(s.top - 20, s.left - 30, s.top, s.left);
-        ExpectStored(*want, *frame, i == 2 ? "dragged across the opposite corner" : "after the flip");
-        if (i == 3) {
-            ExpectOutline(*want, *frame, "after the flip");
-            next();
-        }
-    });
+    Gesture(
+        window, 3,
+        [=](size_t i) {
+            const Rect &s = *start;
+            return std::array{At(s.right, s.bottom), At(s.right - 40, s.bottom - 30), At(s.left - 30, s.top - 20)}[i];
+        },
+        [=](size_t i) {
+            const Rect &s = *start;
+            if (i == 1) ExpectStored(R(s.top, s.left, s.bottom - 30, s.right - 40), *frame, "corner drag, first step");
+            if (i < 2) return;
+            *want = R(s.top - 20, s.left - 30, s.top, s.left);
+            ExpectStored(*want, *frame, i == 2 ? "dragged across the opposite corner" : "after the flip");
+            if (i == 3) {
+                ExpectOutline(*want, *frame, "after the flip");
+                next();
+            }
+        });
 
     // 2. Option: the top-left handle grows the rectangle about its centre.
-    Gesture(window, 2, [=](size_t i) { return At(start->left - 20 * int(i), start->top - 10 * int(i)); },
-            [=](size_t i) {
-                if (i < 2)
-                    return;
-                const Rect &s = *start;
-                ExpectStored(R(s.top - 10, s.left - 20, s.bottom + 10, s.right + 20), *frame, "option drag");
-                next();
-            }, Qt::AltModifier);
+    Gesture(
+        window, 2, [=](size_t i) { return At(start->left - 20 * int(i), start->top - 10 * int(i)); },
+        [=](size_t i) {
+            if (i < 2) return;
+            const Rect &s = *start;
+            ExpectStored(R(s.top - 10, s.left - 20, s.bottom + 10, s.right + 20), *frame, "option drag");
+            next();
+        },
+        Qt::AltModifier);
 
     // 3. Shift held at mouse-down: the proportions of the mouse-down rectangle.
-    Gesture(window, 2, [=](size_t i) { return At(start->right + 100 * int(i), start->bottom + 60 * int(i)); },
-            [=](size_t i) {
-                if (i < 2)
-                    return;
-                const Rect &s = *start;
-                const int w0 = s.right - s.left, h0 = s.bottom - s.top;
-                const int w = w0 + 100, h = h0 + 60;   // the box without shift
-                if (w0 > h0)
-                    *want = R(s.top, s.left, s.top + static_cast<int>(std::trunc(w / (double(w0) / h0) + 0.5)),
-                                     s.left + w);
-                else
-                    *want = R(s.top, s.left, s.top + h,
-                                     s.left + static_cast<int>(std::trunc(h * (double(w0) / h0) + 0.5)));
-                ExpectStored(*want, *frame, "shift drag");
-                next();
-            }, Qt::ShiftModifier);
+    Gesture(
+        window, 2, [=](size_t i) { return At(start->right + 100 * int(i), start->bottom + 60 * int(i)); },
+        [=](size_t i) {
+            if (i < 2) return;
+            const Rect &s = *start;
+            const int w0 = s.right - s.left, h0 = s.bottom - s.top;
+            const int w = w0 + 100, h = h0 + 60;   // the box without shift
+            if (w0 > h0)
+                *want = R(s.top, s.left, s.top + static_cast<int>(std::trunc(w / (double(w0) / h0) + 0.5)), s.left + w);
+            else
+                *want = R(s.top, s.left, s.top + h, s.left + static_cast<int>(std::trunc(h * (double(w0) / h0) + 0.5)));
+            ExpectStored(*want, *frame, "shift drag");
+            next();
+        },
+        Qt::ShiftModifier);
 
     // 3b. Shift pressed only after mouse-down changes nothing: a plain box.
-    Gesture(window, 2, [=](size_t i) { return At(start->right + 30 * int(i), start->bottom - 25 * int(i)); },
-            [=](size_t i) {
-                if (i < 2)
-                    return;
-                const Rect &s = *start;
-                ExpectStored(R(s.top, s.left, s.bottom - 25, s.right + 30), *frame, "shift pressed during the drag");
-                next();
-            }, {}, Qt::ShiftModifier);
+    Gesture(
+        window, 2, [=](size_t i) { return At(start->right + 30 * int(i), start->bottom - 25 * int(i)); },
+        [=](size_t i) {
+            if (i < 2) return;
+            const Rect &s = *start;
+            ExpectStored(R(s.top, s.left, s.bottom - 25, s.right + 30), *frame, "shift pressed during the drag");
+            next();
+        },
+        {}, Qt::ShiftModifier);
 
     // 4. Body drag that leaves the preview (right of it, then below) and comes
     //    back elsewhere: the whole distance at once.
-    Gesture(window, 5, [=](size_t i) {
-        if (i == 0)
-            *grab = At((start->left + start->right) / 2, (start->top + start->bottom) / 2);
-        return std::array{*grab, *grab + QPoint(10, 5), QPoint(frame->right + 30, grab->y()),
-                          QPoint(grab->x(), frame->bottom + 40), *grab + QPoint(-50, 20)}[i];
-    }, [=](size_t i) {
-        if (i == 0)
-            return;
-        *want = *start;
-        if (i < 4)
-            OffsetRect(want.get(), 10, 5);
-        else
-            OffsetRect(want.get(), -50, 20);
-        ExpectStored(*want, *frame, std::array{"", "body drag inside", "mouse outside the preview", "still outside",
-                                               "back inside", "after the body drag"}[i]);
-        if (i == 5) {
-            ExpectOutline(*want, *frame, "after the body drag");
-            next();
-        }
-    });
+    Gesture(
+        window, 5,
+        [=](size_t i) {
+            if (i == 0) *grab = At((start->left + start->right) / 2, (start->top + start->bottom) / 2);
+            return std::array{*grab, *grab + QPoint(10, 5), QPoint(frame->right + 30, grab->y()),
+                              QPoint(grab->x(), frame->bottom + 40), *grab + QPoint(-50, 20)}[i];
+        },
+        [=](size_t i) {
+            if (i == 0) return;
+            *want = *start;
+            if (i < 4)
+                OffsetRect(want.get(), 10, 5);
+            else
+                OffsetRect(want.get(), -50, 20);
+            ExpectStored(*want, *frame,
+                         std::array{"", "body drag inside", "mouse outside the preview", "still outside", "back inside",
+                                    "after the body drag"}[i]);
+            if (i == 5) {
+                ExpectOutline(*want, *frame, "after the body drag");
+                next();
+            }
+        });
 
     // 5. Grabbed near its right edge and taken to the preview's left edge:
     //    most of the rectangle lies left of the frame, stored as it comes.
-    Gesture(window, 2, [=](size_t i) {
-        if (i == 0)
-            *grab = At(start->right - 8, (start->top + start->bottom) / 2);
-        return i == 0 ? *grab : QPoint(frame->left, grab->y());
-    }, [=, this](size_t i) {
-        if (i < 2)
-            return;
-        *want = *start;
-        OffsetRect(want.get(), static_cast<short>(frame->left - grab->x()), 0);
-        ExpectStored(*want, *frame, "dragged off the left edge");
-        EXPECT_LT(cfg->startRel.left, 0.0);
-    });
+    Gesture(
+        window, 2,
+        [=](size_t i) {
+            if (i == 0) *grab = At(start->right - 8, (start->top + start->bottom) / 2);
+            return i == 0 ? *grab : QPoint(frame->left, grab->y());
+        },
+        [=, this](size_t i) {
+            if (i < 2) return;
+            *want = *start;
+            OffsetRect(want.get(), static_cast<short>(frame->left - grab->x()), 0);
+            ExpectStored(*want, *frame, "dragged off the left edge");
+            EXPECT_LT(cfg->startRel.left, 0.0);
+        });
 
     // 6. A click in the preview away from the rectangle changes nothing.
-    Gesture(window, 1, [=](size_t) { return QPoint(frame->right - 5, frame->bottom - 5); }, [=](size_t i) {
-        if (i == 1)
-            ExpectStored(*want, *frame, "click away from the rectangle");
-    });
+    Gesture(
+        window, 1, [=](size_t) { return QPoint(frame->right - 5, frame->bottom - 5); },
+        [=](size_t i) {
+            if (i == 1) ExpectStored(*want, *frame, "click away from the rectangle");
+        });
     Do([=] {
         QTest::keyClick(*window, Qt::Key_Return);   // OK
     });
@@ -297,8 +288,7 @@ TEST_F(Dialog, DragsReshapeAndStoreTheRectangle)
     EXPECT_GT(PrefsWritesSinceLastCall(), 0);
 }
 
-TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview)
-{
+TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview) {
     cfg->mediaType = 2;
     cfg->startRel = SetRelRect(0.1, 0.2, 0.6, 0.7);
     pluginDataRec backup;
@@ -351,9 +341,7 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview)
         const RGBColor &c = cfg->colors[0];
         // The box keeps the high bytes; back in the record they are the high
         // bytes of 16-bit channels.
-        EXPECT_EQ(c.red, (65535 >> 8) << 8);
-        EXPECT_EQ(c.green, (32768 >> 8) << 8);
-        EXPECT_EQ(c.blue, (1 >> 8) << 8);
+        EXPECT_EQ(Channels(c), std::tuple((65535 >> 8) << 8, (32768 >> 8) << 8, (1 >> 8) << 8));
         EXPECT_EQ(GetControl32BitValue(ws.colors[0]), (0xFF << 16) | (0x80 << 8) | 0);
         expectRenders(1, "colour chosen");
 
@@ -384,8 +372,7 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview)
         auto previewPixels = [b] {
             std::vector<uint32_t> pixels;
             for (int y = b.top; y < b.bottom; ++y)
-                for (int x = b.left; x < b.right; ++x)
-                    pixels.push_back(PortPixel(x, y));
+                for (int x = b.left; x < b.right; ++x) pixels.push_back(PortPixel(x, y));
             return pixels;
         };
         DisableControl(ws.theFrameCtrl);
@@ -406,16 +393,11 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview)
         picker->reject();
     });
     Do([=, this] {
-        EXPECT_EQ(cfg->colors[0].red, 0xFF00);
-        EXPECT_EQ(cfg->colors[0].green, 0x8000);
-        EXPECT_EQ(cfg->colors[0].blue, 0);
+        EXPECT_EQ(Channels(cfg->colors[0]), std::tuple(0xFF00, 0x8000, 0));
         expectRenders(1, "picker cancelled: the command still re-renders");
 
         Click(Control(*window, "Sall", 1));
-        EXPECT_EQ(cfg->startRel.left, 0.0);
-        EXPECT_EQ(cfg->startRel.right, 1.0);
-        EXPECT_EQ(cfg->startRel.top, 0.0);
-        EXPECT_EQ(cfg->startRel.bottom, 1.0);
+        EXPECT_TRUE(SameRel(cfg->startRel, SetRelRect(0, 0, 1, 1)));
         expectRenders(1, "Sall");
 
         // A one-frame clip: the step commands do nothing at all.
@@ -519,15 +501,12 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview)
     EXPECT_EQ(PrefsWritesSinceLastCall(), 0);
 }
 
-TEST_F(Dialog, MediaChangesReopenTheLayoutAndCancelUndoesAll)
-{
+TEST_F(Dialog, MediaChangesReopenTheLayoutAndCancelUndoesAll) {
     // Values outside 1..3 open the NTSC layout.
     for (SInt16 media : {SInt16(0), SInt16(4)}) {
         cfg->mediaType = media;
         Wait([] { return TopWindow("configNTSC") != nullptr; });
-        Do([] {
-            QTest::keyClick(TopWindow("configNTSC"), Qt::Key_Escape);
-        });
+        Do([] { QTest::keyClick(TopWindow("configNTSC"), Qt::Key_Escape); });
         OpenDialog(0);
         EXPECT_EQ(cfg->mediaType, media);
     }
@@ -590,8 +569,7 @@ TEST_F(Dialog, MediaChangesReopenTheLayoutAndCancelUndoesAll)
     EXPECT_EQ(PrefsWritesSinceLastCall(), 0);
 }
 
-TEST_F(Dialog, OkKeepsTheEditsAndWritesThePreferencesOnce)
-{
+TEST_F(Dialog, OkKeepsTheEditsAndWritesThePreferencesOnce) {
     Wait([] { return TopWindow("configNTSC") != nullptr; });
     Do([] {
         QWidget *window = TopWindow("configNTSC");
@@ -610,8 +588,7 @@ TEST_F(Dialog, OkKeepsTheEditsAndWritesThePreferencesOnce)
     EXPECT_TRUE(fromFile.clipActive);
 }
 
-TEST_F(Dialog, ClipSliderAndStepCommandsShowTheFrames)
-{
+TEST_F(Dialog, ClipSliderAndStepCommandsShowTheFrames) {
     gMostRecentFrameCount = 100;   // positions 0..99
     const int first = 5;           // the button's frame: renderFrame + last start
     auto window = std::make_shared<QWidget *>(nullptr);
@@ -676,8 +653,7 @@ TEST_F(Dialog, ClipSliderAndStepCommandsShowTheFrames)
     OpenDialog(first);
 }
 
-TEST_F(Dialog, NoPictureForTheButtonMeansNoDialog)
-{
+TEST_F(Dialog, NoPictureForTheButtonMeansNoDialog) {
     Host().giveNoPicture = true;
     Host().getFrameResult = kPluginCantGetNeededFrame;
     QTimer guard;
@@ -696,10 +672,9 @@ TEST_F(Dialog, NoPictureForTheButtonMeansNoDialog)
     EXPECT_FALSE(opened);
 }
 
-}  // namespace
+}   // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     Init(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();

@@ -13,31 +13,21 @@
 namespace {
 
 // Within the 12 x 12 square round (ch, cv): ch - 6 <= h <= ch + 5.
-bool NearCorner(int h, int v, int ch, int cv)
-{
-    return h - ch >= -6 && h - ch <= 5 && v - cv >= -6 && v - cv <= 5;
-}
+bool NearCorner(int h, int v, int ch, int cv) { return h - ch >= -6 && h - ch <= 5 && v - cv >= -6 && v - cv <= 5; }
 
-SInt16 ModelHit(const Rect &r, int h, int v)
-{
-    if (NearCorner(h, v, r.left, r.top))
-        return 1;
-    if (NearCorner(h, v, r.right, r.top))
-        return 2;
-    if (NearCorner(h, v, r.left, r.bottom))
-        return 3;
-    if (NearCorner(h, v, r.right, r.bottom))
-        return 4;
-    if (h >= r.left && h < r.right && v >= r.top && v < r.bottom)
-        return 5;
+SInt16 ModelHit(const Rect &r, int h, int v) {
+    if (NearCorner(h, v, r.left, r.top)) return 1;
+    if (NearCorner(h, v, r.right, r.top)) return 2;
+    if (NearCorner(h, v, r.left, r.bottom)) return 3;
+    if (NearCorner(h, v, r.right, r.bottom)) return 4;
+    if (h >= r.left && h < r.right && v >= r.top && v < r.bottom) return 5;
     return 0;
 }
 
 class DlgUtils : public ::testing::Test {
 protected:
     pluginDataRec config{};
-    void SetUp() override
-    {
+    void SetUp() override {
         gConfigWorkSpace = pluginWorkSpace{};
         gConfigWorkSpace.theConfig = &config;
         gConfigWorkSpace.activeRel = 1;
@@ -45,8 +35,7 @@ protected:
     void TearDown() override { gConfigWorkSpace = pluginWorkSpace{}; }
 };
 
-TEST_F(DlgUtils, HandleHitFollowsCornerSquaresThenBody)
-{
+TEST_F(DlgUtils, HandleHitFollowsCornerSquaresThenBody) {
     // Ordinary, odd-sized, tiny (squares overlap), empty, and partly off the
     // frame at negative coordinates.
     const Rect rects[] = {R(100, 100, 200, 300), R(11, 7, 50, 38), R(20, 20, 24, 24), R(40, 40, 40, 40),
@@ -63,12 +52,10 @@ TEST_F(DlgUtils, HandleHitFollowsCornerSquaresThenBody)
     // Every point of a 4 x 4 rectangle lies in the first corner's square.
     const Rect tiny = R(20, 20, 24, 24);
     for (int v = 20; v < 24; ++v)
-        for (int h = 20; h < 24; ++h)
-            EXPECT_EQ(IsHandleHit(tiny, P(h, v)), kHandleTopLeft);
+        for (int h = 20; h < 24; ++h) EXPECT_EQ(IsHandleHit(tiny, P(h, v)), kHandleTopLeft);
 }
 
-TEST_F(DlgUtils, CornerDragKeepsTheOppositeCornerAndFlipsAcrossIt)
-{
+TEST_F(DlgUtils, CornerDragKeepsTheOppositeCornerAndFlipsAcrossIt) {
     const Rect frame = R(0, 0, 320, 480);
     const relRect origRel = SetRelRect(0.1, 0.1, 0.5, 0.5);
     // Odd and even sizes.
@@ -92,8 +79,8 @@ TEST_F(DlgUtils, CornerDragKeepsTheOppositeCornerAndFlipsAcrossIt)
                         const int bH = option ? fixH - dx : fixH;
                         const int bV = option ? fixV - dy : fixV;
                         const Rect want = R(std::min(aV, bV), std::min(aH, bH), std::max(aV, bV), std::max(aH, bH));
-                        ASSERT_TRUE(SameRect(r, want)) << "handle " << handle << " dx " << dx << " dy " << dy
-                                                       << (option ? " option" : "");
+                        ASSERT_TRUE(SameRect(r, want))
+                            << "handle " << handle << " dx " << dx << " dy " << dy << (option ? " option" : "");
                     }
                 }
             }
@@ -107,8 +94,7 @@ TEST_F(DlgUtils, CornerDragKeepsTheOppositeCornerAndFlipsAcrossIt)
     }
 }
 
-TEST_F(DlgUtils, ShiftKeepsTheProportionsOfTheMouseDownRectangle)
-{
+TEST_F(DlgUtils, ShiftKeepsTheProportionsOfTheMouseDownRectangle) {
     const Rect frame = R(0, 0, 400, 600);
     struct Case {
         relRect origRel;   // proportions at mouse-down
@@ -129,8 +115,8 @@ TEST_F(DlgUtils, ShiftKeepsTheProportionsOfTheMouseDownRectangle)
         // Without shift the box spans the fixed and the moved corner; shift keeps
         // its top-left corner and one side, and the other side gives way.
         const int ah = p.right + c.dx, av = p.bottom + c.dy;
-        const Rect box = R(std::min<int>(p.top, av), std::min<int>(p.left, ah), std::max<int>(p.top, av),
-                           std::max<int>(p.left, ah));
+        const Rect box =
+            R(std::min<int>(p.top, av), std::min<int>(p.left, ah), std::max<int>(p.top, av), std::max<int>(p.left, ah));
         EXPECT_EQ(r.top, box.top);
         EXPECT_EQ(r.left, box.left);
         const int w = r.right - r.left;
@@ -145,4 +131,4 @@ TEST_F(DlgUtils, ShiftKeepsTheProportionsOfTheMouseDownRectangle)
     }
 }
 
-} // namespace
+}   // namespace

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestEnv.h"
@@ -138,17 +139,12 @@ TEST_F(Protocol, GetInfoFillsTheThreeBlocks) {
     EXPECT_EQ(host.Send(kPlugGetInfo), kPluginOK);
     const HYPluginGetInfo &info = host.params.getInfo;
     const HY2PluginGetInfo &info2 = host.params.getInfo2;
-    EXPECT_EQ(info.pluginType, kPluginFilterType);
-    EXPECT_EQ(info.pluginFlags, 0x1381u);
-    EXPECT_EQ(info.framesToBeRendered, 75);
-    EXPECT_EQ(info.takeFromClipBefore, 0);
-    EXPECT_EQ(info.takeFromClipAfter, 75);
-    EXPECT_EQ(info.minSpeedFrames, 0);
-    EXPECT_EQ(info.maxSpeedFrames, 0);
-    EXPECT_EQ(info.mustTakeFromSingleClips, 0);
-    EXPECT_EQ(info.bestThumbOffset, 17);
-    EXPECT_EQ(info2.baseMemoryNeeded, 50000);
-    EXPECT_EQ(info2.selectedFrames, 75);
+    // Type, flags, frames to render, taken before/after, speeds, single clips, thumb, memory, selection.
+    EXPECT_EQ(std::tuple(int(info.pluginType), info.pluginFlags, info.framesToBeRendered, info.takeFromClipBefore,
+                         info.takeFromClipAfter, info.minSpeedFrames, info.maxSpeedFrames,
+                         int(info.mustTakeFromSingleClips), info.bestThumbOffset, info2.baseMemoryNeeded,
+                         info2.selectedFrames),
+              std::tuple(int(kPluginFilterType), 0x1381u, 75, 0, 75, 0, 0, 0, 17, 50000, 75));
     EXPECT_EQ(std::memcmp(&host.params.getInfo4, &before.getInfo4, sizeof before.getInfo4), 0);
     EXPECT_EQ(std::memcmp(info.reserved2, before.getInfo.reserved2, sizeof info.reserved2), 0);
     EXPECT_EQ(std::memcmp(host.params.getInfo3.reserved0, before.getInfo3.reserved0, 96), 0);
@@ -223,8 +219,8 @@ TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
         host.fadeOut = c.out;
         EXPECT_EQ(host.Send(kPlugInitialize), kPluginOK);
         ASSERT_NE(Block(host), nullptr);
-        EXPECT_EQ(Block(host)->fadeInFrames, c.wantIn) << c.frames << " " << c.in << " " << c.out;
-        EXPECT_EQ(Block(host)->fadeOutFrames, c.wantOut) << c.frames << " " << c.in << " " << c.out;
+        EXPECT_EQ(std::pair(Block(host)->fadeInFrames, Block(host)->fadeOutFrames), std::pair(c.wantIn, c.wantOut))
+            << c.frames << " " << c.in << " " << c.out;
         ASSERT_NE(Block(host)->pascalData, nullptr);
         EXPECT_NE(Block(host)->pascalData, gPascalData);
         EXPECT_EQ(Block(host)->pascalData->rota, 2);
@@ -322,10 +318,7 @@ TEST_F(Protocol, FramesFollowTheCallbackOrderAndFadeTable) {
         ASSERT_EQ(host.Send(kPlugDoFrame), kPluginOK) << f;
         const auto gets = host.CallsNamed("GetFrame");
         ASSERT_EQ(gets.size(), 1u);
-        EXPECT_EQ(gets[0].a, 1000 + f);
-        EXPECT_EQ(gets[0].b, 32);
-        EXPECT_EQ(gets[0].c, 24);
-        EXPECT_EQ(gets[0].d, kDVHighQuality);
+        EXPECT_EQ(std::tuple(gets[0].a, gets[0].b, gets[0].c, gets[0].d), std::tuple(1000 + f, 32, 24, kDVHighQuality));
         const auto blits = host.CallsNamed("Blit");
         if (!blits.empty()) {
             opacities[f] = static_cast<int>(blits[0].a);
@@ -532,10 +525,8 @@ TEST_F(Protocol, ButtonFetchesAFrameOfTheConfiguredStandard) {
         EXPECT_EQ(host.Send(kPlugCustomButtonClick), kPluginOK);
         const auto gets = host.CallsNamed("GetFrame");
         ASSERT_EQ(gets.size(), 1u);
-        EXPECT_EQ(gets[0].a, 4);   // no render yet: renderFrame alone
-        EXPECT_EQ(gets[0].b, c.w);
-        EXPECT_EQ(gets[0].c, c.h);
-        EXPECT_EQ(gets[0].d, kDVHighQuality);
+        // No render yet: renderFrame alone.
+        EXPECT_EQ(std::tuple(gets[0].a, gets[0].b, gets[0].c, gets[0].d), std::tuple(4, c.w, c.h, kDVHighQuality));
         EXPECT_EQ(host.CallsNamed("ReleaseFrame").size(), 1u);
     }
     gMostRecentStartFrame = 500;
@@ -560,10 +551,7 @@ TEST_F(Protocol, ClipSliderFetchesIntoThePicture) {
     EXPECT_EQ(gLiveGWorlds, pictures);
     const auto gets = host.CallsNamed("GetFrame");
     ASSERT_EQ(gets.size(), 1u);
-    EXPECT_EQ(gets[0].a, 35);
-    EXPECT_EQ(gets[0].b, 90);
-    EXPECT_EQ(gets[0].c, 120);
-    EXPECT_EQ(gets[0].d, kDVLowQuality);
+    EXPECT_EQ(std::tuple(gets[0].a, gets[0].b, gets[0].c, gets[0].d), std::tuple(35, 90, 120, kDVLowQuality));
     EXPECT_EQ(host.Names(), (std::vector<std::string>{"GetFrame", "ReleaseFrame"}));
     EXPECT_TRUE(ShowsSourceFrame(gw, 35));
 

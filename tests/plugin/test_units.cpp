@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <tuple>
 
 #include "Pictures.h"
 #include "config/DataHandling.h"
@@ -29,11 +30,7 @@ TEST(RelRects, ConversionsFollowTheTruncatingRule) {
     for (Rect frame : {R(0, 0, 480, 720), R(-5, 7, 33, 100), R(10, 20, 11, 21)}) {
         const Rect r = Rel2Rect(whole, frame);
         EXPECT_EQ(std::memcmp(&r, &frame, sizeof r), 0);
-        const relRect back = Rect2Rel(frame, frame);
-        EXPECT_EQ(back.left, 0.0);
-        EXPECT_EQ(back.right, 1.0);
-        EXPECT_EQ(back.top, 0.0);
-        EXPECT_EQ(back.bottom, 1.0);
+        EXPECT_TRUE(SameRel(Rect2Rel(frame, frame), whole));
     }
     // 29/100 is not exact in binary: the way back truncates to 28.
     const Rect frame = R(0, 0, 100, 100);
@@ -45,10 +42,7 @@ TEST(RelRects, ConversionsFollowTheTruncatingRule) {
     EXPECT_EQ(Rel2Rect(SetRelRect(-0.005, 0, 1.25, 1), frame).right, 125);
     // SetRelRect takes left, top, right, bottom.
     const relRect s = SetRelRect(0.1, 0.2, 0.3, 0.4);
-    EXPECT_EQ(s.left, 0.1);
-    EXPECT_EQ(s.top, 0.2);
-    EXPECT_EQ(s.right, 0.3);
-    EXPECT_EQ(s.bottom, 0.4);
+    EXPECT_EQ(std::tuple(s.left, s.top, s.right, s.bottom), std::tuple(0.1, 0.2, 0.3, 0.4));
 
     // Random fractions against the rule, odd and even frames off the origin.
     std::mt19937 rng(7);
@@ -128,19 +122,12 @@ TEST(CommonProcs, Geometry) {
 
 TEST(CommonProcs, ColourPacking) {
     const RGBColor c = LongInt2RGBColor(0x00FF8000);
-    EXPECT_EQ(c.red, 0xFF00);
-    EXPECT_EQ(c.green, 0x8000);
-    EXPECT_EQ(c.blue, 0);
+    EXPECT_EQ(Channels(c), std::tuple(0xFF00, 0x8000, 0));
     EXPECT_EQ(RGBColor2LongInt(SetRGBColor(0xFFFF, 0x80FF, 0x00FF)), 0x00FF8000);
     const RGBColor high = LongInt2RGBColor(static_cast<SInt32>(0xAB123456u));
-    EXPECT_EQ(high.red, 0x1200);
-    EXPECT_EQ(high.green, 0x3400);
-    EXPECT_EQ(high.blue, 0x5600);
+    EXPECT_EQ(Channels(high), std::tuple(0x1200, 0x3400, 0x5600));
     const pixRec p = LongInt2PixRec(static_cast<SInt32>(0xFF010203u));
-    EXPECT_EQ(p.alpha, 0);
-    EXPECT_EQ(p.red, 1);
-    EXPECT_EQ(p.green, 2);
-    EXPECT_EQ(p.blue, 3);
+    EXPECT_EQ(std::tuple(p.alpha, p.red, p.green, p.blue), std::tuple(0, 1, 2, 3));
     EXPECT_EQ(PixRec2LongInt(pixRec{0xEE, 1, 2, 3}), 0x010203);
     const RGBColor white = LongInt2RGBColor(0x00FFFFFF);
     EXPECT_EQ(white.red, 0xFF00);
@@ -198,17 +185,11 @@ TEST(ConfigRecord, DefaultsResetAndCopies) {
     ResetConfig(&r, true);
     EXPECT_EQ(r.theRendered, nullptr);
     EXPECT_EQ(r.theOriginalImage, nullptr);
-    for (const relRect &q : {r.startRel, r.endRel}) {
-        EXPECT_EQ(q.left, 0.0);
-        EXPECT_EQ(q.right, 1.0);
-        EXPECT_EQ(q.top, 0.0);
-        EXPECT_EQ(q.bottom, 1.0);
-    }
+    for (const relRect &q : {r.startRel, r.endRel}) EXPECT_TRUE(SameRel(q, SetRelRect(0, 0, 1, 1)));
     const SInt16 sliders[6] = {10, 50, 0, 0, 0, 0};
     EXPECT_EQ(std::memcmp(r.sliders, sliders, sizeof sliders), 0);
     for (const RGBColor &c : r.colors) EXPECT_EQ(c.red | c.green | c.blue, 0);
-    EXPECT_EQ(r.frameStartColor.red, 65535);
-    EXPECT_EQ(r.frameStartColor.green | r.frameStartColor.blue, 0);
+    EXPECT_EQ(Channels(r.frameStartColor), std::tuple(65535, 0, 0));
     EXPECT_EQ(std::memcmp(&r.frameEndColor, &endColor, sizeof endColor), 0);   // never reset
     EXPECT_EQ(r.mediaType, 1);
     EXPECT_EQ(r.outside, 1);
