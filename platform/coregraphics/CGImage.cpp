@@ -37,9 +37,7 @@ CGImageRef CGImageMakeCopy(const CGPixels &src) {
     image->header.finalize = FinalizeImage;
     image->pixels = {data, src.width, src.height, static_cast<ptrdiff_t>(rowBytes)};
     image->capacity = capacity;
-    for (int32_t y = 0; y < src.height; ++y)
-        std::memcpy(data + size_t(y) * rowBytes, src.data + y * src.rowBytes, rowBytes);
-    image->opaque = CGRasterAllOpaque(image->pixels);
+    image->opaque = CGRasterCopyPixels(src, data, static_cast<ptrdiff_t>(rowBytes));
     return reinterpret_cast<CGImageRef>(image);
 }
 

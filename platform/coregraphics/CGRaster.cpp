@@ -17,14 +17,6 @@
 #include <cmath>
 #include <cstring>
 
-
-
-
-
-
-
-
-
 namespace {
 
 constexpr double kSnap = 1e-6;
@@ -386,14 +378,46 @@ bool CGAffineInvert(const CGAffine &m, CGAffine *inv) {
     return true;
 }
 
-bool CGRasterAllOpaque(const CGPixels &img) {
-    for (int32_t y = 0; y < img.height; ++y) {
-        const uint8_t *row = img.data + y * img.rowBytes;
-        uint8_t all = 0xFF;
-        for (int32_t x = 0; x < img.width; ++x) all &= row[4 * x];
-        if (all != 0xFF) return false;
+bool CGRasterCopyPixels(const CGPixels &src, uint8_t *dst, ptrdiff_t dstRowBytes) {
+    // The alpha bytes of everything copied, ANDed together on the way.
+    uint32_t all = 0xFFFFFFFFu;
+    const size_t rowLen = size_t(src.width) * 4;
+    for (int32_t y = 0; y < src.height; ++y) {
+        const uint8_t *s = src.data + y * src.rowBytes;
+        uint8_t *d = dst + y * dstRowBytes;
+        size_t i = 0;
+#if defined(__SSE2__)
+        __m128i acc = _mm_set1_epi32(-1);
+        for (; i + 64 <= rowLen; i += 64) {
+            const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+            const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i + 16));
+            const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i + 32));
+            const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i + 48));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i), v0);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i + 16), v1);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i + 32), v2);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i + 48), v3);
+            acc = _mm_and_si128(acc, _mm_and_si128(_mm_and_si128(v0, v1), _mm_and_si128(v2, v3)));
+        }
+        for (; i + 16 <= rowLen; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i), v);
+            acc = _mm_and_si128(acc, v);
+        }
+        alignas(16) uint32_t lanes[4];
+        _mm_store_si128(reinterpret_cast<__m128i *>(lanes), acc);
+        all &= lanes[0] & lanes[1] & lanes[2] & lanes[3];
+#endif
+        for (; i < rowLen; i += 4) {
+            const uint32_t v = Load(s + i);
+            Store(d + i, v);
+            all &= v;
+        }
     }
-    return true;
+    // Byte 0 of each pixel in memory is its alpha.
+    uint8_t bytes[4];
+    std::memcpy(bytes, &all, 4);
+    return bytes[0] == 0xFF;
 }
 
 void CGRasterDrawImage(const CGPixels &dst, const QDBox &clipIn, const CGPixels &img,

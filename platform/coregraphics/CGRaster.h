@@ -48,7 +48,8 @@ void CGRasterDrawImage(const CGPixels &dst, const QDBox &clip, const CGPixels &i
 void CGRasterClearRect(const CGPixels &dst, const QDBox &clip, const CGAffine &userToDevice,
                        const CGRect &r, QDBox *changed);
 
-/* True when every pixel's alpha byte is 0xFF. */
-bool CGRasterAllOpaque(const CGPixels &img);
+/* Copies src's pixels into dst (rows dstRowBytes apart, no overlap) and
+ * tells whether every alpha byte copied was 0xFF, in one pass. */
+bool CGRasterCopyPixels(const CGPixels &src, uint8_t *dst, ptrdiff_t dstRowBytes);
 
 #endif

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cmath>
+#include <cstring>
+#include <utility>
 
 #include "render/CGglue.h"
 #include "support/commonprocs.h"
@@ -124,6 +127,88 @@ void PaintArea(IRect r) {
     PaintRect(&q);
 }
 
+// A picture's pixel memory.
+struct PixelRows {
+    uint8_t *base = nullptr;
+    ptrdiff_t rowBytes = 0;
+    uint8_t *At(int32_t x, int32_t y) const { return base + y * rowBytes + ptrdiff_t(x) * 4; }
+};
+
+PixelRows RowsOf(GrafPtr gw) {
+    PixMapHandle pm = GetGWorldPixMap(gw);
+    return PixelRows{reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm)), GetPixRowBytes(pm)};
+}
+
+inline uint32_t LoadPixel(const uint8_t *p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline void StorePixel(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+// The pixels of box in Dest taken straight from S in Source, turned by
+// `degrees` (90, 180 or 270) about S's centre, where the turned S covers
+// exactly the pixels of fp: what drawing the cut-out there gives when every
+// pixel is opaque. Returns false when a pixel copied is not opaque (box has
+// been written all the same).
+bool TurnCopy(PixelRows src, IRect S, PixelRows dst, IRect fp, IRect box, int degrees) {
+    if (box.Empty()) return true;
+    const int32_t wid = S.Width(), hig = S.Height();
+    assert(degrees == 180 ? fp.Width() == wid && fp.Height() == hig : fp.Width() == hig && fp.Height() == wid);
+    assert(box.left >= fp.left && box.right <= fp.right && box.top >= fp.top && box.bottom <= fp.bottom);
+    // Dest pixel (fp.left + i, fp.top + j) shows S's pixel (u, v):
+    //   90 (counter-clockwise): u = wid-1-j, v = i
+    //   180:                    u = wid-1-i, v = hig-1-j
+    //   270 (clockwise):        u = j,       v = hig-1-i
+    // so along a Dest row the source moves by `step` bytes.
+    auto sourceOf = [&](int32_t X, int32_t Y) {
+        const int32_t i = X - fp.left, j = Y - fp.top;
+        int32_t u = 0, v = 0;
+        switch (degrees) {
+            case 90: u = wid - 1 - j; v = i; break;
+            case 180: u = wid - 1 - i; v = hig - 1 - j; break;
+            default: u = j; v = hig - 1 - i; break;
+        }
+        return src.At(S.left + u, S.top + v);
+    };
+    const ptrdiff_t step = degrees == 180 ? -4 : (degrees == 90 ? src.rowBytes : -src.rowBytes);
+    uint32_t all = 0xFFFFFFFFu;
+    // Quarter turns walk image columns: tiles of 64 x 64 keep the 64 source
+    // rows a tile reads in the first-level cache while their lines are used.
+    const int32_t tile = degrees == 180 ? box.Width() : 64;
+    for (int32_t ty = box.top; ty < box.bottom; ty += 64) {
+        const int32_t tyEnd = std::min(box.bottom, ty + 64);
+        for (int32_t tx = box.left; tx < box.right; tx += tile) {
+            const int32_t n = std::min(box.right - tx, tile);
+            for (int32_t Y = ty; Y < tyEnd; ++Y) {
+                const uint8_t *sp = sourceOf(tx, Y);
+                uint8_t *dp = dst.At(tx, Y);
+                for (int32_t k = 0; k < n; ++k, sp += step) {
+                    const uint32_t v = LoadPixel(sp);
+                    all &= v;
+                    StorePixel(dp + 4 * k, v);
+                }
+            }
+        }
+    }
+    uint8_t bytes[4];
+    std::memcpy(bytes, &all, 4);
+    return bytes[0] == 0xFF;   // alpha is each pixel's first byte
+}
+
+// Whether two pictures' pixel memory is disjoint.
+bool Apart(GrafPtr a, GrafPtr b) {
+    auto span = [](GrafPtr gw) {
+        const PixelRows rows = RowsOf(gw);
+        const Rect r = GetPortRect(gw);
+        const auto start = reinterpret_cast<uintptr_t>(rows.base);
+        return std::pair<uintptr_t, uintptr_t>{start, start + size_t(rows.rowBytes) * size_t(std::max(0, r.bottom - r.top))};
+    };
+    const auto [a0, a1] = span(a);
+    const auto [b0, b1] = span(b);
+    return a0 != 0 && b0 != 0 && (a1 <= b0 || b1 <= a0);
+}
+
 // A new image of the pixels of S in Source, read straight from the picture's
 // memory (the image holds its own copy).
 CGImageRef CutOut(GrafPtr Source, IRect S) {
@@ -206,11 +291,30 @@ void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr 
     }
     RGBForeColor(&black);
 
+    bool pasted = false;
     if (!S.Empty() && degrees == 0 && sameSize) {
         // Unturned, the opaque picture lands on its own place: drawing it is
         // copying those pixels, and nothing can spill.
         CopyArea(Source, Dest, S);
-    } else if (!S.Empty()) {
+        pasted = true;
+    } else if (!S.Empty() && place.exact && sameSize && Apart(Source, Dest)) {
+        // Turned onto whole pixels, an opaque picture is a permutation of
+        // S's pixels: they are copied straight from Source, with no cut-out
+        // image in between. Should a pixel turn out not to be opaque, what
+        // lies beneath is put back and the picture is drawn as usual.
+        pasted = TurnCopy(RowsOf(Source), S, RowsOf(Dest), place.footprint, covered, degrees);
+        if (!pasted) {
+            RGBForeColor(&fill);
+            if (theConfig->outside) {
+                PaintArea(covered);
+            } else {
+                CopyArea(Source, Dest, covered);
+                PaintArea(Intersect(covered, A));
+            }
+            RGBForeColor(&black);
+        }
+    }
+    if (!S.Empty() && !pasted) {
         CGImageRef theImage = CutOut(Source, S);
         Assert(theImage, "Unable to convert theGW to theImage in theLineEffect");
         // Unturned target of the cut-out, in Dest's y-up drawing space.
@@ -220,26 +324,25 @@ void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr 
                                          static_cast<CGFloat>(place.width), static_cast<CGFloat>(place.height));
         DrawCGImageInCGRectOfPort(Dest, theImage, target, angle, false, 1.0, kCGBlendModeNormal);
         CGImageRelease(theImage);
-
-        if (theConfig->clipActive) {
-            // Bands outside A (above, below, left, right; the corners are
-            // never reached by a picture centred on A), limited to where the
-            // picture may have drawn.
-            SetGWorld(Dest, nullptr);
-            RGBBackColor(&white);
-            RGBForeColor(theConfig->outside ? &fill : &black);
-            const IRect bands[4] = {IRect{F.top, A.left, A.top, A.right}, IRect{A.bottom, A.left, F.bottom, A.right},
-                                    IRect{A.top, F.left, A.bottom, A.left}, IRect{A.top, A.right, A.bottom, F.right}};
-            for (const IRect &band : bands) {
-                const IRect spill = Intersect(Intersect(band, place.reach), F);
-                if (spill.Empty()) continue;
-                if (theConfig->outside)
-                    PaintArea(spill);
-                else if (sameSize)
-                    CopyArea(Source, Dest, spill);
-            }
-            RGBForeColor(&black);
+    }
+    if (!S.Empty() && degrees != 0 && theConfig->clipActive) {
+        // Bands outside A (above, below, left, right; the corners are never
+        // reached by a picture centred on A), limited to where the picture
+        // may have drawn.
+        SetGWorld(Dest, nullptr);
+        RGBBackColor(&white);
+        RGBForeColor(theConfig->outside ? &fill : &black);
+        const IRect bands[4] = {IRect{F.top, A.left, A.top, A.right}, IRect{A.bottom, A.left, F.bottom, A.right},
+                                IRect{A.top, F.left, A.bottom, A.left}, IRect{A.top, A.right, A.bottom, F.right}};
+        for (const IRect &band : bands) {
+            const IRect spill = Intersect(Intersect(band, place.reach), F);
+            if (spill.Empty()) continue;
+            if (theConfig->outside)
+                PaintArea(spill);
+            else if (sameSize)
+                CopyArea(Source, Dest, spill);
         }
+        RGBForeColor(&black);
     }
 
     SetGWorld(savedPort, savedDevice);
