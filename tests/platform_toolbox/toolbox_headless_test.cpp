@@ -51,8 +51,8 @@ TEST(ToolboxEvents, ParametersKeepTypeAndConvertBetweenIntegers)
 {
     EventRef e = nullptr;
     ASSERT_EQ(CreateEvent(nullptr, kEventClassControl, kEventControlHitTest, 0, 0, &e), noErr);
-    EXPECT_EQ(GetEventClass(e), UInt32(kEventClassControl));
-    EXPECT_EQ(GetEventKind(e), UInt32(kEventControlHitTest));
+    EXPECT_EQ(std::pair(GetEventClass(e), GetEventKind(e)),
+              std::pair(UInt32(kEventClassControl), UInt32(kEventControlHitTest)));
 
     Point where{-3, 17};
     ASSERT_EQ(SetEventParameter(e, kEventParamMouseLocation, typeQDPoint, sizeof where, &where), noErr);
@@ -60,10 +60,7 @@ TEST(ToolboxEvents, ParametersKeepTypeAndConvertBetweenIntegers)
     EventParamType actual = 0;
     ByteCount size = 0;
     ASSERT_EQ(GetEventParameter(e, kEventParamMouseLocation, typeQDPoint, &actual, sizeof back, &size, &back), noErr);
-    EXPECT_EQ(actual, EventParamType(typeQDPoint));
-    EXPECT_EQ(size, sizeof where);
-    EXPECT_EQ(back.v, -3);
-    EXPECT_EQ(back.h, 17);
+    EXPECT_EQ(std::tuple(actual, size, back.v, back.h), std::tuple(EventParamType(typeQDPoint), sizeof where, -3, 17));
 
     // A missing parameter leaves the caller's value alone.
     UInt32 mods = 77;
@@ -77,8 +74,7 @@ TEST(ToolboxEvents, ParametersKeepTypeAndConvertBetweenIntegers)
     SetEventParameter(e, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
     SInt32 wide = 0;
     ASSERT_EQ(GetEventParameter(e, kEventParamControlPart, typeSInt32, &actual, sizeof wide, nullptr, &wide), noErr);
-    EXPECT_EQ(wide, -2);
-    EXPECT_EQ(actual, EventParamType(typeSInt32));
+    EXPECT_EQ(std::pair(wide, actual), std::pair(SInt32(-2), EventParamType(typeSInt32)));
     UInt32 modsSet = shiftKey | optionKey;
     SetEventParameter(e, kEventParamKeyModifiers, typeUInt32, sizeof modsSet, &modsSet);
     SInt16 narrow = 0;
