@@ -10,6 +10,7 @@
 #include "dialog/pictCTRL.h"
 #include "render/callpixelfx.h"
 #include "storage/prefsloader.h"
+#include "support/carbonmacros.h"
 #include "support/commonprocs.h"
 
 extern "C" {
@@ -89,11 +90,8 @@ void InitPascal(void) {}
 void DoEffect(pluginDataPtr myConfig, GrafPtr theSource, GrafPtr theTarget, SInt32 currentFrameIndex,
               SInt32 totalFrames) {
     Assert(myConfig, "uninited theData in Plugin Effect master proc. need to call init before calling me");
-    CGrafPtr savedPort = nullptr;
-    GDHandle savedDevice = nullptr;
-    GetGWorld(&savedPort, &savedDevice);
+    const SavedGWorld saved;
     DoPascalPixelEffect(theSource, theTarget, myConfig, currentFrameIndex, totalFrames);
-    SetGWorld(savedPort, savedDevice);
 }
 
 void ConfigurePlugIn(pluginDataPtr theData, GWorldPtr theGW, struct _PluginParams *params,

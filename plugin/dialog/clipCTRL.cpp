@@ -4,26 +4,11 @@
 #include "config/PluginDefines.h"
 #include "dialog/dlgUtils.h"
 #include "render/callpixelfx.h"
+#include "support/carbonmacros.h"
 
 namespace {
 
-ToolboxObjectClassRef lgClipCtrlClassRef1 = nullptr;
-EventHandlerUPP lgMyHandlerUPP = nullptr;
-
-ControlRef EventControl(EventRef theEvent)
-{
-    ControlRef control = nullptr;
-    GetEventParameter(theEvent, kEventParamDirectObject, typeControlRef, nullptr, sizeof control, nullptr,
-                      &control);
-    return control;
-}
-
-Point EventMouse(EventRef theEvent)
-{
-    Point where = {0, 0};
-    GetEventParameter(theEvent, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof where, nullptr, &where);
-    return where;
-}
+SimpleControlClass lgClipCtrlClass;
 
 bool Inside(const Rect &r, Point p)
 {
@@ -33,8 +18,8 @@ bool Inside(const Rect &r, Point p)
 // The mouse-tracking loop of one click in the preview.
 void TrackPreview(EventRef theEvent)
 {
-    const ControlRef control = EventControl(theEvent);
-    Point mouseDown = EventMouse(theEvent);
+    const ControlRef control = SimpleGetEventControl(theEvent);
+    Point mouseDown = SimpleGetEventMouse(theEvent);
     UInt32 modifiers = 0;
     GetEventParameter(theEvent, kEventParamKeyModifiers, typeUInt32, nullptr, sizeof modifiers, nullptr,
                       &modifiers);
@@ -84,8 +69,8 @@ OSStatus HandleClipEvent(EventRef theEvent)
     case kEventControlHitTest: {
         if (gConfigWorkSpace.theWindow != nullptr)
             SetPortWindowPort(gConfigWorkSpace.theWindow);
-        const ControlRef control = EventControl(theEvent);
-        const Point where = EventMouse(theEvent);
+        const ControlRef control = SimpleGetEventControl(theEvent);
+        const Point where = SimpleGetEventMouse(theEvent);
         ControlPartCode part = kControlNoPart;
         if (control != nullptr && gConfigWorkSpace.theConfig != nullptr) {
             Rect bounds;
@@ -100,10 +85,8 @@ OSStatus HandleClipEvent(EventRef theEvent)
     case kEventControlDraw:
     case kEventControlActivate:
     case kEventControlOwningWindowChanged: {
-        CGrafPtr savedPort = nullptr;
-        GDHandle savedDevice = nullptr;
-        GetGWorld(&savedPort, &savedDevice);
-        const ControlRef control = EventControl(theEvent);
+        const SavedGWorld saved;
+        const ControlRef control = SimpleGetEventControl(theEvent);
         if (control != nullptr && gConfigWorkSpace.theWindow != nullptr) {
             SetPortWindowPort(gConfigWorkSpace.theWindow);
             Rect bounds;
@@ -111,7 +94,6 @@ OSStatus HandleClipEvent(EventRef theEvent)
             if (GetControlHilite(control) < kControlDisabledPart)
                 DrawFrameContents(gConfigWorkSpace.theWindow, bounds);
         }
-        SetGWorld(savedPort, savedDevice);
         status = noErr;
         break;
     }
@@ -128,7 +110,7 @@ OSStatus HandleClipEvent(EventRef theEvent)
 // After every event the settings window's port draws everywhere again.
 void ResetWindowClip(EventRef theEvent)
 {
-    const ControlRef control = EventControl(theEvent);
+    const ControlRef control = SimpleGetEventControl(theEvent);
     WindowRef owner = control != nullptr ? GetControlOwner(control) : nullptr;
     if (owner == nullptr)
         return;
@@ -163,17 +145,10 @@ void RegisterClipCtrl()
         {kEventClassControl, kEventControlDraw},     {kEventClassControl, kEventControlHitTest},
         {kEventClassControl, kEventControlHit},      {kEventClassControl, kEventControlActivate},
         {kEventClassControl, kEventControlOwningWindowChanged}, {kEventClassControl, kEventControlTrack}};
-    lgMyHandlerUPP = NewEventHandlerUPP(ClipCtrlControlHandler);
-    RegisterToolboxObjectClass(CFSTR("com.qmz.varnolex.clip"), nullptr, sizeof events / sizeof events[0], events,
-                               lgMyHandlerUPP, nullptr, &lgClipCtrlClassRef1);
+    SimpleRegisterControlClass(lgClipCtrlClass, CFSTR("com.qmz.varnolex.clip"), events, ClipCtrlControlHandler);
 }
 
 void UnregisterClipCtrl()
 {
-    if (lgClipCtrlClassRef1 != nullptr)
-        UnregisterToolboxObjectClass(lgClipCtrlClassRef1);
-    lgClipCtrlClassRef1 = nullptr;
-    if (lgMyHandlerUPP != nullptr)
-        DisposeEventHandlerUPP(lgMyHandlerUPP);
-    lgMyHandlerUPP = nullptr;
+    SimpleUnregisterControlClass(lgClipCtrlClass);
 }

@@ -2,29 +2,21 @@
 
 #include <cstring>
 
+#include "support/carbonmacros.h"
 #include "support/commonprocs.h"
 
 namespace {
 
-ToolboxObjectClassRef lgColorBoxClassRef = nullptr;
-EventHandlerUPP lgMyHandlerUPP = nullptr;
+SimpleControlClass lgColorBoxClass;
 
 constexpr RGBColor kBlack = {0, 0, 0};
-
-ControlRef EventControl(EventRef theEvent)
-{
-    ControlRef control = nullptr;
-    GetEventParameter(theEvent, kEventParamDirectObject, typeControlRef, nullptr, sizeof control, nullptr,
-                      &control);
-    return control;
-}
 
 OSStatus HandleColorEvent(EventRef theEvent)
 {
     OSStatus status = eventNotHandledErr;
     switch (GetEventKind(theEvent)) {
     case kEventControlHit: {
-        const ControlRef control = EventControl(theEvent);
+        const ControlRef control = SimpleGetEventControl(theEvent);
         if (control != nullptr) {
             const RGBColor colour = LongInt2RGBColor(GetControl32BitValue(control));
             RGBColor chosen = colour;
@@ -38,28 +30,14 @@ OSStatus HandleColorEvent(EventRef theEvent)
         // after a cancelled picker.
         break;
     }
-    case kEventControlHitTest: {
-        const ControlRef control = EventControl(theEvent);
-        Point where = {0, 0};
-        GetEventParameter(theEvent, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof where, nullptr, &where);
-        ControlPartCode part = kControlNoPart;
-        if (control != nullptr) {
-            Rect bounds;
-            GetControlBounds(control, &bounds);
-            if (PtInRect(where, &bounds))
-                part = 1;
-        }
-        SetEventParameter(theEvent, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
-        status = noErr;
+    case kEventControlHitTest:
+        status = SimpleHitTestWholeControl(theEvent);
         break;
-    }
     case kEventControlDraw: {
-        const ControlRef control = EventControl(theEvent);
+        const ControlRef control = SimpleGetEventControl(theEvent);
         if (control == nullptr)
             break;
-        CGrafPtr savedPort = nullptr;
-        GDHandle savedDevice = nullptr;
-        GetGWorld(&savedPort, &savedDevice);
+        const SavedGWorld saved;
         WindowRef owner = GetControlOwner(control);
         if (owner != nullptr && GetWindowPort(owner) != nullptr) {
             SetPortWindowPort(owner);
@@ -71,7 +49,6 @@ OSStatus HandleColorEvent(EventRef theEvent)
             else
                 ColorBoxDraw(bounds, LongInt2RGBColor(GetControl32BitValue(control)));
         }
-        SetGWorld(savedPort, savedDevice);
         status = noErr;
         break;
     }
@@ -132,17 +109,10 @@ void RegisterColorBox()
     static const EventTypeSpec events[] = {{kEventClassControl, kEventControlDraw},
                                            {kEventClassControl, kEventControlHitTest},
                                            {kEventClassControl, kEventControlHit}};
-    lgMyHandlerUPP = NewEventHandlerUPP(ColorBoxControlHandler);
-    RegisterToolboxObjectClass(CFSTR("com.qmz.varnolex.color"), nullptr, sizeof events / sizeof events[0], events,
-                               lgMyHandlerUPP, nullptr, &lgColorBoxClassRef);
+    SimpleRegisterControlClass(lgColorBoxClass, CFSTR("com.qmz.varnolex.color"), events, ColorBoxControlHandler);
 }
 
 void UnregisterColorBox()
 {
-    if (lgColorBoxClassRef != nullptr)
-        UnregisterToolboxObjectClass(lgColorBoxClassRef);
-    lgColorBoxClassRef = nullptr;
-    if (lgMyHandlerUPP != nullptr)
-        DisposeEventHandlerUPP(lgMyHandlerUPP);
-    lgMyHandlerUPP = nullptr;
+    SimpleUnregisterControlClass(lgColorBoxClass);
 }

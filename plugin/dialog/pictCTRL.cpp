@@ -3,23 +3,15 @@
 #include <cstdint>
 
 #include "render/CGglue.h"
+#include "support/carbonmacros.h"
 #include "support/commonprocs.h"
 
 namespace {
 
-ToolboxObjectClassRef lgPictureClassRef = nullptr;
-EventHandlerUPP lgMyHandlerUPP = nullptr;
+SimpleControlClass lgPictureClass;
 
 constexpr RGBColor kBlack = {0, 0, 0};
 constexpr RGBColor kWhite = {65535, 65535, 65535};
-
-ControlRef EventControl(EventRef theEvent)
-{
-    ControlRef control = nullptr;
-    GetEventParameter(theEvent, kEventParamDirectObject, typeControlRef, nullptr, sizeof control, nullptr,
-                      &control);
-    return control;
-}
 
 void DrawPictureBox(ControlRef control)
 {
@@ -57,34 +49,19 @@ OSStatus HandlePictureEvent(EventRef theEvent)
     OSStatus status = eventNotHandledErr;
     switch (GetEventKind(theEvent)) {
     case kEventControlHit: {
-        const ControlRef control = EventControl(theEvent);
+        const ControlRef control = SimpleGetEventControl(theEvent);
         if (control != nullptr)
             (void)GetControl32BitValue(control);
         break;
     }
-    case kEventControlHitTest: {
-        const ControlRef control = EventControl(theEvent);
-        Point where = {0, 0};
-        GetEventParameter(theEvent, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof where, nullptr, &where);
-        ControlPartCode part = kControlNoPart;
-        if (control != nullptr) {
-            Rect bounds;
-            GetControlBounds(control, &bounds);
-            if (PtInRect(where, &bounds))
-                part = 1;
-        }
-        SetEventParameter(theEvent, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
-        status = noErr;
+    case kEventControlHitTest:
+        status = SimpleHitTestWholeControl(theEvent);
         break;
-    }
     case kEventControlDraw: {
-        const ControlRef control = EventControl(theEvent);
-        CGrafPtr savedPort = nullptr;
-        GDHandle savedDevice = nullptr;
-        GetGWorld(&savedPort, &savedDevice);
+        const ControlRef control = SimpleGetEventControl(theEvent);
+        const SavedGWorld saved;
         if (control != nullptr)
             DrawPictureBox(control);
-        SetGWorld(savedPort, savedDevice);
         status = noErr;
         break;
     }
@@ -110,18 +87,10 @@ void RegisterPictureControl()
     static const EventTypeSpec events[] = {{kEventClassControl, kEventControlDraw},
                                            {kEventClassControl, kEventControlHitTest},
                                            {kEventClassControl, kEventControlHit}};
-    lgMyHandlerUPP = NewEventHandlerUPP(PictureControlHandler);
-    RegisterToolboxObjectClass(CFSTR("com.qmz.varnolex.imageCTRL"), nullptr, sizeof events / sizeof events[0],
-                               events, lgMyHandlerUPP, nullptr, &lgPictureClassRef);
+    SimpleRegisterControlClass(lgPictureClass, CFSTR("com.qmz.varnolex.imageCTRL"), events, PictureControlHandler);
 }
 
 void UnregisterPictureControl()
 {
-    if (lgPictureClassRef != nullptr) {
-        UnregisterToolboxObjectClass(lgPictureClassRef);
-        lgPictureClassRef = nullptr;
-    }
-    if (lgMyHandlerUPP != nullptr)
-        DisposeEventHandlerUPP(lgMyHandlerUPP);
-    lgMyHandlerUPP = nullptr;
+    SimpleUnregisterControlClass(lgPictureClass);
 }

@@ -50,3 +50,43 @@ bool CommandIDIs(UInt32 theID, std::string_view theCode) {
     CommandID2Str(theID, text);
     return theCode.size() == 4 && std::memcmp(text + 1, theCode.data(), 4) == 0;
 }
+
+ControlRef SimpleGetEventControl(EventRef theEvent) {
+    ControlRef control = nullptr;
+    GetEventParameter(theEvent, kEventParamDirectObject, typeControlRef, nullptr, sizeof control, nullptr,
+                      &control);
+    return control;
+}
+
+Point SimpleGetEventMouse(EventRef theEvent) {
+    Point where = {0, 0};
+    GetEventParameter(theEvent, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof where, nullptr, &where);
+    return where;
+}
+
+OSStatus SimpleHitTestWholeControl(EventRef theEvent) {
+    const ControlRef control = SimpleGetEventControl(theEvent);
+    const Point where = SimpleGetEventMouse(theEvent);
+    ControlPartCode part = kControlNoPart;
+    if (control != nullptr) {
+        Rect bounds;
+        GetControlBounds(control, &bounds);
+        if (PtInRect(where, &bounds)) part = 1;
+    }
+    SetEventParameter(theEvent, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
+    return noErr;
+}
+
+void SimpleRegisterControlClass(SimpleControlClass &theClass, CFStringRef theClassID,
+                                std::span<const EventTypeSpec> theEvents, EventHandlerProcPtr theHandler) {
+    theClass.handlerUPP = NewEventHandlerUPP(theHandler);
+    RegisterToolboxObjectClass(theClassID, nullptr, static_cast<ItemCount>(theEvents.size()), theEvents.data(),
+                               theClass.handlerUPP, nullptr, &theClass.classRef);
+}
+
+void SimpleUnregisterControlClass(SimpleControlClass &theClass) {
+    if (theClass.classRef != nullptr) UnregisterToolboxObjectClass(theClass.classRef);
+    theClass.classRef = nullptr;
+    if (theClass.handlerUPP != nullptr) DisposeEventHandlerUPP(theClass.handlerUPP);
+    theClass.handlerUPP = nullptr;
+}

@@ -1,5 +1,7 @@
 #include "support/commonprocs.h"
 
+#include "support/carbonmacros.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -110,15 +112,12 @@ GWorldPtr AllocateRectGWorld(Rect theRect) {
 void ClearGW(GWorldPtr theGW, RGBColor theColor) {
     if (theGW == nullptr) return;
     Rect bounds = GetPortRect(theGW);
-    CGrafPtr savedPort = nullptr;
-    GDHandle savedDevice = nullptr;
-    GetGWorld(&savedPort, &savedDevice);
+    const SavedGWorld saved;
     SetGWorld(theGW, nullptr);
     RGBForeColor(&theColor);
     PaintRect(&bounds);
     const RGBColor black{0, 0, 0};
     RGBForeColor(&black);
-    SetGWorld(savedPort, savedDevice);
 }
 
 void Source2Target(GWorldPtr theSource, GWorldPtr theTarget) {
