@@ -1,6 +1,7 @@
 #include "dialog/configdlghandler.h"
 
 #include <cstring>
+#include <string>
 
 #include "config/DataHandling.h"
 #include "config/PluginDefines.h"
@@ -25,7 +26,6 @@ constexpr OSType kColorSig = PLATFORM_FOURCC('C', 'o', 'l', 'r');
 constexpr OSType kColorLegendSig = PLATFORM_FOURCC('C', 'L', 'g', 'd');
 constexpr OSType kLegendSig = PLATFORM_FOURCC('L', 'g', 'n', 'd');
 constexpr OSType kClipSig = PLATFORM_FOURCC('C', 'l', 'i', 'p');
-constexpr OSType kClipTextSig = PLATFORM_FOURCC('C', 'l', 'p', 'M');
 constexpr OSType kRectSig = PLATFORM_FOURCC('R', 'e', 'c', 't');
 constexpr OSType kMediaSig = PLATFORM_FOURCC('M', 'e', 'd', 'i');
 constexpr OSType kRotaSig = PLATFORM_FOURCC('R', 'o', 't', 'a');
@@ -49,9 +49,7 @@ void StepClip(bool forward)
     }
     SetControl32BitValue(ws.clipSlider, v);
     AccessRenderAndBlit(v);
-    Str255 text;
-    ClipPositionText(v, ws.maxFrameIndex, text);
-    SimpleSetControlText(ws.theWindow, kClipTextSig, 1, text);
+    ShowClipPosition(v);
 }
 
 // Opens the plug-in's manual with the desktop's default application.
@@ -214,13 +212,7 @@ void SetupColors(WindowPtr theWindow, pluginDataPtr theConfig)
 {
     for (SInt16 i = 1; i <= 6; ++i) {
         ControlRef ctl = SimpleGetControlByID(theWindow, kColorSig, i);
-        Str255 where;
-        CToPStr("Cannot allocate color", where);
-        Str255 number;
-        Num2Text(i, number);
-        PStrCat(where, PStrView(number));
-        PStrCat(where, " in SetupDialog");
-        Assert(ctl, where);
+        Assert(ctl, "Cannot allocate color" + std::to_string(i) + " in SetupDialog");
         SetControl32BitMinimum(ctl, 0);
         SetControl32BitMaximum(ctl, 0xFFFFFF);
         SetControl32BitValue(ctl, RGBColor2LongInt(theConfig->colors[i - 1]));

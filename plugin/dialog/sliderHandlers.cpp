@@ -1,5 +1,7 @@
 #include "dialog/sliderHandlers.h"
 
+#include <string>
+
 #include "config/PluginDefines.h"
 #include "host/iMovieGlue.h"
 #include "render/callpixelfx.h"
@@ -16,6 +18,8 @@ constexpr OSType kClipTextSig = PLATFORM_FOURCC('C', 'l', 'p', 'M');
 
 ControlActionUPP lgClipSliderUPP = nullptr;
 
+} // namespace
+
 void ShowClipPosition(SInt32 thePosition)
 {
     if (gConfigWorkSpace.theWindow == nullptr)
@@ -24,8 +28,6 @@ void ShowClipPosition(SInt32 thePosition)
     ClipPositionText(thePosition, gConfigWorkSpace.maxFrameIndex, text);
     SimpleSetControlText(gConfigWorkSpace.theWindow, kClipTextSig, 1, text);
 }
-
-} // namespace
 
 void ClipPositionText(SInt32 thePosition, SInt32 theLast, Str255 outText)
 {
@@ -71,12 +73,7 @@ void SetupSliders(WindowRef theWindow)
     pluginWorkSpace &ws = gConfigWorkSpace;
     for (SInt16 i = 1; i <= 6; ++i) {
         ControlRef ctl = SimpleGetControlByID(theWindow, kSliderSig, i);
-        Str255 where;
-        CToPStr("Cannot access slider ", where);
-        Str255 number;
-        Num2Text(i, number);
-        PStrCat(where, PStrView(number));
-        Assert(ctl, where);
+        Assert(ctl, "Cannot access slider " + std::to_string(i));
         ws.sliders[i - 1] = ctl;
         // None of the six parameter sliders is used by this effect.
         if (!cUsesSlider[i - 1]) {

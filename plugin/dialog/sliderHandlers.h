@@ -13,3 +13,5 @@ void ClipSliderAction(ControlRef theControl, ControlPartCode partCode);
 void SetupSliders(WindowRef theWindow);
 // The clip position text: position, "/", last position (e.g. "12/99").
 void ClipPositionText(SInt32 thePosition, SInt32 theLast, Str255 outText);
+// Shows the clip position text for thePosition in the settings window.
+void ShowClipPosition(SInt32 thePosition);
