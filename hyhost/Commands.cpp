@@ -46,9 +46,32 @@ const char *TypeName(int type) {
     }
 }
 
-bool LoadByName(const std::string &name, LoadedPlugin &plugin, std::string &error) {
+// Loads the named plug-in into a session on the clip (none for info alone)
+// and has it describe itself for a selection of the whole clip.
+bool LoadAndDescribe(const std::string &name, ClipDecoder *fetcher, int64_t clipFrames, LoadedPlugin &plugin,
+                     HostSession &session, HYPluginParams &params, std::string &error) {
     std::string bundle;
-    return FindPluginBundle(name, bundle, error) && LoadPlugin(bundle, plugin, error);
+    if (!FindPluginBundle(name, bundle, error) || !LoadPlugin(bundle, plugin, error)) return false;
+    session.fetcher = fetcher;
+    session.clipFrames = clipFrames;
+    InitParams(params, session);
+    params.getInfo2.selectedFrames = int32_t(clipFrames);
+    return DescribePlugin(plugin, params, error);
+}
+
+// The frame --at names must lie in the clip, and the clip's length must fit
+// the plug-in interface.
+bool CheckFrameInClip(const ClipInfo &info, int64_t at, std::string &error) {
+    if (at < 0 || at >= info.frameCount) {
+        error = "--at " + std::to_string(at) + " is outside the clip; it has " + std::to_string(info.frameCount) +
+                " frames (0.." + std::to_string(info.frameCount - 1) + ")";
+        return false;
+    }
+    if (info.frameCount > INT32_MAX) {
+        error = "the clip is too long for the plug-in interface";
+        return false;
+    }
+    return true;
 }
 
 // Owns an offscreen picture.
@@ -71,12 +94,9 @@ struct World {
 int CommandInfo(const std::string &name, bool json) {
     LoadedPlugin plugin;
     std::string error;
-    if (!LoadByName(name, plugin, error)) return Fail(error);
     HostSession session;
     HYPluginParams params;
-    InitParams(params, session);
-    if (int32_t r = SendMessage(plugin, params, kPlugGetInfo); r != kPluginOK)
-        return Fail("the plug-in could not describe itself: " + ResultName(r));
+    if (!LoadAndDescribe(name, nullptr, 0, plugin, session, params, error)) return Fail(error);
     const HYPluginGetInfo &g = params.getInfo;
     const HY2PluginGetInfo &g2 = params.getInfo2;
     std::string group = Field(g2.group, sizeof g2.group);
@@ -122,23 +142,14 @@ int CommandPlaceholder(const std::string &input, const std::string &output, int6
     ClipDecoderPtr fetcher = OpenClipDecoder(input, error);
     if (!fetcher) return Fail(error);
     const ClipInfo &info = GetClipInfo(*fetcher);
-    if (at < 0 || at >= info.frameCount)
-        return Fail("--at " + std::to_string(at) + " is outside the clip; it has " +
-                    std::to_string(info.frameCount) + " frames (0.." + std::to_string(info.frameCount - 1) + ")");
-    if (info.frameCount > INT32_MAX) return Fail("the clip is too long for the plug-in interface");
+    if (!CheckFrameInClip(info, at, error)) return Fail(error);
     if (!CheckOutputPath(input, output, error)) return Fail(error);
     if (width <= 0) width = info.width;
     if (height <= 0) height = info.height;
     LoadedPlugin plugin;
-    if (!LoadByName(name, plugin, error)) return Fail(error);
     HostSession session;
-    session.fetcher = fetcher.get();
-    session.clipFrames = info.frameCount;
     HYPluginParams params;
-    InitParams(params, session);
-    params.getInfo2.selectedFrames = int32_t(info.frameCount);
-    if (int32_t r = SendMessage(plugin, params, kPlugGetInfo); r != kPluginOK)
-        return Fail("the plug-in could not describe itself: " + ResultName(r));
+    if (!LoadAndDescribe(name, fetcher.get(), info.frameCount, plugin, session, params, error)) return Fail(error);
     World out(width, height);
     if (!out.w) return Fail("out of memory for the picture");
     params.startFrame = 0;
@@ -197,10 +208,7 @@ int CommandConfigure(const std::string &input, int64_t at, const std::string &st
     ClipDecoderPtr fetcher = OpenClipDecoder(input, error);
     if (!fetcher) return Fail(error);
     const ClipInfo &info = GetClipInfo(*fetcher);
-    if (at < 0 || at >= info.frameCount)
-        return Fail("--at " + std::to_string(at) + " is outside the clip; it has " +
-                    std::to_string(info.frameCount) + " frames (0.." + std::to_string(info.frameCount - 1) + ")");
-    if (info.frameCount > INT32_MAX) return Fail("the clip is too long for the plug-in interface");
+    if (!CheckFrameInClip(info, at, error)) return Fail(error);
 
     static int argc = 1;
     static char arg0[] = "hyhost";
@@ -209,15 +217,9 @@ int CommandConfigure(const std::string &input, int64_t at, const std::string &st
     if (gConfigureStartHook) gConfigureStartHook();
 
     LoadedPlugin plugin;
-    if (!LoadByName(name, plugin, error)) return Fail(error);
     HostSession session;
-    session.fetcher = fetcher.get();
-    session.clipFrames = info.frameCount;
     HYPluginParams params;
-    InitParams(params, session);
-    params.getInfo2.selectedFrames = int32_t(info.frameCount);
-    if (int32_t r = SendMessage(plugin, params, kPlugGetInfo); r != kPluginOK)
-        return Fail("the plug-in could not describe itself: " + ResultName(r));
+    if (!LoadAndDescribe(name, fetcher.get(), info.frameCount, plugin, session, params, error)) return Fail(error);
 
     // One render cycle over the whole clip first, so the plug-in knows the
     // clip the dialog's clip slider walks through.

@@ -384,3 +384,11 @@ int32_t SendMessage(LoadedPlugin &plugin, HYPluginParams &params, HYPluginSelect
     plugin.secondsInPlugin += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return result & 0xFF;
 }
+
+bool DescribePlugin(LoadedPlugin &plugin, HYPluginParams &params, std::string &error) {
+    if (int32_t r = SendMessage(plugin, params, kPlugGetInfo); r != kPluginOK) {
+        error = "the plug-in could not describe itself: " + ResultName(r);
+        return false;
+    }
+    return true;
+}

@@ -90,6 +90,9 @@ void InitParams(HYPluginParams &params, HostSession &session);
 // Sends one message and returns the plug-in's result (0..255).
 int32_t SendMessage(LoadedPlugin &plugin, HYPluginParams &params, HYPluginSelector selector);
 
+// Sends GetInfo; on failure error names the plug-in's result.
+bool DescribePlugin(LoadedPlugin &plugin, HYPluginParams &params, std::string &error);
+
 // Copies an ARGB picture into a new offscreen picture, or into an existing
 // one of the same size.
 GWorldPtr NewGWorldFromPicture(const ArgbPicture &picture, OSErr &error);

@@ -231,8 +231,7 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     HYPluginParams params;
     InitParams(params, session);
     params.getInfo2.selectedFrames = int32_t(count);
-    if (int32_t r = SendMessage(plugin, params, kPlugGetInfo); r != kPluginOK)
-        return fail("the plug-in could not describe itself: " + ResultName(r));
+    if (!DescribePlugin(plugin, params, error)) return fail(error);
     if (params.getInfo.pluginType != kPluginFilterType)
         return fail("'" + plugin.bundlePath + "' is not a filter plug-in (type " +
                     std::to_string(params.getInfo.pluginType) + ")");

@@ -16,14 +16,8 @@ extern "C" {
 
 namespace {
 
-struct CodecFree {
-    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
 struct FifoFree {
     void operator()(AVAudioFifo *f) const { av_audio_fifo_free(f); }
-};
-struct SwsFree {
-    void operator()(SwsContext *s) const { sws_freeContext(s); }
 };
 
 }  // namespace

@@ -13,19 +13,16 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+void CodecFree::operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+void SwsFree::operator()(SwsContext *s) const { sws_freeContext(s); }
+
 namespace {
 
 struct FormatClose {
     void operator()(AVFormatContext *f) const { avformat_close_input(&f); }
 };
-struct CodecFree {
-    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
 struct PacketFree {
     void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-struct SwsFree {
-    void operator()(SwsContext *s) const { sws_freeContext(s); }
 };
 struct SwrFree {
     void operator()(SwrContext *s) const { swr_free(&s); }

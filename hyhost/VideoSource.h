@@ -32,6 +32,16 @@ struct AVFrameFree {
 };
 using AVFramePtr = std::unique_ptr<AVFrame, AVFrameFree>;
 
+// Owners of the codec and scaler contexts that reading and writing both use.
+struct AVCodecContext;
+struct SwsContext;
+struct CodecFree {
+    void operator()(AVCodecContext *c) const;
+};
+struct SwsFree {
+    void operator()(SwsContext *s) const;
+};
+
 // The audio a render wants: samples converted to this format on reading.
 struct AudioTarget {
     AVSampleFormat format = AV_SAMPLE_FMT_NONE;
