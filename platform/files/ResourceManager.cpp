@@ -66,6 +66,20 @@ std::optional<HandleOwner> OwnerOf(Handle h) {
     return it->second;
 }
 
+// OwnerOf for a procedure that fails with `missing` when the handle is not a
+// loaded resource, and with wrPermErr when it must be changed and its file
+// is read-only; the error is left in tResError.
+std::optional<HandleOwner> OwnerOrError(Handle h, OSErr missing, bool mustWrite = false) {
+    auto owner = OwnerOf(h);
+    if (!owner) {
+        tResError = missing;
+    } else if (mustWrite && !owner->file->writable) {
+        tResError = wrPermErr;
+        owner.reset();
+    }
+    return owner;
+}
+
 ResourceIt FindResource(ResFile &f, ResType type, short id) {
     return std::find_if(f.resources.begin(), f.resources.end(),
                         [&](const LoadedResource &r) { return r.res.type == type && r.res.id == id; });
@@ -341,11 +355,8 @@ PLATFORM_API Handle GetResource(ResType type, short id) {
 
 PLATFORM_API void DetachResource(Handle h) {
     GuardedVoid([&] {
-        auto owner = OwnerOf(h);
-        if (!owner) {
-            tResError = resNotFound;
-            return;
-        }
+        auto owner = OwnerOrError(h, resNotFound);
+        if (!owner) return;
         LoadedResource &r = *owner->it;
         // Unwritten changes stay in the map, so detaching loses nothing.
         if (r.changed) r.res.data = HandleBytes(h);
@@ -358,15 +369,8 @@ PLATFORM_API void DetachResource(Handle h) {
 
 PLATFORM_API void RemoveResource(Handle h) {
     GuardedVoid([&] {
-        auto owner = OwnerOf(h);
-        if (!owner) {
-            tResError = rmvResFailed;
-            return;
-        }
-        if (!owner->file->writable) {
-            tResError = wrPermErr;
-            return;
-        }
+        auto owner = OwnerOrError(h, rmvResFailed, true);
+        if (!owner) return;
         owner->file->resources.erase(owner->it);
         owner->file->dirty = true;
         gHandles.erase(h);   // the caller now owns the handle
@@ -413,15 +417,8 @@ PLATFORM_API void AddResource(Handle data, ResType type, short id, ConstStr255Pa
 
 PLATFORM_API void ChangedResource(Handle h) {
     GuardedVoid([&] {
-        auto owner = OwnerOf(h);
-        if (!owner) {
-            tResError = resNotFound;
-            return;
-        }
-        if (!owner->file->writable) {
-            tResError = wrPermErr;
-            return;
-        }
+        auto owner = OwnerOrError(h, resNotFound, true);
+        if (!owner) return;
         owner->it->changed = true;
         owner->file->dirty = true;
         tResError = noErr;
@@ -430,11 +427,8 @@ PLATFORM_API void ChangedResource(Handle h) {
 
 PLATFORM_API void WriteResource(Handle h) {
     GuardedVoid([&] {
-        auto owner = OwnerOf(h);
-        if (!owner) {
-            tResError = resNotFound;
-            return;
-        }
+        auto owner = OwnerOrError(h, resNotFound);
+        if (!owner) return;
         tResError = owner->it->changed ? WriteFile(*owner->file) : OSErr(noErr);
     });
 }
@@ -448,11 +442,8 @@ PLATFORM_API void UpdateResFile(short refNum) {
 
 PLATFORM_API void ReleaseResource(Handle h) {
     GuardedVoid([&] {
-        auto owner = OwnerOf(h);
-        if (!owner) {
-            tResError = resNotFound;
-            return;
-        }
+        auto owner = OwnerOrError(h, resNotFound);
+        if (!owner) return;
         // Releasing unwritten changes would lose them.
         if (owner->it->changed) {
             tResError = kResAttrErr;
@@ -480,11 +471,8 @@ PLATFORM_API short Count1Resources(ResType type) {
 
 PLATFORM_API void GetResInfo(Handle h, short *id, ResType *type, Str255 name) {
     GuardedVoid([&] {
-        auto owner = OwnerOf(h);
-        if (!owner) {
-            tResError = resNotFound;
-            return;
-        }
+        auto owner = OwnerOrError(h, resNotFound);
+        if (!owner) return;
         const rsrc::Resource &r = owner->it->res;
         if (id) *id = r.id;
         if (type) *type = r.type;

@@ -267,6 +267,13 @@ bool ApplySetting(pluginDataRec &c, std::string_view assignment, std::string &er
         error = "bad value '" + std::string(value) + "' for " + key + "; expected " + expected;
         return false;
     };
+    // A 16-bit number into field, or the complaint naming what was expected.
+    auto set16 = [&](SInt16 &field, const char *expected) {
+        long v;
+        if (!ParseInt(value, -32768, 32767, v)) return bad(expected);
+        field = SInt16(v);
+        return true;
+    };
     if (key == "rect") {
         double v[4];
         if (!ParseFour(value, v)) return bad("LEFT,TOP,RIGHT,BOTTOM as fractions of the frame, e.g. 0.25,0.25,0.75,0.75");
@@ -298,12 +305,7 @@ bool ApplySetting(pluginDataRec &c, std::string_view assignment, std::string &er
         c.rota = SInt16(deg / 90 + 1);
         return true;
     }
-    if (key == "rotaCode") {
-        long v;
-        if (!ParseInt(value, -32768, 32767, v)) return bad("a 16-bit number (1..4 turn the picture)");
-        c.rota = SInt16(v);
-        return true;
-    }
+    if (key == "rotaCode") return set16(c.rota, "a 16-bit number (1..4 turn the picture)");
     if (key == "color") {
         if (!ParseColor(value, c.colors[0])) return bad("#RRGGBB");
         return true;
@@ -314,13 +316,8 @@ bool ApplySetting(pluginDataRec &c, std::string_view assignment, std::string &er
             error = "unknown key '" + key + "' (items are numbered 1 to 6)";
             return false;
         }
-        if (key[0] == 'c') {
-            if (!ParseColor(value, c.colors[n - 1])) return bad("#RRGGBB or R,G,B with 16-bit channels");
-        } else {
-            long v;
-            if (!ParseInt(value, -32768, 32767, v)) return bad("a 16-bit number");
-            c.sliders[n - 1] = SInt16(v);
-        }
+        if (key[0] != 'c') return set16(c.sliders[n - 1], "a 16-bit number");
+        if (!ParseColor(value, c.colors[n - 1])) return bad("#RRGGBB or R,G,B with 16-bit channels");
         return true;
     }
     if (key == "sliders") {
@@ -344,12 +341,7 @@ bool ApplySetting(pluginDataRec &c, std::string_view assignment, std::string &er
         else return bad("ntsc, pal or hd");
         return true;
     }
-    if (key == "mediaType") {
-        long v;
-        if (!ParseInt(value, -32768, 32767, v)) return bad("a 16-bit number (1 NTSC, 2 PAL, 3 HD)");
-        c.mediaType = SInt16(v);
-        return true;
-    }
+    if (key == "mediaType") return set16(c.mediaType, "a 16-bit number (1 NTSC, 2 PAL, 3 HD)");
     Boolean *flag = nullptr;
     if (key == "outside") flag = &c.outside;
     else if (key == "clip" || key == "clipActive") flag = &c.clipActive;
