@@ -51,8 +51,7 @@ struct Rig {
         const Rect bounds{0, 0, static_cast<int16_t>(s.h), static_cast<int16_t>(s.w)};
         NewGWorld(&source, 32, &bounds, nullptr, nullptr, 0);
         TestHost::Paint(source, 0);
-        host.prepared = source;
-        host.disposeAtRelease = false;
+        host.prepared = source;   // handed out at every GetFrame, never disposed by the host
         host.params.frameCount = 1000000;
         host.params.renderFrame = 500000;   // outside any fade zone
         host.Send(kPlugInitialize);
