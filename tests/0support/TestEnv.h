@@ -23,6 +23,7 @@ public:
     ScopedPrefsFolder(const ScopedPrefsFolder &) = delete;
     ScopedPrefsFolder &operator=(const ScopedPrefsFolder &) = delete;
 
+    std::filesystem::path Root() const { return root_; }
     std::filesystem::path Folder() const { return root_ / "config"; }
     std::filesystem::path PrefsFile() const { return Folder() / "qzvel-Prefs"; }
 

@@ -1,4 +1,5 @@
 #include "DialogHarness.h"
+#include "TestEnv.h"
 #include "TestHost.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +43,7 @@ std::string gOpened;
 int gSaves = 0;
 
 TestHost *gHost = nullptr;
+ScopedPrefsFolder *gPrefs = nullptr;
 
 // ---- Script ----
 std::deque<Step> gSteps;
@@ -69,18 +71,9 @@ public slots:
 };
 
 void Init(int &argc, char **argv) {
-    char pattern[] = "/tmp/kelvarin-dialog-XXXXXX";
-    const char *dir = mkdtemp(pattern);
-    if (dir == nullptr) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    gTemp = dir;
+    gPrefs = new ScopedPrefsFolder;
+    gTemp = gPrefs->Root().string();
     namespace fs = std::filesystem;
-    fs::create_directories(gTemp + "/config");
-    fs::create_directories(gTemp + "/home");
-    setenv("XDG_CONFIG_HOME", (gTemp + "/config").c_str(), 1);
-    setenv("HOME", (gTemp + "/home").c_str(), 1);
     if (getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
     gApp = new QApplication(argc, argv);
@@ -112,8 +105,8 @@ void Shutdown() {
     gHost = nullptr;
     delete gApp;
     gApp = nullptr;
-    std::error_code ignored;
-    std::filesystem::remove_all(gTemp, ignored);
+    delete gPrefs;   // removes the folder
+    gPrefs = nullptr;
 }
 
 std::string TempDir() { return gTemp; }
