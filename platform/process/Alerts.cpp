@@ -38,7 +38,9 @@ bool ButtonExists(const OpaqueDialogPtr &a, int item) {
 }
 
 void PrintAlert(const OpaqueDialogPtr &a) {
-    std::string text = "[" + std::string(KindName(a.kind)) + " alert] " + a.message + "\n";
+    // Appended piece by piece: GCC 12 warns (falsely) about "literal" + string at -O3.
+    std::string text = "[";
+    text.append(KindName(a.kind)).append(" alert] ").append(a.message).append("\n");
     if (!a.explanation.empty()) text += "  " + a.explanation + "\n";
     text += "  Buttons:";
     for (size_t i = 0; i < a.buttons.size(); ++i) {
