@@ -235,8 +235,9 @@ TEST(CGDraw, ClearFirstAlphaAndBlendModes) {
                 // Where the image is wholly transparent the result is too.
                 for (int v = 0; v < h; ++v)
                     for (int u = 0; u < w; ++u)
-                        if (img.At(u, v)[0] == 0)
+                        if (img.At(u, v)[0] == 0) {
                             EXPECT_EQ(pic.Get(q == 0 ? 5 + u : 5 + w - 1 - u, q == 0 ? 14 - h + v : 13 - v)[0], 0);
+                        }
             }
         }
 }
