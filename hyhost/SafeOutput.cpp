@@ -68,7 +68,9 @@ bool CheckOutputPath(const std::string &input, const std::string &output, std::s
 PendingOutput::PendingOutput(const std::string &finalPath) : final_(finalPath) {
     fs::path p(finalPath);
     fs::path dir = p.parent_path();
-    temp_ = (dir / ("." + p.filename().string() + ".part-" + std::to_string(getpid()))).string();
+    std::string name = ".";   // built by appending: GCC 12 misreports "literal" + string at -O3
+    name.append(p.filename().string()).append(".part-").append(std::to_string(getpid()));
+    temp_ = (dir / name).string();
     static bool exitHandler = (std::atexit(OnExit), true);
     (void)exitHandler;
     if (temp_.size() < sizeof gPendingTemp) std::memcpy(gPendingTemp, temp_.c_str(), temp_.size() + 1);
