@@ -78,7 +78,8 @@ void BM_DragStep(benchmark::State &state)
 
     // The rectangle moves back and forth by one pixel per step, as in a drag:
     // a preview pixel, or, for the odd-sided rectangle, a frame pixel, so its
-    // sides stay odd in the frame and a quarter turn lands on half pixels.
+    // sides keep their lengths in the frame and a quarter turn lands on half
+    // pixels.
     const bool oddSides = state.range(1) != 0;
     const Rect frame{0, 0, static_cast<int16_t>(standard.height), static_cast<int16_t>(standard.width)};
     Rect rect = Rel2Rect(SetRelRect(0.25, 0.25, 0.75, 0.75), bounds);
@@ -87,7 +88,9 @@ void BM_DragStep(benchmark::State &state)
         rect.left = static_cast<int16_t>(standard.width / 4);
         rect.right = static_cast<int16_t>(rect.left + (standard.width / 2 | 1));
         rect.top = static_cast<int16_t>(standard.height / 4);
-        rect.bottom = static_cast<int16_t>(rect.top + (standard.height / 2 | 1));
+        // One side odd, the other even: turned a quarter about its centre,
+        // the rectangle's corners fall on half pixels.
+        rect.bottom = static_cast<int16_t>(rect.top + (standard.height / 2 & ~1));
         for (int shift : {0, 1}) {
             Rect moved = rect;
             OffsetRect(&moved, static_cast<short>(shift), static_cast<short>(shift));
