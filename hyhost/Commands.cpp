@@ -176,12 +176,33 @@ std::string ReadWhole(const std::string &path) {
 
 namespace {
 void (*gConfigureStartHook)() = nullptr;
+
+bool Set(const char *variable) {
+    const char *value = std::getenv(variable);
+    return value != nullptr && *value != '\0';
+}
+
+// Qt's offscreen and minimal platforms show nothing to anyone; X and
+// Wayland need their display.
+bool HasVisibleDisplay() {
+    const std::string platform = Set("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
+    auto is = [&](const char *name) { return platform.rfind(name, 0) == 0; };
+    if (is("offscreen") || is("minimal")) return false;
+    if (is("xcb")) return Set("DISPLAY");
+    if (is("wayland")) return Set("WAYLAND_DISPLAY");
+    return !platform.empty() || Set("DISPLAY") || Set("WAYLAND_DISPLAY");
+}
 }
 
 void SetConfigureStartHook(void (*hook)()) { gConfigureStartHook = hook; }
 
 int CommandConfigure(const std::string &input, int64_t at, const std::string &standard,
                      const std::string &name) {
+    // A window nobody can see would wait for ever for OK or Cancel; say so
+    // before anything is opened or written.
+    if (!gConfigureStartHook && !HasVisibleDisplay())
+        return Fail("no display for the settings window: run hyhost configure in a desktop session "
+                    "(an X or Wayland display, not QT_QPA_PLATFORM=offscreen)");
     std::string error;
 #ifdef HYHOST_HAVE_PREFS
     if (!standard.empty()) {
@@ -195,16 +216,11 @@ int CommandConfigure(const std::string &input, int64_t at, const std::string &st
         }, error);
         if (!ok) return Fail(error);
     }
-    std::string prefsBefore = ReadWhole(PreferencesPath());
+    std::string prefsBefore;
 #else
     if (!standard.empty()) return Fail("--standard needs the plug-in's storage code, which this build lacks");
     std::string prefsBefore;
 #endif
-    const char *platform = std::getenv("QT_QPA_PLATFORM");
-    const char *display = std::getenv("DISPLAY");
-    const char *wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((!platform || !*platform) && (!display || !*display) && (!wayland || !*wayland))
-        return Fail("no display for the settings dialog; run it in a desktop session or set QT_QPA_PLATFORM=offscreen");
     ClipDecoderPtr fetcher = OpenClipDecoder(input, error);
     if (!fetcher) return Fail(error);
     const ClipInfo &info = GetClipInfo(*fetcher);
@@ -220,6 +236,11 @@ int CommandConfigure(const std::string &input, int64_t at, const std::string &st
     HostSession session;
     HYPluginParams params;
     if (!LoadAndDescribe(name, fetcher.get(), info.frameCount, plugin, session, params, error)) return Fail(error);
+#ifdef HYHOST_HAVE_PREFS
+    // Taken once the plug-in has started, which writes its file back, so a
+    // first run that is cancelled does not read as saved.
+    prefsBefore = ReadWhole(PreferencesPath());
+#endif
 
     // One render cycle over the whole clip first, so the plug-in knows the
     // clip the dialog's clip slider walks through.

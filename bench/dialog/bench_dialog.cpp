@@ -2,6 +2,7 @@
 // standard: the effect rendered at the standard's full frame size and the
 // scaled copy into the preview with its outline and handles. A plain copy of
 // a frame of the same size runs beside it as the yardstick.
+// Arguments: the standard (0 NTSC, 1 PAL, 2 HD), odd sides (1) or not (0).
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -75,12 +76,35 @@ void BM_DragStep(benchmark::State &state)
         GetControlBounds(clip, &bounds);
     SetPortWindowPort(window);
 
-    // The rectangle moves back and forth by one pixel per step, as in a drag.
+    // The rectangle moves back and forth by one pixel per step, as in a drag:
+    // a preview pixel, or, for the odd-sided rectangle, a frame pixel, so its
+    // sides keep their lengths in the frame and a quarter turn lands on half
+    // pixels.
+    const bool oddSides = state.range(1) != 0;
+    const Rect frame{0, 0, static_cast<int16_t>(standard.height), static_cast<int16_t>(standard.width)};
     Rect rect = Rel2Rect(SetRelRect(0.25, 0.25, 0.75, 0.75), bounds);
+    const Rect &space = oddSides ? frame : bounds;
+    if (oddSides) {
+        rect.left = static_cast<int16_t>(standard.width / 4);
+        rect.right = static_cast<int16_t>(rect.left + (standard.width / 2 | 1));
+        rect.top = static_cast<int16_t>(standard.height / 4);
+        // One side odd, the other even: turned a quarter about its centre,
+        // the rectangle's corners fall on half pixels.
+        rect.bottom = static_cast<int16_t>(rect.top + (standard.height / 2 & ~1));
+        for (int shift : {0, 1}) {
+            Rect moved = rect;
+            OffsetRect(&moved, static_cast<short>(shift), static_cast<short>(shift));
+            const Rect back = Rel2Rect(Rect2Rel(moved, frame), frame);
+            if (std::memcmp(&back, &moved, sizeof back) != 0) {
+                state.SkipWithError("the odd-sided rectangle does not come back whole from relative values");
+                return;
+            }
+        }
+    }
 
     // A step must really render: the corner outside the rectangle turns into
     // the fill colour (black), where the preview starts with the test pattern.
-    PutCurrentRel(Rect2Rel(rect, bounds));
+    PutCurrentRel(Rect2Rel(rect, space));
     CallPixelEffect(source, preview);
     const auto *corner = reinterpret_cast<const uint8_t *>(GetPixBaseAddr(GetGWorldPixMap(preview))) +
                          GetPixRowBytes(GetGWorldPixMap(preview)) * 3 + 4 * 5;
@@ -92,11 +116,12 @@ void BM_DragStep(benchmark::State &state)
     for (auto _ : state) {
         OffsetRect(&rect, static_cast<short>(step), static_cast<short>(step));
         step = -step;
-        PutCurrentRel(Rect2Rel(rect, bounds));
+        PutCurrentRel(Rect2Rel(rect, space));
         CallPixelEffect(source, preview);
         DrawFrameContents(window, bounds);
     }
-    state.SetLabel(std::to_string(standard.width) + "x" + std::to_string(standard.height));
+    state.SetLabel(std::to_string(standard.width) + "x" + std::to_string(standard.height) +
+                   (oddSides ? " odd-sided" : " even-sided"));
     state.SetBytesProcessed(state.iterations() * int64_t(standard.width) * standard.height * 4);
 
     gConfigWorkSpace = pluginWorkSpace{};
@@ -119,7 +144,9 @@ void BM_FrameCopy(benchmark::State &state)
     state.SetBytesProcessed(state.iterations() * int64_t(bytes));
 }
 
-BENCHMARK(BM_DragStep)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+// Every standard with the rectangle of a drag in the preview; HD also with
+// odd sides in the frame, the half-pixel turn.
+BENCHMARK(BM_DragStep)->Args({0, 0})->Args({1, 0})->Args({2, 0})->Args({2, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FrameCopy)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 } // namespace

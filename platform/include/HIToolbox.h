@@ -47,6 +47,10 @@ enum {
     kEventClassControl = PLATFORM_FOURCC('c', 'n', 't', 'l'),
     kEventClassWindow = PLATFORM_FOURCC('w', 'i', 'n', 'd'),
     kEventClassMouse = PLATFORM_FOURCC('m', 'o', 'u', 's'),
+    kEventClassKeyboard = PLATFORM_FOURCC('k', 'e', 'y', 'b'),
+    kEventRawKeyDown = 1,   /* sent to a focused custom control; kEventParamKeyCode, kEventParamKeyModifiers */
+    kEventParamKeyCode = PLATFORM_FOURCC('k', 'c', 'o', 'd'),
+    kVK_LeftArrow = 0x7B, kVK_RightArrow = 0x7C, kVK_DownArrow = 0x7D, kVK_UpArrow = 0x7E,
     kEventCommandProcess = 1,
     kEventControlHit = 1,
     kEventControlHitTest = 3,

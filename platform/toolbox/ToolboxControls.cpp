@@ -20,12 +20,15 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QToolButton>
 
 #include <algorithm>
@@ -316,6 +319,8 @@ public:
         case QEvent::MouseMove:
             event->accept();
             return true;
+        case QEvent::KeyPress:
+            return ArrowKey(control, static_cast<QKeyEvent *>(event));
         default:
             return false;
         }
@@ -323,6 +328,33 @@ public:
 
 private:
     OpaqueControlRef *c;
+
+    /* Arrow keys go to a focused custom control that asked for raw key
+     * events; the others, and arrows it leaves, go on to Qt. */
+    static bool ArrowKey(const std::shared_ptr<OpaqueControlRef> &control, QKeyEvent *key)
+    {
+        UInt32 code = 0;
+        switch (key->key()) {
+        case Qt::Key_Left: code = kVK_LeftArrow; break;
+        case Qt::Key_Right: code = kVK_RightArrow; break;
+        case Qt::Key_Up: code = kVK_UpArrow; break;
+        case Qt::Key_Down: code = kVK_DownArrow; break;
+        default: return false;
+        }
+        if (!control->cls || !control->cls->registered || GetControlHilite(control.get()) >= kControlDisabledPart)
+            return false;
+        auto event = ToolboxMakeEvent(kEventClassKeyboard, kEventRawKeyDown);
+        if (!event)
+            return false;
+        ControlRef ref = control.get();
+        ToolboxSetParam(event.get(), kEventParamDirectObject, typeControlRef, ref);
+        ToolboxSetParam(event.get(), kEventParamKeyCode, typeUInt32, code);
+        ToolboxSetParam(event.get(), kEventParamKeyModifiers, typeUInt32, ToolboxModifiers(key->modifiers()));
+        if (SendToControl(control.get(), event.get()) != noErr)
+            return false;
+        key->accept();
+        return true;
+    }
 };
 
 ControlKind KindOf(QWidget *w)
@@ -360,6 +392,16 @@ void ConnectSignals(const std::shared_ptr<OpaqueControlRef> &control)
         QObject::connect(combo, &QComboBox::activated, combo, [c](int index) {
             if (ToolboxControl(c))
                 StandardClick(c, static_cast<ControlPartCode>(std::clamp(index + 1, 0, 32767)));
+        });
+    } else if (auto *edit = qobject_cast<QLineEdit *>(w)) {
+        // A field the nib marks as numeric refuses anything but a number.
+        if (edit->property("acceptsNumbers").toBool())
+            edit->setValidator(new QRegularExpressionValidator(
+                QRegularExpression(QStringLiteral("-?[0-9]{0,6}([.,][0-9]{0,4})?")), edit));
+        // Every change the user types sends the field's command at once.
+        QObject::connect(edit, &QLineEdit::textEdited, edit, [c] {
+            if (ToolboxControl(c))
+                StandardClick(c, kControlEntireControl + 1);
         });
     } else if (auto *slider = qobject_cast<QAbstractSlider *>(w)) {
         slider->setTracking(true);

@@ -7,6 +7,7 @@
 #include "quickdraw/GrafPortPrivate.h"
 
 #include <QAbstractButton>
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -118,6 +119,29 @@ private:
     OpaqueWindowPtr *window;
 };
 
+/* A window destroyed by another program (xdotool windowclose, a task
+ * manager) is gone from the screen, but Qt keeps its widget as it was: a
+ * modal loop would wait for ever. It is taken as the close box, so the
+ * dialog ends as Cancel. */
+class DestroyedWindowFilter : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override
+    {
+        constexpr uint8_t kXcbDestroyNotify = 17;
+        if (eventType != "xcb_generic_event_t" || message == nullptr)
+            return false;
+        const auto *bytes = static_cast<const uint8_t *>(message);
+        if ((bytes[0] & 0x7F) != kXcbDestroyNotify)
+            return false;
+        uint32_t destroyed = 0;   /* xcb_destroy_notify_event_t.window */
+        std::memcpy(&destroyed, bytes + 8, sizeof destroyed);
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->internalWinId() == destroyed && WindowOfWidget(top))
+                QCoreApplication::postEvent(top, new QCloseEvent);
+        return false;
+    }
+};
+
 void InstallKeyFilter()
 {
     static QPointer<QObject> filter;
@@ -125,6 +149,8 @@ void InstallKeyFilter()
         return;
     filter = new KeyFilter(QCoreApplication::instance());
     QCoreApplication::instance()->installEventFilter(filter);
+    static DestroyedWindowFilter destroyedFilter;
+    QCoreApplication::instance()->installNativeEventFilter(&destroyedFilter);
 }
 
 void PortChanged(GrafPort *, const Rect *area, void *context)

@@ -8,6 +8,8 @@
 #include "dialog/colorCTRL.h"
 #include "dialog/configdlghandler.h"
 #include "dialog/pictCTRL.h"
+#include "dialog/sliderHandlers.h"
+#include "host/iMovieGlue.h"
 #include "render/callpixelfx.h"
 #include "storage/prefsloader.h"
 #include "support/carbonmacros.h"
@@ -100,9 +102,9 @@ void ConfigurePlugIn(pluginDataPtr theData, GWorldPtr theGW, struct _PluginParam
     gConfigWorkSpace.theConfig = gTheConfig;
     gConfigWorkSpace.iMovieParams = params;
     gConfigWorkSpace.sourceClip = theGW;
-    gConfigWorkSpace.currFrameIndex = 0;
-    gConfigWorkSpace.minFrameIndex = firstFrameIndex;
-    gConfigWorkSpace.maxFrameIndex = (numberOfFrames > 1 ? numberOfFrames : 1) - 1;
+    // The clip slider walks the frames of the last render's selection and
+    // opens on the button's frame.
+    SetClipSpan(firstFrameIndex, gMostRecentStartFrame, numberOfFrames);
     gConfigWorkSpace.activeRel = 1;
 
     const Rect theRect = GetPortRect(theGW);

@@ -1,8 +1,11 @@
 #include "dialog/clipCTRL.h"
 
+#include <cstring>
+
 #include "config/DataHandling.h"
 #include "config/PluginDefines.h"
 #include "dialog/dlgUtils.h"
+#include "dialog/configdlghandler.h"
 #include "render/callpixelfx.h"
 #include "support/carbonmacros.h"
 
@@ -15,7 +18,73 @@ bool Inside(const Rect &r, Point p)
     return p.h >= r.left && p.h < r.right && p.v >= r.top && p.v < r.bottom;
 }
 
-// The mouse-tracking loop of one click in the preview.
+// The rectangle a drag from mouseDown to newLoc makes of origRect.
+Rect DraggedRect(SInt16 whatPart, const Rect &origRect, Point mouseDown, Point newLoc, UInt32 modifiers,
+                 const Rect &bounds, const relRect &origRel)
+{
+    if (whatPart == kHandleBody)
+        return MoveInsideFrame(origRect, newLoc.h - mouseDown.h, newLoc.v - mouseDown.v, bounds);
+    Rect r = origRect;
+    if (whatPart >= kHandleTop)
+        DragEdge(whatPart, r, mouseDown, newLoc, modifiers);
+    else
+        DragCorner(whatPart, r, mouseDown, newLoc, modifiers, bounds, origRel);
+    ClampMovedEdges(r, origRect, bounds);
+    return r;
+}
+
+// Stores the rectangle a gesture made, renders and shows it.
+void ApplyRect(WindowRef window, const Rect &bounds, const Rect &testRect, const Rect &origRect,
+               const relRect &origRel)
+{
+    PutCurrentRel(MovedEdgesRel(testRect, origRect, origRel, bounds));
+    CallPixelEffect(gConfigWorkSpace.sourceClip, gConfigWorkSpace.theFXClip);
+    DrawFrameContents(window, bounds);
+    ShowRectNumbers(kNoNumberField);
+}
+
+// The handle the last click grabbed; the arrow keys move it (the whole
+// rectangle when none).
+SInt16 lgSelectedPart = kHandleNone;
+
+// Arrow keys: one preview pixel, ten with shift.
+OSStatus NudgePreview(EventRef theEvent)
+{
+    const ControlRef control = SimpleGetEventControl(theEvent);
+    UInt32 code = 0;
+    UInt32 modifiers = 0;
+    GetEventParameter(theEvent, kEventParamKeyCode, typeUInt32, nullptr, sizeof code, nullptr, &code);
+    GetEventParameter(theEvent, kEventParamKeyModifiers, typeUInt32, nullptr, sizeof modifiers, nullptr,
+                      &modifiers);
+    const SInt16 step = static_cast<SInt16>((modifiers & shiftKey) != 0 ? 10 : 1);
+    Point to{0, 0};
+    switch (code) {
+    case kVK_LeftArrow: to.h = static_cast<SInt16>(-step); break;
+    case kVK_RightArrow: to.h = step; break;
+    case kVK_UpArrow: to.v = static_cast<SInt16>(-step); break;
+    case kVK_DownArrow: to.v = step; break;
+    default: return eventNotHandledErr;
+    }
+    WindowRef window = gConfigWorkSpace.theWindow;
+    if (control == nullptr || window == nullptr || gConfigWorkSpace.theConfig == nullptr)
+        return eventNotHandledErr;
+    const SavedGWorld saved;
+    SetPortWindowPort(window);
+    Rect bounds;
+    GetControlBounds(control, &bounds);
+    ClipRect(&bounds);
+    const relRect origRel = GetCurrentRel();
+    const Rect origRect = Rel2Rect(origRel, bounds);
+    const SInt16 part = lgSelectedPart == kHandleNone ? SInt16{kHandleBody} : lgSelectedPart;
+    const Point from{0, 0};
+    const Rect moved = DraggedRect(part, origRect, from, to, 0, bounds, origRel);
+    if (std::memcmp(&moved, &origRect, sizeof moved) != 0)
+        ApplyRect(window, bounds, moved, origRect, origRel);
+    return noErr;
+}
+
+// The mouse-tracking loop of one click in the preview. The drag follows the
+// mouse outside the preview too; what moves stays within the frame.
 void TrackPreview(EventRef theEvent)
 {
     const ControlRef control = SimpleGetEventControl(theEvent);
@@ -23,6 +92,10 @@ void TrackPreview(EventRef theEvent)
     UInt32 modifiers = 0;
     GetEventParameter(theEvent, kEventParamKeyModifiers, typeUInt32, nullptr, sizeof modifiers, nullptr,
                       &modifiers);
+    // Many window managers keep Alt+drag for moving windows: Ctrl (the
+    // command key here) resizes about the centre as well.
+    if (modifiers & (cmdKey | controlKey))
+        modifiers |= optionKey;
     WindowRef window = gConfigWorkSpace.theWindow;
     if (control == nullptr || window == nullptr || gConfigWorkSpace.theConfig == nullptr)
         return;
@@ -31,26 +104,21 @@ void TrackPreview(EventRef theEvent)
     GetControlBounds(control, &bounds);
     ClipRect(&bounds);
 
-    Rect testRect = Rel2Rect(gConfigWorkSpace.theConfig->startRel, bounds);
     const relRect origRel = GetCurrentRel();
-    const Rect origRect = testRect;
-    const SInt16 whatPart = IsHandleHit(testRect, mouseDown);
+    const Rect origRect = Rel2Rect(origRel, bounds);
+    const SInt16 whatPart = IsHandleHit(origRect, mouseDown);
+    lgSelectedPart = whatPart;
 
-    Point mousePoint = mouseDown;   // last position applied to a body drag
     Point newLoc = mouseDown;
     MouseTrackingResult trackingResult = kMouseTrackingMouseDown;
+    Rect shown = origRect;
     while (trackingResult != kMouseTrackingMouseUp) {
-        if (trackingResult == kMouseTrackingMouseDragged && Inside(bounds, newLoc) && whatPart >= 1) {
-            if (whatPart <= kHandleBottomRight) {
-                testRect = origRect;
-                DragCorner(whatPart, testRect, mouseDown, newLoc, modifiers, bounds, origRel);
-            } else {
-                DragRect(testRect, mousePoint, newLoc, modifiers);
-                mousePoint = newLoc;
+        if (trackingResult == kMouseTrackingMouseDragged && whatPart != kHandleNone) {
+            const Rect testRect = DraggedRect(whatPart, origRect, mouseDown, newLoc, modifiers, bounds, origRel);
+            if (std::memcmp(&testRect, &shown, sizeof shown) != 0) {
+                shown = testRect;
+                ApplyRect(window, bounds, testRect, origRect, origRel);
             }
-            PutCurrentRel(Rect2Rel(testRect, bounds));
-            CallPixelEffect(gConfigWorkSpace.sourceClip, gConfigWorkSpace.theFXClip);
-            DrawFrameContents(window, bounds);
         }
         // A tracking failure would otherwise spin here for ever.
         if (TrackMouseLocation(nullptr, &newLoc, &trackingResult) != noErr)
@@ -61,6 +129,8 @@ void TrackPreview(EventRef theEvent)
 OSStatus HandleClipEvent(EventRef theEvent)
 {
     OSStatus status = eventNotHandledErr;
+    if (GetEventClass(theEvent) == kEventClassKeyboard)
+        return GetEventKind(theEvent) == kEventRawKeyDown ? NudgePreview(theEvent) : status;
     switch (GetEventKind(theEvent)) {
     case kEventControlHit:
         // Nothing to do: the preview sends no command.
@@ -141,10 +211,12 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef /*nextHandler*/, EventRef th
 
 void RegisterClipCtrl()
 {
+    lgSelectedPart = kHandleNone;
     static const EventTypeSpec events[] = {
         {kEventClassControl, kEventControlDraw},     {kEventClassControl, kEventControlHitTest},
         {kEventClassControl, kEventControlHit},      {kEventClassControl, kEventControlActivate},
-        {kEventClassControl, kEventControlOwningWindowChanged}, {kEventClassControl, kEventControlTrack}};
+        {kEventClassControl, kEventControlOwningWindowChanged}, {kEventClassControl, kEventControlTrack},
+        {kEventClassKeyboard, kEventRawKeyDown}};
     SimpleRegisterControlClass(lgClipCtrlClass, CFSTR("com.qmz.varnolex.clip"), events, ClipCtrlControlHandler);
 }
 

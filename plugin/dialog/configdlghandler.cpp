@@ -1,5 +1,9 @@
 #include "dialog/configdlghandler.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -34,22 +38,107 @@ constexpr OSType kOutsideSig = PLATFORM_FOURCC('O', 'u', 't', 's');
 
 void StepClip(bool forward)
 {
-    pluginWorkSpace &ws = gConfigWorkSpace;
+    const pluginWorkSpace &ws = gConfigWorkSpace;
     if (ws.clipSlider == nullptr)
         return;
-    SInt32 v = GetControl32BitValue(ws.clipSlider);
-    if (forward) {
-        if (!(ws.maxFrameIndex > v))
-            return;
-        ++v;
-    } else {
-        if (!(v > 0))
-            return;
-        --v;
+    const SInt32 v = GetControl32BitValue(ws.clipSlider);
+    if (forward ? !(ws.maxFrameIndex > v) : !(v > 0))
+        return;
+    GoToClipPosition(forward ? v + 1 : v - 1);
+}
+
+constexpr OSType kPixelSig = PLATFORM_FOURCC('N', 'u', 'm', 'b');
+constexpr OSType kPercentSig = PLATFORM_FOURCC('P', 'e', 'r', 'c');
+
+// The frame the pixel fields measure: the size the chosen standard fetches.
+void StandardFrameSize(SInt16 theMediaType, double &outWidth, double &outHeight)
+{
+    outWidth = theMediaType == kMediaHD ? 960 : 720;
+    outHeight = theMediaType == kMediaPAL ? 576 : (theMediaType == kMediaHD ? 540 : 480);
+}
+
+std::string NumberText(double theValue, int theDecimals)
+{
+    char text[48];
+    const double shown = std::fabs(theValue) < 0.5 * std::pow(10.0, -theDecimals) ? 0.0 : theValue;
+    std::snprintf(text, sizeof text, "%.*f", theDecimals, shown);
+    return text;
+}
+
+// The rectangle's x, y, width and height in a frame of that size.
+void RectNumbers(const relRect &r, double theWidth, double theHeight, double outValues[4])
+{
+    outValues[0] = r.left * theWidth;
+    outValues[1] = r.top * theHeight;
+    outValues[2] = (r.right - r.left) * theWidth;
+    outValues[3] = (r.bottom - r.top) * theHeight;
+}
+
+// The number in a field; false for an empty or malformed text. A field
+// still showing theCurrent (as shown with theDecimals) gives it exactly, so
+// the edges the user did not touch keep their values.
+bool ReadNumber(WindowRef theWindow, OSType theSig, SInt16 theID, double theCurrent, int theDecimals,
+                double &outValue)
+{
+    ControlRef field = SimpleGetControlByID(theWindow, theSig, theID);
+    if (field == nullptr)
+        return false;
+    char text[64] = {};
+    Size length = 0;
+    if (GetControlData(field, kControlEntireControl, kControlEditTextTextTag, sizeof text - 1, text, &length) !=
+            noErr ||
+        length <= 0 || length >= static_cast<Size>(sizeof text))
+        return false;
+    if (std::string_view(text, static_cast<size_t>(length)) == NumberText(theCurrent, theDecimals)) {
+        outValue = theCurrent;
+        return true;
     }
-    SetControl32BitValue(ws.clipSlider, v);
-    AccessRenderAndBlit(v);
-    ShowClipPosition(v);
+    std::replace(text, text + length, ',', '.');
+    char *end = nullptr;
+    outValue = std::strtod(text, &end);
+    return end == text + length && std::isfinite(outValue);
+}
+
+// A number typed into field theField (1..8): the row it belongs to becomes
+// the rectangle, when its four values describe one inside the frame;
+// otherwise nothing is stored.
+void ApplyNumbers(WindowRef theWindow, pluginDataPtr theConfig, SInt16 theField)
+{
+    const bool percent = theField > 4;
+    double width = 100;
+    double height = 100;
+    if (!percent)
+        StandardFrameSize(theConfig->mediaType, width, height);
+    double current[4];
+    RectNumbers(theConfig->startRel, width, height, current);
+    double v[4];
+    for (SInt16 i = 0; i < 4; ++i)
+        if (!ReadNumber(theWindow, percent ? kPercentSig : kPixelSig, static_cast<SInt16>(i + 1), current[i],
+                        percent ? 2 : 0, v[i]))
+            return;
+    if (v[0] < 0 || v[1] < 0 || v[2] <= 0 || v[3] <= 0 || v[0] + v[2] > width || v[1] + v[3] > height)
+        return;
+    relRect rel;
+    rel.left = v[0] / width;
+    rel.right = (v[0] + v[2]) / width;
+    rel.top = v[1] / height;
+    rel.bottom = (v[1] + v[3]) / height;
+    PutCurrentRel(rel);
+    ReRenderAndBlit();
+    ShowRectNumbers(theField);
+}
+
+// Clipping the picture to the rectangle matters only where a quarter turn
+// makes it spill over two sides.
+void ShowClipSwitchState(WindowRef theWindow, SInt16 theRota)
+{
+    ControlRef clipSwitch = SimpleGetControlByID(theWindow, kActiveSig, 1);
+    if (clipSwitch == nullptr)
+        return;
+    if (theRota == 2 || theRota == 4)
+        EnableControl(clipSwitch);
+    else
+        DisableControl(clipSwitch);
 }
 
 // Opens the plug-in's manual with the desktop's default application.
@@ -67,14 +156,15 @@ void OpenManual()
     }
     FSRef file;
     if (CFURLGetFSRef(url, &file)) {
-        const OSStatus err = LSOpenFSRef(&file, nullptr);
-        if (err != noErr) {
-            Str255 message;
-            CToPStr("LSOpen failed with ", message);
-            Str255 number;
-            Num2Text(err, number);
-            PStrCat(message, PStrView(number));
-            Notify(message);
+        if (LSOpenFSRef(&file, nullptr) != noErr) {
+            // Nothing here opens PDF files: tell the user where the manual is.
+            Str255 line;
+            CToPStr("No program here opens the manual; it is ", line);
+            PStrCat(line, std::string_view(file.path, strnlen(file.path, sizeof file.path)));
+            Str255 ok;
+            CToPStr("OK", ok);
+            const Str255 none = {0};
+            (void)StandardWarning(line, none, ok, none);
         }
     }
     CFRelease(url);
@@ -120,6 +210,8 @@ OSStatus HandleCommand(UInt32 commandID, WindowRef theWindow)
     if (CommandIDIs(commandID, "Rset")) {
         if (config != nullptr) {
             ResetConfig(config, false);
+            // The standard the defaults bring; OK saves it, so it is shown.
+            SimpleSetControlValueByID(theWindow, kMediaSig, 1, config->mediaType);
             Config2Dlg(config);
             RenderLineArt(config);
         }
@@ -142,15 +234,27 @@ OSStatus HandleCommand(UInt32 commandID, WindowRef theWindow)
         InitRelRect(&whole);
         PutCurrentRel(whole);
         ReRenderAndBlit();
+        ShowRectNumbers(kNoNumberField);
         return noErr;
+    }
+    static constexpr const char *numberCommands[8] = {"Num1", "Num2", "Num3", "Num4",
+                                                      "Pct1", "Pct2", "Pct3", "Pct4"};
+    for (SInt16 i = 1; i <= 8; ++i) {
+        if (CommandIDIs(commandID, numberCommands[i - 1])) {
+            if (config != nullptr)
+                ApplyNumbers(theWindow, config, i);
+            return noErr;
+        }
     }
     if (CommandIDIs(commandID, "Help")) {
         OpenManual();
         return noErr;
     }
     if (CommandIDIs(commandID, "Rota")) {
-        if (config != nullptr)
+        if (config != nullptr) {
             config->rota = static_cast<SInt16>(SimpleGetControlValueByID(theWindow, kRotaSig, 1));
+            ShowClipSwitchState(theWindow, config->rota);
+        }
         ReRenderAndBlit();
         return noErr;
     }
@@ -183,6 +287,31 @@ void ForgetWindowControls()
 }
 
 } // namespace
+
+void ShowRectNumbers(SInt16 theSkippedField)
+{
+    const pluginWorkSpace &ws = gConfigWorkSpace;
+    if (ws.theWindow == nullptr || ws.theConfig == nullptr)
+        return;
+    double width = 0;
+    double height = 0;
+    StandardFrameSize(ws.theConfig->mediaType, width, height);
+    double pixels[4];
+    double percents[4];
+    RectNumbers(ws.theConfig->startRel, width, height, pixels);
+    RectNumbers(ws.theConfig->startRel, 100, 100, percents);
+    for (SInt16 i = 1; i <= 4; ++i) {
+        Str255 text;
+        if (theSkippedField != i) {
+            CToPStr(NumberText(pixels[i - 1], 0), text);
+            SimpleSetControlText(ws.theWindow, kPixelSig, i, text);
+        }
+        if (theSkippedField != i + 4) {
+            CToPStr(NumberText(percents[i - 1], 2), text);
+            SimpleSetControlText(ws.theWindow, kPercentSig, i, text);
+        }
+    }
+}
 
 const char *ConfigWindowName(SInt16 mediaType)
 {
@@ -246,6 +375,8 @@ void Config2Dlg(pluginDataPtr theConfig)
     SimpleSetControlValueByID(window, kOutsideSig, 1, theConfig->outside ? 1 : 0);
     SimpleSetControlValueByID(window, kActiveSig, 1, theConfig->clipActive ? 1 : 0);
     SimpleSetControlValueByID(window, kRotaSig, 1, theConfig->rota);
+    ShowClipSwitchState(window, theConfig->rota);
+    ShowRectNumbers(kNoNumberField);
     ReRenderAndBlit();
 }
 

@@ -15,3 +15,10 @@ void Config2Dlg(pluginDataPtr theConfig);
 OSStatus TheDialogHandler(EventHandlerCallRef nextHandler, EventRef theEvent, void *userData);
 // The window definition of a media type: "configNTSC", "configPAL", "configHD".
 const char *ConfigWindowName(SInt16 mediaType);
+
+// The number fields: 1..4 the rectangle's x, y, width and height in pixels of
+// the chosen standard's frame, 5..8 the same in percent of the frame.
+enum : SInt16 { kNoNumberField = 0 };
+// Shows the edited rectangle in every number field but theSkippedField (the
+// one the user is typing in).
+void ShowRectNumbers(SInt16 theSkippedField);

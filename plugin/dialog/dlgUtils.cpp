@@ -48,6 +48,24 @@ constexpr RGBColor kWhite = {65535, 65535, 65535};
 
 } // namespace
 
+RGBColor OutlineColor(RGBColor theOutline, RGBColor theFill)
+{
+    // Colours closer than this (of 441 between black and white, channels
+    // taken as bytes) are hard to tell apart: the complement is used then.
+    constexpr double kLeastDistance = 128.0;
+    const double dr = (theOutline.red >> 8) - (theFill.red >> 8);
+    const double dg = (theOutline.green >> 8) - (theFill.green >> 8);
+    const double db = (theOutline.blue >> 8) - (theFill.blue >> 8);
+    if (dr * dr + dg * dg + db * db >= kLeastDistance * kLeastDistance)
+        return theOutline;
+    return RGBColor{static_cast<UInt16>(65535 - theOutline.red), static_cast<UInt16>(65535 - theOutline.green),
+                    static_cast<UInt16>(65535 - theOutline.blue)};
+}
+
+namespace {
+
+} // namespace
+
 SInt16 IsHandleHit(Rect theRect, Point theLoc)
 {
     if (Contains(HandleSquare(theRect.left, theRect.top), theLoc))
@@ -58,6 +76,16 @@ SInt16 IsHandleHit(Rect theRect, Point theLoc)
         return kHandleBottomLeft;
     if (Contains(HandleSquare(theRect.right, theRect.bottom), theLoc))
         return kHandleBottomRight;
+    const SInt16 midH = static_cast<SInt16>((theRect.left + theRect.right) / 2);
+    const SInt16 midV = static_cast<SInt16>((theRect.top + theRect.bottom) / 2);
+    if (Contains(HandleSquare(midH, theRect.top), theLoc))
+        return kHandleTop;
+    if (Contains(HandleSquare(theRect.left, midV), theLoc))
+        return kHandleLeft;
+    if (Contains(HandleSquare(midH, theRect.bottom), theLoc))
+        return kHandleBottom;
+    if (Contains(HandleSquare(theRect.right, midV), theLoc))
+        return kHandleRight;
     if (Contains(theRect, theLoc))
         return kHandleBody;
     return kHandleNone;
@@ -69,9 +97,12 @@ void DrawHandles(Rect theRect, RGBColor theColor)
     theColor = kWhite;
     RGBForeColor(&theColor);
     PenMode(srcOr);
-    const Point corners[4] = {MakePoint(theRect.left, theRect.top), MakePoint(theRect.right, theRect.top),
-                              MakePoint(theRect.left, theRect.bottom),
-                              MakePoint(theRect.right, theRect.bottom)};
+    const SInt16 midH = static_cast<SInt16>((theRect.left + theRect.right) / 2);
+    const SInt16 midV = static_cast<SInt16>((theRect.top + theRect.bottom) / 2);
+    const Point corners[8] = {MakePoint(theRect.left, theRect.top),     MakePoint(theRect.right, theRect.top),
+                              MakePoint(theRect.left, theRect.bottom),  MakePoint(theRect.right, theRect.bottom),
+                              MakePoint(midH, theRect.top),             MakePoint(theRect.left, midV),
+                              MakePoint(midH, theRect.bottom),          MakePoint(theRect.right, midV)};
     for (const Point &c : corners) {
         Rect ring = HandleSquare(c.h, c.v);
         RGBForeColor(&kBlack);
@@ -107,14 +138,33 @@ void DrawFrameContents(WindowRef theWindow, Rect destRect)
     CopyBits(GetPortBitMapForCopyBits(ws.theFXClip), GetPortBitMapForCopyBits(windowPort), &srcRect, &destRect,
              srcCopy, nullptr);
 
-    // Outline and handles stay inside the preview.
+    // Outline and handles stay inside the preview's border, so a rectangle
+    // as large as the frame still shows its outline.
     Rect portRect;
     GetPortBounds(windowPort, &portRect);
-    ClipRect(&destRect);
-    const RGBColor outline = ws.theConfig->frameStartColor;
-    RGBForeColor(&outline);
+    Rect inside = destRect;
+    InsetRect(&inside, 1, 1);
+    ClipRect(&inside);
+    const RGBColor outline = OutlineColor(ws.theConfig->frameStartColor, ws.theConfig->colors[0]);
     const Rect theFrame = Rel2Rect(ws.theConfig->startRel, destRect);
-    FrameRect(&theFrame);
+    Rect shown = theFrame;
+    if (shown.left < inside.left)
+        shown.left = inside.left;
+    if (shown.top < inside.top)
+        shown.top = inside.top;
+    if (shown.right > inside.right)
+        shown.right = inside.right;
+    if (shown.bottom > inside.bottom)
+        shown.bottom = inside.bottom;
+    // A thin dark edge on both sides makes the line read on any picture.
+    Rect edge = shown;
+    RGBForeColor(&kBlack);
+    InsetRect(&edge, -1, -1);
+    FrameRect(&edge);
+    InsetRect(&edge, 2, 2);
+    FrameRect(&edge);
+    RGBForeColor(&outline);
+    FrameRect(&shown);
     if (ws.activeRel == 1)
         DrawHandles(theFrame, outline);
 
@@ -184,6 +234,27 @@ void DragCorner(SInt16 theHandle, Rect &theRect, Point oldLoc, Point newLoc, UIn
     KeepImageProps(theRect);
 }
 
+void DragEdge(SInt16 theHandle, Rect &theRect, Point oldLoc, Point newLoc, UInt32 modifiers)
+{
+    const bool aboutCentre = (modifiers & optionKey) != 0;
+    const SInt16 dx = static_cast<SInt16>(newLoc.h - oldLoc.h);
+    const SInt16 dy = static_cast<SInt16>(newLoc.v - oldLoc.v);
+    // The moving side and, about the centre, its opposite.
+    auto move = [aboutCentre](SInt16 &side, SInt16 &opposite, SInt16 d) {
+        side = static_cast<SInt16>(side + d);
+        if (aboutCentre)
+            opposite = static_cast<SInt16>(opposite - d);
+    };
+    switch (theHandle) {
+    case kHandleTop: move(theRect.top, theRect.bottom, dy); break;
+    case kHandleBottom: move(theRect.bottom, theRect.top, dy); break;
+    case kHandleLeft: move(theRect.left, theRect.right, dx); break;
+    case kHandleRight: move(theRect.right, theRect.left, dx); break;
+    default: return;
+    }
+    theRect = PointsToRect(MakePoint(theRect.left, theRect.top), MakePoint(theRect.right, theRect.bottom));
+}
+
 void KeepImageProps(Rect &theRect)
 {
     const pluginDataPtr config = gConfigWorkSpace.theConfig;
@@ -198,4 +269,67 @@ void KeepImageProps(Rect &theRect)
     p.bottom = static_cast<SInt16>(h);
     p.right = static_cast<SInt16>(w);
     theRect = w > h ? KeepPropsWithFixedHorizontal(p, theRect) : KeepPropsWithFixedVertical(p, theRect);
+}
+
+namespace {
+
+SInt16 Within(SInt32 v, SInt32 lo, SInt32 hi)
+{
+    return static_cast<SInt16>(v < lo ? lo : (v > hi ? hi : v));
+}
+
+// The relative value of a pixel edge: an unmoved edge keeps its exact value.
+double EdgeRel(SInt16 edge, SInt16 origLow, SInt16 origHigh, double relLow, double relHigh, SInt16 frameStart,
+               double frameSize)
+{
+    if (edge == origLow)
+        return relLow;
+    if (edge == origHigh)
+        return relHigh;
+    return (edge - frameStart) / frameSize;
+}
+
+} // namespace
+
+void ClampMovedEdges(Rect &theRect, const Rect &theOrig, const Rect &theFrame)
+{
+    if (theRect.left != theOrig.left)
+        theRect.left = Within(theRect.left, theFrame.left, theFrame.right);
+    if (theRect.right != theOrig.right)
+        theRect.right = Within(theRect.right, theFrame.left, theFrame.right);
+    if (theRect.top != theOrig.top)
+        theRect.top = Within(theRect.top, theFrame.top, theFrame.bottom);
+    if (theRect.bottom != theOrig.bottom)
+        theRect.bottom = Within(theRect.bottom, theFrame.top, theFrame.bottom);
+}
+
+Rect MoveInsideFrame(const Rect &theRect, SInt32 dh, SInt32 dv, const Rect &theFrame)
+{
+    // The allowed moves on one axis: never further out on either side.
+    auto limit = [](SInt32 d, SInt32 low, SInt32 high, SInt32 frameLow, SInt32 frameHigh) {
+        const SInt32 least = frameLow - low < 0 ? frameLow - low : 0;     // room towards the low side
+        const SInt32 most = frameHigh - high > 0 ? frameHigh - high : 0;  // room towards the high side
+        return d < least ? least : (d > most ? most : d);
+    };
+    dh = limit(dh, theRect.left, theRect.right, theFrame.left, theFrame.right);
+    dv = limit(dv, theRect.top, theRect.bottom, theFrame.top, theFrame.bottom);
+    Rect r = theRect;
+    r.left = static_cast<SInt16>(r.left + dh);
+    r.right = static_cast<SInt16>(r.right + dh);
+    r.top = static_cast<SInt16>(r.top + dv);
+    r.bottom = static_cast<SInt16>(r.bottom + dv);
+    return r;
+}
+
+relRect MovedEdgesRel(const Rect &theRect, const Rect &theOrig, const relRect &theOrigRel, const Rect &theFrame)
+{
+    const double w = theFrame.right - theFrame.left;
+    const double h = theFrame.bottom - theFrame.top;
+    relRect r;
+    r.left = EdgeRel(theRect.left, theOrig.left, theOrig.right, theOrigRel.left, theOrigRel.right, theFrame.left, w);
+    r.right = EdgeRel(theRect.right, theOrig.right, theOrig.left, theOrigRel.right, theOrigRel.left, theFrame.left, w);
+    r.top = EdgeRel(theRect.top, theOrig.top, theOrig.bottom, theOrigRel.top, theOrigRel.bottom, theFrame.top, h);
+    r.bottom =
+        EdgeRel(theRect.bottom, theOrig.bottom, theOrig.top, theOrigRel.bottom, theOrigRel.top, theFrame.top, h);
+    return r;
 }

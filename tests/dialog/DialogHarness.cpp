@@ -116,6 +116,17 @@ std::string OpenedDocument() { return gOpened; }
 
 void ForgetOpenedDocument() { gOpened.clear(); }
 
+void HaveViewer(bool present) {
+    static std::string path = getenv("PATH") ? getenv("PATH") : "";
+    if (present) {
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), gApp->findChild<OpenerLog *>(), "open");
+        setenv("PATH", path.c_str(), 1);
+    } else {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        setenv("PATH", gTemp.c_str(), 1);
+    }
+}
+
 int SavesSinceLastCall() {
     const int saves = gSaves;
     gSaves = 0;
@@ -230,6 +241,12 @@ QString Text(QWidget *label) {
 void Screenshot(QWidget *window, const QString &name) {
     QDir().mkpath(QStringLiteral(KELVARIN_SCREENSHOT_DIR));
     const QString file = QStringLiteral(KELVARIN_SCREENSHOT_DIR "/") + name + QStringLiteral(".png");
+    EXPECT_TRUE(window->grab().save(file)) << file.toStdString();
+}
+
+void DocumentationPicture(QWidget *window, const QString &name) {
+    if (qEnvironmentVariableIsEmpty("KELVARIN_UPDATE_DOC_IMAGES")) return Screenshot(window, name);
+    const QString file = QStringLiteral(KELVARIN_DOC_IMAGES_DIR "/") + name + QStringLiteral(".png");
     EXPECT_TRUE(window->grab().save(file)) << file.toStdString();
 }
 

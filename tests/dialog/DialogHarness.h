@@ -32,6 +32,9 @@ std::string BundleDir();
 // What the fake document opener was asked to open (empty when nothing).
 std::string OpenedDocument();
 void ForgetOpenedDocument();
+// Whether a program opens documents (without one, neither the desktop's
+// opener nor xdg-open on PATH).
+void HaveViewer(bool present);
 // Calls of SaveConfig since the last call.
 int SavesSinceLastCall();
 // Changes of the preferences file on disk since the last call.
@@ -69,5 +72,8 @@ void Toggle(QWidget *checkBox);               // as the user: space bar
 void Click(QWidget *button);
 QString Text(QWidget *label);
 void Screenshot(QWidget *window, const QString &name);
+// A picture for the README: written into docs/images of the source tree when
+// KELVARIN_UPDATE_DOC_IMAGES is set, else beside the screenshots.
+void DocumentationPicture(QWidget *window, const QString &name);
 
 }  // namespace harness

@@ -7,13 +7,17 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
 
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -59,8 +63,9 @@ void ExpectOutline(const Rect &r, const Rect &frame, const char *what) {
     const RGBColor c = gPascalData->frameStartColor;
     const uint32_t outline = 0xFF000000u | uint32_t(c.red >> 8) << 16 | uint32_t(c.green >> 8) << 8 | (c.blue >> 8);
     int checked = 0;
-    // Away from the corner handles.
+    // Away from the corner handles and the sides' middle handles.
     for (int x = r.left + 8; x < r.right - 8; ++x) {
+        if (std::abs(x - (r.left + r.right) / 2) <= 7) continue;
         for (int y : {int(r.top), r.bottom - 1}) {
             if (x <= frame.left || x >= frame.right - 1 || y <= frame.top || y >= frame.bottom - 1) continue;
             ++checked;
@@ -180,13 +185,13 @@ TEST_F(Dialog, DragsReshapeAndStoreTheRectangle) {
         window, 3,
         [=](size_t i) {
             const Rect &s = *start;
-            return std::array{At(s.right, s.bottom), At(s.right - 40, s.bottom - 30), At(s.left - 30, s.top - 20)}[i];
+            return std::array{At(s.right, s.bottom), At(s.right - 40, s.bottom - 30), At(s.left - 60, s.top - 20)}[i];
         },
         [=](size_t i) {
             const Rect &s = *start;
             if (i == 1) ExpectStored(R(s.top, s.left, s.bottom - 30, s.right - 40), *frame, "corner drag, first step");
             if (i < 2) return;
-            *want = R(s.top - 20, s.left - 30, s.top, s.left);
+            *want = R(s.top - 20, s.left - 60, s.top, s.left);
             ExpectStored(*want, *frame, i == 2 ? "dragged across the opposite corner" : "after the flip");
             if (i == 3) {
                 ExpectOutline(*want, *frame, "after the flip");
@@ -194,16 +199,19 @@ TEST_F(Dialog, DragsReshapeAndStoreTheRectangle) {
             }
         });
 
-    // 2. Option: the top-left handle grows the rectangle about its centre.
-    Gesture(
-        window, 2, [=](size_t i) { return At(start->left - 20 * int(i), start->top - 10 * int(i)); },
-        [=](size_t i) {
-            if (i < 2) return;
-            const Rect &s = *start;
-            ExpectStored(R(s.top - 10, s.left - 20, s.bottom + 10, s.right + 20), *frame, "option drag");
-            next();
-        },
-        Qt::AltModifier);
+    // 2. Alt, then Ctrl (window managers often keep Alt+drag for
+    //    themselves): the top-left handle grows the rectangle about its centre.
+    for (const Qt::KeyboardModifier key : {Qt::AltModifier, Qt::ControlModifier})
+        Gesture(
+            window, 2, [=](size_t i) { return At(start->left - 20 * int(i), start->top - 10 * int(i)); },
+            [=](size_t i) {
+                if (i < 2) return;
+                const Rect &s = *start;
+                ExpectStored(R(s.top - 10, s.left - 20, s.bottom + 10, s.right + 20), *frame,
+                             key == Qt::AltModifier ? "Alt drag" : "Ctrl drag");
+                next();
+            },
+            key);
 
     // 3. Shift held at mouse-down: the proportions of the mouse-down rectangle.
     Gesture(
@@ -233,8 +241,8 @@ TEST_F(Dialog, DragsReshapeAndStoreTheRectangle) {
         },
         {}, Qt::ShiftModifier);
 
-    // 4. Body drag that leaves the preview (right of it, then below) and comes
-    //    back elsewhere: the whole distance at once.
+    // 4. Body drag leaving the preview (right of it, then below) and coming
+    //    back: the rectangle follows the mouse but stays inside the frame.
     Gesture(
         window, 5,
         [=](size_t i) {
@@ -244,41 +252,56 @@ TEST_F(Dialog, DragsReshapeAndStoreTheRectangle) {
         },
         [=](size_t i) {
             if (i == 0) return;
-            *want = *start;
-            if (i < 4)
-                OffsetRect(want.get(), 10, 5);
-            else
-                OffsetRect(want.get(), -50, 20);
+            const Rect &s = *start;
+            *want = s;
+            // The mouse's movement, shortened where the rectangle meets the border.
+            const auto inside = [&](int dx, int dy) {
+                return QPoint(std::clamp(dx, frame->left - s.left, frame->right - s.right),
+                              std::clamp(dy, frame->top - s.top, frame->bottom - s.bottom));
+            };
+            const std::array<QPoint, 5> moves{QPoint(0, 0), inside(10, 5), inside(frame->right + 30 - grab->x(), 0),
+                                              inside(0, frame->bottom + 40 - grab->y()), inside(-50, 20)};
+            const QPoint d = moves[std::min<size_t>(i, 4)];
+            OffsetRect(want.get(), static_cast<short>(d.x()), static_cast<short>(d.y()));
             ExpectStored(*want, *frame,
-                         std::array{"", "body drag inside", "mouse outside the preview", "still outside", "back inside",
-                                    "after the body drag"}[i]);
+                         std::array{"", "body drag inside", "mouse right of the preview", "mouse below it",
+                                    "back inside", "after the body drag"}[i]);
             if (i == 5) {
                 ExpectOutline(*want, *frame, "after the body drag");
                 next();
             }
         });
 
-    // 5. Grabbed near its right edge and taken to the preview's left edge:
-    //    most of the rectangle lies left of the frame, stored as it comes.
+    // 5. Edges off the pixel grid; the bottom-right corner dragged out past
+    //    the preview's corner: it stops at the frame's border, and the edges
+    //    that did not move keep their exact values.
+    Do([=, this] {
+        cfg->startRel = SetRelRect(0.2503, 0.2511, 0.6007, 0.6013);
+        next();
+    });
     Gesture(
-        window, 2,
+        window, 3,
         [=](size_t i) {
-            if (i == 0) *grab = At(start->right - 8, (start->top + start->bottom) / 2);
-            return i == 0 ? *grab : QPoint(frame->left, grab->y());
+            return std::array{At(start->right, start->bottom), At(start->right + 9, start->bottom + 7),
+                              At(frame->right + 70, frame->bottom + 50)}[i];
         },
         [=, this](size_t i) {
             if (i < 2) return;
-            *want = *start;
-            OffsetRect(want.get(), static_cast<short>(frame->left - grab->x()), 0);
-            ExpectStored(*want, *frame, "dragged off the left edge");
-            EXPECT_LT(cfg->startRel.left, 0.0);
+            EXPECT_EQ(std::tuple(cfg->startRel.left, cfg->startRel.top, cfg->startRel.right, cfg->startRel.bottom),
+                      std::tuple(0.2503, 0.2511, 1.0, 1.0));
+            *want = R(start->top, start->left, frame->bottom, frame->right);
+            if (i == 3) ExpectOutline(*want, *frame, "corner at the frame's corner");
         });
 
     // 6. A click in the preview away from the rectangle changes nothing.
+    auto before = std::make_shared<relRect>();
     Gesture(
-        window, 1, [=](size_t) { return QPoint(frame->right - 5, frame->bottom - 5); },
-        [=](size_t i) {
-            if (i == 1) ExpectStored(*want, *frame, "click away from the rectangle");
+        window, 1, [=](size_t) { return QPoint(frame->left + 5, frame->top + 5); },
+        [=, this](size_t i) {
+            if (i == 0) *before = cfg->startRel;
+            if (i == 1) {
+                EXPECT_TRUE(SameRel(cfg->startRel, *before)) << "click away from the rectangle";
+            }
         });
     Do([=] {
         QTest::keyClick(*window, Qt::Key_Return);   // OK
@@ -311,8 +334,8 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview) {
         EXPECT_EQ((b.right - b.left) * 4, (b.bottom - b.top) * 5);   // 5:4
         Screenshot(*window, "configPAL");
         *flips = PreviewValue();
-        ChooseItem(Control(*window, "Rota", 1), 2);
-        EXPECT_EQ(cfg->rota, 3);
+        ChooseItem(Control(*window, "Rota", 1), 1);
+        EXPECT_EQ(cfg->rota, 2);
         expectRenders(1, "Rota");
         Toggle(Control(*window, "Acti", 1));
         EXPECT_TRUE(cfg->clipActive);
@@ -405,7 +428,7 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview) {
         Click(Control(*window, "Adva", 1));
         Click(Control(*window, "Revi", 1));
         EXPECT_EQ(Host().CallsNamed("GetFrame").size(), fetched);
-        EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("0/0"));
+        EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("0/0  00:00:00:00"));
         expectRenders(0, "steps on a one-frame clip");
 
         // Reset: the defaults come into the controls, except the media choice.
@@ -421,7 +444,7 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview) {
         EXPECT_EQ(qobject_cast<QComboBox *>(Control(*window, "Rota", 1))->currentIndex(), 0);
         EXPECT_TRUE(qobject_cast<QCheckBox *>(Control(*window, "Outs", 1))->isChecked());
         EXPECT_FALSE(qobject_cast<QCheckBox *>(Control(*window, "Acti", 1))->isChecked());
-        EXPECT_EQ(qobject_cast<QComboBox *>(Control(*window, "Medi", 1))->currentIndex(), 1);
+        EXPECT_EQ(qobject_cast<QComboBox *>(Control(*window, "Medi", 1))->currentIndex(), 0) << "the standard reset";
         EXPECT_EQ(GetControl32BitValue(ws.colors[0]), 0);
         expectRenders(2, "Rset");
         EXPECT_EQ(TopWindow("configPAL"), *window);
@@ -493,8 +516,22 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview) {
         EXPECT_EQ(std::filesystem::path(OpenedDocument()).lexically_normal(),
                   std::filesystem::path(manual).lexically_normal());
         EXPECT_EQ(Visible<QMessageBox>(), nullptr);
-        QTest::keyClick(*window, Qt::Key_Escape);   // Cancel
+        // No program opens PDF files: one line with the manual's place.
+        HaveViewer(false);
+        Click(Control(*window, "Help", 1));
     });
+    Wait([] { return Visible<QMessageBox>() != nullptr; });
+    Do([=] {
+        HaveViewer(true);
+        QMessageBox *box = Visible<QMessageBox>();
+        const QString lead = QStringLiteral("No program here opens the manual; it is ");
+        EXPECT_TRUE(box->text().startsWith(lead)) << box->text().toStdString();
+        EXPECT_EQ(std::filesystem::path(box->text().mid(lead.size()).toStdString()).lexically_normal(),
+                  std::filesystem::path(manual).lexically_normal());
+        EXPECT_TRUE(box->informativeText().isEmpty());
+        box->buttons().first()->click();
+    });
+    Do([=] { QTest::keyClick(*window, Qt::Key_Escape); });   // Cancel
     OpenDialog(0);
     EXPECT_EQ(std::memcmp(&backup, cfg, sizeof backup), 0) << "Cancel did not restore the record";
     EXPECT_EQ(SavesSinceLastCall(), 0);
@@ -588,69 +625,205 @@ TEST_F(Dialog, OkKeepsTheEditsAndWritesThePreferencesOnce) {
     EXPECT_TRUE(fromFile.clipActive);
 }
 
-TEST_F(Dialog, ClipSliderAndStepCommandsShowTheFrames) {
-    gMostRecentFrameCount = 100;   // positions 0..99
-    const int first = 5;           // the button's frame: renderFrame + last start
+TEST_F(Dialog, TurnListNamesTheDirectionAndClipSwitchFollowsIt) {
+    struct Row { const char *text; bool clipUsable; };
+    static constexpr Row rows[] = {{"None", false}, {"90° counter-clockwise", true}, {"180°", false},
+                                   {"90° clockwise", true}};
+    Wait([] { return TopWindow("configNTSC") != nullptr; });
+    Do([] {
+        QWidget *window = TopWindow("configNTSC");
+        auto *turns = qobject_cast<QComboBox *>(Control(window, "Rota", 1));
+        QWidget *clipSwitch = Control(window, "Acti", 1);
+        EXPECT_FALSE(clipSwitch->isEnabled()) << "opened with no turn";
+        for (int i : {1, 2, 3, 0}) {
+            EXPECT_EQ(turns->itemText(i), QString::fromUtf8(rows[i].text));
+            ChooseItem(turns, i);
+            EXPECT_EQ(clipSwitch->isEnabled(), rows[i].clipUsable) << rows[i].text;
+        }
+        QTest::keyClick(window, Qt::Key_Escape);
+    });
+    OpenDialog(0);
+}
+
+TEST_F(Dialog, OutlineShowsInsideTheBorderAgainstARedFill) {
+    cfg->colors[0] = RGBColor{65535, 0, 0};
+    cfg->frameStartColor = RGBColor{65535, 0, 0};   // the whole frame, in the fill's colour
+    Wait([] { return TopWindow("configNTSC") != nullptr && ws.theFrameCtrl != nullptr; });
+    Do([] {
+        const Rect f = PreviewBounds();
+        const int midX = (f.left + f.right) / 2, midY = (f.top + f.bottom) / 2;
+        // Border, outline in the fill's complement, dark edge, on every side.
+        const std::array<std::array<QPoint, 3>, 4> sides{{
+            {QPoint(f.left, midY), QPoint(f.left + 1, midY), QPoint(f.left + 2, midY)},
+            {QPoint(f.right - 1, midY), QPoint(f.right - 2, midY), QPoint(f.right - 3, midY)},
+            {QPoint(midX, f.top), QPoint(midX, f.top + 1), QPoint(midX, f.top + 2)},
+            {QPoint(midX, f.bottom - 1), QPoint(midX, f.bottom - 2), QPoint(midX, f.bottom - 3)},
+        }};
+        for (const auto &side : sides)
+            EXPECT_EQ(std::tuple(PortPixel(side[0].x(), side[0].y()), PortPixel(side[1].x(), side[1].y()),
+                                 PortPixel(side[2].x(), side[2].y())),
+                      std::tuple(0xFF000000u, 0xFF00FFFFu, 0xFF000000u))
+                << side[1].x() << "," << side[1].y();
+        QTest::keyClick(TopWindow("configNTSC"), Qt::Key_Escape);
+    });
+    OpenDialog(0);
+}
+
+// Every control lies inside its window and has room for its text. Run also
+// with QT_SCALE_FACTOR=2; the pictures in the README are taken here.
+TEST_F(Dialog, LayoutsStayWithinTheirWindows) {
+    struct Row { SInt16 media; const char *window, *picture; };
+    for (const Row row : {Row{1, "configNTSC", "settings-ntsc"}, Row{2, "configPAL", "settings-pal"},
+                          Row{3, "configHD", "settings-hd"}}) {
+        cfg->mediaType = row.media;
+        cfg->startRel = SetRelRect(0.3, 0.2, 0.7, 0.8);
+        cfg->rota = 2;
+        cfg->colors[0] = RGBColor{0x1E00, 0x6400, 0xC800};
+        Wait([=] { return TopWindow(row.window) != nullptr; });
+        Do([=] {
+            QWidget *window = TopWindow(row.window);
+            for (QWidget *w : window->findChildren<QWidget *>()) {
+                if (!w->isVisibleTo(window) || w->isWindow()) continue;
+                const QRect r(w->mapTo(window, QPoint(0, 0)), w->size());
+                const std::string what = std::string(row.window) + ": " + w->objectName().toStdString();
+                EXPECT_TRUE(window->rect().contains(r)) << what;
+                // Push buttons ask for a width of their own beyond their text.
+                const auto *push = qobject_cast<QPushButton *>(w);
+                if (push) {
+                    EXPECT_LE(push->fontMetrics().horizontalAdvance(push->text()) + 8, w->width()) << what;
+                } else if (qobject_cast<QLabel *>(w) || qobject_cast<QAbstractButton *>(w) ||
+                           qobject_cast<QComboBox *>(w)) {
+                    EXPECT_LE(w->sizeHint().width(), w->width()) << what << " cuts its text";
+                }
+                if (qobject_cast<QLabel *>(w) || qobject_cast<QAbstractButton *>(w) || qobject_cast<QComboBox *>(w)) {
+                    EXPECT_LE(w->minimumSizeHint().height(), w->height()) << what;
+                }
+            }
+            if (qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR")) DocumentationPicture(window, row.picture);
+            QTest::keyClick(window, Qt::Key_Escape);
+        });
+        OpenDialog(0);
+    }
+}
+
+TEST_F(Dialog, NumbersKeysAndSideHandlesEditTheRectangle) {
+    cfg->startRel = SetRelRect(0.25, 0.25, 0.75, 0.75);   // 180, 120, 360 x 240 of 720 x 480
+    auto window = std::make_shared<QWidget *>(nullptr);
+    auto frame = std::make_shared<Rect>();
+    auto start = std::make_shared<Rect>();
+    auto field = [=](const char *sig, int id) { return qobject_cast<QLineEdit *>(Control(*window, sig, id)); };
+    auto texts = [=](const char *sig) {
+        return std::array{field(sig, 1)->text(), field(sig, 2)->text(), field(sig, 3)->text(), field(sig, 4)->text()};
+    };
+    auto retype = [](QLineEdit *edit, const char *keys) {
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, QString::fromLatin1(keys));
+    };
+    using Texts = std::array<QString, 4>;
+    Wait([=, this] { return (*window = TopWindow("configNTSC")) != nullptr && ws.theFrameCtrl != nullptr; });
+    Do([=, this] {
+        *frame = PreviewBounds();
+        EXPECT_EQ(texts("Numb"), (Texts{"180", "120", "360", "240"}));
+        EXPECT_EQ(texts("Perc"), (Texts{"25.00", "25.00", "50.00", "50.00"}));
+
+        // Typed, the rectangle follows at once; the other row follows it.
+        const SInt32 renders = PreviewValue();
+        retype(field("Numb", 1), "200");
+        EXPECT_EQ(std::tuple(cfg->startRel.left, cfg->startRel.right, cfg->startRel.top, cfg->startRel.bottom),
+                  std::tuple(200.0 / 720, 560.0 / 720, 0.25, 0.75));
+        EXPECT_NE(PreviewValue(), renders) << "the preview follows the typing";
+        EXPECT_EQ(texts("Perc"), (Texts{"27.78", "25.00", "50.00", "50.00"}));
+        ExpectOutline(ModelRel2Rect(cfg->startRel, *frame), *frame, "typed x");
+
+        // Letters never enter; a rectangle leaving the frame is not stored.
+        QTest::keyClicks(field("Numb", 1), "a");
+        EXPECT_EQ(field("Numb", 1)->text(), QStringLiteral("200"));
+        retype(field("Perc", 4), "80");   // 25 % + 80 % of the height
+        EXPECT_DOUBLE_EQ(cfg->startRel.bottom, 0.33) << "8 % was typed on the way and kept";
+        retype(field("Perc", 4), "50");
+        EXPECT_EQ(cfg->startRel.bottom, 0.75);
+        *start = ModelRel2Rect(cfg->startRel, *frame);
+
+        // Arrow keys move the rectangle by a preview pixel, ten with shift.
+        QWidget *preview = Control(*window, "Clip", 1);
+        preview->setFocus();
+        QTest::keyClick(preview, Qt::Key_Right);
+        QTest::keyClick(preview, Qt::Key_Down, Qt::ShiftModifier);
+        Rect want = *start;
+        OffsetRect(&want, 1, 10);
+        ExpectStored(want, *frame, "arrow keys");
+        EXPECT_EQ(field("Numb", 2)->text(), QString::number(std::lround((want.top - frame->top) * 480.0 / 320)));
+        *start = want;
+    });
+    // The right side's middle handle moves that side alone; the arrow keys
+    // then move the handle last grabbed.
+    Gesture(
+        window, 2,
+        [=](size_t i) { return At(start->right + 30 * int(i), (start->top + start->bottom) / 2); },
+        [](size_t) {});
+    Do([=, this] {
+        Rect want = *start;
+        want.right = static_cast<short>(want.right + 30);
+        ExpectStored(want, *frame, "side handle");
+        QWidget *preview = Control(*window, "Clip", 1);
+        QTest::keyClick(preview, Qt::Key_Left, Qt::ShiftModifier);
+        want.right = static_cast<short>(want.right - 10);
+        ExpectStored(want, *frame, "arrow on the grabbed side");
+        QTest::keyClick(*window, Qt::Key_Escape);
+    });
+    OpenDialog(0);
+}
+
+TEST_F(Dialog, ClipSliderSpansTheSelectionAndTellsTheFrameShown) {
+    gMostRecentFrameCount = 190;   // the last render: frames 0..189
     auto window = std::make_shared<QWidget *>(nullptr);
     auto slider = std::make_shared<QSlider *>(nullptr);
     auto shows = [](int frameIndex) { return ShowsSourceFrame(ws.sourceClip, frameIndex); };
+    auto position = [=] { return Text(Control(*window, "ClpM", 1)); };
     Wait([=, this] { return (*window = TopWindow("configNTSC")) != nullptr; });
     Do([=, this] {
         *slider = qobject_cast<QSlider *>(Control(*window, "ClpS", 1));
-        EXPECT_EQ((*slider)->minimum(), 0);
-        EXPECT_EQ((*slider)->maximum(), 99);
-        EXPECT_EQ((*slider)->value(), 0);
-        EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("0/99"));
-        EXPECT_TRUE(shows(first));
+        EXPECT_EQ(std::tuple((*slider)->minimum(), (*slider)->maximum(), (*slider)->value()), std::tuple(0, 189, 60));
+        EXPECT_EQ(position(), QStringLiteral("60/189  00:00:02:00"));
+        EXPECT_TRUE(shows(60));
 
-        const SInt32 v0 = PreviewValue();
-        (*slider)->setValue(12);   // dragged by the user
-        EXPECT_EQ(ws.currFrameIndex, 12);
-        EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("12/99"));
-        EXPECT_EQ(Host().CallsNamed("GetFrame").back().a, first + 12);
-        EXPECT_TRUE(shows(first + 12));
-        EXPECT_NE(PreviewValue(), v0);
-
-        Click(Control(*window, "Adva", 1));
-        EXPECT_EQ((*slider)->value(), 13);
-        EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("13/99"));
-        EXPECT_TRUE(shows(first + 13));
-        EXPECT_EQ(ws.currFrameIndex, 12) << "steps leave the remembered position alone";
-        Click(Control(*window, "Revi", 1));
-        Click(Control(*window, "Revi", 1));
-        EXPECT_EQ((*slider)->value(), 11);
-        EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("11/99"));
-        EXPECT_TRUE(shows(first + 11));
-
-        // At both ends the steps do nothing.
-        (*slider)->setValue(99);
-        size_t fetched = Host().CallsNamed("GetFrame").size();
-        SInt32 value = PreviewValue();
-        Click(Control(*window, "Adva", 1));
-        EXPECT_EQ((*slider)->value(), 99);
-        EXPECT_EQ(Host().CallsNamed("GetFrame").size(), fetched);
-        EXPECT_EQ(PreviewValue(), value);
-        EXPECT_EQ(Text(Control(*window, "ClpM", 1)), QStringLiteral("99/99"));
+        (*slider)->setValue(189);   // dragged by the user to the end
+        EXPECT_EQ(position(), QStringLiteral("189/189  00:00:06:09"));
+        EXPECT_EQ(Host().CallsNamed("GetFrame").back().a, 189);
+        EXPECT_TRUE(shows(189));
         (*slider)->setValue(0);
-        fetched = Host().CallsNamed("GetFrame").size();
-        Click(Control(*window, "Revi", 1));
+        EXPECT_EQ(position(), QStringLiteral("0/189  00:00:00:00"));
+        EXPECT_TRUE(shows(0));
+        Click(Control(*window, "Revi", 1));   // nothing before the first frame
         EXPECT_EQ((*slider)->value(), 0);
-        EXPECT_EQ(Host().CallsNamed("GetFrame").size(), fetched);
+        Click(Control(*window, "Adva", 1));
+        EXPECT_EQ((*slider)->value(), 1);
+        EXPECT_TRUE(shows(1));
+
+        // A frame the host cannot lend: slider and text stay on the frame shown.
+        Host().giveNoPicture = true;
+        Host().getFrameResult = kPluginCantGetNeededFrame;
+        (*slider)->setValue(120);
+        EXPECT_EQ((*slider)->value(), 1);
+        EXPECT_EQ(position(), QStringLiteral("1/189  00:00:00:01"));
+        EXPECT_TRUE(shows(1));
+        Host().giveNoPicture = false;
+        Host().getFrameResult = kPluginOK;
 
         (*slider)->setValue(40);
         Click(Control(*window, "Adva", 1));
-        EXPECT_EQ((*slider)->value(), 41);
-        ChooseItem(Control(*window, "Medi", 1), 2);   // reopen as HD
+        ChooseItem(Control(*window, "Medi", 1), 1);   // reopen as PAL
     });
-    Wait([] { return TopWindow("configHD") != nullptr; });
+    Wait([] { return TopWindow("configPAL") != nullptr; });
     Do([=, this] {
-        QWidget *hd = TopWindow("configHD");
-        auto *s = qobject_cast<QSlider *>(Control(hd, "ClpS", 1));
-        EXPECT_EQ(s->value(), 40) << "the slider comes back where it was dragged, not stepped";
-        EXPECT_EQ(Text(Control(hd, "ClpM", 1)), QStringLiteral("40/99"));
-        QTest::keyClick(hd, Qt::Key_Escape);
+        QWidget *pal = TopWindow("configPAL");
+        EXPECT_EQ(qobject_cast<QSlider *>(Control(pal, "ClpS", 1))->value(), 41) << "the frame last shown";
+        EXPECT_EQ(Text(Control(pal, "ClpM", 1)), QStringLiteral("41/189  00:00:01:16")) << "25 frames a second";
+        EXPECT_TRUE(shows(41));
+        QTest::keyClick(pal, Qt::Key_Escape);
     });
-    OpenDialog(first);
+    OpenDialog(60);
 }
 
 TEST_F(Dialog, NoPictureForTheButtonMeansNoDialog) {

@@ -1,6 +1,7 @@
 // Rectangle editing in the preview: handle hits and the two drags, checked
 // against models written from the rules (corner squares of +-6 pixels, the
 // fixed and the moving corner, proportions of the rectangle at mouse-down).
+// Side middles carry squares of the same size.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -20,6 +21,11 @@ SInt16 ModelHit(const Rect &r, int h, int v) {
     if (NearCorner(h, v, r.right, r.top)) return 2;
     if (NearCorner(h, v, r.left, r.bottom)) return 3;
     if (NearCorner(h, v, r.right, r.bottom)) return 4;
+    const int midH = (r.left + r.right) / 2, midV = (r.top + r.bottom) / 2;
+    if (NearCorner(h, v, midH, r.top)) return 6;
+    if (NearCorner(h, v, r.left, midV)) return 7;
+    if (NearCorner(h, v, midH, r.bottom)) return 8;
+    if (NearCorner(h, v, r.right, midV)) return 9;
     if (h >= r.left && h < r.right && v >= r.top && v < r.bottom) return 5;
     return 0;
 }
@@ -35,7 +41,7 @@ protected:
     void TearDown() override { gConfigWorkSpace = pluginWorkSpace{}; }
 };
 
-TEST_F(DlgUtils, HandleHitFollowsCornerSquaresThenBody) {
+TEST_F(DlgUtils, HandleHitFollowsCornerSquaresThenSideMiddlesThenBody) {
     // Ordinary, odd-sized, tiny (squares overlap), empty, and partly off the
     // frame at negative coordinates.
     const Rect rects[] = {R(100, 100, 200, 300), R(11, 7, 50, 38), R(20, 20, 24, 24), R(40, 40, 40, 40),

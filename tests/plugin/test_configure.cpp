@@ -7,11 +7,13 @@
 #include <QTimer>
 
 #include <cstring>
+#include <tuple>
 
 #include "TestEnv.h"
 #include "TestHost.h"
 #include "config/PluginDefines.h"
 #include "config/pascalFX.h"
+#include "host/iMovieGlue.h"
 #include "support/commonprocs.h"
 
 namespace {
@@ -57,8 +59,10 @@ TEST(ConfigureEntry, PreparesTheWorkspaceAndCleansUp) {
     NewGWorld(&frame, 32, &bounds, nullptr, nullptr, 0);
     TestHost::Paint(frame, 0);
 
-    struct Case { SInt32 frames, wantMax; };
-    for (const Case c : {Case{0, 0}, Case{-5, 0}, Case{1, 0}, Case{10, 9}}) {
+    // The last render's selection starts at 40; the button's frame is 42.
+    gMostRecentStartFrame = 40;
+    struct Case { SInt32 frames, wantMin, wantPosition, wantMax; };
+    for (const Case c : {Case{0, 42, 0, 0}, Case{-5, 42, 0, 0}, Case{2, 42, 0, 0}, Case{10, 40, 2, 9}}) {
         pluginWorkSpace seen{};
         Rect fx{};
         gConfigWorkSpace.theWindow = nullptr;
@@ -67,8 +71,9 @@ TEST(ConfigureEntry, PreparesTheWorkspaceAndCleansUp) {
         EXPECT_EQ(seen.theConfig, gPascalData);
         EXPECT_EQ(seen.iMovieParams, &host.params);
         EXPECT_EQ(seen.sourceClip, frame);
-        EXPECT_EQ(seen.minFrameIndex, 42);
-        EXPECT_EQ(seen.maxFrameIndex, c.wantMax) << c.frames;
+        EXPECT_EQ(std::tuple(seen.minFrameIndex, seen.currFrameIndex, seen.maxFrameIndex),
+                  std::tuple(c.wantMin, c.wantPosition, c.wantMax))
+            << c.frames;
         EXPECT_EQ(seen.activeRel, 1);
         ASSERT_NE(seen.theFXClip, nullptr);
         EXPECT_EQ(std::memcmp(&fx, &bounds, sizeof bounds), 0);
