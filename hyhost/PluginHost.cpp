@@ -98,8 +98,11 @@ std::vector<FoundBundle> ListPluginBundles() {
 
 bool FindPluginBundle(const std::string &nameOrPath, std::string &bundlePath, std::string &error) {
     std::error_code ec;
-    bool looksLikePath = nameOrPath.find('/') != std::string::npos;
-    if (looksLikePath || fs::is_directory(nameOrPath, ec)) {
+    // A bare name is a path only when it names a bundle here: a folder that
+    // merely shares the plug-in's name (its source checkout, say) is not one.
+    bool looksLikePath = nameOrPath.find('/') != std::string::npos ||
+                         (fs::path(nameOrPath).extension() == ".plugin" && fs::is_directory(nameOrPath, ec));
+    if (looksLikePath) {
         if (!fs::is_directory(nameOrPath, ec)) {
             error = "plug-in bundle '" + nameOrPath + "' does not exist";
             return false;

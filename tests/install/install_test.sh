@@ -44,8 +44,11 @@ for prog in hyhost kelvarin-prefs; do
   expect "$(run "$P/bin/$prog" --version)" "^$prog ${version//./\\.}\$" "$prog --version"
 done
 
+# A folder that merely shares the plug-in's name (a source checkout, say) is
+# not taken for its bundle.
+mkdir "$scratch/work/Kelvarin"
 bundle_re="$P/lib(/[^/]+)?/hyhost/Plug-ins/Kelvarin\\.plugin"
-expect "$(run "$P/bin/hyhost" info)" "^Plug-in +$bundle_re\$" "hyhost info"
+expect "$(run "$P/bin/hyhost" info 2>&1)" "^Plug-in +$bundle_re\$" "hyhost info"
 
 run "$P/bin/hyhost" demo -o demo >/dev/null 2>&1 || fail "hyhost demo"
 frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 \
