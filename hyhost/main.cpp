@@ -31,7 +31,7 @@ int ListPlugins() {
     std::vector<FoundBundle> bundles = ListPluginBundles();
     for (const FoundBundle &b : bundles)
         std::printf("%-12s %s  (%s%s)\n", b.name.c_str(), b.path.c_str(), b.origin.c_str(),
-                    b.hidden ? "; hidden by the one listed first" : "");
+                    b.hidden ? "; hidden by an earlier one" : "");
     if (bundles.empty()) {
         std::string folders;
         for (const std::string &f : PluginFolders()) folders += "\n  " + f;
