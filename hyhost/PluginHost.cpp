@@ -21,26 +21,88 @@ std::string ExecutableDir() {
     return ec ? std::string() : exe.parent_path().string();
 }
 
+// The plug-in folder of an installed hyhost, relative to its program folder.
+#ifndef HYHOST_INSTALLED_PLUGIN_DIR
+#define HYHOST_INSTALLED_PLUGIN_DIR "../lib/hyhost/Plug-ins"
+#endif
+
+// Adds each folder of a colon-separated list; empty entries are skipped, and
+// so are relative ones where the list is an XDG variable, which must hold
+// absolute paths only.
+void AddFolderList(std::vector<PluginFolder> &folders, const std::string &list, const std::string &suffix,
+                   bool absoluteOnly, const std::string &origin) {
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(':', start);
+        if (end == std::string::npos) end = list.size();
+        std::string entry = list.substr(start, end - start);
+        if (!entry.empty() && (!absoluteOnly || entry.front() == '/'))
+            folders.push_back({(fs::path(entry) / suffix).lexically_normal().string(), origin});
+        start = end + 1;
+    }
+}
+
+std::string Env(const char *name) {
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
 }  // namespace
 
-std::vector<std::string> PluginFolders() {
-    std::vector<std::string> folders;
-    std::string exeDir = ExecutableDir();
-    if (!exeDir.empty()) {
-        folders.push_back((fs::path(exeDir) / ".." / "Plug-ins").lexically_normal().string());
-        folders.push_back((fs::path(exeDir) / ".." / "share" / "hyhost" / "Plug-ins").lexically_normal().string());
+std::vector<PluginFolder> PluginSearchPath() {
+    std::vector<PluginFolder> folders;
+    AddFolderList(folders, Env("HYHOST_PLUGIN_PATH"), "", false, "HYHOST_PLUGIN_PATH");
+    const std::string plugIns = "hyhost/Plug-ins";
+    std::string dataHome = Env("XDG_DATA_HOME");
+    if (!dataHome.empty() && dataHome.front() == '/')
+        folders.push_back({(fs::path(dataHome) / plugIns).string(), "XDG_DATA_HOME"});
+    else if (std::string home = Env("HOME"); !home.empty())
+        folders.push_back({(fs::path(home) / ".local/share" / plugIns).string(), "XDG_DATA_HOME"});
+    std::string dataDirs = Env("XDG_DATA_DIRS");
+    AddFolderList(folders, dataDirs.empty() ? "/usr/local/share:/usr/share" : dataDirs, plugIns, true,
+                  "XDG_DATA_DIRS");
+    if (std::string exeDir = ExecutableDir(); !exeDir.empty()) {
+        folders.push_back({(fs::path(exeDir) / HYHOST_INSTALLED_PLUGIN_DIR).lexically_normal().string(),
+                           "installed"});
+        folders.push_back({(fs::path(exeDir) / ".." / "Plug-ins").lexically_normal().string(), "build tree"});
     }
-    if (const char *data = std::getenv("XDG_DATA_HOME"); data && *data)
-        folders.push_back((fs::path(data) / "hyhost" / "Plug-ins").string());
-    else if (const char *home = std::getenv("HOME"); home && *home)
-        folders.push_back((fs::path(home) / ".local" / "share" / "hyhost" / "Plug-ins").string());
     return folders;
+}
+
+std::vector<std::string> PluginFolders() {
+    std::vector<std::string> paths;
+    for (const PluginFolder &folder : PluginSearchPath()) paths.push_back(folder.path);
+    return paths;
+}
+
+std::vector<FoundBundle> ListPluginBundles() {
+    std::vector<FoundBundle> found;
+    std::set<std::string> seenFolders, seenNames;
+    for (const PluginFolder &folder : PluginSearchPath()) {
+        std::error_code ec;
+        // The same folder named twice (an install inside the build tree,
+        // a path listed in two variables) lists its bundles once.
+        fs::path canonical = fs::weakly_canonical(folder.path, ec);
+        if (ec || !seenFolders.insert(canonical.string()).second) continue;
+        std::vector<fs::path> bundles;
+        for (fs::directory_iterator it(folder.path, ec), end; !ec && it != end; it.increment(ec))
+            if (it->path().extension() == ".plugin" && it->is_directory(ec)) bundles.push_back(it->path());
+        std::sort(bundles.begin(), bundles.end());
+        for (const fs::path &bundle : bundles) {
+            std::string name = bundle.stem().string();
+            found.push_back({name, bundle.string(), folder.origin, !seenNames.insert(name).second});
+        }
+    }
+    return found;
 }
 
 bool FindPluginBundle(const std::string &nameOrPath, std::string &bundlePath, std::string &error) {
     std::error_code ec;
-    bool looksLikePath = nameOrPath.find('/') != std::string::npos;
-    if (looksLikePath || fs::is_directory(nameOrPath, ec)) {
+    // A bare name is a path only when it names a bundle here: a folder that
+    // merely shares the plug-in's name (its source checkout, say) is not one.
+    bool looksLikePath = nameOrPath.find('/') != std::string::npos ||
+                         (fs::path(nameOrPath).extension() == ".plugin" && fs::is_directory(nameOrPath, ec));
+    if (looksLikePath) {
         if (!fs::is_directory(nameOrPath, ec)) {
             error = "plug-in bundle '" + nameOrPath + "' does not exist";
             return false;

@@ -29,8 +29,30 @@ struct LoadedPlugin {
     ~LoadedPlugin();
 };
 
-// Folders searched for a plug-in given by name, in order.
+// A folder searched for plug-ins, and what put it on the search path
+// ("HYHOST_PLUGIN_PATH", "XDG_DATA_HOME", "XDG_DATA_DIRS", "installed",
+// "build tree").
+struct PluginFolder {
+    std::string path;
+    std::string origin;
+};
+
+// Folders searched for a plug-in given by name, in order; the first bundle
+// of that name wins. HYHOST_PLUGIN_PATH (colon-separated), then the user's
+// and the system's XDG data folders + hyhost/Plug-ins, then the folder of
+// the installation this program belongs to, then the build tree's.
+std::vector<PluginFolder> PluginSearchPath();
 std::vector<std::string> PluginFolders();
+
+// Every bundle in the search path, in search order; `hidden` marks one that
+// an earlier bundle of the same name shadows.
+struct FoundBundle {
+    std::string name;
+    std::string path;
+    std::string origin;
+    bool hidden = false;
+};
+std::vector<FoundBundle> ListPluginBundles();
 
 // Resolves a plug-in given as a bundle path or by name ("Kelvarin" finds
 // Kelvarin.plugin in the plug-in folders).

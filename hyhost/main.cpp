@@ -1,5 +1,7 @@
 // hyhost: runs HY video plug-ins on real video files.
 #include "Commands.h"
+#include "KelvarinVersion.h"
+#include "PluginHost.h"
 #include "Render.h"
 
 #include <CLI/CLI.hpp>
@@ -24,6 +26,20 @@ bool ParseSize(const std::string &text, int &width, int &height) {
     return true;
 }
 
+// Every bundle on the search path, where it is, and which one a name finds.
+int ListPlugins() {
+    std::vector<FoundBundle> bundles = ListPluginBundles();
+    for (const FoundBundle &b : bundles)
+        std::printf("%-12s %s  (%s%s)\n", b.name.c_str(), b.path.c_str(), b.origin.c_str(),
+                    b.hidden ? "; hidden by an earlier one" : "");
+    if (bundles.empty()) {
+        std::string folders;
+        for (const std::string &f : PluginFolders()) folders += "\n  " + f;
+        std::fprintf(stderr, "hyhost: no plug-in bundles in:%s\n", folders.c_str());
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) try {
@@ -33,15 +49,17 @@ int main(int argc, char **argv) try {
         if (std::string(argv[i]) == "--verbose") av_log_set_level(AV_LOG_WARNING);
     CLI::App app{"hyhost runs HY video plug-ins (Kelvarin by default) on video files."};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("hyhost " KELVARIN_VERSION));
     app.fallthrough();   // --verbose also after the command's name
     bool verbose = false;
     app.add_flag("--verbose", verbose, "Show FFmpeg's own messages");
     std::string plugin = "Kelvarin";
 
-    bool json = false;
+    bool json = false, list = false;
     auto *info = app.add_subcommand("info", "Describe a plug-in: type, flags, group, button, sliders, memory");
     info->add_option("PLUGIN", plugin, "Bundle path or name in the plug-in folders (default Kelvarin)");
     info->add_flag("--json", json, "As JSON");
+    info->add_flag("--list", list, "List every plug-in bundle found and where, in search order");
 
     RenderRequest rq;
     std::string size;
@@ -96,7 +114,7 @@ int main(int argc, char **argv) try {
     if (!size.empty() && !ParseSize(size, width, height))
         return Fail("--size '" + size + "' is not WIDTHxHEIGHT, e.g. 1280x720", 2);
 
-    if (*info) return CommandInfo(plugin, json);
+    if (*info) return list ? ListPlugins() : CommandInfo(plugin, json);
     if (*placeholder) return CommandPlaceholder(input, output, at, plugin, width, height);
     if (*configure) return CommandConfigure(input, at, standard, plugin);
     if (*demo) return CommandDemo(dir, plugin);

@@ -1,5 +1,6 @@
 // kelvarin-prefs: shows, sets and resets Kelvarin's remembered configuration
 // with the plug-in's own storage code, so renders can be set up by script.
+#include "KelvarinVersion.h"
 #include "PrefsEdit.h"
 
 #include "storage/prefsloader.h"
@@ -12,6 +13,7 @@
 int main(int argc, char **argv) try {
     CLI::App app{"Shows and changes the Kelvarin configuration that renders use (the preferences file)."};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("kelvarin-prefs " KELVARIN_VERSION));
     std::string file;
     app.add_option("--file", file, "Another preferences file instead of the user's own");
 
