@@ -460,8 +460,7 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     }
     Attempt result = RenderPass(job, mayCopy, out);
     if (result == Attempt::EncodeAudio) {
-        if (!rq.quiet)
-            std::fprintf(stderr, "hyhost: the plug-in changes the audio's level: rendering again with the audio encoded\n");
+        std::fprintf(stderr, "hyhost: the plug-in changes the audio's level: rendering again with the audio encoded\n");
         result = RenderPass(job, false, out);
     }
     out.wallSeconds = std::chrono::duration<double>(Clock::now() - started).count();

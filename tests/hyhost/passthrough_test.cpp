@@ -345,6 +345,26 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
              EXPECT_EQ(c.out["streams"][0]["codec_name"], "h264");
              EXPECT_EQ(c.out["streams"][1]["codec_name"], "aac");
          }},
+        {"compressed audio is copied, unless the plug-in changes its level: then it is levelled and encoded",
+         "rotated.mp4", {}, "levelled.mp4", "--plugin " + Quote(PROBE_BUNDLE) + " --from 3 --frames 9",
+         [](Context &c) {
+             EXPECT_NE(c.render.err.find("again"), std::string::npos) << c.render.err;
+             EXPECT_EQ(c.out["streams"][1]["codec_name"], "aac");
+             Result r = Ffmpeg("-i " + Quote(c.output) + " -map 0:a -ac 1 -ar 8000 -f s16le -");
+             // The loudest sample in the middle of each frame's 40 ms: frame 3 at
+             // level 256, frame 4 not passed, frame 5 at 128.
+             auto peak = [&](int frame) {
+                 int top = 0;
+                 for (int i = frame * 320 + 100; i < frame * 320 + 220; ++i)
+                     top = std::max(top, std::abs(int(int16_t(uint16_t(uint8_t(r.out[2 * i])) |
+                                                              uint16_t(uint8_t(r.out[2 * i + 1])) << 8))));
+                 return top;
+             };
+             ASSERT_GT(r.out.size(), 2u * 320 * 8);
+             EXPECT_GT(peak(3), 2000);
+             EXPECT_LT(peak(4), peak(3) / 10);
+             EXPECT_NEAR(peak(5), peak(3) / 2, peak(3) / 8);
+         }},
         {".webm gets VP9 and Opus",
          "rotated.mp4", {}, "out.webm", "", [](Context &c) {
              EXPECT_EQ(c.out["streams"][0]["codec_name"], "vp9");
