@@ -391,6 +391,10 @@ bool AddCopiedStreams(ClipEncoder &e, const SinkSettings &s, const std::string &
         if (int(i) == s.sourceVideo) continue;
         bool isLevelledAudio = int(i) == s.sourceAudio;
         bool takes = cp->codec_id != AV_CODEC_ID_NONE && ContainerMayTake(of, cp->codec_id);
+        // Subtitles and data go only where the container says it knows them:
+        // one that cannot tell would store them as anonymous private data.
+        if (cp->codec_type != AVMEDIA_TYPE_AUDIO && cp->codec_type != AVMEDIA_TYPE_VIDEO)
+            takes = cp->codec_id != AV_CODEC_ID_NONE && avformat_query_codec(of, cp->codec_id, FF_COMPLIANCE_NORMAL) == 1;
         if (cp->codec_type == AVMEDIA_TYPE_ATTACHMENT)
             takes = std::strstr(of->name, "matroska") != nullptr;
         if (isLevelledAudio && (!takes || !s.audioMayBeCopied)) {
