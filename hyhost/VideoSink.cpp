@@ -246,7 +246,6 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
         c->color_trc = sp->color_trc;
         c->chroma_sample_location = sp->chroma_location;
     }
-    if (!sp && !e.outputIsRgb) c->color_primaries = AVCOL_PRI_UNSPECIFIED;
     e.outputColour = ColourModelOf(space, range, c->pix_fmt, s.height);
 
     // Shape and scan.
