@@ -9,6 +9,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
@@ -289,6 +290,16 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
         e.videoStream->codecpar->field_order = sp->field_order;
         e.videoStream->sample_aspect_ratio = c->sample_aspect_ratio;
         CopySideData(src, e.videoStream);
+        // Of FFmpeg's muxers only the QuickTime family writes a display matrix.
+        size_t size = 0;
+        const uint8_t *matrix = av_stream_get_side_data(src, AV_PKT_DATA_DISPLAYMATRIX, &size);
+        bool quickTime = std::strstr(of->name, "mov") || std::strstr(of->name, "mp4");
+        if (matrix && size >= 9 * sizeof(int32_t) && !quickTime) {
+            double degrees = av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix));
+            if (std::isfinite(degrees) && std::lround(degrees) % 360 != 0)
+                e.notes.push_back("not kept: the rotation (" + std::to_string(std::lround(std::fabs(degrees))) +
+                                  " degrees), which a " + Extension(formatPath) + " file cannot carry; use .mp4 or .mov");
+        }
         CopyStreamMetadata(src, e.videoStream, true);
     }
     if (sp && sp->format >= 0 && sp->format != c->pix_fmt && s.videoCodec.empty())

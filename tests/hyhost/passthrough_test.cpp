@@ -369,6 +369,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          "rotated.mp4", {}, "out.webm", "", [](Context &c) {
              EXPECT_EQ(c.out["streams"][0]["codec_name"], "vp9");
              EXPECT_EQ(c.out["streams"][1]["codec_name"], "opus");
+             EXPECT_NE(c.render.err.find("rotation"), std::string::npos) << "named as not kept: " << c.render.err;
          }},
         {"of two video streams the default one is rendered, and named",
          "two.mkv",
