@@ -8,6 +8,7 @@
 
 #include "QuickDraw.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -18,35 +19,25 @@
 #include <variant>
 #include <vector>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 struct VideoUnit {
     int64_t index = 0;
-    ArgbPicture picture;
-    double gain = 1.0;   // audio level of this frame's time span
+    AVFramePtr frame;        // as decoded, in the source's pixel format, pts its presentation time
+    ArgbPicture picture;     // the plug-in's result, for frames of the selection
+    bool rendered = false;
+    double gain = 1.0;       // audio level of this frame's time span
 };
 struct EndUnit {};
-using Unit = std::variant<EndUnit, VideoUnit, AVFramePtr>;   // default: an end marker
-
-// Frame buffers travel reader -> plug-in -> writer and back, so a render
-// does not map and fault in fresh pages for every frame.
-struct PicturePool {
-    std::mutex mutex;
-    std::vector<ArgbPicture> spare;
-    ArgbPicture Take() {
-        std::lock_guard lock(mutex);
-        if (spare.empty()) return {};
-        ArgbPicture p = std::move(spare.back());
-        spare.pop_back();
-        return p;
-    }
-    void Give(ArgbPicture &&p) {
-        std::lock_guard lock(mutex);
-        if (spare.size() < 16) spare.push_back(std::move(p));
-    }
-};
+// Default: an end marker. Audio blocks are frames; copied streams come as packets.
+using Unit = std::variant<EndUnit, VideoUnit, AVFramePtr, AVPacketPtr>;
 
 // The first failure of any thread wins.
 struct FirstError {
@@ -96,43 +87,266 @@ void PrintProgress(int64_t done, int64_t total, Clock::time_point start) {
     std::fflush(stderr);
 }
 
-// Writes audio blocks once the level of every frame they cover is known.
+// Writes audio blocks once the level of every frame they cover is known. A
+// sample belongs to the last frame shown at or before its time; samples
+// before the first frame keep their level.
 struct AudioRouter {
-    AVRational frameRate{25, 1};
-    int sampleRate = 48000;
-    int64_t position = 0;   // samples written so far
+    const std::vector<int64_t> *times = nullptr;   // frame times in the video's time base
+    AVRational timeBase{1, 25};
+    AVRational sampleUnit{1, 48000};
     std::deque<AVFramePtr> pending;
 
-    // floor(s * fps / rate): the frame whose time span holds sample s
     int64_t FrameOfSample(int64_t s) const {
-        return av_rescale_rnd(s, frameRate.num, int64_t(sampleRate) * frameRate.den, AV_ROUND_DOWN);
+        auto it = std::upper_bound(times->begin(), times->end(), s, [&](int64_t sample, int64_t t) {
+            return av_compare_ts(sample, sampleUnit, t, timeBase) < 0;
+        });
+        return int64_t(it - times->begin()) - 1;
     }
     int64_t FirstSampleOfFrame(int64_t f) const {
-        return av_rescale_rnd(f, int64_t(sampleRate) * frameRate.den, frameRate.num, AV_ROUND_UP);
+        if (f >= int64_t(times->size())) return INT64_MAX;
+        return av_rescale_q_rnd((*times)[std::size_t(f)], timeBase, sampleUnit, AV_ROUND_UP);
     }
 
     bool Flush(ClipEncoder &encoder, const std::vector<double> &gains, bool all, std::string &error) {
         while (!pending.empty()) {
             AVFrame &block = *pending.front();
-            int64_t n = block.nb_samples;
-            if (!all && FrameOfSample(position + n - 1) >= int64_t(gains.size())) return true;
-            // Apply each frame's level to its samples.
-            int64_t s = position;
-            while (s < position + n) {
+            int64_t first = block.pts, n = block.nb_samples;
+            if (!all && FrameOfSample(first + n - 1) >= int64_t(gains.size())) return true;
+            int64_t s = first;
+            while (s < first + n) {
                 int64_t f = FrameOfSample(s);
-                int64_t next = std::min(position + n, FirstSampleOfFrame(f + 1));
+                int64_t next = std::min(first + n, FirstSampleOfFrame(f + 1));
                 if (next <= s) next = s + 1;
-                double gain = f < int64_t(gains.size()) ? gains[f] : 1.0;
-                ScaleSamples(block, int(s - position), int(next - s), gain);
+                double gain = f >= 0 && f < int64_t(gains.size()) ? gains[std::size_t(f)] : 1.0;
+                ScaleSamples(block, int(s - first), int(next - s), gain);
                 s = next;
             }
             if (!WriteAudio(encoder, block, error)) return false;
-            position += n;
             pending.pop_front();
         }
         return true;
     }
 };
+
+// A time given as text to the first frame shown at or after it, counted
+// from the clip's first frame; plain digits are frame numbers where allowed.
+bool TextToFrame(const std::string &text, const std::vector<int64_t> &times, AVRational timeBase,
+                 bool plainIsFrames, int64_t &frame) {
+    if (plainIsFrames && !text.empty() && text.find_first_not_of("0123456789") == std::string::npos)
+        return ParseFrameOrTime(text, 1, true, frame);
+    double seconds = 0;
+    if (text.empty() || !ParseSeconds(text, seconds) || seconds > 1e7) return false;
+    int64_t t = times.front() + int64_t(std::llround(seconds / av_q2d(timeBase)));
+    frame = int64_t(std::lower_bound(times.begin(), times.end(), t) - times.begin());
+    return true;
+}
+
+// Everything one render needs, set up once for its one or two attempts.
+struct RenderJob {
+    const RenderRequest &rq;
+    ClipDecoder &clip;
+    ClipInfo info;
+    int64_t start = 0, count = 0;
+    int width = 0, height = 0;
+    LoadedPlugin &plugin;
+    HostSession &session;
+    HYPluginParams &params;
+    GWorldPtr outWorld = nullptr;
+    Clock::time_point started;
+    int64_t videoSeen = 0;
+};
+
+enum class Attempt { Done, Failed, EncodeAudio };
+
+// One pass over the clip. With the audio copied, the pass gives up as soon
+// as the plug-in passes a frame's audio at another level than unity: the
+// caller then renders again with the audio decoded, levelled and encoded.
+Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
+    const RenderRequest &rq = job.rq;
+    const ClipInfo &info = job.info;
+    auto fail = [&](const std::string &e, int code = 1) {
+        out.exitCode = code;
+        out.error = e;
+        return Attempt::Failed;
+    };
+    std::string error;
+    ClipDecoderPtr decoder = ReopenClipDecoder(job.clip, error);
+    if (!decoder) return fail(error);
+
+    PendingOutput pending(rq.output);
+    SinkSettings sink;
+    sink.width = job.width;
+    sink.height = job.height;
+    sink.frameRate = info.frameRate;
+    sink.timeBase = info.timeBase;
+    sink.source = GetClipFormat(*decoder);
+    sink.sourceVideo = info.videoStream;
+    sink.sourceAudio = info.audioStream;
+    sink.audioMayBeCopied = audioMayBeCopied;
+    sink.videoCodec = rq.codec;
+    sink.preset = rq.preset;
+    sink.lossless = rq.lossless;
+    sink.withAudio = info.hasAudio;
+    sink.sampleRate = info.sampleRate;
+    sink.sourceSampleFormat = info.sampleFormat;
+    AVChannelLayout sourceLayout{};
+    av_channel_layout_default(&sourceLayout, info.channels);
+    sink.layout = sourceLayout;
+    ClipEncoderPtr encoder = OpenClipEncoder(rq.output, pending.TempPath(), sink, error);
+    if (!encoder) return fail(error);
+    // What the output could not keep is said even in a quiet render.
+    for (const std::string &note : GetSinkNotes(*encoder)) std::fprintf(stderr, "hyhost: %s\n", note.c_str());
+    bool audioEncoded = info.hasAudio && !AudioIsCopied(*encoder) && GetAudioInput(*encoder).sampleRate > 0;
+    if (audioEncoded && !SetAudioTarget(*decoder, GetAudioInput(*encoder), error)) return fail(error);
+    SetCopiedStreams(*decoder, GetCopiedStreams(*encoder));
+    bool audioCopied = AudioIsCopied(*encoder);
+
+    HYPluginParams &params = job.params;
+    HostSession &session = job.session;
+    params.startFrame = int32_t(job.start);
+    params.frameCount = int32_t(job.count);
+    params.proxyOnly = rq.preview ? 1 : 0;
+    params.frameRect = Rect{0, 0, int16_t(job.height), int16_t(job.width)};
+    params.frame = job.outWorld;
+    params.clientData = nullptr;
+
+    FirstError firstError;
+    FrameQueue<Unit> decoded(6), finished(6);
+
+    std::thread reader([&] {
+        for (;;) {
+            if (InterruptRequested()) break;
+            VideoUnit v;
+            AVFramePtr audio;
+            AVPacketPtr packet;
+            std::string e;
+            UnitKind kind = ReadNextUnit(*decoder, v.frame, v.index, audio, packet, e);
+            bool ok = true;
+            if (kind == UnitKind::Video) ok = decoded.Push(std::move(v));
+            else if (kind == UnitKind::Audio) ok = decoded.Push(std::move(audio));
+            else if (kind == UnitKind::Packet) ok = decoded.Push(std::move(packet));
+            else if (kind == UnitKind::End) {
+                decoded.Push(EndUnit{});
+                break;
+            } else {
+                firstError.Set(e);
+                break;
+            }
+            if (!ok) break;
+        }
+        decoded.Close();
+    });
+
+    bool finishedOk = false;
+    std::thread writer([&] {
+        std::vector<double> gains;
+        AudioRouter audio;
+        audio.times = &GetFrameTimes(*decoder);
+        audio.timeBase = info.timeBase;
+        if (audioEncoded) audio.sampleUnit = AVRational{1, GetAudioInput(*encoder).sampleRate};
+        std::string e;
+        bool ok = true;
+        while (ok) {
+            Unit unit;
+            if (!finished.Pop(unit)) break;
+            if (auto *v = std::get_if<VideoUnit>(&unit)) {
+                ok = v->rendered ? WriteVideo(*encoder, v->picture, v->frame.get(), e)
+                                 : WriteVideoFrame(*encoder, *v->frame, e);
+                gains.push_back(v->gain);
+                ok = ok && audio.Flush(*encoder, gains, false, e);
+            } else if (auto *a = std::get_if<AVFramePtr>(&unit)) {
+                audio.pending.push_back(std::move(*a));
+                ok = audio.Flush(*encoder, gains, false, e);
+            } else if (auto *p = std::get_if<AVPacketPtr>(&unit)) {
+                ok = WritePacket(*encoder, **p, e);
+            } else {
+                ok = audio.Flush(*encoder, gains, true, e) && FinishClip(*encoder, e);
+                finishedOk = ok;
+                break;
+            }
+        }
+        if (!ok) {
+            firstError.Set(e);
+            finished.Abort();
+            decoded.Abort();
+        }
+    });
+
+    bool progress = !rq.quiet && isatty(STDERR_FILENO);
+    auto lastProgress = Clock::now();
+    bool begun = false, levelsChanged = false;
+    SwsPtr toArgb;
+    int64_t &videoSeen = job.videoSeen;
+    videoSeen = 0;
+    for (;;) {
+        if (InterruptRequested()) break;
+        Unit unit;
+        if (!decoded.Pop(unit)) break;
+        if (auto *v = std::get_if<VideoUnit>(&unit)) {
+            ++videoSeen;
+            if (v->index >= job.start && v->index < job.start + job.count) {
+                if (!begun) {
+                    begun = true;
+                    if (int32_t r = SendMessage(job.plugin, params, kPlugInitialize); r != kPluginOK) {
+                        firstError.Set("the plug-in could not begin the render: " + ResultName(r));
+                        break;
+                    }
+                }
+                if (!FrameToPicture(toArgb, *v->frame, job.width, job.height, true, v->picture)) {
+                    firstError.Set("cannot convert frame " + std::to_string(v->index) + " for the plug-in");
+                    break;
+                }
+                session.current = &v->picture;
+                session.currentIndex = v->index;
+                session.currentMixed = false;
+                session.currentGain = 0;
+                params.renderFrame = int32_t(v->index - job.start);
+                int32_t r = SendMessage(job.plugin, params, kPlugDoFrame);
+                session.current = nullptr;
+                if (r != kPluginOK) {
+                    firstError.Set("the plug-in failed on frame " + std::to_string(v->index) + ": " + ResultName(r));
+                    break;
+                }
+                CopyGWorldToPicture(job.outWorld, v->picture);
+                v->rendered = true;
+                v->gain = session.currentMixed ? session.currentGain : 0.0;
+                if (audioCopied && v->gain != 1.0) {
+                    levelsChanged = true;
+                    break;
+                }
+            }
+            if (progress && Clock::now() - lastProgress > std::chrono::milliseconds(250)) {
+                lastProgress = Clock::now();
+                PrintProgress(videoSeen, info.frameCount, job.started);
+            }
+        }
+        bool isEnd = std::holds_alternative<EndUnit>(unit);
+        if (!finished.Push(std::move(unit))) break;
+        if (isEnd) break;
+    }
+    if (begun) SendMessage(job.plugin, params, kPlugTerminate);
+    bool stopped = InterruptRequested() || levelsChanged || !firstError.Get().empty();
+    if (stopped) {
+        decoded.Abort();
+        finished.Abort();
+    } else {
+        finished.Close();
+    }
+    reader.join();
+    writer.join();
+    if (progress) {
+        PrintProgress(videoSeen, info.frameCount, job.started);
+        std::fputc('\n', stderr);
+    }
+    if (InterruptRequested()) return fail("interrupted; nothing was written", 130);
+    if (std::string e = firstError.Get(); !e.empty()) return fail(e);
+    if (levelsChanged) return Attempt::EncodeAudio;
+    if (!finishedOk) return fail("the render stopped before the end of the clip");
+    if (job.start + job.count > videoSeen)
+        return fail("only " + std::to_string(videoSeen) + " frames of the clip could be decoded; it is damaged");
+    if (!pending.Commit(error)) return fail(error);
+    return Attempt::Done;
+}
 
 }  // namespace
 
@@ -160,23 +374,30 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     InstallInterruptHandlers();
 
     std::string error;
-    ClipDecoderPtr decoder = OpenClipDecoder(rq.input, error);
-    if (!decoder) return fail(error);
-    ClipDecoderPtr fetcher = OpenClipDecoder(rq.input, error);
+    ClipDecoderPtr clip = OpenClipDecoder(rq.input, error, rq.stream);
+    if (!clip) return fail(error);
+    ClipDecoderPtr fetcher = ReopenClipDecoder(*clip, error);
     if (!fetcher) return fail(error);
-    const ClipInfo info = GetClipInfo(*decoder);
-    double fps = av_q2d(info.frameRate);
+    const ClipInfo info = GetClipInfo(*clip);
+    const std::vector<int64_t> &times = GetFrameTimes(*clip);
+    if (!info.streamNote.empty()) std::fprintf(stderr, "hyhost: %s\n", info.streamNote.c_str());
 
     // The selection, checked against the clip.
     int64_t start = 0, count = info.frameCount;
-    if (!rq.from.empty() && !ParseFrameOrTime(rq.from, fps, true, start))
+    if (!rq.from.empty() && !TextToFrame(rq.from, times, info.timeBase, true, start))
         return fail("--from '" + rq.from + "' is neither a frame number nor a time like 4.5s or 0:04.5", 2);
     if (!rq.frames.empty()) {
-        if (!ParseFrameOrTime(rq.frames, fps, true, count) || rq.frames.find_first_not_of("0123456789") != std::string::npos)
+        if (!ParseFrameOrTime(rq.frames, 1, true, count) || rq.frames.find_first_not_of("0123456789") != std::string::npos)
             return fail("--frames '" + rq.frames + "' is not a number of frames", 2);
     } else if (!rq.duration.empty()) {
-        if (!ParseFrameOrTime(rq.duration, fps, false, count))
+        double seconds = 0;
+        if (!ParseSeconds(rq.duration, seconds) || seconds > 1e7)
             return fail("--duration '" + rq.duration + "' is not a time like 4.5s or 0:04.5", 2);
+        // The frames shown before the selection's first frame's time plus the duration.
+        if (start >= 0 && start < info.frameCount) {
+            int64_t end = times[std::size_t(start)] + int64_t(std::llround(seconds / av_q2d(info.timeBase)));
+            count = int64_t(std::lower_bound(times.begin(), times.end(), end) - times.begin()) - start;
+        }
     } else {
         count = info.frameCount - start;
     }
@@ -204,24 +425,6 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     LoadedPlugin plugin;
     if (!FindPluginBundle(rq.plugin, bundle, error) || !LoadPlugin(bundle, plugin, error)) return fail(error);
 
-    PendingOutput pending(rq.output);
-    SinkSettings sink;
-    sink.width = width;
-    sink.height = height;
-    sink.frameRate = info.frameRate;
-    sink.videoCodec = rq.codec;
-    sink.preset = rq.preset;
-    sink.lossless = rq.lossless;
-    sink.withAudio = info.hasAudio;
-    sink.sampleRate = info.sampleRate;
-    sink.sourceSampleFormat = info.sampleFormat;
-    AVChannelLayout sourceLayout{};
-    av_channel_layout_default(&sourceLayout, info.channels);
-    sink.layout = sourceLayout;
-    ClipEncoderPtr encoder = OpenClipEncoder(rq.output, pending.TempPath(), sink, error);
-    if (!encoder) return fail(error);
-    if (info.hasAudio && !SetAudioTarget(*decoder, GetAudioInput(*encoder), error)) return fail(error);
-
     // The plug-in's render cycle.
     HostSession session;
     session.fetcher = fetcher.get();
@@ -244,135 +447,25 @@ RenderOutcome RunRender(const RenderRequest &rq) {
         ~WorldGuard() { DisposeGWorld(w); }
     } worldGuard{outWorld};
     LockPixels(GetGWorldPixMap(outWorld));
-    params.startFrame = int32_t(start);
-    params.frameCount = int32_t(count);
-    params.proxyOnly = rq.preview ? 1 : 0;
-    params.frameRect = frameRect;
-    params.frame = outWorld;
-    params.clientData = nullptr;
 
-    FirstError firstError;
-    PicturePool pool;
-    FrameQueue<Unit> decoded(6), finished(6);
-
-    std::thread reader([&] {
-        for (;;) {
-            if (InterruptRequested()) break;
-            VideoUnit v;
-            v.picture = pool.Take();
-            AVFramePtr audio;
-            std::string e;
-            UnitKind kind = ReadNextUnit(*decoder, width, height, v.picture, v.index, audio, e);
-            bool ok = true;
-            if (kind == UnitKind::Video) ok = decoded.Push(std::move(v));
-            else if (kind == UnitKind::Audio) ok = decoded.Push(std::move(audio));
-            else if (kind == UnitKind::End) {
-                decoded.Push(EndUnit{});
-                break;
-            } else {
-                firstError.Set(e);
-                break;
-            }
-            if (!ok) break;
-        }
-        decoded.Close();
-    });
-
-    bool finishedOk = false;
-    std::thread writer([&] {
-        std::vector<double> gains;
-        AudioRouter audio;
-        audio.frameRate = info.frameRate;
-        audio.sampleRate = info.hasAudio ? GetAudioInput(*encoder).sampleRate : 48000;
-        std::string e;
-        bool ok = true;
-        while (ok) {
-            Unit unit;
-            if (!finished.Pop(unit)) break;
-            if (auto *v = std::get_if<VideoUnit>(&unit)) {
-                ok = WriteVideo(*encoder, v->picture, e);
-                gains.push_back(v->gain);
-                pool.Give(std::move(v->picture));
-                ok = ok && audio.Flush(*encoder, gains, false, e);
-            } else if (auto *a = std::get_if<AVFramePtr>(&unit)) {
-                audio.pending.push_back(std::move(*a));
-                ok = audio.Flush(*encoder, gains, false, e);
-            } else {
-                ok = audio.Flush(*encoder, gains, true, e) && FinishClip(*encoder, e);
-                finishedOk = ok;
-                break;
-            }
-        }
-        if (!ok) {
-            firstError.Set(e);
-            finished.Abort();
-            decoded.Abort();
-        }
-    });
-
-    bool progress = !rq.quiet && isatty(STDERR_FILENO);
-    auto lastProgress = Clock::now();
-    bool begun = false;
-    int64_t videoSeen = 0;
-    for (;;) {
-        if (InterruptRequested()) break;
-        Unit unit;
-        if (!decoded.Pop(unit)) break;
-        if (auto *v = std::get_if<VideoUnit>(&unit)) {
-            ++videoSeen;
-            if (v->index >= start && v->index < start + count) {
-                if (!begun) {
-                    begun = true;
-                    if (int32_t r = SendMessage(plugin, params, kPlugInitialize); r != kPluginOK) {
-                        firstError.Set("the plug-in could not begin the render: " + ResultName(r));
-                        break;
-                    }
-                }
-                session.current = &v->picture;
-                session.currentIndex = v->index;
-                session.currentMixed = false;
-                session.currentGain = 0;
-                params.renderFrame = int32_t(v->index - start);
-                int32_t r = SendMessage(plugin, params, kPlugDoFrame);
-                session.current = nullptr;
-                if (r != kPluginOK) {
-                    firstError.Set("the plug-in failed on frame " + std::to_string(v->index) + ": " + ResultName(r));
-                    break;
-                }
-                CopyGWorldToPicture(outWorld, v->picture);
-                v->gain = session.currentMixed ? session.currentGain : 0.0;
-            }
-            if (progress && Clock::now() - lastProgress > std::chrono::milliseconds(250)) {
-                lastProgress = Clock::now();
-                PrintProgress(videoSeen, info.frameCount, started);
-            }
-        }
-        bool isEnd = std::holds_alternative<EndUnit>(unit);
-        if (!finished.Push(std::move(unit))) break;
-        if (isEnd) break;
+    RenderJob job{rq, *clip, info, start, count, width, height, plugin, session, params, outWorld, started, 0};
+    // Compressed audio is copied untouched while the plug-in passes it at
+    // unity; uncompressed audio and previews (which pass none) go through
+    // the levels and the encoder, losing nothing or nothing that is heard.
+    const AVFormatContext *format = GetClipFormat(*clip);
+    bool mayCopy = !rq.preview && info.hasAudio;
+    if (mayCopy) {
+        const AVCodecDescriptor *d = avcodec_descriptor_get(format->streams[info.audioStream]->codecpar->codec_id);
+        mayCopy = d && (d->props & AV_CODEC_PROP_LOSSY);
     }
-    if (begun) SendMessage(plugin, params, kPlugTerminate);
-    bool stopped = InterruptRequested() || !firstError.Get().empty();
-    if (stopped) {
-        decoded.Abort();
-        finished.Abort();
-    } else {
-        finished.Close();
-    }
-    reader.join();
-    writer.join();
-    if (progress) {
-        PrintProgress(videoSeen, info.frameCount, started);
-        std::fputc('\n', stderr);
+    Attempt result = RenderPass(job, mayCopy, out);
+    if (result == Attempt::EncodeAudio) {
+        std::fprintf(stderr, "hyhost: the plug-in changes the audio's level: rendering again with the audio encoded\n");
+        result = RenderPass(job, false, out);
     }
     out.wallSeconds = std::chrono::duration<double>(Clock::now() - started).count();
     out.pluginSeconds = plugin.secondsInPlugin;
-    out.framesWritten = videoSeen;
-    if (InterruptRequested()) return fail("interrupted; nothing was written", 130);
-    if (std::string e = firstError.Get(); !e.empty()) return fail(e);
-    if (!finishedOk) return fail("the render stopped before the end of the clip");
-    if (start + count > videoSeen)
-        return fail("only " + std::to_string(videoSeen) + " frames of the clip could be decoded; it is damaged");
-    if (!pending.Commit(error)) return fail(error);
+    out.framesWritten = job.videoSeen;
+    if (result != Attempt::Done && out.exitCode == 0) return fail("the render stopped before the end of the clip");
     return out;
 }

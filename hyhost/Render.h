@@ -8,6 +8,7 @@
 
 struct RenderRequest {
     std::string input;
+    int stream = -1;           // video stream by its index in the file; -1: the default one
     std::string output;
     std::string plugin = "Kelvarin";
     std::string from;          // FRAME or TIME; empty: 0

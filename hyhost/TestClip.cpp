@@ -112,11 +112,12 @@ bool WriteTestClip(const std::string &path, const TestClipSettings &clipSettings
     int64_t samplesWritten = 0;
     for (int i = 0; i < clipSettings.frames; ++i) {
         DrawTestFrame(picture, i);
-        if (!WriteVideo(*encoder, picture, error)) return false;
+        if (!WriteVideo(*encoder, picture, nullptr, error)) return false;
         if (!clipSettings.withAudio) continue;
         int64_t until = av_rescale(i + 1, audio.sampleRate, clipSettings.framesPerSecond);
         AVFramePtr block(av_frame_alloc());
         block->nb_samples = int(until - samplesWritten);
+        block->pts = samplesWritten;
         block->format = audio.format;
         block->sample_rate = audio.sampleRate;
         av_channel_layout_copy(&block->ch_layout, &audio.layout);

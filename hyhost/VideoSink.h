@@ -1,6 +1,7 @@
-// Writing clips with FFmpeg: video from ARGB pictures, audio from blocks in
-// the encoder's own sample format, muxed into the container the output's
-// file name asks for.
+// Writing clips with FFmpeg: video from decoded frames (passed on in their
+// own pixel format where the encoder takes it) or from ARGB pictures,
+// audio copied or encoded, the source's other streams, chapters and
+// metadata copied, muxed into the container the output's file name asks for.
 #pragma once
 
 #include "Picture.h"
@@ -8,17 +9,30 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 struct SinkSettings {
     int width = 0;
     int height = 0;
     AVRational frameRate{25, 1};
-    std::string videoCodec;   // encoder name; empty: libx264 if present, else mpeg4
+    AVRational timeBase{0, 1};   // unit of the frames' pts; {0,1}: one frame
+
+    // The clip the frames come from (nil for made-up pictures): the output
+    // follows its pixel format, colour, aspect, field order and rotation,
+    // and takes its other streams, chapters and metadata.
+    const AVFormatContext *source = nullptr;
+    int sourceVideo = -1;
+    int sourceAudio = -1;             // the audio carried through the plug-in's levels
+    bool audioMayBeCopied = true;     // false: always decoded, levelled and encoded
+
+    std::string videoCodec;   // encoder name; empty: libx264 where the container takes it
     std::string preset;       // encoder speed preset where the encoder has one
-    bool lossless = false;    // FFV1 in RGB and PCM audio: decoded frames equal the pictures
+    bool lossless = false;    // FFV1 in the source's pixel format, PCM audio
+
+    // Audio to encode, from made-up samples or the decoded source.
     bool withAudio = false;
-    int sampleRate = 0;       // of the source; kept when the encoder allows it
-    AVChannelLayout layout{}; // of the source (not owned)
+    int sampleRate = 0;       // kept when the encoder allows it
+    AVChannelLayout layout{}; // (not owned)
     AVSampleFormat sourceSampleFormat = AV_SAMPLE_FMT_NONE;
 };
 
@@ -34,12 +48,26 @@ using ClipEncoderPtr = std::unique_ptr<ClipEncoder, ClipEncoderDelete>;
 ClipEncoderPtr OpenClipEncoder(const std::string &formatPath, const std::string &writePath,
                                const SinkSettings &settings, std::string &error);
 
+// Source streams whose packets WritePacket takes as they are.
+const std::vector<int> &GetCopiedStreams(const ClipEncoder &encoder);
+// Whether the source's audio (sourceAudio) is copied rather than encoded.
+bool AudioIsCopied(const ClipEncoder &encoder);
+// One line each: what was chosen for the output, what could not be kept and why.
+const std::vector<std::string> &GetSinkNotes(const ClipEncoder &encoder);
+
 // What the audio blocks given to WriteAudio must look like.
 AudioTarget GetAudioInput(const ClipEncoder &encoder);
 
-bool WriteVideo(ClipEncoder &encoder, const ArgbPicture &picture, std::string &error);
-// Samples in GetAudioInput's format; any block length.
+// A decoded frame, pts in the settings' time base; converted only when the
+// encoder cannot take its pixel format or size.
+bool WriteVideoFrame(ClipEncoder &encoder, AVFrame &frame, std::string &error);
+// An ARGB picture; times and frame properties from `like` (nil: the next frame).
+bool WriteVideo(ClipEncoder &encoder, const ArgbPicture &picture, const AVFrame *like, std::string &error);
+// Samples in GetAudioInput's format; any block length. The first block's
+// pts (in samples) sets the audio's start.
 bool WriteAudio(ClipEncoder &encoder, const AVFrame &samples, std::string &error);
+// A packet of a copied source stream, in that stream's time base.
+bool WritePacket(ClipEncoder &encoder, AVPacket &packet, std::string &error);
 // Flushes the encoders and writes the trailer.
 bool FinishClip(ClipEncoder &encoder, std::string &error);
 

@@ -1,7 +1,7 @@
 #include "VideoSource.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -9,6 +9,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
@@ -21,15 +22,11 @@ namespace {
 struct FormatClose {
     void operator()(AVFormatContext *f) const { avformat_close_input(&f); }
 };
-struct PacketFree {
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
 struct SwrFree {
     void operator()(SwrContext *s) const { swr_free(&s); }
 };
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatClose>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 
 CodecPtr OpenDecoder(const AVStream *stream, bool threaded, std::string &error) {
     const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
@@ -62,26 +59,28 @@ std::string AVErrorText(int code) {
 struct ClipDecoder {
     std::string path;
     ClipInfo info;
+    std::shared_ptr<const std::vector<int64_t>> times;   // presentation time of each frame
     FormatPtr format;
-    int videoStream = -1;
-    int audioStream = -1;
     CodecPtr video;
     CodecPtr audio;
-    PacketPtr packet{av_packet_alloc()};
+    AVPacketPtr packet{av_packet_alloc()};
     AVFramePtr frame{av_frame_alloc()};
-    std::unique_ptr<SwsContext, SwsFree> scaler;
+    SwsPtr scaler;
     std::unique_ptr<SwrContext, SwrFree> resampler;
     AudioTarget audioTarget;
     int resamplerFormat = -1;
     int resamplerRate = 0;
     AVChannelLayout resamplerLayout{};
     bool audioWanted = false;
+    std::vector<bool> copied;      // per stream: packets delivered as they are
     bool demuxDone = false;
     bool videoDrained = false;
     bool audioDrained = false;
     bool audioFlushed = false;
-    int64_t nextVideoIndex = 0;   // index of the next frame the decoder will give
+    int64_t nextVideoIndex = 0;    // index of the next frame the decoder will give; -1 unknown
+    int64_t audioNextPts = AV_NOPTS_VALUE;   // in samples at the target rate
     std::deque<AVFramePtr> audioReady;
+    std::deque<AVPacketPtr> packetsReady;
 
     ~ClipDecoder() {
         av_channel_layout_uninit(&audioTarget.layout);
@@ -92,6 +91,8 @@ struct ClipDecoder {
 void ClipDecoderDelete::operator()(ClipDecoder *d) const { delete d; }
 
 const ClipInfo &GetClipInfo(const ClipDecoder &decoder) { return decoder.info; }
+const AVFormatContext *GetClipFormat(const ClipDecoder &decoder) { return decoder.format.get(); }
+const std::vector<int64_t> &GetFrameTimes(const ClipDecoder &decoder) { return *decoder.times; }
 
 namespace {
 
@@ -119,32 +120,85 @@ bool OpenFormat(const std::string &path, FormatPtr &out, std::string &error) {
     return true;
 }
 
-int FindVideoStream(AVFormatContext *format) {
-    int best = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (best < 0) return -1;
-    if (format->streams[best]->disposition & AV_DISPOSITION_ATTACHED_PIC) return -1;
-    return best;
+bool IsMovingVideo(const AVStream *s) {
+    return s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC);
 }
 
-// Counts the video packets: the one reliable frame count for every container.
-int64_t CountVideoPackets(const std::string &path, int stream) {
+std::string Describe(const AVStream *s) {
+    return "video stream " + std::to_string(s->index) + " (" + std::to_string(s->codecpar->width) + "x" +
+           std::to_string(s->codecpar->height) + " " + avcodec_get_name(s->codecpar->codec_id) + ")";
+}
+
+// The stream asked for; else the one marked default; else the largest picture.
+int ChooseVideoStream(const AVFormatContext *format, int wanted, std::string &note, std::string &error) {
+    std::vector<const AVStream *> videos;
+    for (unsigned i = 0; i < format->nb_streams; ++i)
+        if (IsMovingVideo(format->streams[i])) videos.push_back(format->streams[i]);
+    if (wanted >= 0) {
+        if (wanted >= int(format->nb_streams) || !IsMovingVideo(format->streams[wanted])) {
+            error = "--stream " + std::to_string(wanted) + " is not a video stream of the clip";
+            for (const AVStream *s : videos) error += (s == videos.front() ? "; it has " : ", ") + Describe(s);
+            return -1;
+        }
+        return wanted;
+    }
+    if (videos.empty()) return -1;
+    if (videos.size() == 1) return videos.front()->index;
+    const AVStream *chosen = nullptr;
+    for (const AVStream *s : videos)
+        if (s->disposition & AV_DISPOSITION_DEFAULT) {
+            chosen = s;
+            break;
+        }
+    std::string why = "the default one";
+    if (!chosen) {
+        why = "the largest";
+        chosen = *std::max_element(videos.begin(), videos.end(), [](const AVStream *a, const AVStream *b) {
+            return int64_t(a->codecpar->width) * a->codecpar->height < int64_t(b->codecpar->width) * b->codecpar->height;
+        });
+    }
+    note = "using " + Describe(chosen) + ", " + why + " of " + std::to_string(videos.size()) +
+           " video streams; --stream N chooses another";
+    return chosen->index;
+}
+
+// Decodes the whole video stream once and notes each shown frame's time.
+// Pictures are not needed, so the decoder may skip the loop filter.
+bool LearnFrameTimes(const std::string &path, int stream, AVRational rate, std::vector<int64_t> &times,
+                     std::string &error) {
     FormatPtr format;
-    std::string ignored;
-    if (!OpenFormat(path, format, ignored)) return 0;
+    if (!OpenFormat(path, format, error)) return false;
+    AVStream *vs = format->streams[stream];
     for (unsigned i = 0; i < format->nb_streams; ++i)
         if (int(i) != stream) format->streams[i]->discard = AVDISCARD_ALL;
-    PacketPtr packet(av_packet_alloc());
-    int64_t count = 0;
+    CodecPtr ctx = OpenDecoder(vs, true, error);
+    if (!ctx) return false;
+    ctx->skip_loop_filter = AVDISCARD_ALL;
+    AVPacketPtr packet(av_packet_alloc());
+    AVFramePtr frame(av_frame_alloc());
+    int64_t step = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), vs->time_base));
+    auto take = [&] {
+        while (avcodec_receive_frame(ctx.get(), frame.get()) == 0) {
+            int64_t t = frame->best_effort_timestamp;
+            if (t == AV_NOPTS_VALUE) t = times.empty() ? 0 : times.back() + step;
+            times.push_back(t);
+            av_frame_unref(frame.get());
+        }
+    };
     while (av_read_frame(format.get(), packet.get()) >= 0) {
-        if (packet->stream_index == stream) ++count;
+        if (packet->stream_index == stream) {
+            avcodec_send_packet(ctx.get(), packet.get());   // a damaged packet is skipped
+            take();
+        }
         av_packet_unref(packet.get());
     }
-    return count;
+    avcodec_send_packet(ctx.get(), nullptr);
+    take();
+    return true;
 }
 
-}  // namespace
-
-ClipDecoderPtr OpenClipDecoder(const std::string &path, std::string &error) {
+// Opens the file and the chosen stream's decoders; the frame times come separately.
+ClipDecoderPtr OpenReader(const std::string &path, int wantedStream, std::string &error) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
         error = "'" + path + "' is a folder, not a video file";
@@ -153,12 +207,15 @@ ClipDecoderPtr OpenClipDecoder(const std::string &path, std::string &error) {
     ClipDecoderPtr d(new ClipDecoder);
     d->path = path;
     if (!OpenFormat(path, d->format, error)) return nullptr;
-    d->videoStream = FindVideoStream(d->format.get());
-    if (d->videoStream < 0) {
-        error = "'" + path + "' holds no video stream";
+    AVFormatContext *f = d->format.get();
+    std::string why;
+    int vsIndex = ChooseVideoStream(f, wantedStream, d->info.streamNote, why);
+    if (vsIndex < 0) {
+        error = why.empty() ? "'" + path + "' holds no video stream" : why;
         return nullptr;
     }
-    AVStream *vs = d->format->streams[d->videoStream];
+    d->info.videoStream = vsIndex;
+    AVStream *vs = f->streams[vsIndex];
     d->video = OpenDecoder(vs, true, error);
     if (!d->video) {
         error = "'" + path + "': " + error;
@@ -170,38 +227,55 @@ ClipDecoderPtr OpenClipDecoder(const std::string &path, std::string &error) {
         error = "'" + path + "' is damaged: its video has no picture size";
         return nullptr;
     }
-    AVRational rate = av_guess_frame_rate(d->format.get(), vs, nullptr);
+    AVRational rate = av_guess_frame_rate(f, vs, nullptr);
     if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
     d->info.frameRate = rate;
-    // Containers with an index (MP4, MOV) know their frame count; others are counted.
-    d->info.frameCount = vs->nb_frames > 0 ? vs->nb_frames : CountVideoPackets(path, d->videoStream);
-    if (d->info.frameCount <= 0) {
-        error = "'" + path + "' holds no video frames";
-        return nullptr;
-    }
-    d->audioStream = av_find_best_stream(d->format.get(), AVMEDIA_TYPE_AUDIO, -1, d->videoStream,
-                                         nullptr, 0);
-    if (d->audioStream >= 0) {
+    d->info.timeBase = vs->time_base;
+    d->info.audioStream = av_find_best_stream(f, AVMEDIA_TYPE_AUDIO, -1, vsIndex, nullptr, 0);
+    if (d->info.audioStream >= 0) {
         std::string audioError;
-        d->audio = OpenDecoder(d->format->streams[d->audioStream], false, audioError);
+        d->audio = OpenDecoder(f->streams[d->info.audioStream], false, audioError);
         if (d->audio) {
             d->info.hasAudio = true;
             d->info.sampleRate = d->audio->sample_rate;
             d->info.channels = d->audio->ch_layout.nb_channels;
             d->info.sampleFormat = d->audio->sample_fmt;
         } else {
-            d->audioStream = -1;
+            d->info.audioStream = -1;
         }
     }
-    for (unsigned i = 0; i < d->format->nb_streams; ++i)
-        if (int(i) != d->videoStream && int(i) != d->audioStream)
-            d->format->streams[i]->discard = AVDISCARD_ALL;
-    if (d->audioStream >= 0) d->format->streams[d->audioStream]->discard = AVDISCARD_ALL;
+    d->copied.assign(f->nb_streams, false);
+    for (unsigned i = 0; i < f->nb_streams; ++i)
+        if (int(i) != vsIndex) f->streams[i]->discard = AVDISCARD_ALL;
+    return d;
+}
+
+}  // namespace
+
+ClipDecoderPtr OpenClipDecoder(const std::string &path, std::string &error, int stream) {
+    ClipDecoderPtr d = OpenReader(path, stream, error);
+    if (!d) return nullptr;
+    auto times = std::make_shared<std::vector<int64_t>>();
+    if (!LearnFrameTimes(path, d->info.videoStream, d->info.frameRate, *times, error)) return nullptr;
+    if (times->empty()) {
+        error = "'" + path + "' holds no video frames";
+        return nullptr;
+    }
+    d->info.frameCount = int64_t(times->size());
+    d->times = std::move(times);
+    return d;
+}
+
+ClipDecoderPtr ReopenClipDecoder(const ClipDecoder &other, std::string &error) {
+    ClipDecoderPtr d = OpenReader(other.path, other.info.videoStream, error);
+    if (!d) return nullptr;
+    d->info = other.info;
+    d->times = other.times;
     return d;
 }
 
 bool SetAudioTarget(ClipDecoder &d, const AudioTarget &target, std::string &error) {
-    if (d.audioStream < 0) return true;
+    if (d.info.audioStream < 0) return true;
     if (target.format == AV_SAMPLE_FMT_NONE || target.sampleRate <= 0 || target.layout.nb_channels <= 0) {
         error = "no usable audio format for the output";
         return false;
@@ -212,29 +286,69 @@ bool SetAudioTarget(ClipDecoder &d, const AudioTarget &target, std::string &erro
     av_channel_layout_copy(&d.audioTarget.layout, &target.layout);
     d.resampler.reset();
     d.audioWanted = true;
-    d.format->streams[d.audioStream]->discard = AVDISCARD_DEFAULT;
+    d.format->streams[d.info.audioStream]->discard = AVDISCARD_DEFAULT;
     return true;
 }
 
-namespace {
-
-void ScaleInto(ClipDecoder &d, const AVFrame *frame, int width, int height, int flags,
-               ArgbPicture &picture) {
-    if (picture.width != width || picture.height != height || !picture.pixels)
-        picture = MakePicture(width, height);
-    d.scaler.reset(sws_getCachedContext(d.scaler.release(), frame->width, frame->height,
-                                        AVPixelFormat(frame->format), width, height,
-                                        AV_PIX_FMT_ARGB, flags, nullptr, nullptr, nullptr));
-    uint8_t *dst[4] = {picture.pixels.get(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {int(picture.RowBytes()), 0, 0, 0};
-    if (d.scaler) {
-        sws_scale(d.scaler.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride);
-    } else {
-        std::memset(picture.pixels.get(), 0, picture.ByteCount());
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) picture.Row(y)[x * 4] = 0xFF;
+void SetCopiedStreams(ClipDecoder &d, const std::vector<int> &streams) {
+    for (int s : streams) {
+        if (s < 0 || s >= int(d.copied.size()) || s == d.info.videoStream) continue;
+        d.copied[s] = true;
+        d.format->streams[s]->discard = AVDISCARD_DEFAULT;
     }
 }
+
+// ---- Colour -------------------------------------------------------------
+
+ColourModel ColourModelOf(AVColorSpace space, AVColorRange range, AVPixelFormat format, int height) {
+    ColourModel m;
+    switch (space) {
+    case AVCOL_SPC_BT709: m.matrix = SWS_CS_ITU709; break;
+    case AVCOL_SPC_FCC: m.matrix = SWS_CS_FCC; break;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M: m.matrix = SWS_CS_ITU601; break;
+    case AVCOL_SPC_SMPTE240M: m.matrix = SWS_CS_SMPTE240M; break;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL: m.matrix = SWS_CS_BT2020; break;
+    default: m.matrix = height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601; break;
+    }
+    // The old "J" formats are full range by definition.
+    bool jpegFormat = format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
+                      format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
+                      format == AV_PIX_FMT_YUVJ411P;
+    m.fullRange = range == AVCOL_RANGE_JPEG || jpegFormat;
+    return m;
+}
+
+void SetConversionColour(SwsContext *scaler, const ColourModel &from, const ColourModel &to) {
+    if (!scaler) return;
+    int *inv = nullptr, *table = nullptr, srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
+    if (sws_getColorspaceDetails(scaler, &inv, &srcRange, &table, &dstRange, &brightness, &contrast, &saturation) < 0)
+        return;
+    sws_setColorspaceDetails(scaler, sws_getCoefficients(from.matrix), from.fullRange ? 1 : 0,
+                             sws_getCoefficients(to.matrix), to.fullRange ? 1 : 0, brightness, contrast, saturation);
+}
+
+bool FrameToPicture(SwsPtr &scaler, const AVFrame &frame, int width, int height, bool highQuality,
+                    ArgbPicture &picture) {
+    if (width <= 0 || height <= 0) return false;
+    if (picture.width != width || picture.height != height || !picture.pixels) picture = MakePicture(width, height);
+    auto format = AVPixelFormat(frame.format);
+    int flags = (highQuality ? SWS_BICUBIC : SWS_FAST_BILINEAR) | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+    scaler.reset(sws_getCachedContext(scaler.release(), frame.width, frame.height, format, width, height,
+                                      AV_PIX_FMT_ARGB, flags, nullptr, nullptr, nullptr));
+    if (!scaler) return false;
+    ColourModel rgb;   // full-range RGB out; the matrix does not matter for it
+    SetConversionColour(scaler.get(), ColourModelOf(frame.colorspace, frame.color_range, format, frame.height), rgb);
+    uint8_t *dst[4] = {picture.pixels.get(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {int(picture.RowBytes()), 0, 0, 0};
+    sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, dst, dstStride);
+    return true;
+}
+
+// ---- Sequential reading ---------------------------------------------------
+
+namespace {
 
 // (Re)configures the resampler for what the decoder really delivers: a
 // decoder may only settle its channel layout with the first frame.
@@ -264,10 +378,16 @@ bool ConfigureResampler(ClipDecoder &d, const AVFrame &in) {
 }
 
 // Converts decoded audio frames (or the resampler's tail with nil) into
-// blocks of the target format.
+// blocks of the target format. The first block keeps the source's start
+// time; later ones follow on sample by sample.
 void ConvertAudio(ClipDecoder &d, AVFrame *in) {
     if (in && !ConfigureResampler(d, *in)) return;
     if (!d.resampler) return;
+    if (in && d.audioNextPts == AV_NOPTS_VALUE) {
+        int64_t t = in->best_effort_timestamp;
+        AVRational tb = d.format->streams[d.info.audioStream]->time_base;
+        d.audioNextPts = t == AV_NOPTS_VALUE ? 0 : av_rescale_q(t, tb, AVRational{1, d.audioTarget.sampleRate});
+    }
     AVFramePtr out(av_frame_alloc());
     out->format = d.audioTarget.format;
     out->sample_rate = d.audioTarget.sampleRate;
@@ -275,7 +395,11 @@ void ConvertAudio(ClipDecoder &d, AVFrame *in) {
     if (in && in->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
         av_channel_layout_default(&in->ch_layout, in->ch_layout.nb_channels);
     if (swr_convert_frame(d.resampler.get(), out.get(), in) < 0) return;
-    if (out->nb_samples > 0) d.audioReady.push_back(std::move(out));
+    if (out->nb_samples > 0) {
+        out->pts = d.audioNextPts == AV_NOPTS_VALUE ? 0 : d.audioNextPts;
+        d.audioNextPts = out->pts + out->nb_samples;
+        d.audioReady.push_back(std::move(out));
+    }
 }
 
 void DrainAudio(ClipDecoder &d) {
@@ -287,20 +411,31 @@ void DrainAudio(ClipDecoder &d) {
 
 }  // namespace
 
-UnitKind ReadNextUnit(ClipDecoder &d, int width, int height, ArgbPicture &video,
-                      int64_t &videoIndex, AVFramePtr &audio, std::string &error) {
+UnitKind ReadNextUnit(ClipDecoder &d, AVFramePtr &video, int64_t &videoIndex, AVFramePtr &audio,
+                      AVPacketPtr &packet, std::string &error) {
+    const std::vector<int64_t> &times = *d.times;
     for (;;) {
+        if (!d.packetsReady.empty()) {
+            packet = std::move(d.packetsReady.front());
+            d.packetsReady.pop_front();
+            return UnitKind::Packet;
+        }
         if (!d.audioReady.empty()) {
             audio = std::move(d.audioReady.front());
             d.audioReady.pop_front();
             return UnitKind::Audio;
         }
         if (!d.videoDrained) {
-            int rc = avcodec_receive_frame(d.video.get(), d.frame.get());
+            if (!video) video.reset(av_frame_alloc());
+            int rc = avcodec_receive_frame(d.video.get(), video.get());
             if (rc == 0) {
-                ScaleInto(d, d.frame.get(), width, height, SWS_BICUBIC, video);
-                av_frame_unref(d.frame.get());
                 videoIndex = d.nextVideoIndex++;
+                // Frames past the ones learnt on opening cannot be told to the plug-in.
+                if (videoIndex >= int64_t(times.size())) {
+                    av_frame_unref(video.get());
+                    continue;
+                }
+                video->pts = times[std::size_t(videoIndex)];
                 return UnitKind::Video;
             }
             if (rc == AVERROR_EOF) d.videoDrained = true;
@@ -330,40 +465,46 @@ UnitKind ReadNextUnit(ClipDecoder &d, int width, int height, ArgbPicture &video,
             if (d.audioWanted) avcodec_send_packet(d.audio.get(), nullptr);
             continue;
         }
-        if (d.packet->stream_index == d.videoStream) {
+        int s = d.packet->stream_index;
+        if (s == d.info.videoStream) {
             // A damaged packet is skipped; the decoder resynchronises on the next.
             avcodec_send_packet(d.video.get(), d.packet.get());
-        } else if (d.audioWanted && d.packet->stream_index == d.audioStream) {
+        } else if (s >= 0 && s < int(d.copied.size()) && d.copied[s]) {
+            AVPacketPtr p(av_packet_alloc());
+            av_packet_move_ref(p.get(), d.packet.get());
+            d.packetsReady.push_back(std::move(p));
+        } else if (d.audioWanted && s == d.info.audioStream) {
             if (avcodec_send_packet(d.audio.get(), d.packet.get()) == 0) DrainAudio(d);
         }
         av_packet_unref(d.packet.get());
     }
 }
 
+// ---- Random access -----------------------------------------------------------
+
 namespace {
 
-int64_t FrameIndexOf(const ClipDecoder &d, const AVFrame *frame) {
-    const AVStream *vs = d.format->streams[d.videoStream];
-    int64_t pts = frame->best_effort_timestamp;
-    if (pts == AV_NOPTS_VALUE) return -1;
-    int64_t start = vs->start_time == AV_NOPTS_VALUE ? 0 : vs->start_time;
-    // index = (pts - start) * timebase * fps, rounded to the nearest frame
-    AVRational perFrame = av_mul_q(vs->time_base, d.info.frameRate);
-    return av_rescale_rnd(pts - start, perFrame.num, perFrame.den, AV_ROUND_NEAR_INF);
-}
-
-bool SeekTo(ClipDecoder &d, int64_t index) {
-    const AVStream *vs = d.format->streams[d.videoStream];
-    int64_t start = vs->start_time == AV_NOPTS_VALUE ? 0 : vs->start_time;
-    int64_t ts = start + av_rescale_q(index, av_inv_q(d.info.frameRate), vs->time_base);
-    if (index == 0 || av_seek_frame(d.format.get(), d.videoStream, ts, AVSEEK_FLAG_BACKWARD) < 0) {
-        if (avformat_seek_file(d.format.get(), d.videoStream, INT64_MIN, start, start, 0) < 0 &&
-            av_seek_frame(d.format.get(), d.videoStream, start, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
-            return false;
-    }
+// Back to the very beginning, as a fresh open: counting frames from here
+// gives exactly the sequential decode's numbering.
+bool Rewind(ClipDecoder &d) {
+    FormatPtr format;
+    std::string ignored;
+    if (!OpenFormat(d.path, format, ignored)) return false;
+    for (unsigned i = 0; i < format->nb_streams; ++i)
+        if (int(i) != d.info.videoStream) format->streams[i]->discard = AVDISCARD_ALL;
+    d.format = std::move(format);
     avcodec_flush_buffers(d.video.get());
     d.demuxDone = d.videoDrained = false;
-    d.nextVideoIndex = -1;   // unknown until a frame carries its time
+    d.nextVideoIndex = 0;
+    return true;
+}
+
+// To the key frame at or before time ts; frames are then told by their time.
+bool SeekBefore(ClipDecoder &d, int64_t ts) {
+    if (av_seek_frame(d.format.get(), d.info.videoStream, ts, AVSEEK_FLAG_BACKWARD) < 0) return false;
+    avcodec_flush_buffers(d.video.get());
+    d.demuxDone = d.videoDrained = false;
+    d.nextVideoIndex = -1;
     return true;
 }
 
@@ -382,8 +523,38 @@ bool DecodeOne(ClipDecoder &d) {
             avcodec_send_packet(d.video.get(), nullptr);
             continue;
         }
-        if (d.packet->stream_index == d.videoStream) avcodec_send_packet(d.video.get(), d.packet.get());
+        if (d.packet->stream_index == d.info.videoStream) avcodec_send_packet(d.video.get(), d.packet.get());
         av_packet_unref(d.packet.get());
+    }
+}
+
+// The index of the frame shown at time t, or -1 when no frame is.
+int64_t IndexOfTime(const std::vector<int64_t> &times, int64_t t) {
+    auto it = std::lower_bound(times.begin(), times.end(), t);
+    return it != times.end() && *it == t ? int64_t(it - times.begin()) : -1;
+}
+
+enum class Outcome { Found, Passed, Ended };
+
+// Decodes forward until frame `index`. After a seek frames are told by
+// their time; once one is known, the following ones are counted.
+Outcome DecodeUntil(ClipDecoder &d, int64_t index, int64_t &firstSeen) {
+    const std::vector<int64_t> &times = *d.times;
+    bool timesSorted = std::is_sorted(times.begin(), times.end());
+    firstSeen = -1;
+    for (;;) {
+        if (!DecodeOne(d)) return Outcome::Ended;
+        int64_t k = d.nextVideoIndex;
+        if (k < 0 && timesSorted) k = IndexOfTime(times, d.frame->best_effort_timestamp);
+        if (k < 0) {
+            av_frame_unref(d.frame.get());
+            continue;
+        }
+        if (firstSeen < 0) firstSeen = k;
+        d.nextVideoIndex = k + 1;
+        if (k == index) return Outcome::Found;
+        av_frame_unref(d.frame.get());
+        if (k > index) return Outcome::Passed;
     }
 }
 
@@ -400,47 +571,47 @@ bool FetchClipFrame(ClipDecoder &d, int64_t index, int width, int height, bool h
         error = "picture size " + std::to_string(width) + "x" + std::to_string(height) + " is not usable";
         return false;
     }
+    const std::vector<int64_t> &times = *d.times;
     constexpr int64_t kForwardReach = 48;   // decoding this far ahead beats a seek
     bool forward = d.nextVideoIndex >= 0 && index >= d.nextVideoIndex &&
                    index < d.nextVideoIndex + kForwardReach && !d.videoDrained;
-    if (!forward && !SeekTo(d, index)) {
-        error = "cannot seek in '" + d.path + "'";
-        return false;
+    // Near: decode on. Far: seek before the frame's time, and further back
+    // when the seek lands past it (open GOPs, streams indexed by decode
+    // time). Last resort: from the beginning, counting.
+    Outcome got = Outcome::Ended;
+    int64_t firstSeen = -1;
+    if (forward) got = DecodeUntil(d, index, firstSeen);
+    int64_t seekTo = times[std::size_t(index)];
+    for (int attempt = 0; got != Outcome::Found && attempt < 3; ++attempt) {
+        if (!SeekBefore(d, seekTo)) break;
+        got = DecodeUntil(d, index, firstSeen);
+        if (got == Outcome::Found) break;
+        int64_t back = firstSeen > 0 ? std::min(firstSeen, index) - 1 : 0;
+        int64_t earlier = times[std::size_t(std::max<int64_t>(0, back))];
+        seekTo = std::min(seekTo - 1, earlier);
     }
-    bool rewound = false;
-    for (;;) {
-        if (!DecodeOne(d)) {
-            error = "frame " + std::to_string(index) + " of '" + d.path + "' cannot be decoded";
+    if (got != Outcome::Found) {
+        if (!Rewind(d)) {
+            error = "cannot read '" + d.path + "' again";
             return false;
         }
-        int64_t got = FrameIndexOf(d, d.frame.get());
-        if (got < 0) got = d.nextVideoIndex >= 0 ? d.nextVideoIndex : 0;
-        if (got > index && !rewound && d.nextVideoIndex < 0) {
-            // The seek landed past the frame: start again from the beginning.
-            av_frame_unref(d.frame.get());
-            rewound = true;
-            if (!SeekTo(d, 0)) break;
-            continue;
-        }
-        d.nextVideoIndex = got + 1;
-        if (got >= index) {
-            ScaleInto(d, d.frame.get(), width, height, highQuality ? SWS_BICUBIC : SWS_FAST_BILINEAR,
-                      picture);
-            av_frame_unref(d.frame.get());
-            return true;
-        }
-        av_frame_unref(d.frame.get());
+        got = DecodeUntil(d, index, firstSeen);
     }
-    error = "cannot seek in '" + d.path + "'";
-    return false;
+    if (got != Outcome::Found) {
+        error = "frame " + std::to_string(index) + " of '" + d.path + "' cannot be decoded";
+        return false;
+    }
+    bool ok = FrameToPicture(d.scaler, *d.frame, width, height, highQuality, picture);
+    av_frame_unref(d.frame.get());
+    if (!ok) error = "cannot convert frame " + std::to_string(index) + " of '" + d.path + "'";
+    return ok;
 }
 
 bool ScalePicture(const ArgbPicture &source, int width, int height, bool highQuality,
                   ArgbPicture &result) {
     if (width <= 0 || height <= 0 || !source.pixels) return false;
-    std::unique_ptr<SwsContext, SwsFree> ctx(
-        sws_getContext(source.width, source.height, AV_PIX_FMT_ARGB, width, height, AV_PIX_FMT_ARGB,
-                       highQuality ? SWS_BICUBIC : SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+    SwsPtr ctx(sws_getContext(source.width, source.height, AV_PIX_FMT_ARGB, width, height, AV_PIX_FMT_ARGB,
+                              highQuality ? SWS_BICUBIC : SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
     if (!ctx) return false;
     result = MakePicture(width, height);
     const uint8_t *src[4] = {source.pixels.get(), nullptr, nullptr, nullptr};

@@ -78,6 +78,8 @@ int main(int argc, char **argv) try {
     render->add_flag("--lossless", rq.lossless, "FFV1 video and PCM audio, bit-exact (use a .mkv output)");
     render->add_flag("--quiet", rq.quiet, "No progress or summary");
     render->add_flag("--stats", rq.stats, "Print timing: wall time and the plug-in's share");
+    render->add_option("--stream", rq.stream, "Video stream to render, by its index in the file (default: the default one)")
+        ->check(CLI::NonNegativeNumber);
     render->add_option("--plugin", rq.plugin, "Plug-in bundle path or name (default Kelvarin)");
 
     std::string input, output;

@@ -54,17 +54,21 @@ TEST(VideoIO, LosslessClipReadsBackExactlyInOrderAndAtRandom) {
     av_channel_layout_default(&target.layout, 2);
     ASSERT_TRUE(SetAudioTarget(*d, target, error)) << error;
     ArgbPicture got, want = MakePicture(37, 21);
-    AVFramePtr audio;
+    AVFramePtr frame, audio;
+    AVPacketPtr packet;
+    SwsPtr scaler;
     int64_t index = -1, expected = 0, samples = 0;
     for (;;) {
-        UnitKind k = ReadNextUnit(*d, 37, 21, got, index, audio, error);
+        UnitKind k = ReadNextUnit(*d, frame, index, audio, packet, error);
         if (k == UnitKind::End) break;
         ASSERT_NE(k, UnitKind::Error) << error;
         if (k == UnitKind::Audio) {
             samples += audio->nb_samples;
             continue;
         }
+        ASSERT_EQ(k, UnitKind::Video);
         EXPECT_EQ(index, expected++);
+        ASSERT_TRUE(FrameToPicture(scaler, *frame, 37, 21, true, got));
         DrawTestFrame(want, index);
         EXPECT_TRUE(SamePixels(got, want)) << "frame " << index;
     }
