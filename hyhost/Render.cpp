@@ -30,6 +30,14 @@ struct VideoUnit {
 struct EndUnit {};
 using Unit = std::variant<EndUnit, VideoUnit, AVFramePtr>;   // default: an end marker
 
+// What one frame queue (and the spare frames) may hold.
+constexpr std::size_t kQueueBytes = std::size_t(256) << 20;
+
+std::size_t UnitBytes(const Unit &u) {
+    if (auto *v = std::get_if<VideoUnit>(&u)) return v->picture.ByteCount();
+    return 0;
+}
+
 // Frame buffers travel reader -> plug-in -> writer and back, so a render
 // does not map and fault in fresh pages for every frame.
 struct PicturePool {
@@ -44,7 +52,8 @@ struct PicturePool {
     }
     void Give(ArgbPicture &&p) {
         std::lock_guard lock(mutex);
-        if (spare.size() < 16) spare.push_back(std::move(p));
+        // Few big frames are kept: memory, not the count, is what runs out.
+        if (spare.size() < 16 && (spare.size() + 1) * p.ByteCount() <= kQueueBytes) spare.push_back(std::move(p));
     }
 };
 
@@ -199,6 +208,10 @@ RenderOutcome RunRender(const RenderRequest &rq) {
         return fail("picture size " + std::to_string(width) + "x" + std::to_string(height) + " is not usable", 2);
 
     if (!CheckOutputPath(rq.input, rq.output, error)) return fail(error);
+    if (!CheckOneFileOutput(rq.output, error)) return fail(error, 2);
+    if (!CheckSettings(error)) return fail(error);
+    const std::string outOfMemory = "not enough memory for " + std::to_string(width) + "x" + std::to_string(height) +
+                                    " frames; try a smaller --size";
 
     std::string bundle;
     LoadedPlugin plugin;
@@ -218,8 +231,13 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     AVChannelLayout sourceLayout{};
     av_channel_layout_default(&sourceLayout, info.channels);
     sink.layout = sourceLayout;
-    ClipEncoderPtr encoder = OpenClipEncoder(rq.output, pending.TempPath(), sink, error);
-    if (!encoder) return fail(error);
+    ClipEncoderPtr encoder;
+    {
+        // Some encoders print straight to the terminal when memory is short.
+        QuietStderr quiet(av_log_get_level() <= AV_LOG_QUIET);
+        encoder = OpenClipEncoder(rq.output, pending.TempPath(), sink, error);
+    }
+    if (!encoder) return fail(MemoryShort(size_t(width) * size_t(height) * 4) ? outOfMemory : error);
     if (info.hasAudio && !SetAudioTarget(*decoder, GetAudioInput(*encoder), error)) return fail(error);
 
     // The plug-in's render cycle.
@@ -238,7 +256,7 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     Rect frameRect{0, 0, int16_t(height), int16_t(width)};
     GWorldPtr outWorld = nullptr;
     if (NewGWorld(&outWorld, 32, &frameRect, nullptr, nullptr, 0) != noErr || !outWorld)
-        return fail("out of memory for a " + std::to_string(width) + "x" + std::to_string(height) + " picture");
+        return fail(outOfMemory);
     struct WorldGuard {
         GWorldPtr w;
         ~WorldGuard() { DisposeGWorld(w); }
@@ -253,9 +271,24 @@ RenderOutcome RunRender(const RenderRequest &rq) {
 
     FirstError firstError;
     PicturePool pool;
-    FrameQueue<Unit> decoded(6), finished(6);
+    FrameQueue<Unit> decoded(6, kQueueBytes, UnitBytes), finished(6, kQueueBytes, UnitBytes);
+    // Every thread ends with its failure recorded, never with an exception.
+    auto failed = [&](const std::exception_ptr &e) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::bad_alloc &) {
+            firstError.Set(outOfMemory);
+        } catch (const std::exception &x) {
+            firstError.Set(x.what());
+        } catch (...) {
+            firstError.Set("the render failed");
+        }
+        decoded.Abort();
+        finished.Abort();
+    };
 
     std::thread reader([&] {
+      try {
         for (;;) {
             if (InterruptRequested()) break;
             VideoUnit v;
@@ -276,10 +309,14 @@ RenderOutcome RunRender(const RenderRequest &rq) {
             if (!ok) break;
         }
         decoded.Close();
+      } catch (...) {
+        failed(std::current_exception());
+      }
     });
 
     bool finishedOk = false;
     std::thread writer([&] {
+      try {
         std::vector<double> gains;
         AudioRouter audio;
         audio.frameRate = info.frameRate;
@@ -308,12 +345,16 @@ RenderOutcome RunRender(const RenderRequest &rq) {
             finished.Abort();
             decoded.Abort();
         }
+      } catch (...) {
+        failed(std::current_exception());
+      }
     });
 
     bool progress = !rq.quiet && isatty(STDERR_FILENO);
     auto lastProgress = Clock::now();
     bool begun = false;
     int64_t videoSeen = 0;
+    try {
     for (;;) {
         if (InterruptRequested()) break;
         Unit unit;
@@ -351,6 +392,9 @@ RenderOutcome RunRender(const RenderRequest &rq) {
         if (!finished.Push(std::move(unit))) break;
         if (isEnd) break;
     }
+    } catch (...) {
+        failed(std::current_exception());
+    }
     if (begun) SendMessage(plugin, params, kPlugTerminate);
     bool stopped = InterruptRequested() || !firstError.Get().empty();
     if (stopped) {
@@ -368,8 +412,11 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     out.wallSeconds = std::chrono::duration<double>(Clock::now() - started).count();
     out.pluginSeconds = plugin.secondsInPlugin;
     out.framesWritten = videoSeen;
-    if (InterruptRequested()) return fail("interrupted; nothing was written", 130);
-    if (std::string e = firstError.Get(); !e.empty()) return fail(e);
+    if (InterruptRequested()) return fail("interrupted; nothing was written", 128 + InterruptSignal());
+    if (std::string e = firstError.Get(); !e.empty())
+        return fail(e.find("Cannot allocate memory") != std::string::npos || MemoryShort(size_t(width) * size_t(height) * 4)
+                        ? outOfMemory
+                        : e);
     if (!finishedOk) return fail("the render stopped before the end of the clip");
     if (start + count > videoSeen)
         return fail("only " + std::to_string(videoSeen) + " frames of the clip could be decoded; it is damaged");
