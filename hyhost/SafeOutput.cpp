@@ -158,7 +158,9 @@ bool CheckOneFileOutput(const std::string &output, std::string &error) {
 bool CheckSettings(std::string &error) {
 #ifdef HYHOST_HAVE_PREFS
     std::string notice;
-    if (!CheckSettingsFile(PreferencesPath(), notice, error)) return false;
+    const std::string path = PreferencesPath();
+    if (path.find('/') == std::string::npos) return true;   // no Preferences folder at all
+    if (!CheckSettingsFile(path, notice, error)) return false;
     if (!notice.empty()) std::fprintf(stderr, "hyhost: %s\n", notice.c_str());
 #else
     (void)error;
@@ -176,10 +178,23 @@ PendingOutput::PendingOutput(const std::string &finalPath) : final_(finalPath) {
     (void)exitHandler;
     InstallHandlers();
     RemoveLeftovers(dir, p.filename().string());
+    // Known to the signal handlers before it exists, so none can leave it;
+    // they wait while the name is copied.
+    sigset_t ours, before;
+    sigemptyset(&ours);
+    for (int sig : kSignals) sigaddset(&ours, sig);
+    pthread_sigmask(SIG_BLOCK, &ours, &before);
+    if (temp_.size() < sizeof gPendingTemp) {
+        // Other threads may take a signal meanwhile: the name counts once its first byte is set.
+        gPendingTemp[0] = 0;
+        std::memcpy(gPendingTemp + 1, temp_.c_str() + 1, temp_.size());
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        gPendingTemp[0] = temp_[0];
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
     // Made and locked now; the writer opens it again by name and fills it.
     lock_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (lock_ >= 0) flock(lock_, LOCK_EX | LOCK_NB);
-    if (temp_.size() < sizeof gPendingTemp) std::memcpy(gPendingTemp, temp_.c_str(), temp_.size() + 1);
 }
 
 PendingOutput::~PendingOutput() {

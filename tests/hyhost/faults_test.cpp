@@ -156,8 +156,8 @@ TEST_F(Faults, EverySignalEndsARenderCleanly) {
     pid = StartUntilPart({"placeholder", src.string(), "-o", (dir / "p.png").string(), "--size", "6000x6000"});
     kill(pid, SIGHUP);
     waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGHUP);
-    ChildErr();
+    const std::string said = ChildErr();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGHUP) << status << ": " << said;
     EXPECT_TRUE(Strays({"source.mkv"}).empty());
 }
 
