@@ -144,6 +144,7 @@ int CommandPlaceholder(const std::string &input, const std::string &output, int6
     const ClipInfo &info = GetClipInfo(*fetcher);
     if (!CheckFrameInClip(info, at, error)) return Fail(error);
     if (!CheckOutputPath(input, output, error)) return Fail(error);
+    if (!CheckSettings(error)) return Fail(error);
     if (width <= 0) width = info.width;
     if (height <= 0) height = info.height;
     LoadedPlugin plugin;
@@ -204,6 +205,7 @@ int CommandConfigure(const std::string &input, int64_t at, const std::string &st
         return Fail("no display for the settings window: run hyhost configure in a desktop session "
                     "(an X or Wayland display, not QT_QPA_PLATFORM=offscreen)");
     std::string error;
+    if (!CheckSettings(error)) return Fail(error);
 #ifdef HYHOST_HAVE_PREFS
     if (!standard.empty()) {
         bool ok = WithPreferencesFile("", [&](const std::string &path, std::string &err) {

@@ -13,6 +13,8 @@
 #include <cmath>
 #include <cstdio>
 #include <deque>
+#include <exception>
+#include <new>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -38,6 +40,24 @@ struct VideoUnit {
 struct EndUnit {};
 // Default: an end marker. Audio blocks are frames; copied streams come as packets.
 using Unit = std::variant<EndUnit, VideoUnit, AVFramePtr, AVPacketPtr>;
+
+// What one frame queue may hold: big frames wait instead of piling up.
+constexpr std::size_t kQueueBytes = std::size_t(256) << 20;
+
+std::size_t FrameBytes(const AVFrame *f) {
+    std::size_t n = 0;
+    if (f)
+        for (const AVBufferRef *b : f->buf)
+            if (b) n += b->size;
+    return n;
+}
+
+std::size_t UnitBytes(const Unit &u) {
+    if (auto *v = std::get_if<VideoUnit>(&u)) return FrameBytes(v->frame.get()) + v->picture.ByteCount();
+    if (auto *a = std::get_if<AVFramePtr>(&u)) return FrameBytes(a->get());
+    if (auto *p = std::get_if<AVPacketPtr>(&u)) return *p ? std::size_t((*p)->size) : 0;
+    return 0;
+}
 
 // The first failure of any thread wins.
 struct FirstError {
@@ -154,6 +174,7 @@ struct RenderJob {
     GWorldPtr outWorld = nullptr;
     Clock::time_point started;
     int64_t videoSeen = 0;
+    std::string outOfMemory;   // the one line every shortage of memory ends with
 };
 
 enum class Attempt { Done, Failed, EncodeAudio };
@@ -192,8 +213,13 @@ Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
     AVChannelLayout sourceLayout{};
     av_channel_layout_default(&sourceLayout, info.channels);
     sink.layout = sourceLayout;
-    ClipEncoderPtr encoder = OpenClipEncoder(rq.output, pending.TempPath(), sink, error);
-    if (!encoder) return fail(error);
+    ClipEncoderPtr encoder;
+    {
+        // Some encoders print straight to the terminal when memory is short.
+        QuietStderr quiet(av_log_get_level() <= AV_LOG_QUIET);
+        encoder = OpenClipEncoder(rq.output, pending.TempPath(), sink, error);
+    }
+    if (!encoder) return fail(MemoryShort(std::size_t(job.width) * std::size_t(job.height) * 4) ? job.outOfMemory : error);
     // What the output could not keep is said even in a quiet render.
     for (const std::string &note : GetSinkNotes(*encoder)) std::fprintf(stderr, "hyhost: %s\n", note.c_str());
     bool audioEncoded = info.hasAudio && !AudioIsCopied(*encoder) && GetAudioInput(*encoder).sampleRate > 0;
@@ -211,9 +237,24 @@ Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
     params.clientData = nullptr;
 
     FirstError firstError;
-    FrameQueue<Unit> decoded(6), finished(6);
+    FrameQueue<Unit> decoded(6, kQueueBytes, UnitBytes), finished(6, kQueueBytes, UnitBytes);
+    // Every thread ends with its failure recorded, never with an exception.
+    auto failed = [&](const std::exception_ptr &e) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::bad_alloc &) {
+            firstError.Set(job.outOfMemory);
+        } catch (const std::exception &x) {
+            firstError.Set(x.what());
+        } catch (...) {
+            firstError.Set("the render failed");
+        }
+        decoded.Abort();
+        finished.Abort();
+    };
 
     std::thread reader([&] {
+      try {
         for (;;) {
             if (InterruptRequested()) break;
             VideoUnit v;
@@ -235,10 +276,14 @@ Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
             if (!ok) break;
         }
         decoded.Close();
+      } catch (...) {
+        failed(std::current_exception());
+      }
     });
 
     bool finishedOk = false;
     std::thread writer([&] {
+      try {
         std::vector<double> gains;
         AudioRouter audio;
         audio.times = &GetFrameTimes(*decoder);
@@ -270,6 +315,9 @@ Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
             finished.Abort();
             decoded.Abort();
         }
+      } catch (...) {
+        failed(std::current_exception());
+      }
     });
 
     bool progress = !rq.quiet && isatty(STDERR_FILENO);
@@ -278,6 +326,7 @@ Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
     SwsPtr toArgb;
     int64_t &videoSeen = job.videoSeen;
     videoSeen = 0;
+    try {
     for (;;) {
         if (InterruptRequested()) break;
         Unit unit;
@@ -324,6 +373,9 @@ Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
         if (!finished.Push(std::move(unit))) break;
         if (isEnd) break;
     }
+    } catch (...) {
+        failed(std::current_exception());
+    }
     if (begun) SendMessage(job.plugin, params, kPlugTerminate);
     bool stopped = InterruptRequested() || levelsChanged || !firstError.Get().empty();
     if (stopped) {
@@ -338,8 +390,12 @@ Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
         PrintProgress(videoSeen, info.frameCount, job.started);
         std::fputc('\n', stderr);
     }
-    if (InterruptRequested()) return fail("interrupted; nothing was written", 130);
-    if (std::string e = firstError.Get(); !e.empty()) return fail(e);
+    if (InterruptRequested()) return fail("interrupted; nothing was written", 128 + InterruptSignal());
+    if (std::string e = firstError.Get(); !e.empty())
+        return fail(e.find("Cannot allocate memory") != std::string::npos ||
+                            MemoryShort(std::size_t(job.width) * std::size_t(job.height) * 4)
+                        ? job.outOfMemory
+                        : e);
     if (levelsChanged) return Attempt::EncodeAudio;
     if (!finishedOk) return fail("the render stopped before the end of the clip");
     if (job.start + job.count > videoSeen)
@@ -420,6 +476,10 @@ RenderOutcome RunRender(const RenderRequest &rq) {
         return fail("picture size " + std::to_string(width) + "x" + std::to_string(height) + " is not usable", 2);
 
     if (!CheckOutputPath(rq.input, rq.output, error)) return fail(error);
+    if (!CheckOneFileOutput(rq.output, error)) return fail(error, 2);
+    if (!CheckSettings(error)) return fail(error);
+    const std::string outOfMemory = "not enough memory for " + std::to_string(width) + "x" + std::to_string(height) +
+                                    " frames; try a smaller --size";
 
     std::string bundle;
     LoadedPlugin plugin;
@@ -441,14 +501,14 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     Rect frameRect{0, 0, int16_t(height), int16_t(width)};
     GWorldPtr outWorld = nullptr;
     if (NewGWorld(&outWorld, 32, &frameRect, nullptr, nullptr, 0) != noErr || !outWorld)
-        return fail("out of memory for a " + std::to_string(width) + "x" + std::to_string(height) + " picture");
+        return fail(outOfMemory);
     struct WorldGuard {
         GWorldPtr w;
         ~WorldGuard() { DisposeGWorld(w); }
     } worldGuard{outWorld};
     LockPixels(GetGWorldPixMap(outWorld));
 
-    RenderJob job{rq, *clip, info, start, count, width, height, plugin, session, params, outWorld, started, 0};
+    RenderJob job{rq, *clip, info, start, count, width, height, plugin, session, params, outWorld, started, 0, outOfMemory};
     // Compressed audio is copied untouched while the plug-in passes it at
     // unity; uncompressed audio and previews (which pass none) go through
     // the levels and the encoder, losing nothing or nothing that is heard.

@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <charconv>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -40,6 +41,33 @@ int ListPlugins() {
     return 0;
 }
 
+// Option values that no conversion may quietly turn into another number.
+const CLI::Validator kNotEmpty(
+    [](std::string &text) { return text.empty() ? std::string("an empty value is not a frame or a time") : std::string(); },
+    "FRAME|TIME");
+const CLI::Validator kFrameNumber(
+    [](std::string &text) {
+        int64_t v = 0;
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (ec == std::errc::result_out_of_range) return "'" + text + "' is out of range";
+        if (ec != std::errc() || end != text.data() + text.size()) return "'" + text + "' is not a frame number";
+        return std::string();
+    },
+    "FRAME");
+
+// The speed presets of libx264 and libx265, the encoders --preset is for.
+bool KnownPreset(const std::string &codec, const std::string &preset, std::string &error) {
+    if (preset.empty() || !(codec.empty() || codec == "libx264" || codec == "libx265")) return true;
+    static const char *const kPresets[] = {"ultrafast", "superfast", "veryfast", "faster", "fast",
+                                           "medium",    "slow",      "slower",   "veryslow", "placebo"};
+    for (const char *p : kPresets)
+        if (preset == p) return true;
+    error = "--preset '" + preset +
+            "' is not a preset; use ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, veryslow "
+            "or placebo";
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) try {
@@ -66,7 +94,8 @@ int main(int argc, char **argv) try {
     auto *render = app.add_subcommand("render", "Render a clip, its selection through the plug-in, to a new file");
     render->add_option("INPUT", rq.input, "The source clip")->required();
     render->add_option("-o,--output", rq.output, "The new file (.mp4, .mkv, ...)")->required();
-    render->add_option("--from", rq.from, "First frame of the selection: a frame number or a time (4.5s, 0:04.5)");
+    render->add_option("--from", rq.from, "First frame of the selection: a frame number or a time (4.5s, 0:04.5)")
+        ->check(kNotEmpty);
     auto *framesOpt = render->add_option("--frames", rq.frames, "Length of the selection in frames");
     render->add_option("--duration", rq.duration, "Length of the selection as a time")->excludes(framesOpt);
     render->add_option("--fade-in", rq.fadeIn, "Frames over which the effect fades in")->check(CLI::NonNegativeNumber);
@@ -87,14 +116,14 @@ int main(int argc, char **argv) try {
     auto *placeholder = app.add_subcommand("placeholder", "Render the plug-in's placeholder frame to a PNG");
     placeholder->add_option("INPUT", input, "The source clip")->required();
     placeholder->add_option("-o,--output", output, "The PNG file")->required();
-    placeholder->add_option("--at", at, "Frame of the clip (default 0)");
+    placeholder->add_option("--at", at, "Frame of the clip (default 0)")->check(kFrameNumber);
     placeholder->add_option("--size", size, "Picture size WxH (default: the clip's)");
     placeholder->add_option("--plugin", plugin, "Plug-in bundle path or name (default Kelvarin)");
 
     std::string standard;
     auto *configure = app.add_subcommand("configure", "Open the plug-in's settings dialog on a frame of a clip");
     configure->add_option("INPUT", input, "The clip")->required();
-    configure->add_option("--at", at, "Frame shown first (default 0)");
+    configure->add_option("--at", at, "Frame shown first (default 0)")->check(kFrameNumber);
     configure->add_option("--standard", standard, "Video standard of the dialog first: ntsc, pal or hd")
         ->check(CLI::IsMember({"ntsc", "pal", "hd"}));
     configure->add_option("--plugin", plugin, "Plug-in bundle path or name (default Kelvarin)");
@@ -112,6 +141,11 @@ int main(int argc, char **argv) try {
         return Fail(what + " (see hyhost --help)", 2);
     }
 
+    // The JPEG encoder takes full-range pictures only; the host makes video range.
+    if (*render && rq.codec == "mjpeg")
+        return Fail("--codec " + rq.codec + " is not supported: it takes only full-range JPEG pictures; use libx264, "
+                    "mpeg4 or ffv1", 2);
+    if (std::string e; *render && !KnownPreset(rq.lossless && rq.codec.empty() ? "ffv1" : rq.codec, rq.preset, e)) return Fail(e, 2);
     int width = 0, height = 0;
     if (!size.empty() && !ParseSize(size, width, height))
         return Fail("--size '" + size + "' is not WIDTHxHEIGHT, e.g. 1280x720", 2);

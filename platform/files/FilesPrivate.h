@@ -26,4 +26,14 @@ OSErr ReadWholeFile(const std::string &path, std::vector<uint8_t> &out, size_t m
 // replacing a file. On failure nothing at `path` has changed.
 OSErr WriteFileAtomically(const std::string &path, std::span<const uint8_t> bytes, bool mustNotExist);
 
+// Removes the temporaries WriteFileAtomically left beside `path` when its
+// process died (".NAME.XXXXXX" that no living process holds); nothing else.
+void RemoveStaleTemporaries(const std::string &path);
+
+// An advisory lock on ".NAME.lock" beside `path`, held until Unlock: shared
+// for readers, exclusive for read-modify-write cycles. -1 when there is none
+// to take (a reader in a folder no writer has locked, or an unwritable folder).
+int LockBeside(const std::string &path, bool exclusive);
+void Unlock(int lockFd);
+
 #endif

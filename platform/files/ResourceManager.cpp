@@ -1,6 +1,8 @@
 // Resource Manager: a chain of open resource files, newest last, one of them
 // current. Each file is read whole when it is opened and written whole (to a
 // temporary file renamed over the old one) when it is updated or closed.
+// A file opened for writing holds an exclusive lock beside it from open to
+// close; one opened read-only shares that lock when it exists.
 // Resource data is handed out in Memory Manager handles that stay owned by
 // the file until they are detached, removed or the file is closed.
 #include "files/AppleSingle.h"
@@ -35,6 +37,7 @@ struct ResFile {
     applesingle::Container container;  // its other entries, kept as they are
     uint16_t fileAttributes = 0;
     std::list<LoadedResource> resources;
+    int lockFd = -1;                   // the advisory lock, held until closed
 };
 
 using ResourceIt = std::list<LoadedResource>::iterator;
@@ -138,6 +141,9 @@ OSErr WriteFile(ResFile &f) {
     } else {
         bytes = std::move(fork.bytes);
     }
+    // Under our exclusive lock no other process is writing: temporaries of
+    // this file left by killed processes can go.
+    if (f.lockFd >= 0) RemoveStaleTemporaries(f.path);
     if (OSErr err = WriteFileAtomically(f.path, bytes, false)) return err;
     // Written: the file now holds what the handles hold.
     auto written = map.resources.begin();
@@ -180,13 +186,19 @@ short OpenPath(const char *path, SInt8 permission) {
             return f->refNum;
         }
     }
+    auto file = std::make_unique<ResFile>();
+    // Held from before the read to the close: a write of another process can
+    // then neither interleave with ours nor be lost under it.
+    struct LockGuard {
+        int fd;
+        ~LockGuard() { Unlock(fd); }
+    } lock{LockBeside(canonical, permission != fsRdPerm)};
     std::vector<uint8_t> bytes;
     const size_t limit = rsrc::kMaxForkSize * 2;
     if (OSErr err = ReadWholeFile(canonical, bytes, limit)) {
         tResError = err;
         return -1;
     }
-    auto file = std::make_unique<ResFile>();
     std::span<const uint8_t> fork(bytes);
     if (applesingle::LooksLikeContainer(bytes)) {
         auto parsed = applesingle::ParseAppleSingle(bytes);
@@ -225,6 +237,8 @@ short OpenPath(const char *path, SInt8 permission) {
         return -1;
     }
     gCurrent = file->refNum;
+    file->lockFd = lock.fd;
+    lock.fd = -1;
     gChain.push_back(std::move(file));
     tResError = noErr;
     return gCurrent;
@@ -268,7 +282,13 @@ PLATFORM_API void FSpCreateResFile(const FSSpec *fileSpec, OSType creator, OSTyp
         }
         auto fork = rsrc::WriteResourceFork({});
         auto box = applesingle::MakeResourceFile(fileType, creator, std::move(fork.bytes));
+        // A file this process has open already holds the lock.
+        const std::string canonical = CanonicalPath(path->c_str());
+        const bool open =
+            std::any_of(gChain.begin(), gChain.end(), [&](auto &f) { return f->path == canonical; });
+        const int lock = open ? -1 : LockBeside(*path, true);
         tResError = WriteFileAtomically(*path, applesingle::WriteAppleSingle(box), true);
+        Unlock(lock);
     });
 }
 
@@ -305,6 +325,7 @@ PLATFORM_API void CloseResFile(short refNum) {
         // The file opened before the current one becomes current again.
         if (gCurrent == refNum)
             gCurrent = pos == gChain.begin() ? (gChain.size() > 1 ? gChain.back()->refNum : 0) : (*(pos - 1))->refNum;
+        Unlock(f.lockFd);
         gChain.erase(pos);
         if (gCurrent == refNum) gCurrent = 0;
     });

@@ -5,7 +5,9 @@
  * AppleSingle file (version 2) with Finder info and a resource fork entry;
  * FSpOpenResFile reads either that or a plain fork (a .rsrc file). Writes go
  * to a temporary file renamed over the old one. Damaged files are reported
- * through ResError, never read out of bounds.
+ * through ResError, never read out of bounds. A file opened for writing is
+ * locked (an advisory lock on ".NAME.lock" beside it) until it is closed, so
+ * the read-modify-write cycles of two processes never interleave.
  */
 #ifndef PLATFORM_FILES_H
 #define PLATFORM_FILES_H
@@ -28,7 +30,8 @@ enum {
     kDontCreateFolder = 0,
     kCreateFolder = 1,
     smSystemScript = -1,
-    fsCurPerm = 0, fsRdPerm = 1, fsWrPerm = 2, fsRdWrPerm = 3
+    fsCurPerm = 0, fsRdPerm = 1, fsWrPerm = 2, fsRdWrPerm = 3,
+    notAFileErr = -1302   /* the name is a folder, a FIFO or a device, not a file */
 };
 
 /* The Preferences folder is $XDG_CONFIG_HOME, else $HOME/.config. */

@@ -7,6 +7,8 @@
 #include "Carbon.h"
 #include "config/pascalFX.h"
 
+#include <string>
+
 // The file record. It is not a C struct (its natural alignment would pad it
 // past 396 bytes on 64-bit machines): fields live at these byte offsets.
 enum : UInt32 {
@@ -41,3 +43,24 @@ Boolean Config2Save(pluginDataPtr theConfig, Handle theSaveConfig);
 // False (and theConfig untouched) for nil arguments, a block shorter than 396
 // bytes, or a record of another size or version.
 Boolean Save2Config(pluginDataPtr theConfig, Handle theSaveConfig);
+
+// What a preferences file holds, for the hosts' messages; detail says what
+// is wrong in a few words.
+enum PrefsFileState {
+    kPrefsMissing,     // no file yet
+    kPrefsValid,       // a valid record
+    kPrefsNoRecord,    // a resource file without the record
+    kPrefsDamaged,     // not a resource file, or its record is invalid
+    kPrefsNotAFile,    // a folder, FIFO or device stands at its name
+    kPrefsUnreadable   // cannot be read (permissions, I/O)
+};
+PrefsFileState InspectPrefsFile(const std::string &path, std::string &detail);
+
+// The path of the preferences file in the Preferences folder ("" when there
+// is no folder).
+std::string PrefsFilePath();
+
+// Keeps a damaged preferences file beside it as NAME.damaged-YYYYMMDD-HHMMSS
+// (a copy with the same bytes already there counts) and returns that path,
+// or "" when no copy could be made.
+std::string KeepDamagedPrefs(const std::string &path);

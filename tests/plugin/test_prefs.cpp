@@ -3,12 +3,19 @@
 // write failures reported.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "TestEnv.h"
 #include "config/pascalFX.h"
@@ -225,13 +232,15 @@ TEST(PrefsFile, FailuresReturnFalseAndKeepWhatWasSaved) {
     ASSERT_TRUE(SaveConfig(&r));
     const auto saved = StoredRecord(prefs);
 
-    // Writing fails: files may not grow beyond a few bytes.
+    // Writing fails: the file with the new record does not fit, the file
+    // without any record would.
+    const auto fileSize = std::filesystem::file_size(prefs.PrefsFile());
     struct sigaction ignore {}, old {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &old);
     rlimit limit{}, previous{};
     getrlimit(RLIMIT_FSIZE, &previous);
-    limit.rlim_cur = 64;
+    limit.rlim_cur = fileSize - 1;
     limit.rlim_max = previous.rlim_max;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     pluginDataRec changed = r;
@@ -242,6 +251,16 @@ TEST(PrefsFile, FailuresReturnFalseAndKeepWhatWasSaved) {
     EXPECT_FALSE(written);
     EXPECT_EQ(StoredRecord(prefs), saved);   // the old file is intact
 
+    // Something that is not a file at its name is neither read nor replaced,
+    // and never waited on (a FIFO would block a plain open for ever).
+    std::filesystem::remove(prefs.PrefsFile());
+    ASSERT_EQ(mkfifo(prefs.PrefsFile().c_str(), 0644), 0);
+    EXPECT_FALSE(ReadConfig(&r));
+    EXPECT_FALSE(SaveConfig(&r));
+    EXPECT_TRUE(std::filesystem::is_fifo(prefs.PrefsFile()));
+    std::string detail;
+    EXPECT_EQ(InspectPrefsFile(prefs.PrefsFile().string(), detail), kPrefsNotAFile);
+
     // No usable Preferences folder: a plain file stands where it should be.
     const std::string blocked = (prefs.Folder() / "blocked").string();
     { std::FILE *f = std::fopen(blocked.c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
@@ -250,4 +269,154 @@ TEST(PrefsFile, FailuresReturnFalseAndKeepWhatWasSaved) {
     EXPECT_FALSE(ReadConfig(&r));
     EXPECT_FALSE(SaveConfig(nullptr));
     EXPECT_FALSE(ReadConfig(nullptr));
+}
+
+namespace {
+
+// Files in the Preferences folder, by name.
+std::vector<std::string> FolderNames(const ScopedPrefsFolder &prefs) {
+    std::vector<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(prefs.Folder())) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+// A save killed at any write or rename leaves the old record or the new one;
+// what killed saves leave behind goes with the next save that writes.
+TEST(PrefsFile, KilledSavesLeaveTheOldRecordOrTheNew) {
+    ScopedPrefsFolder prefs;
+    pluginDataRec old = Defaults();
+    old.rota = 2;
+    ASSERT_TRUE(SaveConfig(&old));
+    pluginDataRec newer = old;
+    newer.rota = 3;
+    newer.startRel = SetRelRect(0.1, 0.2, 0.3, 0.4);
+    int points = 0;
+    for (int n = 1; n < 20; ++n) {
+        const pid_t child = fork();
+        if (child == 0) {
+            setenv("PLATFORM_FILES_FAULT", std::to_string(n).c_str(), 1);
+            _exit(SaveConfig(&newer) ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        const auto stored = StoredRecord(prefs);
+        EXPECT_TRUE(stored == RecordOf(old) || stored == RecordOf(newer)) << "killed at step " << n;
+        if (WIFEXITED(status)) {
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+            EXPECT_EQ(stored, RecordOf(newer));
+            break;
+        }
+        EXPECT_EQ(WTERMSIG(status), SIGKILL);
+        ++points;
+        ASSERT_TRUE(SaveConfig(&old));
+    }
+    EXPECT_GE(points, 2);   // the write and the rename
+
+    // Temporaries: one of a killed save, one a living writer holds, and
+    // files of other kinds, which are never touched.
+    const auto folder = prefs.Folder();
+    for (const char *name : {".qzvel-Prefs.Dead01", ".qzvel-Prefs.Live01", ".qzvel-Prefs.keep", ".other.Dead02"}) {
+        std::FILE *f = std::fopen((folder / name).c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
+    const int live = open((folder / ".qzvel-Prefs.Live01").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(live, LOCK_EX), 0);
+    ASSERT_TRUE(SaveConfig(&old));   // a save that writes
+    close(live);
+    EXPECT_EQ(FolderNames(prefs), (std::vector<std::string>{".other.Dead02", ".qzvel-Prefs.Live01", ".qzvel-Prefs.keep",
+                                                            ".qzvel-Prefs.lock", "qzvel-Prefs"}));
+
+    // Saving what is stored does not write the file again.
+    struct stat before {}, after {};
+    ASSERT_EQ(stat(prefs.PrefsFile().c_str(), &before), 0);
+    ASSERT_TRUE(SaveConfig(&old));
+    ASSERT_EQ(stat(prefs.PrefsFile().c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);   // inode numbers are soon reused
+}
+
+// Two processes saving while a third reads: every read finds a whole record
+// of one of them, and the last save wins.
+TEST(PrefsFile, ConcurrentSavesNeverLoseTheRecord) {
+    ScopedPrefsFolder prefs;
+    pluginDataRec first = Defaults();
+    ASSERT_TRUE(SaveConfig(&first));
+    auto writer = [](SInt16 rota, const RGBColor &color) {
+        const pid_t child = fork();
+        if (child != 0) return child;
+        pluginDataRec mine = Defaults();
+        mine.rota = rota;
+        mine.colors[0] = color;
+        bool ok = true;
+        for (int i = 0; i < 100; ++i) {
+            mine.sliders[0] = SInt16(i);   // a change every time, so every save writes
+            ok = SaveConfig(&mine) && ok;
+        }
+        _exit(ok ? 0 : 1);
+    };
+    const RGBColor red = SetRGBColor(0xFFFF, 0, 0), blue = SetRGBColor(0, 0, 0xFFFF);
+    const pid_t a = writer(2, red), b = writer(4, blue);
+    int reads = 0, bad = 0, statusA = -1, statusB = -1;
+    while (statusA < 0 || statusB < 0) {
+        pluginDataRec seen = Defaults();
+        seen.rota = 0;
+        const bool whole = ReadConfig(&seen) && ((seen.rota == 2 && seen.colors[0].red == 0xFFFF) ||
+                                                 (seen.rota == 4 && seen.colors[0].blue == 0xFFFF) ||
+                                                 SameSettings(seen, first));
+        bad += whole ? 0 : 1;
+        ++reads;
+        int status = 0;
+        if (statusA < 0 && waitpid(a, &status, WNOHANG) == a) statusA = status;
+        if (statusB < 0 && waitpid(b, &status, WNOHANG) == b) statusB = status;
+    }
+    EXPECT_EQ(statusA, 0);
+    EXPECT_EQ(statusB, 0);
+    EXPECT_EQ(bad, 0) << "of " << reads << " reads";
+    pluginDataRec last = Defaults();
+    ASSERT_TRUE(ReadConfig(&last));
+    EXPECT_EQ(last.sliders[0], 99);
+    EXPECT_TRUE(last.rota == 2 || last.rota == 4);
+}
+
+// A damaged file is kept beside it, once, before a save replaces it.
+TEST(PrefsFile, DamagedFilesAreKeptBeforeTheyAreReplaced) {
+    ScopedPrefsFolder prefs;
+    pluginDataRec r = Defaults();
+    ASSERT_TRUE(SaveConfig(&r));
+    auto good = RecordOf(r);
+    good[4] = 7;   // version 7
+    const std::vector<std::pair<std::string, bool>> cases = {{"not a resource file", false}, {"", true}};
+    for (const auto &[text, asRecord] : cases) {
+        if (asRecord) {
+            PlantRecord(prefs, good);
+        } else {
+            std::FILE *f = std::fopen(prefs.PrefsFile().c_str(), "w");
+            std::fputs(text.c_str(), f);
+            std::fclose(f);
+        }
+        std::string detail;
+        EXPECT_EQ(InspectPrefsFile(prefs.PrefsFile().string(), detail), kPrefsDamaged);
+        EXPECT_NE(detail.find(asRecord ? "version 7" : "not a resource file"), std::string::npos) << detail;
+        std::ifstream in(prefs.PrefsFile(), std::ios::binary);
+        const std::string damaged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string copy = KeepDamagedPrefs(prefs.PrefsFile().string());
+        ASSERT_FALSE(copy.empty());
+        EXPECT_EQ(KeepDamagedPrefs(prefs.PrefsFile().string()), copy);   // kept once
+        ASSERT_TRUE(SaveConfig(&r));
+        EXPECT_EQ(StoredRecord(prefs), RecordOf(r));
+        std::ifstream kept(copy, std::ios::binary);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()), damaged);
+        EXPECT_EQ(std::filesystem::path(copy).filename().string().size(), std::string("qzvel-Prefs.damaged-20261206-131900").size());
+        std::filesystem::remove(copy);
+    }
+    // A save alone keeps the copy too.
+    PlantRecord(prefs, good);
+    ASSERT_TRUE(SaveConfig(&r));
+    int copies = 0;
+    for (const auto &name : FolderNames(prefs)) copies += name.rfind("qzvel-Prefs.damaged-", 0) == 0;
+    EXPECT_EQ(copies, 1);
 }

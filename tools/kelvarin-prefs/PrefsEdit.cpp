@@ -34,9 +34,10 @@ ConfigBlock NewDefaultConfig() {
 }
 
 std::string PreferencesPath() {
+    // A relative XDG_CONFIG_HOME is ignored, as the platform's folder lookup does.
     const char *xdg = std::getenv("XDG_CONFIG_HOME");
     fs::path dir;
-    if (xdg && *xdg)
+    if (xdg && *xdg == '/')
         dir = xdg;
     else if (const char *home = std::getenv("HOME"); home && *home)
         dir = fs::path(home) / ".config";
@@ -151,6 +152,32 @@ bool WithPreferencesFile(const std::string &file,
         return false;
     }
     return true;
+}
+
+bool CheckSettingsFile(const std::string &path, std::string &notice, std::string &error) {
+    notice.clear();
+    std::string detail;
+    switch (InspectPrefsFile(path, detail)) {
+    case kPrefsNotAFile:
+        error = "the settings file '" + path + "' is " + detail + ", not a file; remove it or set XDG_CONFIG_HOME";
+        return false;
+    case kPrefsUnreadable:
+        error = "cannot read the settings file '" + path + "': " + detail;
+        return false;
+    case kPrefsDamaged: {
+        const std::string copy = KeepDamagedPrefs(path);
+        if (copy.empty()) {
+            error = "the settings file '" + path + "' is damaged (" + detail +
+                    ") and no copy of it could be kept; move it away to start from the defaults";
+            return false;
+        }
+        notice = "the settings file '" + path + "' is damaged (" + detail + "); kept it as '" + copy +
+                 "' and using the defaults";
+        return true;
+    }
+    default:
+        return true;
+    }
 }
 
 namespace {

@@ -26,6 +26,11 @@ bool WithPreferencesFile(const std::string &file,
                          const std::function<bool(const std::string &prefsPath, std::string &error)> &work,
                          std::string &error);
 
+// Before a program uses the settings file at path: false with a one-line
+// error when it cannot be used at all (a FIFO or folder at its name, no
+// permission); a damaged file is kept beside it and notice says so.
+bool CheckSettingsFile(const std::string &path, std::string &notice, std::string &error);
+
 // The preferences file's path in the current Preferences folder.
 std::string PreferencesPath();
 

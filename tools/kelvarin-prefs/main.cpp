@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 
 int main(int argc, char **argv) try {
@@ -42,7 +43,18 @@ int main(int argc, char **argv) try {
         return 2;
     }
 
-    std::string error;
+    std::string error, notice, damage;
+    // The file as it stands: something that is not a file is refused, a
+    // damaged one is kept beside it before anything replaces it.
+    const std::string real = file.empty() ? PreferencesPath() : std::filesystem::absolute(file).string();
+    if (InspectPrefsFile(real, damage) != kPrefsDamaged) damage.clear();
+    if (!CheckSettingsFile(real, notice, error)) {
+        std::cerr << "kelvarin-prefs: " << error << "\n";
+        return 1;
+    }
+    if (!notice.empty() && !*show)
+        std::cerr << "kelvarin-prefs: " << notice << (*set ? "; the fields not set here are the defaults" : "")
+                  << "\n";
     bool ok = WithPreferencesFile(file, [&](const std::string &path, std::string &err) {
         ConfigBlock config = NewDefaultConfig();
         if (!config) {
@@ -57,6 +69,10 @@ int main(int argc, char **argv) try {
                 std::cout << DescribeConfig(*config);
                 std::cout << "file       " << path << (stored ? "" : "   (no valid record: defaults shown)") << "\n";
             }
+            if (!damage.empty())
+                std::cerr << "kelvarin-prefs: the file is damaged: " << damage
+                          << "; defaults shown. A copy was kept as '" << KeepDamagedPrefs(real)
+                          << "'; 'kelvarin-prefs reset' or 'set' writes a new file\n";
             return true;
         }
         if (*set) {
@@ -65,7 +81,10 @@ int main(int argc, char **argv) try {
                 if (!ApplySetting(*config, s, err)) return false;
         }
         if (!SaveConfig(config.get())) {
-            err = "cannot write the preferences file '" + path + "'";
+            const OSErr why = ResError();
+            err = why == dskFulErr   ? "no space left on the device for the preferences file '" + path + "'"
+                  : why == wrPermErr ? "no permission to write the preferences file '" + path + "'"
+                                     : "cannot write the preferences file '" + path + "'";
             return false;
         }
         return true;
