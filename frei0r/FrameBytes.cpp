@@ -37,7 +37,7 @@ void RGBAToPicture(const uint32_t *frame, unsigned width, unsigned height, Pictu
 }
 
 void PictureToRGBA(PictureRows picture, const uint32_t *source, int opacity, unsigned width, unsigned height,
-                   uint32_t *out) {
+                   uint32_t *out, uint32_t *scratchRow) {
     const int op = std::clamp(opacity, 0, 255);
     for (unsigned y = 0; y < height; ++y) {
         const uint8_t *row = picture.base + ptrdiff_t(y) * picture.rowBytes;
@@ -46,15 +46,18 @@ void PictureToRGBA(PictureRows picture, const uint32_t *source, int opacity, uns
             for (unsigned x = 0; x < width; ++x) o[x] = ToRGBA(Load(row + 4 * std::size_t(x)));
             continue;
         }
-        const uint32_t *s = source + std::size_t(y) * width;
-        for (unsigned x = 0; x < width; ++x) {
-            // The mix treats every channel alike, so it is done in the frame's
-            // byte order, after the effect's pixel is turned into it.
-            uint8_t e[4], u[4], m[4];
-            Store(e, ToRGBA(Load(row + 4 * std::size_t(x))));
-            Store(u, Load(s + x));
-            for (int c = 0; c < 4; ++c) m[c] = uint8_t((u[c] * op + e[c] * (255 - op) + 127) / 255);
-            o[x] = Load(m);
+        // The mix treats every channel alike, so it runs on the bytes in the
+        // frame's order: the effect's row is turned into it first (beside the
+        // frame, which `out` may be), then mixed byte by byte.
+        for (unsigned x = 0; x < width; ++x) scratchRow[x] = ToRGBA(Load(row + 4 * std::size_t(x)));
+        const auto *s = reinterpret_cast<const uint8_t *>(source + std::size_t(y) * width);
+        const auto *e = reinterpret_cast<const uint8_t *>(scratchRow);
+        auto *m = reinterpret_cast<uint8_t *>(o);
+        const uint16_t us = uint16_t(op), ue = uint16_t(255 - op);
+        for (std::size_t i = 0, n = 4 * std::size_t(width); i < n; ++i) {
+            // v / 255 for v < 65535 is (v + 1 + (v >> 8)) >> 8.
+            const uint16_t v = uint16_t(s[i] * us + e[i] * ue + 127);
+            m[i] = uint8_t((v + 1 + (v >> 8)) >> 8);
         }
     }
 }

@@ -21,9 +21,10 @@ void RGBAToPicture(const uint32_t *frame, unsigned width, unsigned height, Pictu
 /* The picture back into an RGBA frame. With opacity > 0, every channel of
  * the untouched frame `source` (RGBA) is mixed over it the way the host
  * blends a fade, (s * opacity + e * (255 - opacity) + 127) / 255; opacity 0
- * is the effect alone. `out` may be `source`. */
+ * is the effect alone. `out` may be `source`; `scratchRow` holds `width`
+ * pixels. */
 void PictureToRGBA(PictureRows picture, const uint32_t *source, int opacity, unsigned width, unsigned height,
-                   uint32_t *out);
+                   uint32_t *out, uint32_t *scratchRow);
 
 /* The untouched frame's opacity for an amount of effect in 0..1, computed
  * like the host's fade: 255 x (1 - amount), truncated. Amounts outside 0..1

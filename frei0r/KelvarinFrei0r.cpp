@@ -19,6 +19,7 @@ extern "C" {   // the header declares C functions without saying so
 #include <cstdint>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #define KELVARIN_F0R_API extern "C" __attribute__((visibility("default")))
 
@@ -53,6 +54,7 @@ struct Instance {
     pluginDataRec record{};
     GWorldPtr source = nullptr;   // the incoming frame, A,R,G,B
     GWorldPtr effect = nullptr;   // what the compositor draws
+    std::vector<uint32_t> mixRow; // one row of the effect, for the mix
 
     ~Instance() {
         if (source) DisposeGWorld(source);
@@ -138,6 +140,12 @@ KELVARIN_F0R_API f0r_instance_t f0r_construct(unsigned int width, unsigned int h
     if (!in) return nullptr;
     in->width = width;
     in->height = height;
+    try {
+        in->mixRow.resize(width);
+    } catch (...) {
+        delete in;
+        return nullptr;
+    }
     in->source = NewPicture(width, height);
     in->effect = NewPicture(width, height);
     if (!in->source || !in->effect) {
@@ -212,5 +220,6 @@ KELVARIN_F0R_API void f0r_update(f0r_instance_t instance, double /*time*/, const
         DoEffect(&in->record, in->source, in->effect, 0, 1);
         SetGWorld(savedPort, savedDevice);
     }
-    PictureToRGBA(RowsOf(in->effect), inframe, opacity, in->width, in->height, outframe);
+    PictureToRGBA(RowsOf(in->effect), inframe, opacity, in->width, in->height, outframe,
+                  in->mixRow.data());
 }
