@@ -4,10 +4,11 @@
 
 #include "Files.h"
 
-#include <QFile>
-#include <QXmlStreamReader>
+#include <expat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -34,26 +35,80 @@ CFBundleRef ToRef(CFBundleObject *b) {
 
 // Reads the top-level keys of an XML property list into `keys` (string
 // values only); the rest of the document is skipped.
-void ReadInfoPlist(const std::string &path, std::map<std::string, std::string> &keys) {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly)) return;
-    QXmlStreamReader xml(&file);
-    if (!xml.readNextStartElement() || xml.name() != QLatin1String("plist")) return;
-    if (!xml.readNextStartElement() || xml.name() != QLatin1String("dict")) return;
-    std::string key;
+struct PlistReader {
+    explicit PlistReader(std::map<std::string, std::string> &into) : keys(into) {}
+    std::map<std::string, std::string> &keys;
+    int depth = 0;          // of the element being read; 1 is <plist>
+    bool wrongShape = false;   // the root is not <plist><dict>
+    bool inText = false;       // collecting a <key> or <string> of the dict
+    bool textIsKey = false;
     bool haveKey = false;
-    while (xml.readNextStartElement()) {
-        if (xml.name() == QLatin1String("key")) {
-            key = xml.readElementText().trimmed().toStdString();
-            haveKey = true;
-        } else if (haveKey && xml.name() == QLatin1String("string")) {
-            keys[key] = xml.readElementText().trimmed().toStdString();
-            haveKey = false;
+    std::string key, text;
+
+    static std::string Trimmed(const std::string &s) {
+        const char *space = " \t\r\n";
+        const size_t first = s.find_first_not_of(space);
+        if (first == std::string::npos) return {};
+        return s.substr(first, s.find_last_not_of(space) - first + 1);
+    }
+    void Start(const char *name) {
+        ++depth;
+        if (wrongShape) return;
+        if ((depth == 1 && std::strcmp(name, "plist") != 0) || (depth == 2 && std::strcmp(name, "dict") != 0)) {
+            wrongShape = true;
+            return;
+        }
+        if (depth != 3) return;
+        const bool isKey = std::strcmp(name, "key") == 0;
+        if (isKey || (haveKey && std::strcmp(name, "string") == 0)) {
+            inText = true;
+            textIsKey = isKey;
+            text.clear();
         } else {
-            xml.skipCurrentElement();
-            haveKey = false;
+            haveKey = false;   // a value of another type: its key is skipped
         }
     }
+    void End() {
+        if (depth == 3 && inText && !wrongShape) {
+            if (textIsKey) {
+                key = Trimmed(text);
+                haveKey = true;
+            } else {
+                keys[key] = Trimmed(text);
+                haveKey = false;
+            }
+            inText = false;
+        }
+        --depth;
+    }
+};
+
+void ReadInfoPlist(const std::string &path, std::map<std::string, std::string> &keys) {
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) return;
+    XML_Parser parser = XML_ParserCreate(nullptr);
+    if (!parser) {
+        std::fclose(file);
+        return;
+    }
+    PlistReader reader(keys);
+    XML_SetUserData(parser, &reader);
+    XML_SetElementHandler(
+        parser, [](void *r, const XML_Char *name, const XML_Char **) { static_cast<PlistReader *>(r)->Start(name); },
+        [](void *r, const XML_Char *) { static_cast<PlistReader *>(r)->End(); });
+    XML_SetCharacterDataHandler(parser, [](void *r, const XML_Char *s, int len) {
+        auto *self = static_cast<PlistReader *>(r);
+        if (self->inText && self->depth == 3) self->text.append(s, static_cast<size_t>(len));
+    });
+    char buffer[8192];
+    for (;;) {
+        const size_t n = std::fread(buffer, 1, sizeof buffer, file);
+        const bool last = n < sizeof buffer;
+        // A damaged document keeps the keys read before the damage.
+        if (XML_Parse(parser, buffer, static_cast<int>(n), last) != XML_STATUS_OK || last) break;
+    }
+    XML_ParserFree(parser);
+    std::fclose(file);
 }
 
 CFURLRef URLIfExists(const fs::path &p, bool isDirectory) {

@@ -2,7 +2,8 @@
 #include "corefoundation/CFPrivate.h"
 #include "corefoundation/MacRoman.h"
 
-#include <QString>
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
 
 #include <cstring>
 #include <mutex>
@@ -18,6 +19,27 @@ void FinalizeString(CFObjectHeader *self) {
 
 CFStringRef ToRef(CFStringObject *obj) {
     return reinterpret_cast<CFStringRef>(static_cast<CFObjectHeader *>(obj));
+}
+
+// Stored (valid) UTF-8 text as UTF-16 code units.
+std::u16string UTF16Of(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    size_t pos = 0;
+    while (pos < utf8.size()) {
+        const std::optional<char32_t> cp = macroman::DecodeUTF8(utf8, pos);
+        if (!cp) {
+            ++pos;   // never stored; skipped rather than looped on
+            continue;
+        }
+        if (*cp >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((*cp - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((*cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(*cp));
+        }
+    }
+    return out;
 }
 
 // Text in `enc` to UTF-8, or nullopt when it is not valid in that encoding.
@@ -137,9 +159,14 @@ PLATFORM_API const char *CFStringGetCStringPtr(CFStringRef s, CFStringEncoding e
 
 PLATFORM_API CFComparisonResult CFStringCompare(CFStringRef a, CFStringRef b, uint32_t options) {
     try {
-        const QString qa = QString::fromStdString(CFStringText(a));
-        const QString qb = QString::fromStdString(CFStringText(b));
-        const int c = qa.compare(qb, (options & kCFCompareCaseInsensitive) ? Qt::CaseInsensitive : Qt::CaseSensitive);
+        // Compared as UTF-16 code units, case-folded when asked.
+        const std::u16string ua = UTF16Of(CFStringText(a));
+        const std::u16string ub = UTF16Of(CFStringText(b));
+        const auto la = static_cast<int32_t>(ua.size()), lb = static_cast<int32_t>(ub.size());
+        UErrorCode status = U_ZERO_ERROR;
+        const int c = (options & kCFCompareCaseInsensitive)
+                          ? u_strCaseCompare(ua.data(), la, ub.data(), lb, U_FOLD_CASE_DEFAULT, &status)
+                          : u_strCompare(ua.data(), la, ub.data(), lb, false);
         return c < 0 ? kCFCompareLessThan : c > 0 ? kCFCompareGreaterThan : kCFCompareEqualTo;
     } catch (...) {
         return kCFCompareLessThan;

@@ -1,0 +1,176 @@
+// The frei0r filter in its real hosts, the ffmpeg command and melt, against
+// the HY plug-in rendered by hyhost with the same settings: the two faces of
+// the effect must give the same pixels. Clips are tiny lossless RGB files
+// made here.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kW = 64, kH = 48;
+constexpr size_t kFrameBytes = size_t(kW) * kH * 4;
+
+std::string Quote(const std::string &s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string Slurp(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+int CountDiffering(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return -1;
+    int n = 0;
+    for (size_t i = 0; i < a.size(); i += 4) n += a.compare(i, 4, b, i, 4) != 0;
+    return n;
+}
+
+std::string FrameAt(const std::string &all, int i) { return all.substr(kFrameBytes * size_t(i), kFrameBytes); }
+
+class Frei0rHosts : public ::testing::Test {
+protected:
+    fs::path dir;
+
+    void SetUp() override {
+        char pattern[] = "/tmp/kelvarin-frei0r-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        fs::create_directories(dir / "config");
+        setenv("HOME", dir.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+        setenv("FREI0R_PATH", FREI0R_DIR, 1);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+
+    void Run(const std::string &cmd) {
+        const fs::path err = dir / "stderr.txt";
+        const int raw = std::system((cmd + " >/dev/null 2>" + Quote(err)).c_str());
+        const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128;
+        EXPECT_EQ(status, 0) << cmd << "\n" << Slurp(err);
+    }
+    fs::path MakeClip(int frames) {
+        const fs::path p = dir / "source.mkv";
+        Run(std::string(FFMPEG_PATH) + " -v error -y -f lavfi -i testsrc2=size=" + std::to_string(kW) + "x" +
+            std::to_string(kH) + ":rate=25 -frames:v " + std::to_string(frames) + " -c:v ffv1 -pix_fmt bgr0 " +
+            Quote(p.string()));
+        return p;
+    }
+    // Every frame of a clip as R,G,B,A bytes.
+    std::string Frames(const fs::path &clip) {
+        const fs::path raw = dir / "frames.raw";
+        Run(std::string(FFMPEG_PATH) + " -v error -y -i " + Quote(clip) + " -map 0:v -f rawvideo -pix_fmt rgba " +
+            Quote(raw));
+        std::string bytes = Slurp(raw);
+        fs::remove(raw);
+        return bytes;
+    }
+    // The ffmpeg command's frei0r filter with these parameters.
+    std::string Filter(const fs::path &src, const std::string &params) {
+        const fs::path raw = dir / "filtered.raw";
+        Run(std::string(FFMPEG_PATH) + " -v error -y -i " + Quote(src) + " -vf " + Quote("frei0r=kelvarin:" + params) +
+            " -f rawvideo -pix_fmt rgba " + Quote(raw));
+        std::string bytes = Slurp(raw);
+        fs::remove(raw);
+        return bytes;
+    }
+    // The HY plug-in through hyhost, configured with kelvarin-prefs.
+    std::string Host(const fs::path &src, const std::string &prefs, const std::string &renderArgs = "") {
+        Run(std::string(PREFS_PATH) + " set " + prefs);
+        const fs::path out = dir / "hy.mkv";
+        Run(std::string(HYHOST_PATH) + " render " + Quote(src) + " -o " + Quote(out) + " --lossless --quiet " +
+            renderArgs);
+        std::string bytes = Frames(out);
+        fs::remove(out);
+        return bytes;
+    }
+};
+
+TEST_F(Frei0rHosts, FfmpegFilterEqualsTheHyPathForEveryTurnFillClipAndRectangle) {
+    const fs::path src = MakeClip(2);
+    struct Rectangle {
+        const char *name;
+        const char *frei0r;   // left|top|right|bottom
+        const char *record;   // startRel=left,right,top,bottom
+    };
+    const Rectangle rects[] = {
+        {"whole pixels", "0.25|0.25|0.75|0.75", "0.25,0.75,0.25,0.75"},          // 32 x 24 at (16, 12)
+        {"half pixels", "0.25|0.2|0.75|0.8", "0.25,0.75,0.2,0.8"},               // 32 x 29: odd against even
+        {"left beyond right", "0.8|0.2|0.3|0.9", "0.8,0.3,0.2,0.9"},
+        {"outside the frame", "-0.25|0.5|1.5|1.25", "-0.25,1.5,0.5,1.25"},
+    };
+    const struct {
+        const char *frei0r;
+        int degrees;
+    } turns[] = {{"0", 0}, {"0.25", 90}, {"0.5", 180}, {"0.75", 270}};
+    for (const Rectangle &r : rects)
+        for (const auto &t : turns)
+            for (bool fill : {true, false})
+                for (bool clip : {true, false}) {
+                    // Rectangles outside the rules get the plain cases only.
+                    if (r.name[0] != 'w' && r.name[0] != 'h' && (!fill || clip)) continue;
+                    SCOPED_TRACE(std::string(r.name) + " turn " + t.frei0r + (fill ? " fill" : "") +
+                                 (clip ? " clip" : ""));
+                    const std::string filtered =
+                        Filter(src, std::string(r.frei0r) + "|" + t.frei0r + "|" + (fill ? "y" : "n") + "|" +
+                                        (clip ? "y" : "n") + "|#FF8000");
+                    const std::string hy = Host(src, std::string("startRel=") + r.record +
+                                                         " rota=" + std::to_string(t.degrees) +
+                                                         " outside=" + (fill ? "on" : "off") +
+                                                         " clip=" + (clip ? "on" : "off") + " color=#FF8000");
+                    ASSERT_EQ(hy.size(), 2 * kFrameBytes);
+                    EXPECT_EQ(CountDiffering(filtered, hy), 0);
+                }
+}
+
+// amount 0.5 leaves the untouched frame an opacity of 255 x (1 - 0.5),
+// truncated: 127, which is what the host gives frame 5 of a 10-frame fade-in.
+TEST_F(Frei0rHosts, HalfAmountEqualsTheHostsFadeAtOpacity127) {
+    const fs::path src = MakeClip(10);   // the fade is not shortened to the selection
+    const std::string filtered = Filter(src, "0.25|0.2|0.75|0.8|0.25|n|n|#204060|0.5");
+    const std::string effectOnly = Filter(src, "0.25|0.2|0.75|0.8|0.25|n|n|#204060|1");
+    const std::string hy = Host(src, "startRel=0.25,0.75,0.2,0.8 rota=90 outside=off clip=off color=#204060",
+                                "--fade-in 10");
+    ASSERT_EQ(hy.size(), 10 * kFrameBytes);
+    EXPECT_EQ(CountDiffering(FrameAt(filtered, 5), FrameAt(hy, 5)), 0);
+    EXPECT_GT(CountDiffering(FrameAt(filtered, 5), FrameAt(effectOnly, 5)), 0) << "the mix shows";
+}
+
+// melt animates `left` from 0.1 at frame 0 to 0.4 at frame 24; linear
+// interpolation puts frame 12 at 0.25.
+TEST_F(Frei0rHosts, MeltKeyframesGiveTheFilterOutputForTheInterpolatedValue) {
+    const fs::path src = MakeClip(25);
+    const fs::path out = dir / "melt.mkv";
+    Run(std::string(MELT_PATH) + " -silent -quiet " + Quote(src) +
+        " -filter frei0r.kelvarin 'left=0=0.1;24=0.4' top=0.2 right=0.75 bottom=0.8 turn=0.25 fill=0"
+        " -consumer avformat:" + Quote(out) + " vcodec=ffv1 pix_fmt=bgr0 an=1");
+    const std::string melted = Frames(out);
+    ASSERT_EQ(melted.size(), 25 * kFrameBytes);
+    const struct {
+        int frame;
+        const char *left;
+    } rows[] = {{0, "0.1"}, {12, "0.25"}, {24, "0.4"}};
+    for (const auto &row : rows) {
+        const std::string filtered = Filter(src, std::string(row.left) + "|0.2|0.75|0.8|0.25|n");
+        EXPECT_EQ(CountDiffering(FrameAt(melted, row.frame), FrameAt(filtered, row.frame)), 0) << "frame " << row.frame;
+    }
+    EXPECT_GT(CountDiffering(FrameAt(melted, 0), FrameAt(melted, 24)), 0) << "the keyframes move the rectangle";
+}
+
+}  // namespace
