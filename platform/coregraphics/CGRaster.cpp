@@ -137,8 +137,9 @@ void QuarterPixel(const CGPixels &dst, const CGPixels &img, const QuarterMap &qm
             for (int k = 0; k < 4; ++k) sum[k] += sp[k];
         }
     }
-    const uint32_t n = uint32_t(1 + qm.hu) * uint32_t(1 + qm.hv);
-    for (auto &c : sum) c = (c + n / 2) / n;
+    // The mean of 1, 2 or 4 taps, rounded half up: a shift, not a division.
+    const int shift = qm.hu + qm.hv;
+    for (auto &c : sum) c = (c + ((1u << shift) >> 1)) >> shift;
     Composite(dst.data + Y * dst.rowBytes + ptrdiff_t(X) * 4, sum, alpha8, mode);
 }
 
