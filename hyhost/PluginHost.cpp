@@ -1,6 +1,7 @@
 #include "PluginHost.h"
 
 #include "MacMemory.h"
+#include "PlatformRaster.h"
 #include "QuickDraw.h"
 
 #include <algorithm>
@@ -347,13 +348,27 @@ HYPluginResult HostBlit(PixMapHandle src, PixMapHandle dst, Rect srcRect, const 
     // Only destination pixels inside the destination picture are touched.
     int x0 = std::max<int>(dstRect->left, dp.bounds.left), x1 = std::min<int>(dstRect->right, dp.bounds.right);
     int y0 = std::max<int>(dstRect->top, dp.bounds.top), y1 = std::min<int>(dstRect->bottom, dp.bounds.bottom);
+    const auto *sbase = reinterpret_cast<const uint8_t *>(sp.baseAddr);
+    auto *dbase = reinterpret_cast<uint8_t *>(dp.baseAddr);
+    if (sw == dw && sh == dh) {
+        // Same size (every fade): pixel (x, y) takes the source pixel at the
+        // same offset, so the blend runs over whole rows, also limited to
+        // the source picture.
+        const int ox = srcRect.left - dstRect->left, oy = srcRect.top - dstRect->top;
+        x0 = std::max<int>(x0, sp.bounds.left - ox), x1 = std::min<int>(x1, sp.bounds.right - ox);
+        y0 = std::max<int>(y0, sp.bounds.top - oy), y1 = std::min<int>(y1, sp.bounds.bottom - oy);
+        if (x0 >= x1 || y0 >= y1) return kPluginOK;
+        PlatformBlend(sbase + int64_t(sp.rowBytes) * (y0 + oy - sp.bounds.top) + 4 * int64_t(x0 + ox - sp.bounds.left),
+                      sp.rowBytes, dbase + int64_t(dp.rowBytes) * (y0 - dp.bounds.top) + 4 * int64_t(x0 - dp.bounds.left),
+                      dp.rowBytes, x1 - x0, y1 - y0, op);
+        return kPluginOK;
+    }
     for (int y = y0; y < y1; ++y) {
-        // Nearest source row for this destination row (identity when sizes match).
+        // Nearest source row for this destination row.
         int sy = srcRect.top + int((int64_t(y - dstRect->top) * sh) / dh);
         if (sy < sp.bounds.top || sy >= sp.bounds.bottom) continue;
-        const auto *srow = reinterpret_cast<const uint8_t *>(sp.baseAddr) +
-                           int64_t(sp.rowBytes) * (sy - sp.bounds.top);
-        auto *drow = reinterpret_cast<uint8_t *>(dp.baseAddr) + int64_t(dp.rowBytes) * (y - dp.bounds.top);
+        const uint8_t *srow = sbase + int64_t(sp.rowBytes) * (sy - sp.bounds.top);
+        uint8_t *drow = dbase + int64_t(dp.rowBytes) * (y - dp.bounds.top);
         for (int x = x0; x < x1; ++x) {
             int sx = srcRect.left + int((int64_t(x - dstRect->left) * sw) / dw);
             if (sx < sp.bounds.left || sx >= sp.bounds.right) continue;

@@ -85,7 +85,11 @@ void BM_Memcpy_960x540(benchmark::State &state) { Memcpy(state, size_t(960) * 54
 // An opaque w x h image turned a quarter about the centre of a w x h target,
 // drawn into a picture just the size of the turned image (h x w, the same
 // bytes as the memcpy beside it), or into the middle of a 1080p frame.
-void QuarterTurn(benchmark::State &state, int w, int h, bool intoFrame) {
+// `shift` moves the target up by that many pixels: by half a pixel, with one
+// odd side, the turned picture's edges all land on half pixels and every
+// pixel averages four (two in the picture of its own size, whose other
+// axis stays whole).
+void QuarterTurn(benchmark::State &state, int w, int h, bool intoFrame, float shift = 0) {
     const int fw = intoFrame ? kFrameW : h, fh = intoFrame ? kFrameH : w;
     GWorldPtr src = NewPicture(w, h), frame = NewPicture(fw, fh);
     CGColorSpaceRef cs = CGColorSpaceCreateDeviceRGB();
@@ -96,7 +100,7 @@ void QuarterTurn(benchmark::State &state, int w, int h, bool intoFrame) {
     CGImageRef image = CGBitmapContextCreateImage(bc);
     CGContextRelease(bc);
     CGColorSpaceRelease(cs);
-    const float x = float(fw - w) / 2, y = float(fh - h) / 2;
+    const float x = float(fw - w) / 2, y = float(fh - h) / 2 + shift;
     for (auto _ : state) {
         CGContextRef c = nullptr;
         QDBeginCGContext(frame, &c);
@@ -116,12 +120,12 @@ void QuarterTurn(benchmark::State &state, int w, int h, bool intoFrame) {
 }
 
 void BM_QuarterTurn_WholePixels_960x540(benchmark::State &state) { QuarterTurn(state, 960, 540, false); }
-void BM_QuarterTurn_HalfPixels_960x541(benchmark::State &state) { QuarterTurn(state, 960, 541, false); }
+void BM_QuarterTurn_HalfPixels_960x541(benchmark::State &state) { QuarterTurn(state, 960, 541, false, 0.5f); }
 void BM_QuarterTurn_WholePixels_960x540_In1080p(benchmark::State &state) {
     QuarterTurn(state, 960, 540, true);
 }
 void BM_QuarterTurn_HalfPixels_960x541_In1080p(benchmark::State &state) {
-    QuarterTurn(state, 960, 541, true);
+    QuarterTurn(state, 960, 541, true, 0.5f);
 }
 
 }  // namespace

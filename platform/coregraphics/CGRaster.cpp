@@ -31,9 +31,6 @@ inline void Store(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
 // round(x / 255) for 0 <= x <= 255 * 255.
 inline uint32_t Div255(uint32_t x) { return (x + 128 + ((x + 128) >> 8)) >> 8; }
 
-// Rounded-up average of two pixels, byte by byte: (a + b + 1) >> 1.
-inline uint32_t Average2(uint32_t a, uint32_t b) { return (a | b) - (((a ^ b) & 0xFEFEFEFEu) >> 1); }
-
 // Puts source s (premultiplied channels, [0] alpha) onto pixel d.
 inline void Composite(uint8_t *d, const uint32_t s[4], uint32_t alpha8, CGBlendMode mode) {
     uint32_t v[4];
@@ -75,11 +72,7 @@ double SnapUnit(double v) {
 // Device pixel (X, Y) samples the image at column su0 (+ hu) and row sv0 (+ hv):
 //   su0 = p X + q Y + iu,  sv0 = r X + s Y + iv,
 // with one of p, q and one of r, s equal to +-1 and the others 0.
-struct QuarterMap {
-    int p, q, r, s;
-    int64_t iu, iv;
-    int hu, hv;
-};
+using QuarterMap = PlatformQuarterMap;
 
 // The sampling offset along one image axis, kept when it is a whole or half
 // pixel: o = i + h / 2.
@@ -144,8 +137,9 @@ void QuarterPixel(const CGPixels &dst, const CGPixels &img, const QuarterMap &qm
             for (int k = 0; k < 4; ++k) sum[k] += sp[k];
         }
     }
-    const uint32_t n = uint32_t(1 + qm.hu) * uint32_t(1 + qm.hv);
-    for (auto &c : sum) c = (c + n / 2) / n;
+    // The mean of 1, 2 or 4 taps, rounded half up: a shift, not a division.
+    const int shift = qm.hu + qm.hv;
+    for (auto &c : sum) c = (c + ((1u << shift) >> 1)) >> shift;
     Composite(dst.data + Y * dst.rowBytes + ptrdiff_t(X) * 4, sum, alpha8, mode);
 }
 
@@ -156,104 +150,37 @@ void QuarterGeneric(const CGPixels &dst, const CGPixels &img, const QuarterMap &
             QuarterPixel(dst, img, qm, X, Y, alpha8, mode);
 }
 
-// n destination pixels of row Y from X on, walking the image by stepX bytes.
-void StraightRun(const CGPixels &dst, const uint8_t *sp, ptrdiff_t stepX, ptrdiff_t tap,
-                 int32_t X, int32_t Y, int32_t n) {
-    uint8_t *dp = dst.data + Y * dst.rowBytes + ptrdiff_t(X) * 4;
-    if (tap == 0 && stepX == 4) {
-        std::memcpy(dp, sp, size_t(n) * 4);
-    } else if (tap == 0) {
-        for (int32_t i = 0; i < n; ++i) Store(dp + 4 * i, Load(sp + i * stepX));
-    } else {
-        for (int32_t i = 0; i < n; ++i) {
-            const uint8_t *t = sp + i * stepX;
-            Store(dp + 4 * i, Average2(Load(t), Load(t + tap)));
-        }
-    }
-}
-
-#if defined(__SSE2__)
-// Destination rows Y..Y+3, n columns (a multiple of 4) from d on, under a
-// quarter turn: destination column X+i is an image row (stepX bytes apart),
-// destination row Y+j an image column (the next pixel, or the previous one
-// when Reverse). Each 4 x 4 block is read as four runs along image rows and
-// transposed. _mm_avg_epu8 is the same rounded-up average as Average2.
-template <bool Reverse, bool Avg>
-void TurnStrip4(uint8_t *d, ptrdiff_t drb, const uint8_t *src, ptrdiff_t stepX, ptrdiff_t tap,
-                int32_t n) {
-    // Lowest address of the four pixels of one image row.
-    const uint8_t *p = src - (Reverse ? 12 : 0);
-    const ptrdiff_t step4 = 4 * stepX;
-    for (int32_t b = 0; b < n; b += 4, p += step4, d += 16) {
-        __m128i v[4];
-        for (int i = 0; i < 4; ++i) {
-            const uint8_t *r = p + i * stepX;
-            v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(r));
-            if constexpr (Avg)
-                v[i] = _mm_avg_epu8(v[i], _mm_loadu_si128(reinterpret_cast<const __m128i *>(r + tap)));
-            if constexpr (Reverse) v[i] = _mm_shuffle_epi32(v[i], _MM_SHUFFLE(0, 1, 2, 3));
-        }
-        // v[i] lane j = pixel (X+i, Y+j); transpose to lane i of row j.
-        const __m128i t0 = _mm_unpacklo_epi32(v[0], v[1]), t1 = _mm_unpacklo_epi32(v[2], v[3]);
-        const __m128i t2 = _mm_unpackhi_epi32(v[0], v[1]), t3 = _mm_unpackhi_epi32(v[2], v[3]);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(d), _mm_unpacklo_epi64(t0, t1));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + drb), _mm_unpackhi_epi64(t0, t1));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + 2 * drb), _mm_unpacklo_epi64(t2, t3));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + 3 * drb), _mm_unpackhi_epi64(t2, t3));
-    }
-}
-
-using TurnStripFn = void (*)(uint8_t *, ptrdiff_t, const uint8_t *, ptrdiff_t, ptrdiff_t, int32_t);
-
-TurnStripFn ChooseTurnStrip(bool reverse, bool avg) {
-    if (reverse) return avg ? TurnStrip4<true, true> : TurnStrip4<true, false>;
-    return avg ? TurnStrip4<false, true> : TurnStrip4<false, false>;
-}
-#endif
-
-// Pixels of box whose every tap lies inside the image and whose result is
-// the sample itself (opaque image or copy mode, full alpha): copied or
-// averaged straight from the image, in tiles so that walking a column of
-// the image stays within the cache.
-void QuarterStraight(const CGPixels &dst, const CGPixels &img, const QuarterMap &qm,
-                     const QDBox &box) {
+// Writes the pixels of box (every tap inside the image) with their samples
+// through the kernels in use. Under a quarter turn, in strips 16 destination
+// pixels wide and 256 high: each strip reads 16 (or 17) image rows straight
+// along, 1 KiB each, which the prefetcher streams and the first-level cache
+// and TLB hold while the strip's 256 destination rows get one cache line
+// each (measured: wider or squarer tiles touch more pages and run up to
+// twice as long). Returns the AND of every pixel written.
+uint32_t QuarterCover(const CGPixels &dst, const CGPixels &img, const QuarterMap &qm, const QDBox &box) {
+    if (box.Empty()) return 0xFFFFFFFFu;
+    const PlatformRasterKernels &kernels = CGRasterKernelsInUse();
     const ptrdiff_t rb = img.rowBytes;
-    const ptrdiff_t stepX = qm.r * rb + qm.p * 4;
-    const ptrdiff_t tap = qm.hu ? 4 : (qm.hv ? rb : 0);
-    auto source = [&](int32_t X, int32_t Y) {
-        const int64_t su0 = int64_t(qm.p) * X + int64_t(qm.q) * Y + qm.iu;
-        const int64_t sv0 = int64_t(qm.r) * X + int64_t(qm.s) * Y + qm.iv;
-        return img.data + sv0 * rb + su0 * 4;
-    };
-    const bool alongRows = stepX == 4 || stepX == -4;
-#if defined(__SSE2__)
-    const TurnStripFn turnStrip = ChooseTurnStrip(qm.q < 0, tap != 0);
-#endif
-    // Tiles of 64 x 64 destination pixels: the 64 image rows a tile reads
-    // (16 bytes at a time) stay in the first-level cache until each of their
-    // cache lines has been used up by four blocks of four rows.
-    const int32_t tileW = alongRows ? box.Width() : 64, tileH = alongRows ? box.Height() : 64;
-    for (int32_t ty = box.top; ty < box.bottom; ty += tileH) {
-        const int32_t tyEnd = std::min(box.bottom, ty + tileH);
+    PlatformTurnBlock b{};
+    b.dstRowBytes = dst.rowBytes;
+    b.stepX = qm.r * rb + qm.p * 4;
+    b.stepY = qm.s * rb + qm.q * 4;
+    b.tapU = qm.hu ? 4 : 0;
+    b.tapV = qm.hv ? rb : 0;
+    const bool alongRows = b.stepX == 4 || b.stepX == -4;
+    const int32_t tileW = alongRows ? box.Width() : 16, tileH = alongRows ? box.Height() : 256;
+    uint32_t all = 0xFFFFFFFFu;
+    for (int32_t ty = box.top; ty < box.bottom; ty += tileH)
         for (int32_t tx = box.left; tx < box.right; tx += tileW) {
-            const int32_t txEnd = std::min(box.right, tx + tileW);
-            int32_t Y = ty;
-#if defined(__SSE2__)
-            // Turned: blocks of 4 x 4 pixels, read as four runs along image
-            // rows and transposed into four destination rows.
-            if (!alongRows)
-                for (; Y + 4 <= tyEnd; Y += 4) {
-                    const int32_t blocks = (txEnd - tx) / 4 * 4;
-                    turnStrip(dst.data + Y * dst.rowBytes + ptrdiff_t(tx) * 4, dst.rowBytes,
-                              source(tx, Y), stepX, tap, blocks);
-                    const int32_t X = tx + blocks;
-                    for (int32_t j = 0; j < 4; ++j)
-                        StraightRun(dst, source(X, Y + j), stepX, tap, X, Y + j, txEnd - X);
-                }
-#endif
-            for (; Y < tyEnd; ++Y) StraightRun(dst, source(tx, Y), stepX, tap, tx, Y, txEnd - tx);
+            const int64_t su0 = int64_t(qm.p) * tx + int64_t(qm.q) * ty + qm.iu;
+            const int64_t sv0 = int64_t(qm.r) * tx + int64_t(qm.s) * ty + qm.iv;
+            b.src = img.data + sv0 * rb + su0 * 4;
+            b.dst = dst.data + ty * dst.rowBytes + ptrdiff_t(tx) * 4;
+            b.width = std::min(box.right, tx + tileW) - tx;
+            b.height = std::min(box.bottom, ty + tileH) - ty;
+            all &= kernels.turn(&b);
         }
-    }
+    return all;
 }
 
 void DrawQuarter(const CGPixels &dst, const QDBox &clip, const CGPixels &img, bool imgOpaque,
@@ -263,7 +190,7 @@ void DrawQuarter(const CGPixels &dst, const QDBox &clip, const CGPixels &img, bo
     if (touched.Empty()) return;
     Grow(changed, touched);
     const bool straight = alpha8 == 255 && (imgOpaque || mode == kCGBlendModeCopy) &&
-                          !(qm.hu && qm.hv);
+                          !PlatformReferenceOnly();
     if (!straight) {
         QuarterGeneric(dst, img, qm, touched, alpha8, mode);
         return;
@@ -274,7 +201,7 @@ void DrawQuarter(const CGPixels &dst, const QDBox &clip, const CGPixels &img, bo
         QuarterGeneric(dst, img, qm, touched, alpha8, mode);
         return;
     }
-    QuarterStraight(dst, img, qm, inner);
+    QuarterCover(dst, img, qm, inner);
     // The frame of partly covered pixels around the inner box.
     QuarterGeneric(dst, img, qm, {touched.left, touched.top, touched.right, inner.top}, alpha8, mode);
     QuarterGeneric(dst, img, qm, {touched.left, inner.bottom, touched.right, touched.bottom}, alpha8,
@@ -505,3 +432,76 @@ void CGRasterClearRect(const CGPixels &dst, const QDBox &clipIn, const CGAffine 
     }
     Grow(changed, box);
 }
+
+namespace {
+
+CGPixels PixelsOf(const PlatformPixels &p) { return {p.data, p.width, p.height, p.rowBytes}; }
+
+PlatformBox BoxOf(const QDBox &b) {
+    if (b.Empty()) return {0, 0, 0, 0};
+    return {b.left, b.top, b.right, b.bottom};
+}
+
+}  // namespace
+
+extern "C" {
+
+// Device pixel (X, Y) shows the image point at device (X + 0.5, Y + 0.5)
+// carried back through the turn; taking the image's centre to (cx, cy), the
+// sample column and row (image pixel centres at whole numbers) are, in
+// doubled units so that half pixels stay whole:
+//   no turn:        2u = 2X - 2cx + W,       2v = 2Y - 2cy + H
+//   quarter turn:   2u = -2Y + 2cy + W - 2,  2v = 2X - 2cx + H
+//   half turn:      2u = -2X + 2cx + W - 2,  2v = -2Y + 2cy + H - 2
+//   three quarters: 2u = 2Y - 2cy + W,       2v = -2X + 2cx + H - 2
+PLATFORM_API PlatformQuarterMap PlatformQuarterMapOf(int quarters, int32_t width, int32_t height,
+                                                     int64_t centreX2, int64_t centreY2) {
+    PlatformQuarterMap m{};
+    int64_t u2 = 0, v2 = 0;
+    switch (quarters & 3) {
+        case 0: m.p = 1, m.s = 1, u2 = width - centreX2, v2 = height - centreY2; break;
+        case 1: m.q = -1, m.r = 1, u2 = width + centreY2 - 2, v2 = height - centreX2; break;
+        case 2: m.p = -1, m.s = -1, u2 = width + centreX2 - 2, v2 = height + centreY2 - 2; break;
+        default: m.q = 1, m.r = -1, u2 = width - centreY2, v2 = height + centreX2 - 2; break;
+    }
+    auto split = [](int64_t twice, int64_t *i, int32_t *h) {
+        *i = twice >= 0 ? twice / 2 : -((-twice + 1) / 2);   // floor(twice / 2)
+        *h = static_cast<int32_t>(twice - 2 * *i);
+    };
+    split(u2, &m.iu, &m.hu);
+    split(v2, &m.iv, &m.hv);
+    return m;
+}
+
+PLATFORM_API void PlatformQuarterBoxes(const PlatformQuarterMap *map, int32_t width, int32_t height,
+                                       PlatformBox *covered, PlatformBox *reached) {
+    if (!map) return;
+    const QuarterMap &qm = *map;
+    if (covered) *covered = BoxOf(QuarterBox(qm, 0, width - 1 - qm.hu, 0, height - 1 - qm.hv));
+    if (reached) *reached = BoxOf(QuarterBox(qm, -qm.hu, width - 1, -qm.hv, height - 1));
+}
+
+PLATFORM_API int PlatformQuarterCopy(const PlatformPixels *dst, PlatformBox box, const PlatformPixels *img,
+                                     const PlatformQuarterMap *map) {
+    if (!dst || !img || !map || !dst->data || !img->data) return 1;
+    PlatformBox covered;
+    PlatformQuarterBoxes(map, img->width, img->height, &covered, nullptr);
+    const QDBox b = QDIntersect(QDIntersect({box.left, box.top, box.right, box.bottom},
+                                            {covered.left, covered.top, covered.right, covered.bottom}),
+                                {0, 0, dst->width, dst->height});
+    if (b.Empty()) return 1;
+    const uint32_t all = QuarterCover(PixelsOf(*dst), PixelsOf(*img), *map, b);
+    uint8_t bytes[4];
+    std::memcpy(bytes, &all, 4);
+    return bytes[0] == 0xFF;   // alpha is each pixel's first byte
+}
+
+PLATFORM_API void PlatformQuarterDraw(const PlatformPixels *dst, PlatformBox box, const PlatformPixels *img,
+                                      const PlatformQuarterMap *map) {
+    if (!dst || !img || !map || !dst->data || !img->data) return;
+    const QDBox b = QDIntersect({box.left, box.top, box.right, box.bottom}, {0, 0, dst->width, dst->height});
+    if (b.Empty()) return;
+    QuarterGeneric(PixelsOf(*dst), PixelsOf(*img), *map, b, 255, kCGBlendModeNormal);
+}
+
+}  // extern "C"

@@ -8,6 +8,7 @@
 #define PLATFORM_CG_RASTER_H
 
 #include "CoreGraphics.h"
+#include "PlatformRaster.h"
 #include "quickdraw/QDInternal.h"
 
 #include <cstddef>
@@ -51,5 +52,9 @@ void CGRasterClearRect(const CGPixels &dst, const QDBox &clip, const CGAffine &u
 /* Copies src's pixels into dst (rows dstRowBytes apart, no overlap) and
  * tells whether every alpha byte copied was 0xFF, in one pass. */
 bool CGRasterCopyPixels(const CGPixels &src, uint8_t *dst, ptrdiff_t dstRowBytes);
+
+/* The kernels every raster operation uses: the references when
+ * KELVARIN_REFERENCE=1 is set, else the best this CPU runs. */
+const PlatformRasterKernels &CGRasterKernelsInUse();
 
 #endif

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <utility>
 
+#include "PlatformRaster.h"
 #include "render/CGglue.h"
 #include "support/commonprocs.h"
 
@@ -146,55 +146,9 @@ inline uint32_t LoadPixel(const uint8_t *p) {
 }
 inline void StorePixel(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
 
-// The pixels of box in Dest taken straight from S in Source, turned by
-// `degrees` (90, 180 or 270) about S's centre, where the turned S covers
-// exactly the pixels of fp: what drawing the cut-out there gives when every
-// pixel is opaque. Returns false when a pixel copied is not opaque (box has
-// been written all the same).
-bool TurnCopy(PixelRows src, IRect S, PixelRows dst, IRect fp, IRect box, int degrees) {
-    if (box.Empty()) return true;
-    const int32_t wid = S.Width(), hig = S.Height();
-    assert(degrees == 180 ? fp.Width() == wid && fp.Height() == hig : fp.Width() == hig && fp.Height() == wid);
-    assert(box.left >= fp.left && box.right <= fp.right && box.top >= fp.top && box.bottom <= fp.bottom);
-    // Dest pixel (fp.left + i, fp.top + j) shows S's pixel (u, v):
-    //   90 (counter-clockwise): u = wid-1-j, v = i
-    //   180:                    u = wid-1-i, v = hig-1-j
-    //   270 (clockwise):        u = j,       v = hig-1-i
-    // so along a Dest row the source moves by `step` bytes.
-    auto sourceOf = [&](int32_t X, int32_t Y) {
-        const int32_t i = X - fp.left, j = Y - fp.top;
-        int32_t u = 0, v = 0;
-        switch (degrees) {
-            case 90: u = wid - 1 - j; v = i; break;
-            case 180: u = wid - 1 - i; v = hig - 1 - j; break;
-            default: u = j; v = hig - 1 - i; break;
-        }
-        return src.At(S.left + u, S.top + v);
-    };
-    const ptrdiff_t step = degrees == 180 ? -4 : (degrees == 90 ? src.rowBytes : -src.rowBytes);
-    uint32_t all = 0xFFFFFFFFu;
-    // Quarter turns walk image columns: tiles of 64 x 64 keep the 64 source
-    // rows a tile reads in the first-level cache while their lines are used.
-    const int32_t tile = degrees == 180 ? box.Width() : 64;
-    for (int32_t ty = box.top; ty < box.bottom; ty += 64) {
-        const int32_t tyEnd = std::min(box.bottom, ty + 64);
-        for (int32_t tx = box.left; tx < box.right; tx += tile) {
-            const int32_t n = std::min(box.right - tx, tile);
-            for (int32_t Y = ty; Y < tyEnd; ++Y) {
-                const uint8_t *sp = sourceOf(tx, Y);
-                uint8_t *dp = dst.At(tx, Y);
-                for (int32_t k = 0; k < n; ++k, sp += step) {
-                    const uint32_t v = LoadPixel(sp);
-                    all &= v;
-                    StorePixel(dp + 4 * k, v);
-                }
-            }
-        }
-    }
-    uint8_t bytes[4];
-    std::memcpy(bytes, &all, 4);
-    return bytes[0] == 0xFF;   // alpha is each pixel's first byte
-}
+IRect FromBox(PlatformBox b) { return IRect{b.top, b.left, b.bottom, b.right}; }
+
+PlatformBox ToBox(IRect r) { return PlatformBox{r.left, r.top, r.right, r.bottom}; }
 
 // Whether two pictures' pixel memory is disjoint.
 bool Apart(GrafPtr a, GrafPtr b) {
@@ -242,8 +196,9 @@ CGImageRef CutOut(GrafPtr Source, IRect S) {
 // frame's size, however far a damaged setting reaches past it.
 //
 // Work whose result the pasted picture overwrites is skipped, leaving the
-// output unchanged: where the turned picture lands on whole pixels, nothing is
-// painted or copied beneath it. The clip restores only the bands the picture
+// output unchanged: wherever every sample of a pixel lies inside the turned
+// picture (all of it on whole pixels, all but a one-pixel ring on half
+// pixels), nothing is painted or copied beneath it. The clip restores only the bands the picture
 // may have reached, from G itself, which is what a snapshot taken after the
 // background would hold there. Frames are opaque, so the picture covers what
 // it lands on.
@@ -267,7 +222,24 @@ void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr 
     // An empty A has nothing to cut out: the frame is the background alone.
     const IRect S = A.Empty() ? IRect{0, 0, 0, 0} : Intersect(Intersect(A, F), srcBounds);
     const Placement place = S.Empty() ? Placement{} : Place(A, S, degrees);
-    const IRect covered = (place.exact && sameSize) ? Intersect(place.footprint, F) : IRect{0, 0, 0, 0};
+    // Turned pictures are sampled straight from Source into Dest (no cut-out
+    // image) unless the reference paths are asked for. `covered` is where
+    // the picture lands whole, replacing what lies beneath; the ring around
+    // it, where it lands on half pixels at its edges, is composited over the
+    // background like any drawing.
+    const bool direct = degrees != 0 && !S.Empty() && sameSize && !PlatformReferenceOnly() && Apart(Source, Dest);
+    PlatformQuarterMap map{};
+    IRect covered{0, 0, 0, 0}, reached{0, 0, 0, 0};
+    if (direct) {
+        map = PlatformQuarterMapOf(degrees / 90, S.Width(), S.Height(), std::llround(2 * place.centreX),
+                                   std::llround(2 * place.centreY));
+        PlatformBox whole{}, any{};
+        PlatformQuarterBoxes(&map, S.Width(), S.Height(), &whole, &any);
+        covered = Intersect(FromBox(whole), F);
+        reached = Intersect(FromBox(any), F);
+    } else if (degrees == 0 && !S.Empty() && sameSize) {
+        covered = S;
+    }
 
     SetGWorld(Dest, nullptr);
     RGBBackColor(&white);
@@ -297,12 +269,14 @@ void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr 
         // copying those pixels, and nothing can spill.
         CopyArea(Source, Dest, S);
         pasted = true;
-    } else if (!S.Empty() && place.exact && sameSize && Apart(Source, Dest)) {
-        // Turned onto whole pixels, an opaque picture is a permutation of
-        // S's pixels: they are copied straight from Source, with no cut-out
-        // image in between. Should a pixel turn out not to be opaque, what
-        // lies beneath is put back and the picture is drawn as usual.
-        pasted = TurnCopy(RowsOf(Source), S, RowsOf(Dest), place.footprint, covered, degrees);
+    } else if (direct) {
+        // Every pixel of `covered` takes its samples from S. Should one of
+        // them turn out not to be opaque, what lies beneath is put back and
+        // the picture is drawn as usual.
+        const PixelRows src = RowsOf(Source), dst = RowsOf(Dest);
+        const PlatformPixels to{dst.base, F.Width(), F.Height(), dst.rowBytes};
+        const PlatformPixels from{src.At(S.left, S.top), S.Width(), S.Height(), src.rowBytes};
+        pasted = covered.Empty() || PlatformQuarterCopy(&to, ToBox(covered), &from, &map);
         if (!pasted) {
             RGBForeColor(&fill);
             if (theConfig->outside) {
@@ -312,6 +286,9 @@ void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr 
                 PaintArea(Intersect(covered, A));
             }
             RGBForeColor(&black);
+        } else {
+            const RectList ring = Subtract(reached, covered);
+            for (int i = 0; i < ring.count; ++i) PlatformQuarterDraw(&to, ToBox(ring.items[i]), &from, &map);
         }
     }
     if (!S.Empty() && !pasted) {
