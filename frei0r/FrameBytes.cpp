@@ -1,5 +1,7 @@
 #include "FrameBytes.h"
 
+#include "PlatformRaster.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -26,23 +28,6 @@ inline uint32_t ToRGBA(uint32_t v) {
     else return std::rotl(v, 8);
 }
 
-// The host's fade mix of `count` bytes: (s * op + e * (255 - op) + 127) / 255,
-// with v / 255 for v < 65535 computed as (v + 1 + (v >> 8)) >> 8.
-// The bytes go through local blocks: `m` may be `s`, and the compiler need
-// not prove they are apart.
-template <std::size_t count>
-inline void MixBytes(const uint8_t *s, const uint8_t *e, uint8_t *m, int op) {
-    const auto us = uint16_t(op), ue = uint16_t(255 - op);
-    uint8_t a[count], b[count], r[count];
-    std::memcpy(a, s, count);
-    std::memcpy(b, e, count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto v = uint16_t(a[i] * us + b[i] * ue + 127);
-        r[i] = uint8_t((v + 1 + (v >> 8)) >> 8);
-    }
-    std::memcpy(m, r, count);
-}
-
 }  // namespace
 
 void RGBAToPicture(const uint32_t *frame, unsigned width, unsigned height, PictureRows picture) {
@@ -65,17 +50,13 @@ void PictureToRGBA(PictureRows picture, const uint32_t *source, int opacity, uns
         }
         // The mix treats every channel alike, so it runs on the bytes in the
         // frame's order: the effect's row is turned into it first (beside the
-        // frame, which `out` may be), then mixed byte by byte.
+        // frame, which `out` may be), the untouched frame blended over it with
+        // the host's fade rule, and the row put in place.
         for (unsigned x = 0; x < width; ++x) scratchRow[x] = ToRGBA(Load(row + 4 * std::size_t(x)));
         const auto *s = reinterpret_cast<const uint8_t *>(source + std::size_t(y) * width);
-        const auto *e = reinterpret_cast<const uint8_t *>(scratchRow);
-        auto *m = reinterpret_cast<uint8_t *>(o);
-        const std::size_t n = 4 * std::size_t(width);
-        std::size_t i = 0;
-        // Blocks of a fixed length, which compilers turn into vector code
-        // even where they vectorise only loops of known trip count.
-        for (; i + 32 <= n; i += 32) MixBytes<32>(s + i, e + i, m + i, op);
-        for (; i < n; ++i) MixBytes<1>(s + i, e + i, m + i, op);
+        auto *e = reinterpret_cast<uint8_t *>(scratchRow);
+        PlatformBlend(s, 0, e, 0, int32_t(width), 1, op);
+        std::memcpy(o, scratchRow, 4 * std::size_t(width));
     }
 }
 
