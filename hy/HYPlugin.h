@@ -233,8 +233,8 @@ typedef struct HYPluginFilterInfo {           /* 20 bytes */
 /*
  * ---- Callback table ----------------------------------------------------
  *
- * 30 slots in the editor's order. The plug-in calls the eight typed ones;
- * the host fills every other slot with a function that returns
+ * 30 slots in the editor's order. The plug-in calls eight of the nine typed
+ * slots (all but NewPtr); the host fills every untyped slot with a function that returns
  * kPluginUnimplemented; a NULL slot counts as unimplemented. Callbacks are
  * called only from inside a message, on its thread.
  *
@@ -266,8 +266,10 @@ typedef struct HYPluginFilterInfo {           /* 20 bytes */
  *
  * ReleaseFrame(instance, cookie): gives a lent frame back. Every cookie of a
  *   successful GetFrame is released exactly once, in the message that got
- *   it; afterwards the plug-in no longer touches the picture. kPluginOK, or
- *   a failure (kPluginBadParams for a cookie not on loan).
+ *   it; afterwards the plug-in no longer touches the picture. A render also
+ *   calls it after a failed GetFrame, with the cookie that call left (NULL):
+ *   the host answers a cookie not on loan with a failure (kPluginBadParams)
+ *   and changes nothing. Otherwise kPluginOK or a failure.
  *
  * Blit(src, dst, srcRect, dstRect, opacity): draws srcRect of `src` over
  *   *dstRect of `dst`, scaled when the sizes differ, at `opacity` 0..255:
