@@ -908,6 +908,14 @@ PLATFORM_API UInt16 GetControlHilite(ControlRef c)
     return control->hilite;
 }
 
+/* The hilite byte once carried everything: 0 active and plain, 1..253 a part
+ * pressed, 254 disabled, 255 inactive. Activation and enabling are now states
+ * of their own, and HiliteControl maps the old values onto them: 255
+ * deactivates, and any part below 254 means an active control, so it lifts
+ * the inactive state again. Disabling is owned by Enable/DisableControl (254
+ * here is taken as DisableControl): part 0 leaves it alone, so a control the
+ * program disabled (the dialog's clip switch at half turns) does not come
+ * back to life when something merely takes its highlight off. */
 PLATFORM_API void HiliteControl(ControlRef c, ControlPartCode part)
 {
     ToolboxGuard([&] {

@@ -144,7 +144,7 @@ void ShowClipSwitchState(WindowRef theWindow, SInt16 theRota)
 // Opens the plug-in's manual with the desktop's default application.
 void OpenManual()
 {
-    CFBundleRef bundle = CFBundleGetBundleWithIdentifier(CFSTR("com.qmz.varnolex.kelvarin"));
+    CFBundleRef bundle = CFBundleGetBundleWithIdentifier(__CFStringMakeConstantString(cMyBundleID));
     if (bundle == nullptr) {
         Notify("Cannot Locate Bundle. Proceed with caution. Crash imminent");
         return;   // without the bundle the manual cannot be found

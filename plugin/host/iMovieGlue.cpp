@@ -112,7 +112,7 @@ HYPluginResult EffectGetInfos(SInt16 which, HYPluginParams *params) {
     info.minSpeedFrames = 0;
     info.maxSpeedFrames = 0;
     info.mustTakeFromSingleClips = false;
-    info.pluginFlags |= 0x380;
+    info.pluginFlags |= kPluginFlagFilterSliders;
     params->getInfo2.baseMemoryNeeded = 50000;
     SetFilterParamInfos(which, params);
     return kPluginOK;
@@ -131,7 +131,7 @@ void SetFilterParamInfos(SInt16 /*which*/, HYPluginParams *params) {
         SetFromStringList(slider.minLabel, sizeof slider.minLabel, 129, static_cast<short>(2 * i + 1));
         SetFromStringList(slider.maxLabel, sizeof slider.maxLabel, 129, static_cast<short>(2 * i + 2));
     }
-    info.pluginFlags |= 0x1000;
+    info.pluginFlags |= kPluginFlagCustomButton;
     SetFromStringList(params->getInfo3.buttonTitle, sizeof params->getInfo3.buttonTitle, 130, 1);
     SetFromStringList(info2.group, sizeof info2.group, 17000, 1);
 }

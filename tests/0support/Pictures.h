@@ -29,8 +29,9 @@ testing::AssertionResult SameRect(const Rect &got, const Rect &want);
 testing::AssertionResult SameRel(const relRect &got, const relRect &want);
 inline std::tuple<int, int, int> Channels(const RGBColor &c) { return {c.red, c.green, c.blue}; }
 
-// Relative to pixel rectangles written from the rule: each edge is the
-// frame's origin plus the product truncated toward zero.
+// Relative to pixel rectangles as Rel2Rect (render/relrects.cpp) must make
+// them: each edge is the frame's origin plus extent * fraction truncated
+// toward zero.
 inline int16_t ModelEdge(int origin, int extent, double fraction) {
     return static_cast<int16_t>(origin + static_cast<int>(std::trunc(extent * fraction)));
 }

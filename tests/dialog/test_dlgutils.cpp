@@ -1,6 +1,7 @@
-// Rectangle editing in the preview: handle hits and the two drags, checked
-// against models written from the rules (corner squares of +-6 pixels, the
-// fixed and the moving corner, proportions of the rectangle at mouse-down).
+// Rectangle editing in the preview: handle hits and the two drags of
+// dialog/dlgUtils.cpp (IsHandleHit, DragCorner, DragRect), checked against
+// small models of what they must do (corner squares of +-6 pixels, the fixed
+// and the moving corner, proportions of the rectangle at mouse-down).
 // Side middles carry squares of the same size.
 #include <gtest/gtest.h>
 

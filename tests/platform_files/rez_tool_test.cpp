@@ -12,12 +12,14 @@
 
 namespace {
 
-int RunRez(const std::string &args, std::string *errors) {
+int RunRez(const std::string &args, std::string *errors, std::string *output = nullptr) {
     TempDir log;
-    const std::string errFile = log.path + "/stderr";
-    const int status = std::system((std::string(REZ_PROGRAM) + " " + args + " 2>" + errFile).c_str());
-    const Bytes err = ReadFileBytes(errFile);
+    const std::string errFile = log.path + "/stderr", outFile = log.path + "/stdout";
+    const int status =
+        std::system((std::string(REZ_PROGRAM) + " " + args + " >" + outFile + " 2>" + errFile).c_str());
+    const Bytes err = ReadFileBytes(errFile), out = ReadFileBytes(outFile);
     if (errors) errors->assign(err.begin(), err.end());
+    if (output) output->assign(out.begin(), out.end());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -43,17 +45,41 @@ TEST(RezTool, WritesAResourceFileOrNothing) {
     // An error keeps the earlier output untouched and names the place.
     const Bytes before = ReadFileBytes(out);
     WriteText(in, "resource 'STR#' (1) {\n  \"fine\",\n  \"bad \\q\"\n};\n");
-    EXPECT_NE(RunRez(in + " -o " + out, &err), 0);
+    EXPECT_EQ(RunRez(in + " -o " + out, &err), 1);
     EXPECT_NE(err.find(in + ":3:"), std::string::npos) << err;
     EXPECT_EQ(ReadFileBytes(out), before);
 
     const std::string fresh = tmp.path + "/fresh.rsrc";
-    EXPECT_NE(RunRez(in + " -o " + fresh, nullptr), 0);
+    EXPECT_EQ(RunRez(in + " -o " + fresh, nullptr), 1);
     EXPECT_FALSE(FileExists(fresh));
-    EXPECT_NE(RunRez(tmp.path + "/missing.r -o " + fresh, &err), 0);
+    EXPECT_EQ(RunRez(tmp.path + "/missing.r -o " + fresh, &err), 1);
     EXPECT_NE(err.find("missing.r"), std::string::npos);
-    EXPECT_NE(RunRez(in, nullptr), 0);   // no output named
-    EXPECT_EQ(RunRez("--help", nullptr), 0);
+}
+
+// Exit status: 0 done, 1 failed (source, input, output), 2 bad arguments.
+TEST(RezTool, ExitStatusSaysWhatWentWrong) {
+    TempDir tmp;
+    const std::string in = tmp.path + "/ok.r";
+    WriteText(in, "resource 'STR#' (128) { \"a\" };\n");
+    const struct {
+        std::string args;
+        int status;
+    } rows[] = {
+        {"", 2},                                    // nothing given
+        {in, 2},                                    // no output named
+        {in + " -o", 2},                            // -o without a file
+        {in + " -o " + tmp.path + "/x --bogus", 2}, // unknown option
+        {in + " " + in + " -o " + tmp.path + "/x", 2},
+        {in + " -o " + tmp.path + "/no/such/dir/x.rsrc", 1},
+        {in + " -o " + tmp.path + "/written.rsrc", 0},
+        {"--help", 0},
+    };
+    for (const auto &row : rows) EXPECT_EQ(RunRez(row.args, nullptr), row.status) << "rez " << row.args;
+
+    std::string out;
+    ASSERT_EQ(RunRez("--version", nullptr, &out), 0);
+    EXPECT_EQ(out.rfind("rez ", 0), 0u) << out;
+    EXPECT_GT(out.size(), 5u) << out;
 }
 
 }  // namespace

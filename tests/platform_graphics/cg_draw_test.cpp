@@ -1,4 +1,5 @@
-// Core Graphics image drawing against a reference written from the rule:
+// Core Graphics image drawing (CGContextDrawImage, coregraphics/CGContext.cpp)
+// against a reference of what it must do:
 // every device pixel's centre is taken back through the turn into the
 // drawing rectangle and then into the image; the image is sampled there
 // bilinearly (pixel centres at half-integers, transparent outside) and the

@@ -1,7 +1,9 @@
-// The compositor's direct turn (pixels copied straight from the source frame
-// when the turned picture lands on whole pixels) and the image copy that
-// checks opacity on the way, each against a plain per-pixel loop written from
-// the rule, over seeded random cases.
+// The compositor's direct turn (TurnCopy in render/lineEffect.cpp: pixels
+// copied straight from the source frame when the turned picture lands on whole
+// pixels) and the image copy that checks opacity on the way
+// (CGContextDrawImage), each against a plain per-pixel loop (Expected below:
+// fill, then every output pixel's centre turned back into the source, which
+// is composited over it), over seeded random cases.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -50,7 +50,8 @@ TEST(Compositor, NamedCasesMatchTheModel) {
     for (SInt16 rota : {-1, 0, 1, 2, 3, 4, 5})
         for (bool outside : {false, true})
             for (bool clip : {false, true}) {
-                // The worked example: 200 x 100 at (100, 100), and its tall twin.
+                // 200 x 100 at (100, 100) in 400 x 320: a quarter turn makes it
+                // 100 x 200 and spills 50 rows past its top and bottom; and its tall twin.
                 scenes.push_back(Scene{400, 320, R(100, 100, 200, 300), rota, outside, clip});
                 scenes.push_back(Scene{320, 400, R(100, 100, 300, 200), rota, outside, clip});
                 // The whole frame (spill lost), odd and even.

@@ -338,7 +338,10 @@ TEST_F(Protocol, FramesFollowTheCallbackOrderAndFadeTable) {
     }
     EXPECT_EQ(gMostRecentStartFrame, 1000);
     EXPECT_EQ(gMostRecentFrameCount, 100);
-    // The worked examples: fading in over frames 0-9 and out over 91-99.
+    // Opacities of the untouched frame, worked by hand as 255 * (1 - percent)
+    // truncated (FadeOpacity in host/iMovieGlue.cpp): fading in over 10 frames,
+    // percent = f / 10 for frames 0-9; fading out over the last 10 of 100,
+    // percent = (100 - f) / 10 for frames 91-99; frame 90 is not blended.
     const int fadeInTable[10] = {255, 229, 204, 178, 153, 127, 102, 76, 50, 25};
     const int fadeOutTable[9] = {25, 50, 76, 102, 127, 153, 178, 204, 229};
     for (int f = 0; f < 10; ++f) EXPECT_EQ(opacities[f], fadeInTable[f]) << f;

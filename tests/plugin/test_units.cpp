@@ -44,7 +44,10 @@ TEST(RelRects, ConversionsFollowTheTruncatingRule) {
     const relRect s = SetRelRect(0.1, 0.2, 0.3, 0.4);
     EXPECT_EQ(std::tuple(s.left, s.top, s.right, s.bottom), std::tuple(0.1, 0.2, 0.3, 0.4));
 
-    // Random fractions against the rule, odd and even frames off the origin.
+    // Random fractions against ModelRel2Rect (Pictures.h: each edge is the
+    // frame's origin plus extent * fraction truncated toward zero, which is
+    // what Rel2Rect in render/relrects.cpp must give), odd and even frames off
+    // the origin.
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> frac(-0.5, 1.5);
     std::uniform_int_distribution<int> coord(-300, 300), size(1, 999);
