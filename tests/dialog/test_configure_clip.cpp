@@ -1,6 +1,7 @@
 // `hyhost configure` in-process on a real clip (offscreen, driven from the
 // start hook): the clip slider spans the clip's frames, opens on the --at
 // frame, and its text tells frame number and timecode at both ends.
+#include "CommandTest.h"
 #include "Commands.h"
 #include "TestClip.h"
 
@@ -13,11 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <tuple>
-
-#include <unistd.h>
 
 namespace {
 
@@ -53,12 +50,9 @@ void Inspect() {
     timer->start(50);
 }
 
-TEST(ConfigureOnAClip, SliderSpansTheClipAndOpensOnTheAtFrame) {
-    char pattern[] = "/tmp/kelvarin-configure-clip-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::filesystem::path dir = pattern;
-    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
-    setenv("HOME", dir.c_str(), 1);
+using ConfigureOnAClip = ScratchHomeTest;
+
+TEST_F(ConfigureOnAClip, SliderSpansTheClipAndOpensOnTheAtFrame) {
     TestClipSettings settings;
     settings.width = 64;
     settings.height = 48;
@@ -75,7 +69,6 @@ TEST(ConfigureOnAClip, SliderSpansTheClipAndOpensOnTheAtFrame) {
     EXPECT_EQ(std::tuple(gSeen.minimum, gSeen.maximum, gSeen.value), std::tuple(0, 39, 39));
     EXPECT_EQ(gSeen.atOpening, QStringLiteral("39/39  00:00:01:09"));
     EXPECT_EQ(gSeen.atStart, QStringLiteral("0/39  00:00:00:00"));
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

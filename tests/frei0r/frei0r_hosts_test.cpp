@@ -2,15 +2,13 @@
 // the HY plug-in rendered by hyhost with the same settings: the two faces of
 // the effect must give the same pixels. Clips are tiny lossless RGB files
 // made here.
+#include "CommandTest.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -18,19 +16,6 @@ namespace {
 
 constexpr int kW = 64, kH = 48;
 constexpr size_t kFrameBytes = size_t(kW) * kH * 4;
-
-std::string Quote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string Slurp(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 int CountDiffering(const std::string &a, const std::string &b) {
     if (a.size() != b.size()) return -1;
@@ -41,29 +26,16 @@ int CountDiffering(const std::string &a, const std::string &b) {
 
 std::string FrameAt(const std::string &all, int i) { return all.substr(kFrameBytes * size_t(i), kFrameBytes); }
 
-class Frei0rHosts : public ::testing::Test {
+class Frei0rHosts : public ScratchHomeTest {
 protected:
-    fs::path dir;
-
     void SetUp() override {
-        char pattern[] = "/tmp/kelvarin-frei0r-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        fs::create_directories(dir / "config");
-        setenv("HOME", dir.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+        ScratchHomeTest::SetUp();
         setenv("FREI0R_PATH", FREI0R_DIR, 1);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
 
     void Run(const std::string &cmd) {
-        const fs::path err = dir / "stderr.txt";
-        const int raw = std::system((cmd + " >/dev/null 2>" + Quote(err)).c_str());
-        const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128;
-        EXPECT_EQ(status, 0) << cmd << "\n" << Slurp(err);
+        const CommandResult r = RunCommand(cmd);
+        EXPECT_EQ(r.status, 0) << cmd << "\n" << r.err;
     }
     fs::path MakeClip(int frames) {
         const fs::path p = dir / "source.mkv";

@@ -1,6 +1,7 @@
 // `hyhost configure` in-process with the real plug-in and dialog (offscreen):
 // the dialog opens on the clip, Return accepts it, and the settings the
 // command set beforehand are what the preferences file keeps.
+#include "CommandTest.h"
 #include "Commands.h"
 #include "PrefsEdit.h"
 #include "TestClip.h"
@@ -13,11 +14,6 @@
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
-
-#include <filesystem>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -38,12 +34,9 @@ void DriveDialog() {
     timer->start(100);
 }
 
-TEST(Configure, ReturnAcceptsTheDialogAndTheStandardIsKept) {
-    char pattern[] = "/tmp/hyhost-configure-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    fs::path dir = pattern;
-    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
-    setenv("HOME", dir.c_str(), 1);
+using Configure = ScratchHomeTest;
+
+TEST_F(Configure, ReturnAcceptsTheDialogAndTheStandardIsKept) {
     TestClipSettings clipSettings;
     clipSettings.width = 64;
     clipSettings.height = 48;
@@ -63,7 +56,6 @@ TEST(Configure, ReturnAcceptsTheDialogAndTheStandardIsKept) {
 
     EXPECT_NE(CommandConfigure(clip, 30, "", "Kelvarin"), 0) << "a frame outside the clip is refused";
     EXPECT_NE(CommandConfigure((dir / "none.mkv").string(), 0, "", "Kelvarin"), 0);
-    fs::remove_all(dir);
 }
 
 }  // namespace

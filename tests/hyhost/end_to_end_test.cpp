@@ -1,6 +1,8 @@
 // End-to-end runs of hyhost and kelvarin-prefs on small clips made with the
 // ffmpeg command. Results are decoded by the ffmpeg command too and compared
 // with a plain per-pixel model of the effect, written from its rules.
+#include "CommandTest.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -23,56 +25,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using Result = CommandResult;
+
 constexpr int kW = 128, kH = 64, kFrames = 50;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string Slurp(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string Quote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public ScratchHomeTest {
 protected:
-    fs::path dir;
-
-    void SetUp() override {
-        char pattern[] = "/tmp/hyhost-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        // Never the user's own settings.
-        fs::create_directories(dir / "config");
-        setenv("HOME", dir.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-        setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-
-    Result Run(const std::string &cmd) {
-        Result r;
-        fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-        int raw = std::system((cmd + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-        r.out = Slurp(out);
-        r.err = Slurp(err);
-        fs::remove(out);
-        fs::remove(err);
-        return r;
-    }
+    Result Run(const std::string &cmd) { return RunCommand(cmd); }
     Result Host(const std::string &args) { return Run(std::string(HYHOST_PATH) + " " + args); }
     Result Prefs(const std::string &args) { return Run(std::string(PREFS_PATH) + " " + args); }
 
@@ -103,16 +62,6 @@ protected:
         std::string bytes = Slurp(raw);
         fs::remove(raw);
         return bytes;
-    }
-    // Files in the folder other than the ones named.
-    std::vector<std::string> Strays(std::initializer_list<std::string> keep) {
-        std::vector<std::string> found;
-        for (const auto &e : fs::directory_iterator(dir)) {
-            std::string n = e.path().filename().string();
-            if (e.is_directory() || std::find(keep.begin(), keep.end(), n) != keep.end()) continue;
-            found.push_back(n);
-        }
-        return found;
     }
 };
 

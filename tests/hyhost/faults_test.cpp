@@ -2,6 +2,8 @@
 // kills mid-render, too little memory, outputs of several files, settings
 // files that are damaged or not files at all, and bad option values. Each
 // ends with one line, a clear status and no stray file.
+#include "CommandTest.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -22,23 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string Slurp(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string Quote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using Result = CommandResult;
 
 int Lines(const std::string &text) {
     int n = 0;
@@ -46,35 +32,9 @@ int Lines(const std::string &text) {
     return n;
 }
 
-class Faults : public ::testing::Test {
+class Faults : public ScratchHomeTest {
 protected:
-    fs::path dir;
-
-    void SetUp() override {
-        char pattern[] = "/tmp/hyhost-faults-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        fs::create_directories(dir / "config");
-        setenv("HOME", dir.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-        setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-
-    Result Run(const std::string &cmd) {
-        Result r;
-        fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-        int raw = std::system(("timeout 120 sh -c " + Quote(cmd) + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-        r.out = Slurp(out);
-        r.err = Slurp(err);
-        fs::remove(out);
-        fs::remove(err);
-        return r;
-    }
+    Result Run(const std::string &cmd) { return RunCommand(cmd, 120); }
     Result Host(const std::string &args) { return Run(std::string(HYHOST_PATH) + " " + args); }
     Result Prefs(const std::string &args) { return Run(std::string(PREFS_PATH) + " " + args); }
 
@@ -85,16 +45,6 @@ protected:
             << ":rate=25:duration=" << frames / 25.0 << " -c:v ffv1 " << Quote(p.string());
         EXPECT_EQ(Run(cmd.str()).status, 0);
         return p;
-    }
-    // Files in the folder other than the ones named (folders aside).
-    std::vector<std::string> Strays(std::initializer_list<std::string> keep) {
-        std::vector<std::string> found;
-        for (const auto &e : fs::directory_iterator(dir)) {
-            std::string n = e.path().filename().string();
-            if (e.is_directory() || std::find(keep.begin(), keep.end(), n) != keep.end()) continue;
-            found.push_back(n);
-        }
-        return found;
     }
     // Starts hyhost with args, output to files; waits until a ".part" file exists.
     pid_t StartUntilPart(const std::vector<std::string> &args) {

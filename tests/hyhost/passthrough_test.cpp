@@ -1,6 +1,7 @@
 // What `hyhost render` keeps of real footage, row by row: clips made with the
 // ffmpeg command, rendered through Kelvarin, the output probed with ffprobe
 // and decoded with ffmpeg. Each row names what it checks.
+#include "CommandTest.h"
 #include "VideoSource.h"
 
 #include <gtest/gtest.h>
@@ -20,8 +21,6 @@ extern "C" {
 #include <random>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -29,23 +28,7 @@ using nlohmann::json;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string Slurp(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string Quote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using Result = CommandResult;
 
 std::vector<std::string> Lines(const std::string &text) {
     std::vector<std::string> lines;
@@ -64,13 +47,8 @@ protected:
     static inline fs::path dir;
 
     static void SetUpTestSuite() {
-        char pattern[] = "/tmp/hyhost-pass-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        fs::create_directories(dir / "config");
-        setenv("HOME", dir.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-        setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+        dir = MakeScratchHome("hyhost-pass");
+        ASSERT_FALSE(dir.empty());
         std::ofstream(dir / "subs.srt") << "1\n00:00:00,100 --> 00:00:00,900\nHello\n\n";
         std::ofstream(dir / "meta.txt") << ";FFMETADATA1\ntitle=Harbour at dawn\n[CHAPTER]\nTIMEBASE=1/1000\n"
                                            "START=0\nEND=800\ntitle=One\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=800\n"
@@ -81,15 +59,7 @@ protected:
         fs::remove_all(dir, ec);
     }
 
-    static Result Run(const std::string &cmd) {
-        Result r;
-        fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-        int raw = std::system((cmd + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-        r.out = Slurp(out);
-        r.err = Slurp(err);
-        return r;
-    }
+    static Result Run(const std::string &cmd) { return RunCommand(cmd); }
     static Result Ffmpeg(const std::string &args) {
         return Run(std::string(FFMPEG_PATH) + " -v error -y -nostdin " + args);
     }
