@@ -484,6 +484,9 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview) {
                 QTest::keyClick(about, Qt::Key_Escape);
             }
         });
+        // The about window's modal loop ends on the next turn of the outer
+        // loop, which a loaded machine may take a moment to reach.
+        Wait([] { return TopWindow("about") == nullptr; });
         Do([=, this] {
             EXPECT_EQ(TopWindow("about"), nullptr);
             EXPECT_EQ(TopWindow("configPAL"), *window);
