@@ -20,12 +20,16 @@ inline void Store(void *p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 // R,G,B,A in memory to A,R,G,B: the last byte moves to the front.
 inline uint32_t ToARGB(uint32_t v) {
-    if constexpr (std::endian::native == std::endian::little) return std::rotl(v, 8);
-    else return std::rotr(v, 8);
+    if constexpr (std::endian::native == std::endian::little)
+        return std::rotl(v, 8);
+    else
+        return std::rotr(v, 8);
 }
 inline uint32_t ToRGBA(uint32_t v) {
-    if constexpr (std::endian::native == std::endian::little) return std::rotr(v, 8);
-    else return std::rotl(v, 8);
+    if constexpr (std::endian::native == std::endian::little)
+        return std::rotr(v, 8);
+    else
+        return std::rotl(v, 8);
 }
 
 }  // namespace

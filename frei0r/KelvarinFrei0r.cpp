@@ -8,7 +8,7 @@
  * the incoming frame in the platform's byte order, and the effect drawn from
  * it. Nothing of this layer is allocated per frame.
  */
-extern "C" {   // the header declares C functions without saying so
+extern "C" {  // the header declares C functions without saying so
 #include <frei0r.h>
 }
 
@@ -48,13 +48,13 @@ constexpr ParamInfo kParams[kParamCount] = {
 
 struct Instance {
     unsigned width = 0, height = 0;
-    double rect[4] = {};   // left, top, right, bottom, as set
+    double rect[4] = {};  // left, top, right, bottom, as set
     double turn = 0, fill = 0, clip = 0, amount = 1;
     f0r_param_color_t color{};
     pluginDataRec record{};
-    GWorldPtr source = nullptr;   // the incoming frame, A,R,G,B
-    GWorldPtr effect = nullptr;   // what the compositor draws
-    std::vector<uint32_t> mixRow; // one row of the effect, for the mix
+    GWorldPtr source = nullptr;    // the incoming frame, A,R,G,B
+    GWorldPtr effect = nullptr;    // what the compositor draws
+    std::vector<uint32_t> mixRow;  // one row of the effect, for the mix
 
     ~Instance() {
         if (source) DisposeGWorld(source);
@@ -80,7 +80,7 @@ SInt16 RotaFor(double turn) {
 }
 
 UInt16 Channel16(float v) {
-    if (!(v > 0.0f)) return 0;   // also NaN
+    if (!(v > 0.0f)) return 0;  // also NaN
     if (v >= 1.0f) return 65535;
     return static_cast<UInt16>(std::lround(static_cast<double>(v) * 65535.0));
 }
@@ -174,13 +174,29 @@ KELVARIN_F0R_API void f0r_set_param_value(f0r_instance_t instance, f0r_param_t p
     auto *in = static_cast<Instance *>(instance);
     if (!in || !param) return;
     switch (index) {
-        case kLeft: case kTop: case kRight: case kBottom: in->rect[index] = *static_cast<double *>(param); break;
-        case kTurn: in->turn = *static_cast<double *>(param); break;
-        case kFill: in->fill = *static_cast<double *>(param); break;
-        case kClip: in->clip = *static_cast<double *>(param); break;
-        case kColor: in->color = *static_cast<f0r_param_color_t *>(param); break;
-        case kAmount: in->amount = *static_cast<double *>(param); break;
-        default: break;
+        case kLeft:
+        case kTop:
+        case kRight:
+        case kBottom:
+            in->rect[index] = *static_cast<double *>(param);
+            break;
+        case kTurn:
+            in->turn = *static_cast<double *>(param);
+            break;
+        case kFill:
+            in->fill = *static_cast<double *>(param);
+            break;
+        case kClip:
+            in->clip = *static_cast<double *>(param);
+            break;
+        case kColor:
+            in->color = *static_cast<f0r_param_color_t *>(param);
+            break;
+        case kAmount:
+            in->amount = *static_cast<double *>(param);
+            break;
+        default:
+            break;
     }
 }
 
@@ -188,13 +204,29 @@ KELVARIN_F0R_API void f0r_get_param_value(f0r_instance_t instance, f0r_param_t p
     auto *in = static_cast<Instance *>(instance);
     if (!in || !param) return;
     switch (index) {
-        case kLeft: case kTop: case kRight: case kBottom: *static_cast<double *>(param) = in->rect[index]; break;
-        case kTurn: *static_cast<double *>(param) = in->turn; break;
-        case kFill: *static_cast<double *>(param) = in->fill; break;
-        case kClip: *static_cast<double *>(param) = in->clip; break;
-        case kColor: *static_cast<f0r_param_color_t *>(param) = in->color; break;
-        case kAmount: *static_cast<double *>(param) = in->amount; break;
-        default: break;
+        case kLeft:
+        case kTop:
+        case kRight:
+        case kBottom:
+            *static_cast<double *>(param) = in->rect[index];
+            break;
+        case kTurn:
+            *static_cast<double *>(param) = in->turn;
+            break;
+        case kFill:
+            *static_cast<double *>(param) = in->fill;
+            break;
+        case kClip:
+            *static_cast<double *>(param) = in->clip;
+            break;
+        case kColor:
+            *static_cast<f0r_param_color_t *>(param) = in->color;
+            break;
+        case kAmount:
+            *static_cast<double *>(param) = in->amount;
+            break;
+        default:
+            break;
     }
 }
 
@@ -220,6 +252,5 @@ KELVARIN_F0R_API void f0r_update(f0r_instance_t instance, double /*time*/, const
         DoEffect(&in->record, in->source, in->effect, 0, 1);
         SetGWorld(savedPort, savedDevice);
     }
-    PictureToRGBA(RowsOf(in->effect), inframe, opacity, in->width, in->height, outframe,
-                  in->mixRow.data());
+    PictureToRGBA(RowsOf(in->effect), inframe, opacity, in->width, in->height, outframe, in->mixRow.data());
 }

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return 0;
     }
     auto written = rsrc::WriteResourceFork(parsed.map);
-    if (written.error) return 0;   // e.g. names the writer must refuse
+    if (written.error) return 0;  // e.g. names the writer must refuse
     auto again = rsrc::ParseResourceFork(written.bytes);
     if (again.error || !Same(parsed.map, again.map)) std::abort();
     return 0;

@@ -36,7 +36,9 @@ extern "C" {
 #include "MacTypes.h"
 #include "QuickDraw.h"
 #else
-typedef struct HYRect { int16_t top, left, bottom, right; } Rect;
+typedef struct HYRect {
+    int16_t top, left, bottom, right;
+} Rect;
 typedef struct GrafPort *GWorldPtr;
 typedef struct PixMap **PixMapHandle;
 #endif
@@ -176,58 +178,54 @@ enum {
     kPluginFlagCustomButton = 0x1000
 };
 
-enum {
-    kDVLowQuality = 0,
-    kDVHighQuality = 1,
-    kDVHighQualitySingleField = 2
-};
+enum { kDVLowQuality = 0, kDVHighQuality = 1, kDVHighQualitySingleField = 2 };
 
 /* ---- Information blocks (no pointers: same layout everywhere) ---------- */
 
-typedef struct HYPluginGetInfo {              /* 48 bytes */
-    HYPluginType pluginType;                  /*  0 */
+typedef struct HYPluginGetInfo { /* 48 bytes */
+    HYPluginType pluginType;     /*  0 */
     uint8_t reserved0[3];
-    HYPluginChoiceFlags pluginFlags;          /*  4 */
-    int32_t framesToBeRendered;               /*  8 */
-    int32_t takeFromClipBefore;               /* 12 */
-    int32_t takeFromClipAfter;                /* 16 */
-    int32_t minSpeedFrames;                   /* 20 */
-    int32_t maxSpeedFrames;                   /* 24 */
-    uint8_t mustTakeFromSingleClips;          /* 28 */
+    HYPluginChoiceFlags pluginFlags; /*  4 */
+    int32_t framesToBeRendered;      /*  8 */
+    int32_t takeFromClipBefore;      /* 12 */
+    int32_t takeFromClipAfter;       /* 16 */
+    int32_t minSpeedFrames;          /* 20 */
+    int32_t maxSpeedFrames;          /* 24 */
+    uint8_t mustTakeFromSingleClips; /* 28 */
     uint8_t reserved1[3];
-    int32_t bestThumbOffset;                  /* 32 */
+    int32_t bestThumbOffset; /* 32 */
     uint8_t reserved2[12];
 } HYPluginGetInfo;
 
-typedef struct HYPluginFilterSliderInfo {     /* 388 bytes */
-    char label[128];                          /*   0 */
-    char minLabel[128];                       /* 128 */
-    char maxLabel[128];                       /* 256 */
-    float defaultValue;                       /* 384 */
+typedef struct HYPluginFilterSliderInfo { /* 388 bytes */
+    char label[128];                      /*   0 */
+    char minLabel[128];                   /* 128 */
+    char maxLabel[128];                   /* 256 */
+    float defaultValue;                   /* 384 */
 } HYPluginFilterSliderInfo;
 
-typedef struct HY2PluginGetInfo {             /* 1328 bytes */
-    char group[128];                          /*    0 */
-    HYPluginFilterSliderInfo filterSliders[3];/*  128 */
+typedef struct HY2PluginGetInfo {              /* 1328 bytes */
+    char group[128];                           /*    0 */
+    HYPluginFilterSliderInfo filterSliders[3]; /*  128 */
     uint8_t reserved0[20];
-    int32_t selectedFrames;                   /* 1312 */
+    int32_t selectedFrames; /* 1312 */
     uint8_t reserved1[8];
-    int32_t baseMemoryNeeded;                 /* 1324 */
+    int32_t baseMemoryNeeded; /* 1324 */
 } HY2PluginGetInfo;
 
-typedef struct HY3PluginGetInfo {             /* 128 bytes */
+typedef struct HY3PluginGetInfo { /* 128 bytes */
     uint8_t reserved0[96];
-    char buttonTitle[32];                     /* 96 */
+    char buttonTitle[32]; /* 96 */
 } HY3PluginGetInfo;
 
-typedef struct HY4PluginGetInfo {             /* 388 bytes, not used */
+typedef struct HY4PluginGetInfo { /* 388 bytes, not used */
     uint8_t reserved[388];
 } HY4PluginGetInfo;
 
-typedef struct HYPluginFilterInfo {           /* 20 bytes */
-    float sliderValues[3];                    /*  0 */
-    int32_t fadeInFrames;                     /* 12 */
-    int32_t fadeOutFrames;                    /* 16 */
+typedef struct HYPluginFilterInfo { /* 20 bytes */
+    float sliderValues[3];          /*  0 */
+    int32_t fadeInFrames;           /* 12 */
+    int32_t fadeOutFrames;          /* 16 */
 } HYPluginFilterInfo;
 
 /*
@@ -303,17 +301,15 @@ typedef struct HYProcs {
     HYUntypedProc strcpy;
     HYUntypedProc strlen;
     HYUntypedProc GetLocalizedString;
-    HYPluginResult (*GetFrame)(void *instance, int32_t frameIndex, GWorldPtr *picture,
-                               int32_t width, int32_t height, HYRefDVQuality quality,
-                               int16_t *volume, void **cookie);
+    HYPluginResult (*GetFrame)(void *instance, int32_t frameIndex, GWorldPtr *picture, int32_t width, int32_t height,
+                               HYRefDVQuality quality, int16_t *volume, void **cookie);
     HYPluginResult (*ReleaseFrame)(void *instance, void *cookie);
     HYUntypedProc GetAudioFrame;
     HYUntypedProc ReleaseAudioFrame;
     HYUntypedProc GetMovieInfo;
     HYUntypedProc GetClipInfo;
     HYUntypedProc SetClipInfo;
-    HYPluginResult (*Blit)(PixMapHandle src, PixMapHandle dst, Rect srcRect,
-                           const Rect *dstRect, int16_t opacity);
+    HYPluginResult (*Blit)(PixMapHandle src, PixMapHandle dst, Rect srcRect, const Rect *dstRect, int16_t opacity);
     HYUntypedProc FillRect;
     HYUntypedProc TextBounds;
     HYUntypedProc DrawText;
@@ -337,23 +333,23 @@ typedef struct HYProcs {
  * LP64. Which message reads or writes which field is listed with the
  * selectors above.
  */
-typedef struct _PluginParams {                /* ILP32  LP64 */
-    int16_t interfaceVersion;                 /*    0     0  must be 4 or more */
-    void *instance;                           /*    4     8  first argument of callbacks */
-    HYPluginSelector selector;                /*    8    16  the message */
-    HYProcs *procs;                           /*   12    24  host callbacks */
-    HYPluginGetInfo getInfo;                  /*   16    32 */
-    int32_t startFrame;                       /*   64    80  first frame of the selection */
-    int32_t renderFrame;                      /*   68    84  frame to render, from startFrame */
-    int32_t frameCount;                       /*   72    88  frames in the selection */
-    uint8_t proxyOnly;                        /*   76    92  preview render */
-    Rect frameRect;                           /*   78    94  output rectangle in frame */
-    GWorldPtr frame;                          /*   88   104  output picture */
-    void *clientData;                         /*   92   112  the plug-in's per-render block */
-    HY2PluginGetInfo getInfo2;                /*   96   120 */
-    HY3PluginGetInfo getInfo3;                /* 1424  1448 */
-    HY4PluginGetInfo getInfo4;                /* 1552  1576  not used */
-} _PluginParams;                              /* 1940  1968 bytes */
+typedef struct _PluginParams { /* ILP32  LP64 */
+    int16_t interfaceVersion;  /*    0     0  must be 4 or more */
+    void *instance;            /*    4     8  first argument of callbacks */
+    HYPluginSelector selector; /*    8    16  the message */
+    HYProcs *procs;            /*   12    24  host callbacks */
+    HYPluginGetInfo getInfo;   /*   16    32 */
+    int32_t startFrame;        /*   64    80  first frame of the selection */
+    int32_t renderFrame;       /*   68    84  frame to render, from startFrame */
+    int32_t frameCount;        /*   72    88  frames in the selection */
+    uint8_t proxyOnly;         /*   76    92  preview render */
+    Rect frameRect;            /*   78    94  output rectangle in frame */
+    GWorldPtr frame;           /*   88   104  output picture */
+    void *clientData;          /*   92   112  the plug-in's per-render block */
+    HY2PluginGetInfo getInfo2; /*   96   120 */
+    HY3PluginGetInfo getInfo3; /* 1424  1448 */
+    HY4PluginGetInfo getInfo4; /* 1552  1576  not used */
+} _PluginParams;               /* 1940  1968 bytes */
 
 typedef _PluginParams HYPluginParams;
 

@@ -37,12 +37,18 @@ std::string Field(const char *text, std::size_t size) { return std::string(text,
 
 const char *TypeName(int type) {
     switch (type) {
-    case kPluginTitleType: return "title";
-    case kPluginTransitionBeforeType: return "transition before";
-    case kPluginTransitionBetweenType: return "transition between";
-    case kPluginTransitionAfterType: return "transition after";
-    case kPluginFilterType: return "filter";
-    default: return "unknown";
+        case kPluginTitleType:
+            return "title";
+        case kPluginTransitionBeforeType:
+            return "transition before";
+        case kPluginTransitionBetweenType:
+            return "transition between";
+        case kPluginTransitionAfterType:
+            return "transition after";
+        case kPluginFilterType:
+            return "filter";
+        default:
+            return "unknown";
     }
 }
 
@@ -136,8 +142,8 @@ int CommandInfo(const std::string &name, bool json) {
     return 0;
 }
 
-int CommandPlaceholder(const std::string &input, const std::string &output, int64_t at,
-                       const std::string &name, int width, int height) {
+int CommandPlaceholder(const std::string &input, const std::string &output, int64_t at, const std::string &name,
+                       int width, int height) {
     std::string error;
     ClipDecoderPtr fetcher = OpenClipDecoder(input, error);
     if (!fetcher) return Fail(error);
@@ -193,29 +199,32 @@ bool HasVisibleDisplay() {
     if (is("wayland")) return Set("WAYLAND_DISPLAY");
     return !platform.empty() || Set("DISPLAY") || Set("WAYLAND_DISPLAY");
 }
-}
+}  // namespace
 
 void SetConfigureStartHook(void (*hook)()) { gConfigureStartHook = hook; }
 
-int CommandConfigure(const std::string &input, int64_t at, const std::string &standard,
-                     const std::string &name) {
+int CommandConfigure(const std::string &input, int64_t at, const std::string &standard, const std::string &name) {
     // A window nobody can see would wait for ever for OK or Cancel; say so
     // before anything is opened or written.
     if (!gConfigureStartHook && !HasVisibleDisplay())
-        return Fail("no display for the settings window: run hyhost configure in a desktop session "
-                    "(an X or Wayland display, not QT_QPA_PLATFORM=offscreen)");
+        return Fail(
+            "no display for the settings window: run hyhost configure in a desktop session "
+            "(an X or Wayland display, not QT_QPA_PLATFORM=offscreen)");
     std::string error;
     if (!CheckSettings(error)) return Fail(error);
 #ifdef HYHOST_HAVE_PREFS
     if (!standard.empty()) {
-        bool ok = WithPreferencesFile("", [&](const std::string &path, std::string &err) {
-            ConfigBlock config = NewDefaultConfig();
-            if (!config) return err = "out of memory", false;
-            ReadConfig(config.get());
-            if (!ApplySetting(*config, "standard=" + standard, err)) return false;
-            if (!SaveConfig(config.get())) return err = "cannot write the preferences file '" + path + "'", false;
-            return true;
-        }, error);
+        bool ok = WithPreferencesFile(
+            "",
+            [&](const std::string &path, std::string &err) {
+                ConfigBlock config = NewDefaultConfig();
+                if (!config) return err = "out of memory", false;
+                ReadConfig(config.get());
+                if (!ApplySetting(*config, "standard=" + standard, err)) return false;
+                if (!SaveConfig(config.get())) return err = "cannot write the preferences file '" + path + "'", false;
+                return true;
+            },
+            error);
         if (!ok) return Fail(error);
     }
     std::string prefsBefore;
@@ -289,14 +298,17 @@ int CommandDemo(const std::string &dirArg, const std::string &name) {
     // A private Preferences folder: the user's own settings are never touched.
     setenv("XDG_CONFIG_HOME", (dir / "Preferences").c_str(), 1);
 #ifdef HYHOST_HAVE_PREFS
-    bool ok = WithPreferencesFile("", [&](const std::string &path, std::string &err) {
-        ConfigBlock config = NewDefaultConfig();
-        if (!config) return err = "out of memory", false;
-        for (const char *s : {"rect=0.25,0.2,0.75,0.8", "rota=90", "clip=on", "outside=off", "color=#1E64C8"})
-            if (!ApplySetting(*config, s, err)) return false;
-        if (!SaveConfig(config.get())) return err = "cannot write the preferences file '" + path + "'", false;
-        return true;
-    }, error);
+    bool ok = WithPreferencesFile(
+        "",
+        [&](const std::string &path, std::string &err) {
+            ConfigBlock config = NewDefaultConfig();
+            if (!config) return err = "out of memory", false;
+            for (const char *s : {"rect=0.25,0.2,0.75,0.8", "rota=90", "clip=on", "outside=off", "color=#1E64C8"})
+                if (!ApplySetting(*config, s, err)) return false;
+            if (!SaveConfig(config.get())) return err = "cannot write the preferences file '" + path + "'", false;
+            return true;
+        },
+        error);
     if (!ok) return Fail(error);
 #endif
     std::string source = (dir / "demo-source.mp4").string();

@@ -6,10 +6,9 @@
 #include <string>
 
 int CommandInfo(const std::string &plugin, bool json);
-int CommandPlaceholder(const std::string &input, const std::string &output, int64_t at,
-                       const std::string &plugin, int width, int height);
-int CommandConfigure(const std::string &input, int64_t at, const std::string &standard,
-                     const std::string &plugin);
+int CommandPlaceholder(const std::string &input, const std::string &output, int64_t at, const std::string &plugin,
+                       int width, int height);
+int CommandConfigure(const std::string &input, int64_t at, const std::string &standard, const std::string &plugin);
 int CommandDemo(const std::string &dir, const std::string &plugin);
 
 // Called by configure once the application object exists, before the

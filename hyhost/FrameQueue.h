@@ -22,9 +22,8 @@ public:
     bool Push(T item) {
         const std::size_t c = cost_ ? cost_(item) : 0;
         std::unique_lock lock(mutex_);
-        notFull_.wait(lock, [&] {
-            return closed_ || items_.empty() || (items_.size() < capacity_ && bytes_ + c <= maxBytes_);
-        });
+        notFull_.wait(
+            lock, [&] { return closed_ || items_.empty() || (items_.size() < capacity_ && bytes_ + c <= maxBytes_); });
         if (closed_) return false;
         items_.push_back(Entry{std::move(item), c});
         bytes_ += c;

@@ -9,7 +9,7 @@
 struct ArgbPicture {
     int width = 0;
     int height = 0;
-    std::unique_ptr<uint8_t[]> pixels;   // width*height*4 bytes, uninitialised on creation
+    std::unique_ptr<uint8_t[]> pixels;  // width*height*4 bytes, uninitialised on creation
 
     std::size_t RowBytes() const { return std::size_t(width) * 4; }
     std::size_t ByteCount() const { return RowBytes() * std::size_t(height); }

@@ -60,11 +60,9 @@ std::vector<PluginFolder> PluginSearchPath() {
     else if (std::string home = Env("HOME"); !home.empty())
         folders.push_back({(fs::path(home) / ".local/share" / plugIns).string(), "XDG_DATA_HOME"});
     std::string dataDirs = Env("XDG_DATA_DIRS");
-    AddFolderList(folders, dataDirs.empty() ? "/usr/local/share:/usr/share" : dataDirs, plugIns, true,
-                  "XDG_DATA_DIRS");
+    AddFolderList(folders, dataDirs.empty() ? "/usr/local/share:/usr/share" : dataDirs, plugIns, true, "XDG_DATA_DIRS");
     if (std::string exeDir = ExecutableDir(); !exeDir.empty()) {
-        folders.push_back({(fs::path(exeDir) / HYHOST_INSTALLED_PLUGIN_DIR).lexically_normal().string(),
-                           "installed"});
+        folders.push_back({(fs::path(exeDir) / HYHOST_INSTALLED_PLUGIN_DIR).lexically_normal().string(), "installed"});
         folders.push_back({(fs::path(exeDir) / ".." / "Plug-ins").lexically_normal().string(), "build tree"});
     }
     return folders;
@@ -150,8 +148,8 @@ bool LoadPlugin(const std::string &bundlePath, LoadedPlugin &plugin, std::string
     CFBundleOpenBundleResourceMap(plugin.bundle);
     CFURLRef exeUrl = CFBundleCopyExecutableURL(plugin.bundle);
     char path[4096] = {};
-    bool havePath = exeUrl && CFURLGetFileSystemRepresentation(exeUrl, true, reinterpret_cast<UInt8 *>(path),
-                                                               sizeof path);
+    bool havePath =
+        exeUrl && CFURLGetFileSystemRepresentation(exeUrl, true, reinterpret_cast<UInt8 *>(path), sizeof path);
     if (exeUrl) CFRelease(exeUrl);
     if (!havePath) {
         error = "the bundle '" + bundlePath + "' names no executable";
@@ -174,11 +172,18 @@ bool LoadPlugin(const std::string &bundlePath, LoadedPlugin &plugin, std::string
 }
 
 std::string ResultName(int code) {
-    static const char *const names[] = {
-        "kPluginOK", "kPluginCancel", "kPluginFinished", "kPluginBadParams",
-        "kPluginOutOfMemory", "kPluginOutOfDiskSpace", "kPluginFailed",
-        "kPluginCantGetNeededFrame", "kPluginUnimplemented", "kPluginTryAgainLater",
-        "kPluginAppIsTooOld", "kPluginAppIsTooNew"};
+    static const char *const names[] = {"kPluginOK",
+                                        "kPluginCancel",
+                                        "kPluginFinished",
+                                        "kPluginBadParams",
+                                        "kPluginOutOfMemory",
+                                        "kPluginOutOfDiskSpace",
+                                        "kPluginFailed",
+                                        "kPluginCantGetNeededFrame",
+                                        "kPluginUnimplemented",
+                                        "kPluginTryAgainLater",
+                                        "kPluginAppIsTooOld",
+                                        "kPluginAppIsTooNew"};
     std::string name = code >= 0 && code <= 11 ? names[code] : "unknown result";
     return name + " (" + std::to_string(code) + ")";
 }
@@ -266,8 +271,8 @@ HostSession::~HostSession() {
     if (spare) DisposeGWorld(spare);
 }
 
-HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *picture, int32_t width,
-                            int32_t height, HYRefDVQuality quality, int16_t *volume, void **cookie) try {
+HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *picture, int32_t width, int32_t height,
+                            HYRefDVQuality quality, int16_t *volume, void **cookie) try {
     HostSession *s = SessionOf(instance);
     if (picture) *picture = nullptr;
     if (cookie) *cookie = nullptr;
@@ -334,8 +339,7 @@ HYPluginResult HostReleaseFrame(void *instance, void *cookie) try {
     return kPluginFailed;
 }
 
-HYPluginResult HostBlit(PixMapHandle src, PixMapHandle dst, Rect srcRect, const Rect *dstRect,
-                        int16_t opacity) try {
+HYPluginResult HostBlit(PixMapHandle src, PixMapHandle dst, Rect srcRect, const Rect *dstRect, int16_t opacity) try {
     if (!src || !*src || !dst || !*dst || !dstRect) return kPluginBadParams;
     const PixMap &sp = **src;
     const PixMap &dp = **dst;
@@ -359,7 +363,8 @@ HYPluginResult HostBlit(PixMapHandle src, PixMapHandle dst, Rect srcRect, const 
         y0 = std::max<int>(y0, sp.bounds.top - oy), y1 = std::min<int>(y1, sp.bounds.bottom - oy);
         if (x0 >= x1 || y0 >= y1) return kPluginOK;
         PlatformBlend(sbase + int64_t(sp.rowBytes) * (y0 + oy - sp.bounds.top) + 4 * int64_t(x0 + ox - sp.bounds.left),
-                      sp.rowBytes, dbase + int64_t(dp.rowBytes) * (y0 - dp.bounds.top) + 4 * int64_t(x0 - dp.bounds.left),
+                      sp.rowBytes,
+                      dbase + int64_t(dp.rowBytes) * (y0 - dp.bounds.top) + 4 * int64_t(x0 - dp.bounds.left),
                       dp.rowBytes, x1 - x0, y1 - y0, op);
         return kPluginOK;
     }

@@ -18,10 +18,10 @@ constexpr int16_t kHostInterfaceVersion = 4;
 struct LoadedPlugin {
     std::string bundlePath;
     std::string executablePath;
-    void *library = nullptr;            // dlopen handle, kept for the process's life
+    void *library = nullptr;  // dlopen handle, kept for the process's life
     HYPluginMainProc entry = nullptr;
-    CFBundleRef bundle = nullptr;       // our reference; the platform's registry keeps its own
-    double secondsInPlugin = 0;         // time spent inside the entry point
+    CFBundleRef bundle = nullptr;  // our reference; the platform's registry keeps its own
+    double secondsInPlugin = 0;    // time spent inside the entry point
 
     LoadedPlugin() = default;
     LoadedPlugin(const LoadedPlugin &) = delete;
@@ -69,12 +69,12 @@ std::string ResultName(int code);
 struct FrameLoan {
     GWorldPtr world = nullptr;
     int64_t index = 0;
-    bool hostDisposes = true;   // false: the plug-in disposes of it itself after release
+    bool hostDisposes = true;  // false: the plug-in disposes of it itself after release
 };
 
 // Everything the callbacks need; its address is the parameter block's instance.
 struct HostSession {
-    ClipDecoder *fetcher = nullptr;     // random access to the clip
+    ClipDecoder *fetcher = nullptr;  // random access to the clip
     int64_t clipFrames = 0;
     int32_t fadeIn = 0;
     int32_t fadeOut = 0;
@@ -83,7 +83,7 @@ struct HostSession {
     // The render's current frame, served without decoding again.
     const ArgbPicture *current = nullptr;
     int64_t currentIndex = -1;
-    bool currentMixed = false;          // MixAudio was called for it
+    bool currentMixed = false;  // MixAudio was called for it
     double currentGain = 0;
 
     // Inside the custom button message, frames after the first one are the
@@ -92,7 +92,7 @@ struct HostSession {
     int buttonFetches = 0;
 
     std::set<FrameLoan *> loans;
-    GWorldPtr spare = nullptr;          // a released picture kept for the next GetFrame of its size
+    GWorldPtr spare = nullptr;  // a released picture kept for the next GetFrame of its size
     std::set<HYPluginFilterInfo *> filterInfos;
     std::string lastFrameError;
     int64_t framesFetched = 0;
@@ -100,7 +100,7 @@ struct HostSession {
     HostSession() = default;
     HostSession(const HostSession &) = delete;
     HostSession &operator=(const HostSession &) = delete;
-    ~HostSession();   // disposes of what the plug-in never gave back
+    ~HostSession();  // disposes of what the plug-in never gave back
 };
 
 // The callback table; the same for every session.
@@ -124,11 +124,10 @@ ArgbPicture PictureFromGWorld(GWorldPtr world);
 void CopyGWorldToPicture(GWorldPtr world, ArgbPicture &picture);
 
 // The callbacks, reachable for tests.
-HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *picture, int32_t width,
-                            int32_t height, HYRefDVQuality quality, int16_t *volume, void **cookie);
+HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *picture, int32_t width, int32_t height,
+                            HYRefDVQuality quality, int16_t *volume, void **cookie);
 HYPluginResult HostReleaseFrame(void *instance, void *cookie);
-HYPluginResult HostBlit(PixMapHandle src, PixMapHandle dst, Rect srcRect, const Rect *dstRect,
-                        int16_t opacity);
+HYPluginResult HostBlit(PixMapHandle src, PixMapHandle dst, Rect srcRect, const Rect *dstRect, int16_t opacity);
 HYPluginResult HostMixAudio(void *instance, void *cookie, int32_t level);
 HYPluginResult HostGetFilterInfo(void *instance, HYPluginFilterInfo **info);
 HYPluginResult HostReleaseFilterInfo(void *instance, HYPluginFilterInfo *info);

@@ -32,10 +32,10 @@ using Clock = std::chrono::steady_clock;
 
 struct VideoUnit {
     int64_t index = 0;
-    AVFramePtr frame;        // as decoded, in the source's pixel format, pts its presentation time
-    ArgbPicture picture;     // the plug-in's result, for frames of the selection
+    AVFramePtr frame;     // as decoded, in the source's pixel format, pts its presentation time
+    ArgbPicture picture;  // the plug-in's result, for frames of the selection
     bool rendered = false;
-    double gain = 1.0;       // audio level of this frame's time span
+    double gain = 1.0;  // audio level of this frame's time span
 };
 struct EndUnit {};
 // Default: an end marker. Audio blocks are frames; copied streams come as packets.
@@ -102,8 +102,8 @@ void PrintProgress(int64_t done, int64_t total, Clock::time_point start) {
     double fps = elapsed > 0 ? done / elapsed : 0;
     double left = fps > 0 ? (total - done) / fps : 0;
     int minutes = int(left) / 60, seconds = int(left) % 60;
-    std::fprintf(stderr, "\rframe %lld/%lld  %.1f fps  %d:%02d left   ", (long long)done, (long long)total,
-                 fps, minutes, seconds);
+    std::fprintf(stderr, "\rframe %lld/%lld  %.1f fps  %d:%02d left   ", (long long)done, (long long)total, fps,
+                 minutes, seconds);
     std::fflush(stderr);
 }
 
@@ -111,7 +111,7 @@ void PrintProgress(int64_t done, int64_t total, Clock::time_point start) {
 // sample belongs to the last frame shown at or before its time; samples
 // before the first frame keep their level.
 struct AudioRouter {
-    const std::vector<int64_t> *times = nullptr;   // frame times in the video's time base
+    const std::vector<int64_t> *times = nullptr;  // frame times in the video's time base
     AVRational timeBase{1, 25};
     AVRational sampleUnit{1, 48000};
     std::deque<AVFramePtr> pending;
@@ -150,8 +150,8 @@ struct AudioRouter {
 
 // A time given as text to the first frame shown at or after it, counted
 // from the clip's first frame; plain digits are frame numbers where allowed.
-bool TextToFrame(const std::string &text, const std::vector<int64_t> &times, AVRational timeBase,
-                 bool plainIsFrames, int64_t &frame) {
+bool TextToFrame(const std::string &text, const std::vector<int64_t> &times, AVRational timeBase, bool plainIsFrames,
+                 int64_t &frame) {
     if (plainIsFrames && !text.empty() && text.find_first_not_of("0123456789") == std::string::npos)
         return ParseFrameOrTime(text, 1, true, frame);
     double seconds = 0;
@@ -174,7 +174,7 @@ struct RenderJob {
     GWorldPtr outWorld = nullptr;
     Clock::time_point started;
     int64_t videoSeen = 0;
-    std::string outOfMemory;   // the one line every shortage of memory ends with
+    std::string outOfMemory;  // the one line every shortage of memory ends with
 };
 
 enum class Attempt { Done, Failed, EncodeAudio };
@@ -219,7 +219,8 @@ Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
         QuietStderr quiet(av_log_get_level() <= AV_LOG_QUIET);
         encoder = OpenClipEncoder(rq.output, pending.TempPath(), sink, error);
     }
-    if (!encoder) return fail(MemoryShort(std::size_t(job.width) * std::size_t(job.height) * 4) ? job.outOfMemory : error);
+    if (!encoder)
+        return fail(MemoryShort(std::size_t(job.width) * std::size_t(job.height) * 4) ? job.outOfMemory : error);
     // What the output could not keep is said even in a quiet render.
     for (const std::string &note : GetSinkNotes(*encoder)) std::fprintf(stderr, "hyhost: %s\n", note.c_str());
     bool audioEncoded = info.hasAudio && !AudioIsCopied(*encoder) && GetAudioInput(*encoder).sampleRate > 0;
@@ -254,70 +255,73 @@ Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
     };
 
     std::thread reader([&] {
-      try {
-        for (;;) {
-            if (InterruptRequested()) break;
-            VideoUnit v;
-            AVFramePtr audio;
-            AVPacketPtr packet;
-            std::string e;
-            UnitKind kind = ReadNextUnit(*decoder, v.frame, v.index, audio, packet, e);
-            bool ok = true;
-            if (kind == UnitKind::Video) ok = decoded.Push(std::move(v));
-            else if (kind == UnitKind::Audio) ok = decoded.Push(std::move(audio));
-            else if (kind == UnitKind::Packet) ok = decoded.Push(std::move(packet));
-            else if (kind == UnitKind::End) {
-                decoded.Push(EndUnit{});
-                break;
-            } else {
-                firstError.Set(e);
-                break;
+        try {
+            for (;;) {
+                if (InterruptRequested()) break;
+                VideoUnit v;
+                AVFramePtr audio;
+                AVPacketPtr packet;
+                std::string e;
+                UnitKind kind = ReadNextUnit(*decoder, v.frame, v.index, audio, packet, e);
+                bool ok = true;
+                if (kind == UnitKind::Video)
+                    ok = decoded.Push(std::move(v));
+                else if (kind == UnitKind::Audio)
+                    ok = decoded.Push(std::move(audio));
+                else if (kind == UnitKind::Packet)
+                    ok = decoded.Push(std::move(packet));
+                else if (kind == UnitKind::End) {
+                    decoded.Push(EndUnit{});
+                    break;
+                } else {
+                    firstError.Set(e);
+                    break;
+                }
+                if (!ok) break;
             }
-            if (!ok) break;
+            decoded.Close();
+        } catch (...) {
+            failed(std::current_exception());
         }
-        decoded.Close();
-      } catch (...) {
-        failed(std::current_exception());
-      }
     });
 
     bool finishedOk = false;
     std::thread writer([&] {
-      try {
-        std::vector<double> gains;
-        AudioRouter audio;
-        audio.times = &GetFrameTimes(*decoder);
-        audio.timeBase = info.timeBase;
-        if (audioEncoded) audio.sampleUnit = AVRational{1, GetAudioInput(*encoder).sampleRate};
-        std::string e;
-        bool ok = true;
-        while (ok) {
-            Unit unit;
-            if (!finished.Pop(unit)) break;
-            if (auto *v = std::get_if<VideoUnit>(&unit)) {
-                ok = v->rendered ? WriteVideo(*encoder, v->picture, v->frame.get(), e)
-                                 : WriteVideoFrame(*encoder, *v->frame, e);
-                gains.push_back(v->gain);
-                ok = ok && audio.Flush(*encoder, gains, false, e);
-            } else if (auto *a = std::get_if<AVFramePtr>(&unit)) {
-                audio.pending.push_back(std::move(*a));
-                ok = audio.Flush(*encoder, gains, false, e);
-            } else if (auto *p = std::get_if<AVPacketPtr>(&unit)) {
-                ok = WritePacket(*encoder, **p, e);
-            } else {
-                ok = audio.Flush(*encoder, gains, true, e) && FinishClip(*encoder, e);
-                finishedOk = ok;
-                break;
+        try {
+            std::vector<double> gains;
+            AudioRouter audio;
+            audio.times = &GetFrameTimes(*decoder);
+            audio.timeBase = info.timeBase;
+            if (audioEncoded) audio.sampleUnit = AVRational{1, GetAudioInput(*encoder).sampleRate};
+            std::string e;
+            bool ok = true;
+            while (ok) {
+                Unit unit;
+                if (!finished.Pop(unit)) break;
+                if (auto *v = std::get_if<VideoUnit>(&unit)) {
+                    ok = v->rendered ? WriteVideo(*encoder, v->picture, v->frame.get(), e)
+                                     : WriteVideoFrame(*encoder, *v->frame, e);
+                    gains.push_back(v->gain);
+                    ok = ok && audio.Flush(*encoder, gains, false, e);
+                } else if (auto *a = std::get_if<AVFramePtr>(&unit)) {
+                    audio.pending.push_back(std::move(*a));
+                    ok = audio.Flush(*encoder, gains, false, e);
+                } else if (auto *p = std::get_if<AVPacketPtr>(&unit)) {
+                    ok = WritePacket(*encoder, **p, e);
+                } else {
+                    ok = audio.Flush(*encoder, gains, true, e) && FinishClip(*encoder, e);
+                    finishedOk = ok;
+                    break;
+                }
             }
+            if (!ok) {
+                firstError.Set(e);
+                finished.Abort();
+                decoded.Abort();
+            }
+        } catch (...) {
+            failed(std::current_exception());
         }
-        if (!ok) {
-            firstError.Set(e);
-            finished.Abort();
-            decoded.Abort();
-        }
-      } catch (...) {
-        failed(std::current_exception());
-      }
     });
 
     bool progress = !rq.quiet && isatty(STDERR_FILENO);
@@ -327,52 +331,53 @@ Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
     int64_t &videoSeen = job.videoSeen;
     videoSeen = 0;
     try {
-    for (;;) {
-        if (InterruptRequested()) break;
-        Unit unit;
-        if (!decoded.Pop(unit)) break;
-        if (auto *v = std::get_if<VideoUnit>(&unit)) {
-            ++videoSeen;
-            if (v->index >= job.start && v->index < job.start + job.count) {
-                if (!begun) {
-                    begun = true;
-                    if (int32_t r = SendMessage(job.plugin, params, kPlugInitialize); r != kPluginOK) {
-                        firstError.Set("the plug-in could not begin the render: " + ResultName(r));
+        for (;;) {
+            if (InterruptRequested()) break;
+            Unit unit;
+            if (!decoded.Pop(unit)) break;
+            if (auto *v = std::get_if<VideoUnit>(&unit)) {
+                ++videoSeen;
+                if (v->index >= job.start && v->index < job.start + job.count) {
+                    if (!begun) {
+                        begun = true;
+                        if (int32_t r = SendMessage(job.plugin, params, kPlugInitialize); r != kPluginOK) {
+                            firstError.Set("the plug-in could not begin the render: " + ResultName(r));
+                            break;
+                        }
+                    }
+                    if (!FrameToPicture(toArgb, *v->frame, job.width, job.height, true, v->picture)) {
+                        firstError.Set("cannot convert frame " + std::to_string(v->index) + " for the plug-in");
+                        break;
+                    }
+                    session.current = &v->picture;
+                    session.currentIndex = v->index;
+                    session.currentMixed = false;
+                    session.currentGain = 0;
+                    params.renderFrame = int32_t(v->index - job.start);
+                    int32_t r = SendMessage(job.plugin, params, kPlugDoFrame);
+                    session.current = nullptr;
+                    if (r != kPluginOK) {
+                        firstError.Set("the plug-in failed on frame " + std::to_string(v->index) + ": " +
+                                       ResultName(r));
+                        break;
+                    }
+                    CopyGWorldToPicture(job.outWorld, v->picture);
+                    v->rendered = true;
+                    v->gain = session.currentMixed ? session.currentGain : 0.0;
+                    if (audioCopied && v->gain != 1.0) {
+                        levelsChanged = true;
                         break;
                     }
                 }
-                if (!FrameToPicture(toArgb, *v->frame, job.width, job.height, true, v->picture)) {
-                    firstError.Set("cannot convert frame " + std::to_string(v->index) + " for the plug-in");
-                    break;
-                }
-                session.current = &v->picture;
-                session.currentIndex = v->index;
-                session.currentMixed = false;
-                session.currentGain = 0;
-                params.renderFrame = int32_t(v->index - job.start);
-                int32_t r = SendMessage(job.plugin, params, kPlugDoFrame);
-                session.current = nullptr;
-                if (r != kPluginOK) {
-                    firstError.Set("the plug-in failed on frame " + std::to_string(v->index) + ": " + ResultName(r));
-                    break;
-                }
-                CopyGWorldToPicture(job.outWorld, v->picture);
-                v->rendered = true;
-                v->gain = session.currentMixed ? session.currentGain : 0.0;
-                if (audioCopied && v->gain != 1.0) {
-                    levelsChanged = true;
-                    break;
+                if (progress && Clock::now() - lastProgress > std::chrono::milliseconds(250)) {
+                    lastProgress = Clock::now();
+                    PrintProgress(videoSeen, info.frameCount, job.started);
                 }
             }
-            if (progress && Clock::now() - lastProgress > std::chrono::milliseconds(250)) {
-                lastProgress = Clock::now();
-                PrintProgress(videoSeen, info.frameCount, job.started);
-            }
+            bool isEnd = std::holds_alternative<EndUnit>(unit);
+            if (!finished.Push(std::move(unit))) break;
+            if (isEnd) break;
         }
-        bool isEnd = std::holds_alternative<EndUnit>(unit);
-        if (!finished.Push(std::move(unit))) break;
-        if (isEnd) break;
-    }
     } catch (...) {
         failed(std::current_exception());
     }
@@ -443,7 +448,8 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     if (!rq.from.empty() && !TextToFrame(rq.from, times, info.timeBase, true, start))
         return fail("--from '" + rq.from + "' is neither a frame number nor a time like 4.5s or 0:04.5", 2);
     if (!rq.frames.empty()) {
-        if (!ParseFrameOrTime(rq.frames, 1, true, count) || rq.frames.find_first_not_of("0123456789") != std::string::npos)
+        if (!ParseFrameOrTime(rq.frames, 1, true, count) ||
+            rq.frames.find_first_not_of("0123456789") != std::string::npos)
             return fail("--frames '" + rq.frames + "' is not a number of frames", 2);
     } else if (!rq.duration.empty()) {
         double seconds = 0;
@@ -457,8 +463,8 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     } else {
         count = info.frameCount - start;
     }
-    std::string clipRange = "the clip has " + std::to_string(info.frameCount) + " frames (0.." +
-                            std::to_string(info.frameCount - 1) + ")";
+    std::string clipRange =
+        "the clip has " + std::to_string(info.frameCount) + " frames (0.." + std::to_string(info.frameCount - 1) + ")";
     if (start < 0 || start >= info.frameCount)
         return fail("the selection starts at frame " + std::to_string(start) + ", outside the clip; " + clipRange);
     if (count <= 0) return fail("the selection is empty; give at least one frame");
@@ -500,15 +506,15 @@ RenderOutcome RunRender(const RenderRequest &rq) {
                     std::to_string(params.getInfo.pluginType) + ")");
     Rect frameRect{0, 0, int16_t(height), int16_t(width)};
     GWorldPtr outWorld = nullptr;
-    if (NewGWorld(&outWorld, 32, &frameRect, nullptr, nullptr, 0) != noErr || !outWorld)
-        return fail(outOfMemory);
+    if (NewGWorld(&outWorld, 32, &frameRect, nullptr, nullptr, 0) != noErr || !outWorld) return fail(outOfMemory);
     struct WorldGuard {
         GWorldPtr w;
         ~WorldGuard() { DisposeGWorld(w); }
     } worldGuard{outWorld};
     LockPixels(GetGWorldPixMap(outWorld));
 
-    RenderJob job{rq, *clip, info, start, count, width, height, plugin, session, params, outWorld, started, 0, outOfMemory};
+    RenderJob job{rq,     *clip,   info,   start,    count,   width, height,
+                  plugin, session, params, outWorld, started, 0,     outOfMemory};
     // Compressed audio is copied untouched while the plug-in passes it at
     // unity; uncompressed audio and previews (which pass none) go through
     // the levels and the encoder, losing nothing or nothing that is heard.

@@ -8,16 +8,16 @@
 
 struct RenderRequest {
     std::string input;
-    int stream = -1;           // video stream by its index in the file; -1: the default one
+    int stream = -1;  // video stream by its index in the file; -1: the default one
     std::string output;
     std::string plugin = "Kelvarin";
-    std::string from;          // FRAME or TIME; empty: 0
-    std::string frames;        // number of frames; empty with duration empty: to the end
-    std::string duration;      // TIME
+    std::string from;      // FRAME or TIME; empty: 0
+    std::string frames;    // number of frames; empty with duration empty: to the end
+    std::string duration;  // TIME
     int32_t fadeIn = 0;
     int32_t fadeOut = 0;
-    bool preview = false;      // proxyOnly: quick, no audio through the plug-in
-    int width = 0, height = 0; // 0: the clip's size
+    bool preview = false;       // proxyOnly: quick, no audio through the plug-in
+    int width = 0, height = 0;  // 0: the clip's size
     std::string codec;
     std::string preset;
     bool lossless = false;
@@ -26,8 +26,8 @@ struct RenderRequest {
 };
 
 struct RenderOutcome {
-    int exitCode = 0;          // 0, 1 failure, 130 interrupted
-    std::string error;         // one line when exitCode != 0
+    int exitCode = 0;   // 0, 1 failure, 130 interrupted
+    std::string error;  // one line when exitCode != 0
     int64_t framesWritten = 0;
     int64_t selectionStart = 0, selectionCount = 0;
     double wallSeconds = 0, pluginSeconds = 0;
@@ -37,5 +37,4 @@ RenderOutcome RunRender(const RenderRequest &request);
 
 // "120" is a frame number; "4.8", "4.8s", "0:04.8", "1:02:03" are times,
 // turned into frames at the clip's rate. False for anything else.
-bool ParseFrameOrTime(const std::string &text, double framesPerSecond, bool plainIsFrames,
-                      int64_t &frames);
+bool ParseFrameOrTime(const std::string &text, double framesPerSecond, bool plainIsFrames, int64_t &frames);

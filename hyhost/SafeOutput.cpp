@@ -47,7 +47,7 @@ void Say(const char *text) {
 void OnSignal(int sig) {
     gSignal = sig;
     gInterrupts = gInterrupts + 1;
-    if (gPolling && gInterrupts == 1) return;   // the render stops at the next frame
+    if (gPolling && gInterrupts == 1) return;  // the render stops at the next frame
     RemovePendingTemp();
     if (gPolling) {
         Say("\nhyhost: interrupted again: stopped at once; nothing was written\n");
@@ -55,7 +55,7 @@ void OnSignal(int sig) {
     }
     // End the way the signal ends a process, so the caller sees which.
     signal(sig, SIG_DFL);
-    if (sig == SIGQUIT) _exit(128 + sig);   // without a core dump
+    if (sig == SIGQUIT) _exit(128 + sig);  // without a core dump
     raise(sig);
 }
 
@@ -66,7 +66,7 @@ void InstallHandlers() {
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
-    for (int s : kSignals) sigaddset(&sa.sa_mask, s);   // one handler at a time
+    for (int s : kSignals) sigaddset(&sa.sa_mask, s);  // one handler at a time
     for (int s : kSignals) sigaction(s, &sa, nullptr);
 }
 
@@ -118,8 +118,7 @@ bool CheckOutputPath(const std::string &input, const std::string &output, std::s
         return false;
     }
     if (!input.empty() &&
-        (fs::equivalent(input, out, ec) ||
-         fs::weakly_canonical(input, ec) == fs::weakly_canonical(out, ec))) {
+        (fs::equivalent(input, out, ec) || fs::weakly_canonical(input, ec) == fs::weakly_canonical(out, ec))) {
         error = "output '" + output + "' is the input file; choose another output name";
         return false;
     }
@@ -143,8 +142,9 @@ bool CheckOneFileOutput(const std::string &output, std::string &error) {
     const std::string name = fs::path(output).filename().string();
     const AVOutputFormat *format = av_guess_format(nullptr, name.c_str(), nullptr);
     const std::string muxer = format ? format->name : "";
-    static const char *const kSeveral[] = {"dash", "hls", "image2", "segment", "stream_segment", "ssegment",
-                                           "smoothstreaming", "hds", "tee", "webm_chunk", "webm_dash_manifest"};
+    static const char *const kSeveral[] = {
+        "dash", "hls", "image2",     "segment",           "stream_segment", "ssegment", "smoothstreaming",
+        "hds",  "tee", "webm_chunk", "webm_dash_manifest"};
     bool several = name.find('%') != std::string::npos;
     for (const char *m : kSeveral) several = several || muxer == m;
     if (several) {
@@ -159,7 +159,7 @@ bool CheckSettings(std::string &error) {
 #ifdef HYHOST_HAVE_PREFS
     std::string notice;
     const std::string path = PreferencesPath();
-    if (path.find('/') == std::string::npos) return true;   // no Preferences folder at all
+    if (path.find('/') == std::string::npos) return true;  // no Preferences folder at all
     if (!CheckSettingsFile(path, notice, error)) return false;
     if (!notice.empty()) std::fprintf(stderr, "hyhost: %s\n", notice.c_str());
 #else
@@ -171,7 +171,7 @@ bool CheckSettings(std::string &error) {
 PendingOutput::PendingOutput(const std::string &finalPath) : final_(finalPath) {
     fs::path p(finalPath);
     fs::path dir = p.parent_path();
-    std::string name = ".";   // built by appending: GCC 12 misreports "literal" + string at -O3
+    std::string name = ".";  // built by appending: GCC 12 misreports "literal" + string at -O3
     name.append(p.filename().string()).append(".part-").append(std::to_string(getpid()));
     temp_ = (dir / name).string();
     static bool exitHandler = (std::atexit(OnExit), true);

@@ -26,17 +26,17 @@ bool CheckSettings(std::string &error);
 class PendingOutput {
 public:
     explicit PendingOutput(const std::string &finalPath);
-    ~PendingOutput();   // removes the temporary file unless committed
+    ~PendingOutput();  // removes the temporary file unless committed
     PendingOutput(const PendingOutput &) = delete;
     PendingOutput &operator=(const PendingOutput &) = delete;
 
     const std::string &TempPath() const { return temp_; }
     const std::string &FinalPath() const { return final_; }
-    bool Commit(std::string &error);   // rename into place
+    bool Commit(std::string &error);  // rename into place
 
 private:
     std::string final_, temp_;
-    int lock_ = -1;   // held while the temporary exists: it tells later runs we are alive
+    int lock_ = -1;  // held while the temporary exists: it tells later runs we are alive
     bool committed_ = false;
 };
 
@@ -46,7 +46,7 @@ private:
 // that (commands whose writes are short).
 void InstallInterruptHandlers();
 bool InterruptRequested();
-int InterruptSignal();   // the signal that asked, 0 before any
+int InterruptSignal();  // the signal that asked, 0 before any
 
 // True when a few more frames of frameBytes could not be had: the failure
 // just met was most likely for want of memory.

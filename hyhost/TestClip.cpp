@@ -14,9 +14,8 @@ namespace {
 
 // 3x5 digits, one row of three bits per line, top line first.
 constexpr uint16_t kDigits[10] = {
-    0b111'101'101'101'111, 0b010'110'010'010'111, 0b111'001'111'100'111, 0b111'001'111'001'111,
-    0b101'101'111'001'001, 0b111'100'111'001'111, 0b111'100'111'101'111, 0b111'001'010'010'010,
-    0b111'101'111'101'111, 0b111'101'111'001'111};
+    0b111'101'101'101'111, 0b010'110'010'010'111, 0b111'001'111'100'111, 0b111'001'111'001'111, 0b101'101'111'001'001,
+    0b111'100'111'001'111, 0b111'100'111'101'111, 0b111'001'010'010'010, 0b111'101'111'101'111, 0b111'101'111'001'111};
 
 void FillBox(ArgbPicture &p, int x0, int y0, int w, int h, uint8_t r, uint8_t g, uint8_t b) {
     for (int y = std::max(0, y0); y < std::min(p.height, y0 + h); ++y)
@@ -70,22 +69,23 @@ bool FillTone(AVFrame &f, int64_t firstSample, int sampleRate) {
         for (int c = 0; c < channels; ++c) {
             double cv = c % 2 ? v * 0.5 : v;
             switch (AVSampleFormat(f.format)) {
-            case AV_SAMPLE_FMT_S16:
-                reinterpret_cast<int16_t *>(f.data[0])[i * channels + c] = int16_t(std::lround(cv * 32767));
-                break;
-            case AV_SAMPLE_FMT_S32:
-                reinterpret_cast<int32_t *>(f.data[0])[i * channels + c] = int32_t(std::lround(cv * 2147483647.0));
-                break;
-            case AV_SAMPLE_FMT_FLT:
-                reinterpret_cast<float *>(f.data[0])[i * channels + c] = float(cv);
-                break;
-            case AV_SAMPLE_FMT_FLTP:
-                reinterpret_cast<float *>(f.extended_data[c])[i] = float(cv);
-                break;
-            case AV_SAMPLE_FMT_S16P:
-                reinterpret_cast<int16_t *>(f.extended_data[c])[i] = int16_t(std::lround(cv * 32767));
-                break;
-            default: return false;
+                case AV_SAMPLE_FMT_S16:
+                    reinterpret_cast<int16_t *>(f.data[0])[i * channels + c] = int16_t(std::lround(cv * 32767));
+                    break;
+                case AV_SAMPLE_FMT_S32:
+                    reinterpret_cast<int32_t *>(f.data[0])[i * channels + c] = int32_t(std::lround(cv * 2147483647.0));
+                    break;
+                case AV_SAMPLE_FMT_FLT:
+                    reinterpret_cast<float *>(f.data[0])[i * channels + c] = float(cv);
+                    break;
+                case AV_SAMPLE_FMT_FLTP:
+                    reinterpret_cast<float *>(f.extended_data[c])[i] = float(cv);
+                    break;
+                case AV_SAMPLE_FMT_S16P:
+                    reinterpret_cast<int16_t *>(f.extended_data[c])[i] = int16_t(std::lround(cv * 32767));
+                    break;
+                default:
+                    return false;
             }
         }
     }

@@ -14,7 +14,7 @@ struct TestClipSettings {
     int frames = 100;
     bool withAudio = true;
     int sampleRate = 48000;
-    bool lossless = false;   // FFV1 video and 16-bit PCM audio (needs .mkv)
+    bool lossless = false;  // FFV1 video and 16-bit PCM audio (needs .mkv)
 };
 
 // Frame `index` of the pattern into a picture of the picture's size.

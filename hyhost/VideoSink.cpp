@@ -30,8 +30,8 @@ struct ClipEncoder {
     std::unique_ptr<AVCodecContext, CodecFree> audio;
     AVStream *videoStream = nullptr;
     AVStream *audioStream = nullptr;
-    AVRational frameTimeBase{1, 25};   // of the pts WriteVideo* get
-    ColourModel outputColour;          // matrix and range of the encoder's YUV
+    AVRational frameTimeBase{1, 25};  // of the pts WriteVideo* get
+    ColourModel outputColour;         // matrix and range of the encoder's YUV
     bool outputIsRgb = false;
     SwsPtr converter;
     AVFramePtr videoFrame{av_frame_alloc()};
@@ -41,7 +41,7 @@ struct ClipEncoder {
     int64_t videoPts = 0;
     int64_t audioPts = AV_NOPTS_VALUE;
     std::vector<int> copiedStreams;
-    std::vector<AVStream *> outputOf;   // per source stream: its copy in the output, or nil
+    std::vector<AVStream *> outputOf;  // per source stream: its copy in the output, or nil
     std::vector<AVRational> sourceTimeBase;
     bool audioCopied = false;
     std::vector<std::string> notes;
@@ -66,7 +66,7 @@ AudioTarget GetAudioInput(const ClipEncoder &e) {
     if (!e.audio) return t;
     t.format = e.audio->sample_fmt;
     t.sampleRate = e.audio->sample_rate;
-    t.layout = e.audio->ch_layout;   // shallow: the caller copies it
+    t.layout = e.audio->ch_layout;  // shallow: the caller copies it
     return t;
 }
 
@@ -84,11 +84,19 @@ bool ContainerMayTake(const AVOutputFormat *format, AVCodecID id) {
 
 AVSampleFormat LosslessPcmFormat(AVSampleFormat source, AVCodecID &codec) {
     switch (av_get_packed_sample_fmt(source)) {
-    case AV_SAMPLE_FMT_U8:
-    case AV_SAMPLE_FMT_S16: codec = AV_CODEC_ID_PCM_S16LE; return AV_SAMPLE_FMT_S16;
-    case AV_SAMPLE_FMT_FLT: codec = AV_CODEC_ID_PCM_F32LE; return AV_SAMPLE_FMT_FLT;
-    case AV_SAMPLE_FMT_DBL: codec = AV_CODEC_ID_PCM_F64LE; return AV_SAMPLE_FMT_DBL;
-    default: codec = AV_CODEC_ID_PCM_S32LE; return AV_SAMPLE_FMT_S32;
+        case AV_SAMPLE_FMT_U8:
+        case AV_SAMPLE_FMT_S16:
+            codec = AV_CODEC_ID_PCM_S16LE;
+            return AV_SAMPLE_FMT_S16;
+        case AV_SAMPLE_FMT_FLT:
+            codec = AV_CODEC_ID_PCM_F32LE;
+            return AV_SAMPLE_FMT_FLT;
+        case AV_SAMPLE_FMT_DBL:
+            codec = AV_CODEC_ID_PCM_F64LE;
+            return AV_SAMPLE_FMT_DBL;
+        default:
+            codec = AV_CODEC_ID_PCM_S32LE;
+            return AV_SAMPLE_FMT_S32;
     }
 }
 
@@ -120,8 +128,8 @@ AVPixelFormat ChoosePixelFormat(const AVCodec *codec, AVPixelFormat wanted, int 
     if (!FitsSize(f, width, height)) {
         const AVPixFmtDescriptor *d = av_pix_fmt_desc_get(f);
         int depth = d ? d->comp[0].depth : 8;
-        for (AVPixelFormat full : {AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV444P10, AV_PIX_FMT_YUV444P12,
-                                   AV_PIX_FMT_GBRP, AV_PIX_FMT_BGR0}) {
+        for (AVPixelFormat full :
+             {AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV444P10, AV_PIX_FMT_YUV444P12, AV_PIX_FMT_GBRP, AV_PIX_FMT_BGR0}) {
             const AVPixFmtDescriptor *fd = av_pix_fmt_desc_get(full);
             if (Offers(codec, full) && fd && fd->comp[0].depth >= depth) {
                 notes.push_back(std::to_string(width) + "x" + std::to_string(height) + " has an odd side, which " +
@@ -202,8 +210,8 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
         return false;
     }
     if (!ContainerMayTake(of, codec->id)) {
-        error = "a " + Extension(formatPath) + " file cannot hold " + codec->name +
-                " video; use a .mkv output" + (s.lossless ? " for --lossless" : " or choose another --codec");
+        error = "a " + Extension(formatPath) + " file cannot hold " + codec->name + " video; use a .mkv output" +
+                (s.lossless ? " for --lossless" : " or choose another --codec");
         return false;
     }
     const AVStream *src = s.source && s.sourceVideo >= 0 ? s.source->streams[s.sourceVideo] : nullptr;
@@ -219,7 +227,8 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
 
     // Pixel format: the source's; made-up pictures go to 4:2:0, or RGB when lossless.
     AVPixelFormat wanted = sp && sp->format >= 0 ? AVPixelFormat(sp->format)
-                                                 : s.lossless ? AV_PIX_FMT_0RGB32 : AV_PIX_FMT_YUV420P;
+                           : s.lossless          ? AV_PIX_FMT_0RGB32
+                                                 : AV_PIX_FMT_YUV420P;
     c->pix_fmt = ChoosePixelFormat(codec, wanted, s.width, s.height, e.notes);
     if (!FitsSize(c->pix_fmt, s.width, s.height)) {
         error = std::to_string(s.width) + "x" + std::to_string(s.height) + " frames cannot be encoded by " +
@@ -278,8 +287,8 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
     int rc = avcodec_open2(c, codec, &options);
     av_dict_free(&options);
     if (rc < 0) {
-        error = std::string("cannot open the ") + codec->name + " encoder for " + std::to_string(s.width) +
-                "x" + std::to_string(s.height) + " " + av_get_pix_fmt_name(c->pix_fmt) + ": " + AVErrorText(rc);
+        error = std::string("cannot open the ") + codec->name + " encoder for " + std::to_string(s.width) + "x" +
+                std::to_string(s.height) + " " + av_get_pix_fmt_name(c->pix_fmt) + ": " + AVErrorText(rc);
         return false;
     }
     e.videoStream = avformat_new_stream(e.format, nullptr);
@@ -298,7 +307,8 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
             double degrees = av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix));
             if (std::isfinite(degrees) && std::lround(degrees) % 360 != 0)
                 e.notes.push_back("not kept: the rotation (" + std::to_string(std::lround(std::fabs(degrees))) +
-                                  " degrees), which a " + Extension(formatPath) + " file cannot carry; use .mp4 or .mov");
+                                  " degrees), which a " + Extension(formatPath) +
+                                  " file cannot carry; use .mp4 or .mov");
         }
         CopyStreamMetadata(src, e.videoStream, true);
     }
@@ -376,11 +386,16 @@ bool OpenAudio(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
 
 const char *KindName(AVMediaType type) {
     switch (type) {
-    case AVMEDIA_TYPE_AUDIO: return "audio";
-    case AVMEDIA_TYPE_VIDEO: return "video";
-    case AVMEDIA_TYPE_SUBTITLE: return "subtitle";
-    case AVMEDIA_TYPE_ATTACHMENT: return "attachment";
-    default: return "data";
+        case AVMEDIA_TYPE_AUDIO:
+            return "audio";
+        case AVMEDIA_TYPE_VIDEO:
+            return "video";
+        case AVMEDIA_TYPE_SUBTITLE:
+            return "subtitle";
+        case AVMEDIA_TYPE_ATTACHMENT:
+            return "attachment";
+        default:
+            return "data";
     }
 }
 
@@ -404,9 +419,9 @@ bool AddCopiedStreams(ClipEncoder &e, const SinkSettings &s, const std::string &
         // Subtitles and data go only where the container says it knows them:
         // one that cannot tell would store them as anonymous private data.
         if (cp->codec_type != AVMEDIA_TYPE_AUDIO && cp->codec_type != AVMEDIA_TYPE_VIDEO)
-            takes = cp->codec_id != AV_CODEC_ID_NONE && avformat_query_codec(of, cp->codec_id, FF_COMPLIANCE_NORMAL) == 1;
-        if (cp->codec_type == AVMEDIA_TYPE_ATTACHMENT)
-            takes = std::strstr(of->name, "matroska") != nullptr;
+            takes =
+                cp->codec_id != AV_CODEC_ID_NONE && avformat_query_codec(of, cp->codec_id, FF_COMPLIANCE_NORMAL) == 1;
+        if (cp->codec_type == AVMEDIA_TYPE_ATTACHMENT) takes = std::strstr(of->name, "matroska") != nullptr;
         if (isLevelledAudio && (!takes || !s.audioMayBeCopied)) {
             encodeAudio = true;
             continue;
@@ -418,7 +433,7 @@ bool AddCopiedStreams(ClipEncoder &e, const SinkSettings &s, const std::string &
         }
         AVStream *out = avformat_new_stream(e.format, nullptr);
         if (!out || avcodec_parameters_copy(out->codecpar, cp) < 0) continue;
-        out->codecpar->codec_tag = 0;   // the output's own tag for the codec
+        out->codecpar->codec_tag = 0;  // the output's own tag for the codec
         out->time_base = st->time_base;
         CopyStreamMetadata(st, out, false);
         e.outputOf[i] = out;
@@ -454,8 +469,8 @@ bool CopyChapters(ClipEncoder &e, const AVFormatContext *in) {
 
 }  // namespace
 
-ClipEncoderPtr OpenClipEncoder(const std::string &formatPath, const std::string &writePath,
-                               const SinkSettings &s, std::string &error) {
+ClipEncoderPtr OpenClipEncoder(const std::string &formatPath, const std::string &writePath, const SinkSettings &s,
+                               std::string &error) {
     ClipEncoderPtr e(new ClipEncoder);
     const AVOutputFormat *guess = av_guess_format(nullptr, formatPath.c_str(), nullptr);
     if (!guess) {
@@ -542,8 +557,8 @@ bool WriteVideoFrame(ClipEncoder &e, AVFrame &frame, std::string &error) {
     if (!PrepareFrame(e, error)) return false;
     auto format = AVPixelFormat(frame.format);
     e.converter.reset(sws_getCachedContext(e.converter.release(), frame.width, frame.height, format, c->width,
-                                           c->height, c->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
-                                           nullptr, nullptr));
+                                           c->height, c->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr,
+                                           nullptr));
     if (!e.converter) {
         error = "cannot convert the frames for the encoder";
         return false;
@@ -559,10 +574,9 @@ bool WriteVideoFrame(ClipEncoder &e, AVFrame &frame, std::string &error) {
 bool WriteVideo(ClipEncoder &e, const ArgbPicture &picture, const AVFrame *like, std::string &error) {
     AVCodecContext *c = e.video.get();
     if (!PrepareFrame(e, error)) return false;
-    e.converter.reset(sws_getCachedContext(e.converter.release(), picture.width, picture.height,
-                                           AV_PIX_FMT_ARGB, c->width, c->height, c->pix_fmt,
-                                           SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr,
-                                           nullptr));
+    e.converter.reset(sws_getCachedContext(
+        e.converter.release(), picture.width, picture.height, AV_PIX_FMT_ARGB, c->width, c->height, c->pix_fmt,
+        SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr));
     if (!e.converter) {
         error = "cannot convert the frames for the encoder";
         return false;
@@ -668,35 +682,36 @@ void ScaleSamples(AVFrame &f, int first, int count, double gain) {
     int channels = f.ch_layout.nb_channels;
     bool planar = av_sample_fmt_is_planar(fmt);
     int planes = planar ? channels : 1;
-    int step = planar ? 1 : channels;   // values per sample in one plane
+    int step = planar ? 1 : channels;  // values per sample in one plane
     for (int p = 0; p < planes; ++p) {
         uint8_t *data = f.extended_data[p];
         int begin = first * step, end = (first + count) * step;
         switch (av_get_packed_sample_fmt(fmt)) {
-        case AV_SAMPLE_FMT_U8:
-            for (int i = begin; i < end; ++i) data[i] = uint8_t(std::lround((data[i] - 128) * gain) + 128);
-            break;
-        case AV_SAMPLE_FMT_S16: {
-            auto *s = reinterpret_cast<int16_t *>(data);
-            for (int i = begin; i < end; ++i) s[i] = int16_t(std::lround(s[i] * gain));
-            break;
-        }
-        case AV_SAMPLE_FMT_S32: {
-            auto *s = reinterpret_cast<int32_t *>(data);
-            for (int i = begin; i < end; ++i) s[i] = int32_t(std::llround(s[i] * gain));
-            break;
-        }
-        case AV_SAMPLE_FMT_FLT: {
-            auto *s = reinterpret_cast<float *>(data);
-            for (int i = begin; i < end; ++i) s[i] = float(s[i] * gain);
-            break;
-        }
-        case AV_SAMPLE_FMT_DBL: {
-            auto *s = reinterpret_cast<double *>(data);
-            for (int i = begin; i < end; ++i) s[i] *= gain;
-            break;
-        }
-        default: break;
+            case AV_SAMPLE_FMT_U8:
+                for (int i = begin; i < end; ++i) data[i] = uint8_t(std::lround((data[i] - 128) * gain) + 128);
+                break;
+            case AV_SAMPLE_FMT_S16: {
+                auto *s = reinterpret_cast<int16_t *>(data);
+                for (int i = begin; i < end; ++i) s[i] = int16_t(std::lround(s[i] * gain));
+                break;
+            }
+            case AV_SAMPLE_FMT_S32: {
+                auto *s = reinterpret_cast<int32_t *>(data);
+                for (int i = begin; i < end; ++i) s[i] = int32_t(std::llround(s[i] * gain));
+                break;
+            }
+            case AV_SAMPLE_FMT_FLT: {
+                auto *s = reinterpret_cast<float *>(data);
+                for (int i = begin; i < end; ++i) s[i] = float(s[i] * gain);
+                break;
+            }
+            case AV_SAMPLE_FMT_DBL: {
+                auto *s = reinterpret_cast<double *>(data);
+                for (int i = begin; i < end; ++i) s[i] *= gain;
+                break;
+            }
+            default:
+                break;
         }
     }
 }

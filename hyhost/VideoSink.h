@@ -15,24 +15,24 @@ struct SinkSettings {
     int width = 0;
     int height = 0;
     AVRational frameRate{25, 1};
-    AVRational timeBase{0, 1};   // unit of the frames' pts; {0,1}: one frame
+    AVRational timeBase{0, 1};  // unit of the frames' pts; {0,1}: one frame
 
     // The clip the frames come from (nil for made-up pictures): the output
     // follows its pixel format, colour, aspect, field order and rotation,
     // and takes its other streams, chapters and metadata.
     const AVFormatContext *source = nullptr;
     int sourceVideo = -1;
-    int sourceAudio = -1;             // the audio carried through the plug-in's levels
-    bool audioMayBeCopied = true;     // false: always decoded, levelled and encoded
+    int sourceAudio = -1;          // the audio carried through the plug-in's levels
+    bool audioMayBeCopied = true;  // false: always decoded, levelled and encoded
 
-    std::string videoCodec;   // encoder name; empty: libx264 where the container takes it
-    std::string preset;       // encoder speed preset where the encoder has one
-    bool lossless = false;    // FFV1 in the source's pixel format, PCM audio
+    std::string videoCodec;  // encoder name; empty: libx264 where the container takes it
+    std::string preset;      // encoder speed preset where the encoder has one
+    bool lossless = false;   // FFV1 in the source's pixel format, PCM audio
 
     // Audio to encode, from made-up samples or the decoded source.
     bool withAudio = false;
-    int sampleRate = 0;       // kept when the encoder allows it
-    AVChannelLayout layout{}; // (not owned)
+    int sampleRate = 0;        // kept when the encoder allows it
+    AVChannelLayout layout{};  // (not owned)
     AVSampleFormat sourceSampleFormat = AV_SAMPLE_FMT_NONE;
 };
 

@@ -40,7 +40,7 @@ CodecPtr OpenDecoder(const AVStream *stream, bool threaded, std::string &error) 
         return nullptr;
     }
     ctx->pkt_timebase = stream->time_base;
-    if (threaded) ctx->thread_count = 0;   // as many as the machine has
+    if (threaded) ctx->thread_count = 0;  // as many as the machine has
     if (int rc = avcodec_open2(ctx.get(), codec, nullptr); rc < 0) {
         error = "cannot open the " + std::string(codec->name) + " decoder: " + AVErrorText(rc);
         return nullptr;
@@ -59,7 +59,7 @@ std::string AVErrorText(int code) {
 struct ClipDecoder {
     std::string path;
     ClipInfo info;
-    std::shared_ptr<const std::vector<int64_t>> times;   // presentation time of each frame
+    std::shared_ptr<const std::vector<int64_t>> times;  // presentation time of each frame
     FormatPtr format;
     CodecPtr video;
     CodecPtr audio;
@@ -72,13 +72,13 @@ struct ClipDecoder {
     int resamplerRate = 0;
     AVChannelLayout resamplerLayout{};
     bool audioWanted = false;
-    std::vector<bool> copied;      // per stream: packets delivered as they are
+    std::vector<bool> copied;  // per stream: packets delivered as they are
     bool demuxDone = false;
     bool videoDrained = false;
     bool audioDrained = false;
     bool audioFlushed = false;
-    int64_t nextVideoIndex = 0;    // index of the next frame the decoder will give; -1 unknown
-    int64_t audioNextPts = AV_NOPTS_VALUE;   // in samples at the target rate
+    int64_t nextVideoIndex = 0;             // index of the next frame the decoder will give; -1 unknown
+    int64_t audioNextPts = AV_NOPTS_VALUE;  // in samples at the target rate
     std::deque<AVFramePtr> audioReady;
     std::deque<AVPacketPtr> packetsReady;
 
@@ -154,7 +154,8 @@ int ChooseVideoStream(const AVFormatContext *format, int wanted, std::string &no
     if (!chosen) {
         why = "the largest";
         chosen = *std::max_element(videos.begin(), videos.end(), [](const AVStream *a, const AVStream *b) {
-            return int64_t(a->codecpar->width) * a->codecpar->height < int64_t(b->codecpar->width) * b->codecpar->height;
+            return int64_t(a->codecpar->width) * a->codecpar->height <
+                   int64_t(b->codecpar->width) * b->codecpar->height;
         });
     }
     note = "using " + Describe(chosen) + ", " + why + " of " + std::to_string(videos.size()) +
@@ -187,7 +188,7 @@ bool LearnFrameTimes(const std::string &path, int stream, AVRational rate, std::
     };
     while (av_read_frame(format.get(), packet.get()) >= 0) {
         if (packet->stream_index == stream) {
-            avcodec_send_packet(ctx.get(), packet.get());   // a damaged packet is skipped
+            avcodec_send_packet(ctx.get(), packet.get());  // a damaged packet is skipped
             take();
         }
         av_packet_unref(packet.get());
@@ -303,19 +304,30 @@ void SetCopiedStreams(ClipDecoder &d, const std::vector<int> &streams) {
 ColourModel ColourModelOf(AVColorSpace space, AVColorRange range, AVPixelFormat format, int height) {
     ColourModel m;
     switch (space) {
-    case AVCOL_SPC_BT709: m.matrix = SWS_CS_ITU709; break;
-    case AVCOL_SPC_FCC: m.matrix = SWS_CS_FCC; break;
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M: m.matrix = SWS_CS_ITU601; break;
-    case AVCOL_SPC_SMPTE240M: m.matrix = SWS_CS_SMPTE240M; break;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL: m.matrix = SWS_CS_BT2020; break;
-    default: m.matrix = height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601; break;
+        case AVCOL_SPC_BT709:
+            m.matrix = SWS_CS_ITU709;
+            break;
+        case AVCOL_SPC_FCC:
+            m.matrix = SWS_CS_FCC;
+            break;
+        case AVCOL_SPC_BT470BG:
+        case AVCOL_SPC_SMPTE170M:
+            m.matrix = SWS_CS_ITU601;
+            break;
+        case AVCOL_SPC_SMPTE240M:
+            m.matrix = SWS_CS_SMPTE240M;
+            break;
+        case AVCOL_SPC_BT2020_NCL:
+        case AVCOL_SPC_BT2020_CL:
+            m.matrix = SWS_CS_BT2020;
+            break;
+        default:
+            m.matrix = height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+            break;
     }
     // The old "J" formats are full range by definition.
-    bool jpegFormat = format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
-                      format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
-                      format == AV_PIX_FMT_YUVJ411P;
+    bool jpegFormat = format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P ||
+                      format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
     m.fullRange = range == AVCOL_RANGE_JPEG || jpegFormat;
     return m;
 }
@@ -338,7 +350,7 @@ bool FrameToPicture(SwsPtr &scaler, const AVFrame &frame, int width, int height,
     scaler.reset(sws_getCachedContext(scaler.release(), frame.width, frame.height, format, width, height,
                                       AV_PIX_FMT_ARGB, flags, nullptr, nullptr, nullptr));
     if (!scaler) return false;
-    ColourModel rgb;   // full-range RGB out; the matrix does not matter for it
+    ColourModel rgb;  // full-range RGB out; the matrix does not matter for it
     SetConversionColour(scaler.get(), ColourModelOf(frame.colorspace, frame.color_range, format, frame.height), rgb);
     uint8_t *dst[4] = {picture.pixels.get(), nullptr, nullptr, nullptr};
     int dstStride[4] = {int(picture.RowBytes()), 0, 0, 0};
@@ -362,8 +374,8 @@ bool ConfigureResampler(ClipDecoder &d, const AVFrame &in) {
     else
         av_channel_layout_copy(&inLayout, &in.ch_layout);
     SwrContext *swr = nullptr;
-    int rc = swr_alloc_set_opts2(&swr, &d.audioTarget.layout, d.audioTarget.format, d.audioTarget.sampleRate,
-                                 &inLayout, AVSampleFormat(in.format), in.sample_rate, 0, nullptr);
+    int rc = swr_alloc_set_opts2(&swr, &d.audioTarget.layout, d.audioTarget.format, d.audioTarget.sampleRate, &inLayout,
+                                 AVSampleFormat(in.format), in.sample_rate, 0, nullptr);
     av_channel_layout_uninit(&inLayout);
     if (rc < 0 || swr_init(swr) < 0) {
         swr_free(&swr);
@@ -411,8 +423,8 @@ void DrainAudio(ClipDecoder &d) {
 
 }  // namespace
 
-UnitKind ReadNextUnit(ClipDecoder &d, AVFramePtr &video, int64_t &videoIndex, AVFramePtr &audio,
-                      AVPacketPtr &packet, std::string &error) {
+UnitKind ReadNextUnit(ClipDecoder &d, AVFramePtr &video, int64_t &videoIndex, AVFramePtr &audio, AVPacketPtr &packet,
+                      std::string &error) {
     const std::vector<int64_t> &times = *d.times;
     for (;;) {
         if (!d.packetsReady.empty()) {
@@ -452,7 +464,7 @@ UnitKind ReadNextUnit(ClipDecoder &d, AVFramePtr &video, int64_t &videoIndex, AV
                 continue;
             }
             if (d.videoDrained) return UnitKind::End;
-            continue;   // keep receiving video until the decoder says EOF
+            continue;  // keep receiving video until the decoder says EOF
         }
         int rc = av_read_frame(d.format.get(), d.packet.get());
         if (rc < 0) {
@@ -560,11 +572,11 @@ Outcome DecodeUntil(ClipDecoder &d, int64_t index, int64_t &firstSeen) {
 
 }  // namespace
 
-bool FetchClipFrame(ClipDecoder &d, int64_t index, int width, int height, bool highQuality,
-                    ArgbPicture &picture, std::string &error) {
+bool FetchClipFrame(ClipDecoder &d, int64_t index, int width, int height, bool highQuality, ArgbPicture &picture,
+                    std::string &error) {
     if (index < 0 || index >= d.info.frameCount) {
-        error = "frame " + std::to_string(index) + " is outside the clip (0.." +
-                std::to_string(d.info.frameCount - 1) + ")";
+        error = "frame " + std::to_string(index) + " is outside the clip (0.." + std::to_string(d.info.frameCount - 1) +
+                ")";
         return false;
     }
     if (width <= 0 || height <= 0 || width > 16384 || height > 16384) {
@@ -572,9 +584,9 @@ bool FetchClipFrame(ClipDecoder &d, int64_t index, int width, int height, bool h
         return false;
     }
     const std::vector<int64_t> &times = *d.times;
-    constexpr int64_t kForwardReach = 48;   // decoding this far ahead beats a seek
-    bool forward = d.nextVideoIndex >= 0 && index >= d.nextVideoIndex &&
-                   index < d.nextVideoIndex + kForwardReach && !d.videoDrained;
+    constexpr int64_t kForwardReach = 48;  // decoding this far ahead beats a seek
+    bool forward = d.nextVideoIndex >= 0 && index >= d.nextVideoIndex && index < d.nextVideoIndex + kForwardReach &&
+                   !d.videoDrained;
     // Near: decode on. Far: seek before the frame's time, and further back
     // when the seek lands past it (open GOPs, streams indexed by decode
     // time). Last resort: from the beginning, counting.
@@ -607,8 +619,7 @@ bool FetchClipFrame(ClipDecoder &d, int64_t index, int width, int height, bool h
     return ok;
 }
 
-bool ScalePicture(const ArgbPicture &source, int width, int height, bool highQuality,
-                  ArgbPicture &result) {
+bool ScalePicture(const ArgbPicture &source, int width, int height, bool highQuality, ArgbPicture &result) {
     if (width <= 0 || height <= 0 || !source.pixels) return false;
     SwsPtr ctx(sws_getContext(source.width, source.height, AV_PIX_FMT_ARGB, width, height, AV_PIX_FMT_ARGB,
                               highQuality ? SWS_BICUBIC : SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));

@@ -29,16 +29,16 @@ struct AVFormatContext;
 struct ClipInfo {
     int width = 0;
     int height = 0;
-    AVRational frameRate{25, 1};   // average frames per second (times given as text, progress)
-    AVRational timeBase{1, 25};    // of the video stream: the unit of every frame time
-    int64_t frameCount = 0;        // frames a sequential decode shows
-    int videoStream = -1;          // index in the file
-    std::string streamNote;        // names the video stream chosen when the file has several
+    AVRational frameRate{25, 1};  // average frames per second (times given as text, progress)
+    AVRational timeBase{1, 25};   // of the video stream: the unit of every frame time
+    int64_t frameCount = 0;       // frames a sequential decode shows
+    int videoStream = -1;         // index in the file
+    std::string streamNote;       // names the video stream chosen when the file has several
     bool hasAudio = false;
     int audioStream = -1;
     int sampleRate = 0;
     int channels = 0;
-    AVSampleFormat sampleFormat = AV_SAMPLE_FMT_NONE;   // as decoded
+    AVSampleFormat sampleFormat = AV_SAMPLE_FMT_NONE;  // as decoded
 };
 
 struct AVFrameFree {
@@ -68,7 +68,7 @@ struct AudioTarget {
     AVChannelLayout layout{};
 };
 
-struct ClipDecoder;   // one open file with its decoders
+struct ClipDecoder;  // one open file with its decoders
 struct ClipDecoderDelete {
     void operator()(ClipDecoder *d) const;
 };
@@ -103,13 +103,13 @@ UnitKind ReadNextUnit(ClipDecoder &decoder, AVFramePtr &video, int64_t &videoInd
 // forward; others seek to the key frame before the frame's time. The result
 // is the frame a sequential decode gives. False with a reason when the
 // index is outside the clip or the frame cannot be decoded.
-bool FetchClipFrame(ClipDecoder &decoder, int64_t index, int width, int height,
-                    bool highQuality, ArgbPicture &picture, std::string &error);
+bool FetchClipFrame(ClipDecoder &decoder, int64_t index, int width, int height, bool highQuality, ArgbPicture &picture,
+                    std::string &error);
 
 // The YUV matrix (an SWS_CS_* value) and range of a picture. Untagged YUV is
 // taken as BT.709 from 720 lines up and BT.601 below, as players do.
 struct ColourModel {
-    int matrix = 5;          // SWS_CS_ITU601
+    int matrix = 5;  // SWS_CS_ITU601
     bool fullRange = false;
 };
 ColourModel ColourModelOf(AVColorSpace space, AVColorRange range, AVPixelFormat format, int height);
@@ -123,8 +123,7 @@ bool FrameToPicture(SwsPtr &scaler, const AVFrame &frame, int width, int height,
 
 // Scales an ARGB picture into another size (used when the plug-in asks for a
 // frame at another size than the render's).
-bool ScalePicture(const ArgbPicture &source, int width, int height, bool highQuality,
-                  ArgbPicture &result);
+bool ScalePicture(const ArgbPicture &source, int width, int height, bool highQuality, ArgbPicture &result);
 
 // Text of an FFmpeg error code.
 std::string AVErrorText(int code);

@@ -43,7 +43,9 @@ int ListPlugins() {
 
 // Option values that no conversion may quietly turn into another number.
 const CLI::Validator kNotEmpty(
-    [](std::string &text) { return text.empty() ? std::string("an empty value is not a frame or a time") : std::string(); },
+    [](std::string &text) {
+        return text.empty() ? std::string("an empty value is not a frame or a time") : std::string();
+    },
     "FRAME|TIME");
 const CLI::Validator kFrameNumber(
     [](std::string &text) {
@@ -58,7 +60,7 @@ const CLI::Validator kFrameNumber(
 // The speed presets of libx264 and libx265, the encoders --preset is for.
 bool KnownPreset(const std::string &codec, const std::string &preset, std::string &error) {
     if (preset.empty() || !(codec.empty() || codec == "libx264" || codec == "libx265")) return true;
-    static const char *const kPresets[] = {"ultrafast", "superfast", "veryfast", "faster", "fast",
+    static const char *const kPresets[] = {"ultrafast", "superfast", "veryfast", "faster",   "fast",
                                            "medium",    "slow",      "slower",   "veryslow", "placebo"};
     for (const char *p : kPresets)
         if (preset == p) return true;
@@ -78,7 +80,7 @@ int main(int argc, char **argv) try {
     CLI::App app{"hyhost runs HY video plug-ins (Kelvarin by default) on video files."};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("hyhost " KELVARIN_VERSION));
-    app.fallthrough();   // --verbose also after the command's name
+    app.fallthrough();  // --verbose also after the command's name
     bool verbose = false;
     app.add_flag("--verbose", verbose, "Show FFmpeg's own messages");
     std::string plugin = "Kelvarin";
@@ -99,7 +101,8 @@ int main(int argc, char **argv) try {
     auto *framesOpt = render->add_option("--frames", rq.frames, "Length of the selection in frames");
     render->add_option("--duration", rq.duration, "Length of the selection as a time")->excludes(framesOpt);
     render->add_option("--fade-in", rq.fadeIn, "Frames over which the effect fades in")->check(CLI::NonNegativeNumber);
-    render->add_option("--fade-out", rq.fadeOut, "Frames over which the effect fades out")->check(CLI::NonNegativeNumber);
+    render->add_option("--fade-out", rq.fadeOut, "Frames over which the effect fades out")
+        ->check(CLI::NonNegativeNumber);
     render->add_flag("--preview", rq.preview, "Preview quality (the plug-in passes no audio)");
     render->add_option("--size", size, "Output size WxH (default: the clip's)");
     render->add_option("--codec", rq.codec, "Video encoder (default libx264, else mpeg4)");
@@ -107,7 +110,9 @@ int main(int argc, char **argv) try {
     render->add_flag("--lossless", rq.lossless, "FFV1 video and PCM audio, bit-exact (use a .mkv output)");
     render->add_flag("--quiet", rq.quiet, "No progress or summary");
     render->add_flag("--stats", rq.stats, "Print timing: wall time and the plug-in's share");
-    render->add_option("--stream", rq.stream, "Video stream to render, by its index in the file (default: the default one)")
+    render
+        ->add_option("--stream", rq.stream,
+                     "Video stream to render, by its index in the file (default: the default one)")
         ->check(CLI::NonNegativeNumber);
     render->add_option("--plugin", rq.plugin, "Plug-in bundle path or name (default Kelvarin)");
 
@@ -143,9 +148,12 @@ int main(int argc, char **argv) try {
 
     // The JPEG encoder takes full-range pictures only; the host makes video range.
     if (*render && rq.codec == "mjpeg")
-        return Fail("--codec " + rq.codec + " is not supported: it takes only full-range JPEG pictures; use libx264, "
-                    "mpeg4 or ffv1", 2);
-    if (std::string e; *render && !KnownPreset(rq.lossless && rq.codec.empty() ? "ffv1" : rq.codec, rq.preset, e)) return Fail(e, 2);
+        return Fail("--codec " + rq.codec +
+                        " is not supported: it takes only full-range JPEG pictures; use libx264, "
+                        "mpeg4 or ffv1",
+                    2);
+    if (std::string e; *render && !KnownPreset(rq.lossless && rq.codec.empty() ? "ffv1" : rq.codec, rq.preset, e))
+        return Fail(e, 2);
     int width = 0, height = 0;
     if (!size.empty() && !ParseSize(size, width, height))
         return Fail("--size '" + size + "' is not WIDTHxHEIGHT, e.g. 1280x720", 2);
@@ -160,8 +168,7 @@ int main(int argc, char **argv) try {
     RenderOutcome outcome = RunRender(rq);
     if (outcome.exitCode != 0) return Fail(outcome.error, outcome.exitCode);
     if (rq.stats)
-        std::fprintf(stderr,
-                     "stats: frames=%lld selection=%lld wall=%.3f plugin=%.3f plugin_share=%.1f%% fps=%.2f\n",
+        std::fprintf(stderr, "stats: frames=%lld selection=%lld wall=%.3f plugin=%.3f plugin_share=%.1f%% fps=%.2f\n",
                      (long long)outcome.framesWritten, (long long)outcome.selectionCount, outcome.wallSeconds,
                      outcome.pluginSeconds,
                      outcome.wallSeconds > 0 ? 100.0 * outcome.pluginSeconds / outcome.wallSeconds : 0.0,

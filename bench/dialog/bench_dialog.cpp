@@ -27,12 +27,10 @@ struct Standard {
 };
 constexpr Standard kStandards[] = {{"configNTSC", 720, 480}, {"configPAL", 720, 576}, {"configHD", 960, 540}};
 
-GWorldPtr MakeFrame(int width, int height)
-{
+GWorldPtr MakeFrame(int width, int height) {
     Rect bounds{0, 0, static_cast<int16_t>(height), static_cast<int16_t>(width)};
     GWorldPtr world = AllocateRectGWorld(bounds);
-    if (world == nullptr)
-        return nullptr;
+    if (world == nullptr) return nullptr;
     PixMapHandle pm = GetGWorldPixMap(world);
     auto *base = reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm));
     for (int y = 0; y < height; ++y) {
@@ -47,12 +45,11 @@ GWorldPtr MakeFrame(int width, int height)
     return world;
 }
 
-void BM_DragStep(benchmark::State &state)
-{
+void BM_DragStep(benchmark::State &state) {
     const Standard &standard = kStandards[state.range(0)];
     pluginDataRec config{};
     ResetConfig(&config, true);
-    config.rota = 2;   // a quarter turn, the costlier path
+    config.rota = 2;  // a quarter turn, the costlier path
     config.outside = true;
 
     WindowRef window = OpenNibWindowFromCFBundle(cMyBundleID, cMyPluginName, standard.window);
@@ -72,8 +69,7 @@ void BM_DragStep(benchmark::State &state)
     ControlRef clip = nullptr;
     GetControlByID(window, &clipID, &clip);
     Rect bounds{0, 0, 0, 0};
-    if (clip)
-        GetControlBounds(clip, &bounds);
+    if (clip) GetControlBounds(clip, &bounds);
     SetPortWindowPort(window);
 
     // The rectangle moves back and forth by one pixel per step, as in a drag:
@@ -130,8 +126,7 @@ void BM_DragStep(benchmark::State &state)
     DisposeGWorld(preview);
 }
 
-void BM_FrameCopy(benchmark::State &state)
-{
+void BM_FrameCopy(benchmark::State &state) {
     const Standard &standard = kStandards[state.range(0)];
     const size_t bytes = size_t(standard.width) * standard.height * 4;
     std::vector<uint8_t> from(bytes, 0x5A), to(bytes);
@@ -149,17 +144,15 @@ void BM_FrameCopy(benchmark::State &state)
 BENCHMARK(BM_DragStep)->Args({0, 0})->Args({1, 0})->Args({2, 0})->Args({2, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FrameCopy)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv)
-{
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+int main(int argc, char **argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     const char *bundlePath = KELVARIN_PLUGINS_DIR "/Kelvarin.plugin";
-    CFURLRef url = CFURLCreateFromFileSystemRepresentation(
-        kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(bundlePath), static_cast<CFIndex>(std::strlen(bundlePath)),
-        true);
+    CFURLRef url =
+        CFURLCreateFromFileSystemRepresentation(kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(bundlePath),
+                                                static_cast<CFIndex>(std::strlen(bundlePath)), true);
     if (CFBundleCreate(kCFAllocatorDefault, url) == nullptr) {
         std::fprintf(stderr, "cannot register the bundle at %s\n", bundlePath);
         return 1;

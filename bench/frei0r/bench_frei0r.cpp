@@ -28,14 +28,14 @@ struct Setting {
     double amount;
 };
 const Setting kSettings[] = {
-    {{0.25, 0.25, 0.75, 0.75}, 0.5, 1.0},    // half turn, whole pixels
-    {{0.25, 0.2, 0.75, 0.8}, 0.25, 1.0},     // quarter turn, half pixels
-    {{0.25, 0.2, 0.75, 0.8}, 0.25, 0.5},     // the same mixed over the frame
+    {{0.25, 0.25, 0.75, 0.75}, 0.5, 1.0},  // half turn, whole pixels
+    {{0.25, 0.2, 0.75, 0.8}, 0.25, 1.0},   // quarter turn, half pixels
+    {{0.25, 0.2, 0.75, 0.8}, 0.25, 0.5},   // the same mixed over the frame
 };
 
 std::vector<uint32_t> Frame() {
     std::vector<uint32_t> frame(size_t(kW) * kH);
-    for (size_t i = 0; i < frame.size(); ++i) {   // opaque: alpha is the fourth byte
+    for (size_t i = 0; i < frame.size(); ++i) {  // opaque: alpha is the fourth byte
         const uint32_t v = uint32_t(i * 2654435761u);
         const uint8_t rgba[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), 0xFF};
         std::memcpy(&frame[i], rgba, 4);
@@ -48,7 +48,10 @@ struct Filter {
     ~Filter() {
         if (handle) dlclose(handle);
     }
-    template <class F> F *Get(const char *name) { return reinterpret_cast<F *>(dlsym(handle, name)); }
+    template <class F>
+    F *Get(const char *name) {
+        return reinterpret_cast<F *>(dlsym(handle, name));
+    }
 };
 
 void BM_Frei0rUpdate(benchmark::State &state) {
@@ -84,11 +87,11 @@ void BM_HyPathFrame(benchmark::State &state) {
     const std::vector<uint32_t> frame = Frame();
     PixMapHandle pm = GetGWorldPixMap(source);
     for (unsigned y = 0; y < kH; ++y)
-        for (unsigned x = 0; x < kW; ++x) {   // R,G,B,A to the picture's A,R,G,B
+        for (unsigned x = 0; x < kW; ++x) {  // R,G,B,A to the picture's A,R,G,B
             const auto *p = reinterpret_cast<const uint8_t *>(&frame[size_t(y) * kW + x]);
             const uint8_t argb[4] = {p[3], p[0], p[1], p[2]};
-            std::memcpy(reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm)) + size_t(y) * GetPixRowBytes(pm) + 4 * x,
-                        argb, 4);
+            std::memcpy(reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm)) + size_t(y) * GetPixRowBytes(pm) + 4 * x, argb,
+                        4);
         }
     pluginDataRec record{};
     ResetConfig(&record, true);

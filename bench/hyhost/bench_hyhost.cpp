@@ -30,12 +30,13 @@ struct Workspace {
         if (!mkdtemp(pattern)) return;
         dir = pattern;
         fs::create_directories(dir / "config");
-        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);   // never the user's settings
+        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);  // never the user's settings
         clip = (dir / "source-1080p.mp4").string();
         std::string make = std::string(FFMPEG_PATH) +
                            " -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=10"
                            " -f lavfi -i sine=frequency=440:sample_rate=48000:duration=10"
-                           " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac " + clip;
+                           " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac " +
+                           clip;
         std::string prefs = std::string(PREFS_PATH) +
                             " set rect=0.25,0.25,0.75,0.75 rota=90 clip=on outside=off color=#1E64C8 >/dev/null";
         ok = std::system(make.c_str()) == 0 && std::system(prefs.c_str()) == 0;
@@ -76,8 +77,8 @@ void BM_RenderAgainstFfmpeg(benchmark::State &state) {
         "[0:v]split[a][b];[b]crop=960:540:480:270,transpose=cclock,crop=540:540:0:210[t];"
         "[a]drawbox=x=480:y=270:w=960:h=540:color=0x1E64C8:t=fill[bg];[bg][t]overlay=690:270[v]";
     fs::path hyOut = ws.dir / "hyhost.mp4", ffOut = ws.dir / "ffmpeg.mp4", stats = ws.dir / "stats.txt";
-    std::string hyCmd = std::string(HYHOST_PATH) + " render " + ws.clip + " -o " + hyOut.string() +
-                        " --preset " + preset + " --quiet --stats 2>" + stats.string();
+    std::string hyCmd = std::string(HYHOST_PATH) + " render " + ws.clip + " -o " + hyOut.string() + " --preset " +
+                        preset + " --quiet --stats 2>" + stats.string();
     std::string ffCmd = std::string(FFMPEG_PATH) + " -v error -y -i " + ws.clip + " -filter_complex \"" + graph +
                         "\" -map [v] -map 0:a -c:v libx264 -preset " + preset +
                         " -pix_fmt yuv420p -c:a aac -b:a 128k " + ffOut.string();

@@ -94,8 +94,7 @@ void QuarterTurn(benchmark::State &state, int w, int h, bool intoFrame, float sh
     GWorldPtr src = NewPicture(w, h), frame = NewPicture(fw, fh);
     CGColorSpaceRef cs = CGColorSpaceCreateDeviceRGB();
     PixMapHandle pm = GetGWorldPixMap(src);
-    CGContextRef bc = CGBitmapContextCreate(GetPixBaseAddr(pm), size_t(w), size_t(h), 8,
-                                            size_t(GetPixRowBytes(pm)), cs,
+    CGContextRef bc = CGBitmapContextCreate(GetPixBaseAddr(pm), size_t(w), size_t(h), 8, size_t(GetPixRowBytes(pm)), cs,
                                             kCGImageAlphaPremultipliedFirst);
     CGImageRef image = CGBitmapContextCreateImage(bc);
     CGContextRelease(bc);
@@ -121,12 +120,8 @@ void QuarterTurn(benchmark::State &state, int w, int h, bool intoFrame, float sh
 
 void BM_QuarterTurn_WholePixels_960x540(benchmark::State &state) { QuarterTurn(state, 960, 540, false); }
 void BM_QuarterTurn_HalfPixels_960x541(benchmark::State &state) { QuarterTurn(state, 960, 541, false, 0.5f); }
-void BM_QuarterTurn_WholePixels_960x540_In1080p(benchmark::State &state) {
-    QuarterTurn(state, 960, 540, true);
-}
-void BM_QuarterTurn_HalfPixels_960x541_In1080p(benchmark::State &state) {
-    QuarterTurn(state, 960, 541, true, 0.5f);
-}
+void BM_QuarterTurn_WholePixels_960x540_In1080p(benchmark::State &state) { QuarterTurn(state, 960, 540, true); }
+void BM_QuarterTurn_HalfPixels_960x541_In1080p(benchmark::State &state) { QuarterTurn(state, 960, 541, true, 0.5f); }
 
 }  // namespace
 

@@ -39,7 +39,7 @@ struct Size {
     int w, h;
 };
 constexpr Size kSizes[] = {{1280, 720}, {1920, 1080}, {3840, 2160}};
-constexpr uint32_t kFill = 0x2080C0;   // colors[0] below, as 8-bit RGB
+constexpr uint32_t kFill = 0x2080C0;  // colors[0] below, as 8-bit RGB
 constexpr int kFadeFrame = 15, kFadeFrames = 30;
 
 // A Preferences folder of the benchmark's own, so the user's file is never
@@ -64,9 +64,10 @@ Area AreaOf(Size s, bool half) { return {s.w / 5, s.h / 10, s.w * 3 / 5 + (half 
 // A fade's Blit: the same-size blend every host does for it.
 HYPluginResult BlendBlit(PixMapHandle src, PixMapHandle dst, Rect srcRect, const Rect *dstRect, int16_t opacity) {
     const PixMap &s = **src, &d = **dst;
-    PlatformBlend(static_cast<const uint8_t *>(static_cast<void *>(s.baseAddr)) + srcRect.top * s.rowBytes + srcRect.left * 4,
-                  s.rowBytes, reinterpret_cast<uint8_t *>(d.baseAddr) + dstRect->top * d.rowBytes + dstRect->left * 4,
-                  d.rowBytes, srcRect.right - srcRect.left, srcRect.bottom - srcRect.top, opacity);
+    PlatformBlend(
+        static_cast<const uint8_t *>(static_cast<void *>(s.baseAddr)) + srcRect.top * s.rowBytes + srcRect.left * 4,
+        s.rowBytes, reinterpret_cast<uint8_t *>(d.baseAddr) + dstRect->top * d.rowBytes + dstRect->left * 4, d.rowBytes,
+        srcRect.right - srcRect.left, srcRect.bottom - srcRect.top, opacity);
     return kPluginOK;
 }
 
@@ -84,14 +85,14 @@ struct Rig {
         gPascalData->colors[0] = RGBColor{0x2000, 0x8000, 0xC000};
         // Edges half a pixel past the wanted ones: the frame driver truncates.
         const Area a = AreaOf(s, half);
-        gPascalData->startRel = relRect{(a.x + 0.5) / s.w, (a.x + a.w + 0.5) / s.w, (a.y + 0.5) / s.h,
-                                        (a.y + a.h + 0.5) / s.h};
+        gPascalData->startRel =
+            relRect{(a.x + 0.5) / s.w, (a.x + a.w + 0.5) / s.w, (a.y + 0.5) / s.h, (a.y + a.h + 0.5) / s.h};
         const Rect bounds{0, 0, static_cast<int16_t>(s.h), static_cast<int16_t>(s.w)};
         NewGWorld(&source, 32, &bounds, nullptr, nullptr, 0);
         TestHost::Paint(source, 0);
-        host.prepared = source;   // handed out at every GetFrame, never disposed by the host
+        host.prepared = source;  // handed out at every GetFrame, never disposed by the host
         host.params.frameCount = 1000000;
-        host.params.renderFrame = 500000;   // outside any fade zone
+        host.params.renderFrame = 500000;  // outside any fade zone
         if (fade) {
             host.fadeIn = host.fadeOut = kFadeFrames;
             host.params.renderFrame = kFadeFrame;
@@ -120,8 +121,8 @@ std::string Box(const Area &a) {
 }
 
 std::string Crop(const Area &a) {
-    return "crop=w=" + std::to_string(a.w) + ":h=" + std::to_string(a.h) + ":x=" + std::to_string(a.x) + ":y=" +
-           std::to_string(a.y);
+    return "crop=w=" + std::to_string(a.w) + ":h=" + std::to_string(a.h) + ":x=" + std::to_string(a.x) +
+           ":y=" + std::to_string(a.y);
 }
 
 Area Intersect(const Area &a, const Area &b) {
@@ -151,14 +152,17 @@ std::string ModeGraph(Size s, int rota, bool outside, bool clip, bool half, cons
     const int tw = quarter ? a.h : a.w, th = quarter ? a.w : a.h;
     const Area turned{a.x + (a.w - tw) / 2, a.y + (a.h - th) / 2, tw, th};
     const Area shown = Intersect(clip ? Intersect(turned, a) : turned, frame);
-    std::string picture = Crop(a) + (rota == 1 ? "" : rota == 3 ? ",hflip,vflip" : rota == 2 ? ",transpose=cclock" : ",transpose=clock");
+    std::string picture = Crop(a) + (rota == 1   ? ""
+                                     : rota == 3 ? ",hflip,vflip"
+                                     : rota == 2 ? ",transpose=cclock"
+                                                 : ",transpose=clock");
     if (shown.w != tw || shown.h != th) {
         picture += ',';
         picture += Crop({shown.x - turned.x, shown.y - turned.y, shown.w, shown.h});
     }
     if (outside)
-        return "[" + in + "]" + picture + ",pad=w=" + std::to_string(s.w) + ":h=" + std::to_string(s.h) + ":x=" +
-               std::to_string(shown.x) + ":y=" + std::to_string(shown.y) + ":color=" + colour + "[" + out + "]";
+        return "[" + in + "]" + picture + ",pad=w=" + std::to_string(s.w) + ":h=" + std::to_string(s.h) +
+               ":x=" + std::to_string(shown.x) + ":y=" + std::to_string(shown.y) + ":color=" + colour + "[" + out + "]";
     std::string strips;
     auto strip = [&](int x, int y, int w, int h) {
         if (w <= 0 || h <= 0) return;
@@ -177,8 +181,8 @@ std::string ModeGraph(Size s, int rota, bool outside, bool clip, bool half, cons
         strip(a.x, turned.y + th, a.w, a.y + a.h - turned.y - th);
     }
     return "[" + in + "]split[bg0][cut0];[bg0]" + (strips.empty() ? "null" : strips) + "[bg];[cut0]" + picture +
-           "[cut];[bg][cut]overlay=x=" + std::to_string(shown.x) + ":y=" + std::to_string(shown.y) +
-           ":format=rgb[" + out + "]";
+           "[cut];[bg][cut]overlay=x=" + std::to_string(shown.x) + ":y=" + std::to_string(shown.y) + ":format=rgb[" +
+           out + "]";
 }
 
 // A fade: the source over the mode's frame at the fade's opacity.
@@ -206,9 +210,12 @@ struct FfmpegRun {
         }
         graph->nb_threads = 1;
         const std::string args = "video_size=" + std::to_string(s.w) + "x" + std::to_string(s.h) +
-                                 ":pix_fmt=" + std::to_string(int(AV_PIX_FMT_ARGB)) + ":time_base=1/25:pixel_aspect=1/1";
-        if (avfilter_graph_create_filter(&src, avfilter_get_by_name("buffer"), "in", args.c_str(), nullptr, graph) < 0 ||
-            avfilter_graph_create_filter(&sink, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr, graph) < 0) {
+                                 ":pix_fmt=" + std::to_string(int(AV_PIX_FMT_ARGB)) +
+                                 ":time_base=1/25:pixel_aspect=1/1";
+        if (avfilter_graph_create_filter(&src, avfilter_get_by_name("buffer"), "in", args.c_str(), nullptr, graph) <
+                0 ||
+            avfilter_graph_create_filter(&sink, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr, graph) <
+                0) {
             error = "cannot make the buffer filters";
             return;
         }
@@ -289,7 +296,7 @@ void BM_Frame(benchmark::State &state) {
     const size_t bytes = size_t(s.w) * s.h * 4;
     std::vector<uint8_t> a(bytes, 1), b(bytes, 2);
     std::vector<double> effect, copy, ffmpeg;
-    for (int warm = 0; warm < 3; ++warm) {   // first-touch page faults, pools, caches
+    for (int warm = 0; warm < 3; ++warm) {  // first-touch page faults, pools, caches
         rig.Frame();
         std::memcpy(b.data(), a.data(), bytes);
         if (!ff.Frame()) std::abort();

@@ -10,15 +10,13 @@
 #include <QTextDocument>
 #include <cstdio>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s SOURCE.md OUTPUT.pdf\n", argc > 0 ? argv[0] : "kelvarin-manual-pdf");
         return 2;
     }
     // Fonts need a GUI application; no display is needed for a PDF.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
 
     QFile source(QString::fromLocal8Bit(argv[1]));
@@ -38,8 +36,9 @@ int main(int argc, char **argv)
         pdf.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
 
         QTextDocument doc;
-        doc.setDefaultStyleSheet(QStringLiteral("table { border-collapse: collapse; } "
-                                                "th, td { padding: 4px; }"));
+        doc.setDefaultStyleSheet(
+            QStringLiteral("table { border-collapse: collapse; } "
+                           "th, td { padding: 4px; }"));
         QFont font(QStringLiteral("DejaVu Sans"));
         font.setPointSizeF(10.5);
         doc.setDefaultFont(font);

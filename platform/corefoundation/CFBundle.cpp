@@ -29,18 +29,16 @@ void FinalizeBundle(CFObjectHeader *self) {
     delete b;
 }
 
-CFBundleRef ToRef(CFBundleObject *b) {
-    return reinterpret_cast<CFBundleRef>(static_cast<CFObjectHeader *>(b));
-}
+CFBundleRef ToRef(CFBundleObject *b) { return reinterpret_cast<CFBundleRef>(static_cast<CFObjectHeader *>(b)); }
 
 // Reads the top-level keys of an XML property list into `keys` (string
 // values only); the rest of the document is skipped.
 struct PlistReader {
     explicit PlistReader(std::map<std::string, std::string> &into) : keys(into) {}
     std::map<std::string, std::string> &keys;
-    int depth = 0;          // of the element being read; 1 is <plist>
-    bool wrongShape = false;   // the root is not <plist><dict>
-    bool inText = false;       // collecting a <key> or <string> of the dict
+    int depth = 0;            // of the element being read; 1 is <plist>
+    bool wrongShape = false;  // the root is not <plist><dict>
+    bool inText = false;      // collecting a <key> or <string> of the dict
     bool textIsKey = false;
     bool haveKey = false;
     std::string key, text;
@@ -65,7 +63,7 @@ struct PlistReader {
             textIsKey = isKey;
             text.clear();
         } else {
-            haveKey = false;   // a value of another type: its key is skipped
+            haveKey = false;  // a value of another type: its key is skipped
         }
     }
     void End() {
@@ -117,9 +115,7 @@ CFURLRef URLIfExists(const fs::path &p, bool isDirectory) {
     return CFURLMakeWithPath(p.string(), isDirectory);
 }
 
-bool SafeComponent(const std::string &s) {
-    return s != "." && s != ".." && s.find('\0') == std::string::npos;
-}
+bool SafeComponent(const std::string &s) { return s != "." && s != ".." && s.find('\0') == std::string::npos; }
 
 }  // namespace
 
@@ -229,7 +225,8 @@ PLATFORM_API CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef na
             if (!sub.empty()) dir /= sub;
             std::error_code ec;
             fs::path candidate = dir / file;
-            if (fs::exists(candidate, ec)) return CFURLMakeWithPath(candidate.string(), fs::is_directory(candidate, ec));
+            if (fs::exists(candidate, ec))
+                return CFURLMakeWithPath(candidate.string(), fs::is_directory(candidate, ec));
         }
         return nullptr;
     } catch (...) {
@@ -244,7 +241,8 @@ PLATFORM_API short CFBundleOpenBundleResourceMap(CFBundleRef bundle) {
         std::vector<std::string> files;
         std::error_code ec;
         for (const auto &entry : fs::directory_iterator(b->path + "/Contents/Resources", ec))
-            if (entry.path().extension() == ".rsrc" && entry.is_regular_file(ec)) files.push_back(entry.path().string());
+            if (entry.path().extension() == ".rsrc" && entry.is_regular_file(ec))
+                files.push_back(entry.path().string());
         std::sort(files.begin(), files.end());
         short last = -1;
         for (const std::string &f : files) {

@@ -10,8 +10,7 @@ void CFObjectRetain(CFObjectHeader *obj) {
 
 void CFObjectRelease(CFObjectHeader *obj) {
     if (!obj || obj->immortal) return;
-    if (obj->retainCount.fetch_sub(1, std::memory_order_acq_rel) == 1 && obj->finalize)
-        obj->finalize(obj);
+    if (obj->retainCount.fetch_sub(1, std::memory_order_acq_rel) == 1 && obj->finalize) obj->finalize(obj);
 }
 
 extern "C" {
@@ -21,14 +20,11 @@ PLATFORM_API CFTypeRef CFRetain(CFTypeRef cf) {
     return cf;
 }
 
-PLATFORM_API void CFRelease(CFTypeRef cf) {
-    CFObjectRelease(static_cast<CFObjectHeader *>(const_cast<void *>(cf)));
-}
+PLATFORM_API void CFRelease(CFTypeRef cf) { CFObjectRelease(static_cast<CFObjectHeader *>(const_cast<void *>(cf))); }
 
 PLATFORM_API CFIndex CFGetRetainCount(CFTypeRef cf) {
     if (!cf) return 0;
     auto *obj = static_cast<const CFObjectHeader *>(cf);
     return obj->immortal ? LONG_MAX : obj->retainCount.load(std::memory_order_relaxed);
 }
-
 }

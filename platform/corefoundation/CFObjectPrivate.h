@@ -10,9 +10,9 @@
 
 struct CFObjectHeader {
     std::atomic<long> retainCount{1};
-    void (*finalize)(CFObjectHeader *self) = nullptr;   /* frees the whole object */
+    void (*finalize)(CFObjectHeader *self) = nullptr; /* frees the whole object */
     uint32_t typeID = 0;
-    bool immortal = false;                              /* constant strings */
+    bool immortal = false; /* constant strings */
 };
 
 enum : uint32_t {

@@ -10,20 +10,20 @@
 #include <vector>
 
 struct CFStringObject : CFObjectHeader {
-    std::string utf8;   // always valid UTF-8
+    std::string utf8;  // always valid UTF-8
 };
 
 struct CFURLObject : CFObjectHeader {
-    std::string path;   // absolute, no trailing slash except for "/"
+    std::string path;  // absolute, no trailing slash except for "/"
     bool isDirectory = false;
 };
 
 struct CFBundleObject : CFObjectHeader {
-    std::string path;         // the bundle directory, absolute
-    std::string identifier;   // empty when the Info.plist names none
+    std::string path;        // the bundle directory, absolute
+    std::string identifier;  // empty when the Info.plist names none
     std::string executable;
-    CFStringRef identifierString = nullptr;   // owned
-    std::vector<short> resourceMaps;          // files opened by CFBundleOpenBundleResourceMap
+    CFStringRef identifierString = nullptr;  // owned
+    std::vector<short> resourceMaps;         // files opened by CFBundleOpenBundleResourceMap
 };
 
 // The object behind a reference when it is of that kind, else nullptr.

@@ -13,13 +13,9 @@
 
 namespace {
 
-void FinalizeString(CFObjectHeader *self) {
-    delete static_cast<CFStringObject *>(self);
-}
+void FinalizeString(CFObjectHeader *self) { delete static_cast<CFStringObject *>(self); }
 
-CFStringRef ToRef(CFStringObject *obj) {
-    return reinterpret_cast<CFStringRef>(static_cast<CFObjectHeader *>(obj));
-}
+CFStringRef ToRef(CFStringObject *obj) { return reinterpret_cast<CFStringRef>(static_cast<CFObjectHeader *>(obj)); }
 
 // Stored (valid) UTF-8 text as UTF-16 code units.
 std::u16string UTF16Of(std::string_view utf8) {
@@ -29,7 +25,7 @@ std::u16string UTF16Of(std::string_view utf8) {
     while (pos < utf8.size()) {
         const std::optional<char32_t> cp = macroman::DecodeUTF8(utf8, pos);
         if (!cp) {
-            ++pos;   // never stored; skipped rather than looped on
+            ++pos;  // never stored; skipped rather than looped on
             continue;
         }
         if (*cp >= 0x10000) {
@@ -45,35 +41,35 @@ std::u16string UTF16Of(std::string_view utf8) {
 // Text in `enc` to UTF-8, or nullopt when it is not valid in that encoding.
 std::optional<std::string> DecodeText(std::string_view bytes, CFStringEncoding enc) {
     switch (enc) {
-    case kCFStringEncodingMacRoman:
-        return macroman::ToUTF8(bytes);
-    case kCFStringEncodingUTF8: {
-        size_t pos = 0;
-        while (pos < bytes.size())
-            if (!macroman::DecodeUTF8(bytes, pos)) return std::nullopt;
-        return std::string(bytes);
-    }
-    case kCFStringEncodingASCII:
-        for (char c : bytes)
-            if (static_cast<unsigned char>(c) > 0x7F) return std::nullopt;
-        return std::string(bytes);
-    default:
-        return std::nullopt;
+        case kCFStringEncodingMacRoman:
+            return macroman::ToUTF8(bytes);
+        case kCFStringEncodingUTF8: {
+            size_t pos = 0;
+            while (pos < bytes.size())
+                if (!macroman::DecodeUTF8(bytes, pos)) return std::nullopt;
+            return std::string(bytes);
+        }
+        case kCFStringEncodingASCII:
+            for (char c : bytes)
+                if (static_cast<unsigned char>(c) > 0x7F) return std::nullopt;
+            return std::string(bytes);
+        default:
+            return std::nullopt;
     }
 }
 
 std::optional<std::string> EncodeText(const std::string &utf8, CFStringEncoding enc) {
     switch (enc) {
-    case kCFStringEncodingMacRoman:
-        return macroman::FromUTF8(utf8);
-    case kCFStringEncodingUTF8:
-        return utf8;
-    case kCFStringEncodingASCII:
-        for (char c : utf8)
-            if (static_cast<unsigned char>(c) > 0x7F) return std::nullopt;
-        return utf8;
-    default:
-        return std::nullopt;
+        case kCFStringEncodingMacRoman:
+            return macroman::FromUTF8(utf8);
+        case kCFStringEncodingUTF8:
+            return utf8;
+        case kCFStringEncodingASCII:
+            for (char c : utf8)
+                if (static_cast<unsigned char>(c) > 0x7F) return std::nullopt;
+            return utf8;
+        default:
+            return std::nullopt;
     }
 }
 
@@ -183,7 +179,7 @@ PLATFORM_API CFStringRef __CFStringMakeConstantString(const char *s) {
         auto it = table->find(s);
         if (it != table->end()) return ToRef(it->second);
         auto text = DecodeText(s, kCFStringEncodingUTF8);
-        if (!text) text = macroman::ToUTF8(s);   // old sources held MacRoman literals
+        if (!text) text = macroman::ToUTF8(s);  // old sources held MacRoman literals
         auto *obj = new CFStringObject;
         obj->typeID = kCFTypeString;
         obj->immortal = true;

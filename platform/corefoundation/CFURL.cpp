@@ -7,9 +7,7 @@
 
 namespace {
 
-void FinalizeURL(CFObjectHeader *self) {
-    delete static_cast<CFURLObject *>(self);
-}
+void FinalizeURL(CFObjectHeader *self) { delete static_cast<CFURLObject *>(self); }
 
 }  // namespace
 
@@ -38,7 +36,7 @@ CFURLRef CFURLMakeWithPath(const std::string &path, bool isDirectory) {
 extern "C" {
 
 PLATFORM_API CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8 *path, CFIndex len,
-                                                             Boolean isDirectory) {
+                                                              Boolean isDirectory) {
     if (!path || len <= 0) return nullptr;
     try {
         std::string p(reinterpret_cast<const char *>(path), static_cast<size_t>(len));

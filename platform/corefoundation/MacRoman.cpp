@@ -36,9 +36,7 @@ std::optional<uint8_t> FromUnicode(char32_t cp) {
 
 }  // namespace
 
-char32_t ToUnicode(uint8_t byte) {
-    return byte < 0x80 ? char32_t(byte) : char32_t(kHighHalf[byte - 0x80]);
-}
+char32_t ToUnicode(uint8_t byte) { return byte < 0x80 ? char32_t(byte) : char32_t(kHighHalf[byte - 0x80]); }
 
 void AppendUTF8(std::string &out, char32_t cp) {
     if (cp < 0x80) {

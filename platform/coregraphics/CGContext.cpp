@@ -53,8 +53,8 @@ CGRect Standardized(CGRect r) {
 void Report(CGContext *ctx) {
     if (ctx->port && !ctx->dirty.Empty()) {
         const QDBox b = QDBoxOf(ctx->port->pixMap.bounds);
-        const Rect changed = QDRectOf({ctx->dirty.left + b.left, ctx->dirty.top + b.top,
-                                       ctx->dirty.right + b.left, ctx->dirty.bottom + b.top});
+        const Rect changed = QDRectOf(
+            {ctx->dirty.left + b.left, ctx->dirty.top + b.top, ctx->dirty.right + b.left, ctx->dirty.bottom + b.top});
         QDPortChanged(ctx->port, &changed);
     }
     ctx->dirty = {};
@@ -72,9 +72,8 @@ extern "C" {
 // Only 8-bit components, 32 bits per pixel, alpha first and premultiplied
 // (bytes A, R, G, B) with the default or 32-bit big-endian byte order. NULL
 // data makes the context own zeroed memory.
-PLATFORM_API CGContextRef CGBitmapContextCreate(void *data, size_t width, size_t height,
-                                                size_t bitsPerComponent, size_t bytesPerRow,
-                                                CGColorSpaceRef, CGBitmapInfo info) {
+PLATFORM_API CGContextRef CGBitmapContextCreate(void *data, size_t width, size_t height, size_t bitsPerComponent,
+                                                size_t bytesPerRow, CGColorSpaceRef, CGBitmapInfo info) {
     constexpr CGBitmapInfo kAlphaMask = 0x1F, kByteOrder32Big = 4u << 12;
     const CGBitmapInfo order = info & ~kAlphaMask;
     if (bitsPerComponent != 8 || (info & kAlphaMask) != kCGImageAlphaPremultipliedFirst ||
@@ -82,8 +81,7 @@ PLATFORM_API CGContextRef CGBitmapContextCreate(void *data, size_t width, size_t
         return nullptr;
     if (width == 0 || height == 0 || width > (1u << 24) || height > (1u << 24)) return nullptr;
     if (bytesPerRow == 0 && !data) bytesPerRow = width * 4;
-    if (bytesPerRow < width * 4 || bytesPerRow % 4 != 0 || bytesPerRow > (size_t(1) << 31))
-        return nullptr;
+    if (bytesPerRow < width * 4 || bytesPerRow % 4 != 0 || bytesPerRow > (size_t(1) << 31)) return nullptr;
     void *owned = nullptr;
     size_t capacity = 0;
     if (!data) {
@@ -92,8 +90,8 @@ PLATFORM_API CGContextRef CGBitmapContextCreate(void *data, size_t width, size_t
         std::memset(owned, 0, bytesPerRow * height);
         data = owned;
     }
-    CGContext *ctx = MakeContext({static_cast<uint8_t *>(data), int32_t(width), int32_t(height),
-                                  ptrdiff_t(bytesPerRow)});
+    CGContext *ctx =
+        MakeContext({static_cast<uint8_t *>(data), int32_t(width), int32_t(height), ptrdiff_t(bytesPerRow)});
     if (!ctx) {
         PixelBufferRelease(owned, capacity);
         return nullptr;
@@ -145,8 +143,7 @@ PLATFORM_API void CGContextRestoreGState(CGContextRef c) {
 }
 
 PLATFORM_API void CGContextTranslateCTM(CGContextRef c, CGFloat tx, CGFloat ty) {
-    if (CGContext *ctx = CGContextOf(c))
-        ctx->state.ctm = CGAffineConcat({1, 0, 0, 1, tx, ty}, ctx->state.ctm);
+    if (CGContext *ctx = CGContextOf(c)) ctx->state.ctm = CGAffineConcat({1, 0, 0, 1, tx, ty}, ctx->state.ctm);
 }
 
 // A positive angle turns counter-clockwise in the y-up space.
@@ -159,21 +156,18 @@ PLATFORM_API void CGContextRotateCTM(CGContextRef c, CGFloat angle) {
 }
 
 PLATFORM_API void CGContextScaleCTM(CGContextRef c, CGFloat sx, CGFloat sy) {
-    if (CGContext *ctx = CGContextOf(c))
-        ctx->state.ctm = CGAffineConcat({sx, 0, 0, sy, 0, 0}, ctx->state.ctm);
+    if (CGContext *ctx = CGContextOf(c)) ctx->state.ctm = CGAffineConcat({sx, 0, 0, sy, 0, 0}, ctx->state.ctm);
 }
 
 PLATFORM_API CGAffineTransform CGContextGetCTM(CGContextRef c) {
     CGContext *ctx = CGContextOf(c);
     const CGAffine m = ctx ? ctx->state.ctm : CGAffine{};
-    return CGAffineTransform{CGFloat(m.a), CGFloat(m.b), CGFloat(m.c), CGFloat(m.d), CGFloat(m.tx),
-                             CGFloat(m.ty)};
+    return CGAffineTransform{CGFloat(m.a), CGFloat(m.b), CGFloat(m.c), CGFloat(m.d), CGFloat(m.tx), CGFloat(m.ty)};
 }
 
 // Clamped to [0, 1].
 PLATFORM_API void CGContextSetAlpha(CGContextRef c, CGFloat alpha) {
-    if (CGContext *ctx = CGContextOf(c))
-        ctx->state.alpha = alpha > 1 ? 1.0 : (alpha > 0 ? double(alpha) : 0.0);
+    if (CGContext *ctx = CGContextOf(c)) ctx->state.alpha = alpha > 1 ? 1.0 : (alpha > 0 ? double(alpha) : 0.0);
 }
 
 // Normal and copy are drawn as such; other modes draw as normal.
@@ -198,14 +192,12 @@ PLATFORM_API void CGContextDrawImage(CGContextRef c, CGRect rIn, CGImageRef imag
     const CGRect r = Standardized(rIn);
     if (!(r.size.width > 0) || !(r.size.height > 0)) return;
     const double W = img->pixels.width, H = img->pixels.height;
-    const CGAffine place = {r.size.width / W, 0, 0, -r.size.height / H, r.origin.x,
-                            double(r.origin.y) + r.size.height};
-    const CGAffine imageToDevice =
-        CGAffineConcat(CGAffineConcat(place, ctx->state.ctm), DeviceFlip(*ctx));
+    const CGAffine place = {r.size.width / W, 0, 0, -r.size.height / H, r.origin.x, double(r.origin.y) + r.size.height};
+    const CGAffine imageToDevice = CGAffineConcat(CGAffineConcat(place, ctx->state.ctm), DeviceFlip(*ctx));
     CGAffine deviceToImage;
     if (!CGAffineInvert(imageToDevice, &deviceToImage)) return;
-    CGRasterDrawImage(ctx->pixels, ctx->clip, img->pixels, img->opaque, deviceToImage,
-                      ctx->state.alpha, ctx->state.blendMode, &ctx->dirty);
+    CGRasterDrawImage(ctx->pixels, ctx->clip, img->pixels, img->opaque, deviceToImage, ctx->state.alpha,
+                      ctx->state.blendMode, &ctx->dirty);
 }
 
 // Drawing lands in the pixels at once; a flush tells a port what changed.
@@ -225,15 +217,15 @@ PLATFORM_API OSStatus QDBeginCGContext(CGrafPtr port, CGContextRef *context) {
     const QDBox bounds = QDBoxOf(pm.bounds);
     CGPixels pixels;
     if (pm.baseAddr && !bounds.Empty())
-        pixels = {reinterpret_cast<uint8_t *>(pm.baseAddr), bounds.Width(), bounds.Height(),
-                  ptrdiff_t(pm.rowBytes)};
+        pixels = {reinterpret_cast<uint8_t *>(pm.baseAddr), bounds.Width(), bounds.Height(), ptrdiff_t(pm.rowBytes)};
     CGContext *ctx = MakeContext(pixels);
     if (!ctx) return memFullErr;
     ctx->port = port;
     // Device pixels count from the port's top-left corner.
     QDBox clip = QDIntersect(QDBoxOf(port->clipRect), bounds);
-    ctx->clip = clip.Empty() ? QDBox{} : QDBox{clip.left - bounds.left, clip.top - bounds.top,
-                                               clip.right - bounds.left, clip.bottom - bounds.top};
+    ctx->clip = clip.Empty() ? QDBox{}
+                             : QDBox{clip.left - bounds.left, clip.top - bounds.top, clip.right - bounds.left,
+                                     clip.bottom - bounds.top};
     *context = reinterpret_cast<CGContextRef>(ctx);
     return noErr;
 }

@@ -20,26 +20,26 @@ struct CGColorSpace {
 struct CGImage {
     CFObjectHeader header;
     CGPixels pixels;
-    size_t capacity = 0;   /* of the pixel block (PixelBufferAcquire) */
-    bool opaque = false;   /* every alpha byte is 0xFF */
+    size_t capacity = 0; /* of the pixel block (PixelBufferAcquire) */
+    bool opaque = false; /* every alpha byte is 0xFF */
 };
 
 struct CGGState {
-    CGAffine ctm;                  /* user space (y up) to y-up device pixels */
+    CGAffine ctm; /* user space (y up) to y-up device pixels */
     double alpha = 1.0;
     CGBlendMode blendMode = kCGBlendModeNormal;
 };
 
 struct CGContext {
     CFObjectHeader header;
-    CGPixels pixels;               /* the caller's memory (or ownedPixels) */
-    void *ownedPixels = nullptr;   /* when created without caller memory */
+    CGPixels pixels;             /* the caller's memory (or ownedPixels) */
+    void *ownedPixels = nullptr; /* when created without caller memory */
     size_t ownedCapacity = 0;
     CGGState state;
     std::vector<CGGState> saved;
-    GrafPort *port = nullptr;      /* QDBeginCGContext: the port drawn into */
-    QDBox clip;                    /* device pixels that may change */
-    QDBox dirty;                   /* changed since the last report */
+    GrafPort *port = nullptr; /* QDBeginCGContext: the port drawn into */
+    QDBox clip;               /* device pixels that may change */
+    QDBox dirty;              /* changed since the last report */
 };
 
 CGContext *CGContextOf(CGContextRef c);

@@ -41,8 +41,7 @@ inline void Composite(uint8_t *d, const uint32_t s[4], uint32_t alpha8, CGBlendM
     }
     if ((v[0] | v[1] | v[2] | v[3]) == 0) return;
     const uint32_t keep = 255 - std::min<uint32_t>(v[0], 255);
-    for (int k = 0; k < 4; ++k)
-        d[k] = static_cast<uint8_t>(std::min<uint32_t>(255, v[k] + Div255(d[k] * keep)));
+    for (int k = 0; k < 4; ++k) d[k] = static_cast<uint8_t>(std::min<uint32_t>(255, v[k] + Div255(d[k] * keep)));
 }
 
 void Grow(QDBox *changed, const QDBox &box) {
@@ -51,8 +50,8 @@ void Grow(QDBox *changed, const QDBox &box) {
         *changed = box;
         return;
     }
-    *changed = {std::min(changed->left, box.left), std::min(changed->top, box.top),
-                std::max(changed->right, box.right), std::max(changed->bottom, box.bottom)};
+    *changed = {std::min(changed->left, box.left), std::min(changed->top, box.top), std::max(changed->right, box.right),
+                std::max(changed->bottom, box.bottom)};
 }
 
 bool Finite(const CGAffine &m) {
@@ -80,7 +79,7 @@ bool SplitHalf(double o, int64_t *i, int *h) {
     const double twice = std::round(o * 2);
     if (std::fabs(o * 2 - twice) > kSnap || std::fabs(twice) > 1e9) return false;
     const auto k = static_cast<int64_t>(twice);
-    *i = k >= 0 ? k / 2 : -((-k + 1) / 2);   // floor(k / 2)
+    *i = k >= 0 ? k / 2 : -((-k + 1) / 2);  // floor(k / 2)
     *h = static_cast<int>(k - 2 * *i);
     return true;
 }
@@ -104,14 +103,16 @@ QDBox QuarterBox(const QuarterMap &qm, int64_t ulo, int64_t uhi, int64_t vlo, in
     if (ulo > uhi || vlo > vhi) return {};
     // c X + i in [lo, hi] with c = +-1.
     auto solve = [](int c, int64_t i, int64_t lo, int64_t hi, int64_t *a, int64_t *b) {
-        if (c > 0) *a = lo - i, *b = hi - i;
-        else *a = i - hi, *b = i - lo;
+        if (c > 0)
+            *a = lo - i, *b = hi - i;
+        else
+            *a = i - hi, *b = i - lo;
     };
     int64_t x0, x1, y0, y1;
-    if (qm.p != 0) {   // X drives u, Y drives v
+    if (qm.p != 0) {  // X drives u, Y drives v
         solve(qm.p, qm.iu, ulo, uhi, &x0, &x1);
         solve(qm.s, qm.iv, vlo, vhi, &y0, &y1);
-    } else {           // X drives v, Y drives u
+    } else {  // X drives v, Y drives u
         solve(qm.r, qm.iv, vlo, vhi, &x0, &x1);
         solve(qm.q, qm.iu, ulo, uhi, &y0, &y1);
     }
@@ -122,8 +123,8 @@ QDBox QuarterBox(const QuarterMap &qm, int64_t ulo, int64_t uhi, int64_t vlo, in
 }
 
 // One device pixel, any alpha, any image content.
-void QuarterPixel(const CGPixels &dst, const CGPixels &img, const QuarterMap &qm, int32_t X,
-                  int32_t Y, uint32_t alpha8, CGBlendMode mode) {
+void QuarterPixel(const CGPixels &dst, const CGPixels &img, const QuarterMap &qm, int32_t X, int32_t Y, uint32_t alpha8,
+                  CGBlendMode mode) {
     const int64_t su0 = int64_t(qm.p) * X + int64_t(qm.q) * Y + qm.iu;
     const int64_t sv0 = int64_t(qm.r) * X + int64_t(qm.s) * Y + qm.iv;
     uint32_t sum[4] = {0, 0, 0, 0};
@@ -143,11 +144,10 @@ void QuarterPixel(const CGPixels &dst, const CGPixels &img, const QuarterMap &qm
     Composite(dst.data + Y * dst.rowBytes + ptrdiff_t(X) * 4, sum, alpha8, mode);
 }
 
-void QuarterGeneric(const CGPixels &dst, const CGPixels &img, const QuarterMap &qm, const QDBox &box,
-                    uint32_t alpha8, CGBlendMode mode) {
+void QuarterGeneric(const CGPixels &dst, const CGPixels &img, const QuarterMap &qm, const QDBox &box, uint32_t alpha8,
+                    CGBlendMode mode) {
     for (int32_t Y = box.top; Y < box.bottom; ++Y)
-        for (int32_t X = box.left; X < box.right; ++X)
-            QuarterPixel(dst, img, qm, X, Y, alpha8, mode);
+        for (int32_t X = box.left; X < box.right; ++X) QuarterPixel(dst, img, qm, X, Y, alpha8, mode);
 }
 
 // Writes the pixels of box (every tap inside the image) with their samples
@@ -183,20 +183,17 @@ uint32_t QuarterCover(const CGPixels &dst, const CGPixels &img, const QuarterMap
     return all;
 }
 
-void DrawQuarter(const CGPixels &dst, const QDBox &clip, const CGPixels &img, bool imgOpaque,
-                 const QuarterMap &qm, uint32_t alpha8, CGBlendMode mode, QDBox *changed) {
-    const QDBox touched =
-        QDIntersect(QuarterBox(qm, -qm.hu, img.width - 1, -qm.hv, img.height - 1), clip);
+void DrawQuarter(const CGPixels &dst, const QDBox &clip, const CGPixels &img, bool imgOpaque, const QuarterMap &qm,
+                 uint32_t alpha8, CGBlendMode mode, QDBox *changed) {
+    const QDBox touched = QDIntersect(QuarterBox(qm, -qm.hu, img.width - 1, -qm.hv, img.height - 1), clip);
     if (touched.Empty()) return;
     Grow(changed, touched);
-    const bool straight = alpha8 == 255 && (imgOpaque || mode == kCGBlendModeCopy) &&
-                          !PlatformReferenceOnly();
+    const bool straight = alpha8 == 255 && (imgOpaque || mode == kCGBlendModeCopy) && !PlatformReferenceOnly();
     if (!straight) {
         QuarterGeneric(dst, img, qm, touched, alpha8, mode);
         return;
     }
-    const QDBox inner = QDIntersect(
-        QuarterBox(qm, 0, img.width - 1 - qm.hu, 0, img.height - 1 - qm.hv), touched);
+    const QDBox inner = QDIntersect(QuarterBox(qm, 0, img.width - 1 - qm.hu, 0, img.height - 1 - qm.hv), touched);
     if (inner.Empty()) {
         QuarterGeneric(dst, img, qm, touched, alpha8, mode);
         return;
@@ -204,8 +201,7 @@ void DrawQuarter(const CGPixels &dst, const QDBox &clip, const CGPixels &img, bo
     QuarterCover(dst, img, qm, inner);
     // The frame of partly covered pixels around the inner box.
     QuarterGeneric(dst, img, qm, {touched.left, touched.top, touched.right, inner.top}, alpha8, mode);
-    QuarterGeneric(dst, img, qm, {touched.left, inner.bottom, touched.right, touched.bottom}, alpha8,
-                   mode);
+    QuarterGeneric(dst, img, qm, {touched.left, inner.bottom, touched.right, touched.bottom}, alpha8, mode);
     QuarterGeneric(dst, img, qm, {touched.left, inner.top, inner.left, inner.bottom}, alpha8, mode);
     QuarterGeneric(dst, img, qm, {inner.right, inner.top, touched.right, inner.bottom}, alpha8, mode);
 }
@@ -232,13 +228,12 @@ struct PixmanImage {
 };
 
 pixman_image_t *Wrap(const CGPixels &px) {
-    return pixman_image_create_bits(PixelFormat(), px.width, px.height,
-                                    reinterpret_cast<uint32_t *>(px.data),
+    return pixman_image_create_bits(PixelFormat(), px.width, px.height, reinterpret_cast<uint32_t *>(px.data),
                                     static_cast<int>(px.rowBytes));
 }
 
-void DrawGeneral(const CGPixels &dst, const QDBox &clip, const CGPixels &img,
-                 const CGAffine &deviceToImage, uint32_t alpha8, CGBlendMode mode, QDBox *changed) {
+void DrawGeneral(const CGPixels &dst, const QDBox &clip, const CGPixels &img, const CGAffine &deviceToImage,
+                 uint32_t alpha8, CGBlendMode mode, QDBox *changed) {
     CGAffine imageToDevice;
     if (!CGAffineInvert(deviceToImage, &imageToDevice)) return;
     // Device box of the image's outline, one pixel wider for the filter.
@@ -256,8 +251,8 @@ void DrawGeneral(const CGPixels &dst, const QDBox &clip, const CGPixels &img,
     if (box.Empty()) return;
 
     // pixman's 16.16 fixed point holds the map only within +-32767.
-    for (double v : {deviceToImage.a, deviceToImage.b, deviceToImage.c, deviceToImage.d,
-                     deviceToImage.tx, deviceToImage.ty})
+    for (double v :
+         {deviceToImage.a, deviceToImage.b, deviceToImage.c, deviceToImage.d, deviceToImage.tx, deviceToImage.ty})
         if (std::fabs(v) > 32000) return;
     PixmanImage src(Wrap(img)), out(Wrap(dst));
     if (!src.image || !out.image) return;
@@ -279,18 +274,16 @@ void DrawGeneral(const CGPixels &dst, const QDBox &clip, const CGPixels &img,
     }
     // The source coordinates given are device coordinates: the transform
     // takes them into the image.
-    pixman_image_composite32(mode == kCGBlendModeCopy ? PIXMAN_OP_SRC : PIXMAN_OP_OVER, src.image,
-                             mask.image, out.image, box.left, box.top, 0, 0, box.left, box.top,
-                             box.Width(), box.Height());
+    pixman_image_composite32(mode == kCGBlendModeCopy ? PIXMAN_OP_SRC : PIXMAN_OP_OVER, src.image, mask.image,
+                             out.image, box.left, box.top, 0, 0, box.left, box.top, box.Width(), box.Height());
     Grow(changed, box);
 }
 
 }  // namespace
 
 CGAffine CGAffineConcat(const CGAffine &m, const CGAffine &n) {
-    return {m.a * n.a + m.b * n.c,           m.a * n.b + m.b * n.d,
-            m.c * n.a + m.d * n.c,           m.c * n.b + m.d * n.d,
-            m.tx * n.a + m.ty * n.c + n.tx,  m.tx * n.b + m.ty * n.d + n.ty};
+    return {m.a * n.a + m.b * n.c, m.a * n.b + m.b * n.d,          m.c * n.a + m.d * n.c,
+            m.c * n.b + m.d * n.d, m.tx * n.a + m.ty * n.c + n.tx, m.tx * n.b + m.ty * n.d + n.ty};
 }
 
 bool CGAffineInvert(const CGAffine &m, CGAffine *inv) {
@@ -347,14 +340,12 @@ bool CGRasterCopyPixels(const CGPixels &src, uint8_t *dst, ptrdiff_t dstRowBytes
     return bytes[0] == 0xFF;
 }
 
-void CGRasterDrawImage(const CGPixels &dst, const QDBox &clipIn, const CGPixels &img,
-                       bool imgOpaque, const CGAffine &deviceToImage, double alpha,
-                       CGBlendMode mode, QDBox *changed) {
-    if (!dst.data || !img.data || img.width <= 0 || img.height <= 0 || !Finite(deviceToImage))
-        return;
+void CGRasterDrawImage(const CGPixels &dst, const QDBox &clipIn, const CGPixels &img, bool imgOpaque,
+                       const CGAffine &deviceToImage, double alpha, CGBlendMode mode, QDBox *changed) {
+    if (!dst.data || !img.data || img.width <= 0 || img.height <= 0 || !Finite(deviceToImage)) return;
     const QDBox clip = QDIntersect(clipIn, {0, 0, dst.width, dst.height});
     if (clip.Empty()) return;
-    if (!(alpha > 0)) alpha = 0;   // NaN too
+    if (!(alpha > 0)) alpha = 0;  // NaN too
     const auto alpha8 = static_cast<uint32_t>(std::lround(std::min(alpha, 1.0) * 255));
     if (alpha8 == 0 && mode != kCGBlendModeCopy) return;
     QuarterMap qm;
@@ -364,8 +355,7 @@ void CGRasterDrawImage(const CGPixels &dst, const QDBox &clipIn, const CGPixels 
         DrawGeneral(dst, clip, img, deviceToImage, alpha8, mode, changed);
 }
 
-void CGRasterClearRect(const CGPixels &dst, const QDBox &clipIn, const CGAffine &m,
-                       const CGRect &rIn, QDBox *changed) {
+void CGRasterClearRect(const CGPixels &dst, const QDBox &clipIn, const CGAffine &m, const CGRect &rIn, QDBox *changed) {
     if (!dst.data || !Finite(m) || !std::isfinite(rIn.origin.x) || !std::isfinite(rIn.origin.y) ||
         !std::isfinite(rIn.size.width) || !std::isfinite(rIn.size.height))
         return;
@@ -377,8 +367,7 @@ void CGRasterClearRect(const CGPixels &dst, const QDBox &clipIn, const CGAffine 
     if (r.size.height < 0) r.origin.y += r.size.height, r.size.height = -r.size.height;
     if (!(r.size.width > 0) || !(r.size.height > 0)) return;
 
-    const bool axisAligned = (SnapUnit(m.b) == 0 && SnapUnit(m.c) == 0) ||
-                             (SnapUnit(m.a) == 0 && SnapUnit(m.d) == 0);
+    const bool axisAligned = (SnapUnit(m.b) == 0 && SnapUnit(m.c) == 0) || (SnapUnit(m.a) == 0 && SnapUnit(m.d) == 0);
     double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
     for (double u : {double(r.origin.x), double(r.origin.x) + r.size.width})
         for (double v : {double(r.origin.y), double(r.origin.y) + r.size.height}) {
@@ -392,8 +381,7 @@ void CGRasterClearRect(const CGPixels &dst, const QDBox &clipIn, const CGAffine 
     x0 = snap(x0), x1 = snap(x1), y0 = snap(y0), y1 = snap(y1);
     auto edge = [](double v) { return static_cast<int32_t>(std::clamp(v, -1e9, 1e9)); };
     const QDBox box =
-        QDIntersect({edge(std::floor(x0)), edge(std::floor(y0)), edge(std::ceil(x1)), edge(std::ceil(y1))},
-                    clip);
+        QDIntersect({edge(std::floor(x0)), edge(std::floor(y0)), edge(std::ceil(x1)), edge(std::ceil(y1))}, clip);
     if (box.Empty()) return;
 
     CGAffine toUser;
@@ -406,7 +394,7 @@ void CGRasterClearRect(const CGPixels &dst, const QDBox &clipIn, const CGAffine 
         const double cy = std::clamp(std::min(Y + 1.0, y1) - std::max(double(Y), y0), 0.0, 1.0);
         for (int32_t X = box.left; X < box.right; ++X) {
             uint8_t *px = row + ptrdiff_t(X) * 4;
-            double keep;   // share of the pixel left as it was
+            double keep;  // share of the pixel left as it was
             if (axisAligned) {
                 if (X == fullLeft && cy >= 1.0 && fullRight > fullLeft) {
                     std::memset(px, 0, size_t(fullRight - fullLeft) * 4);
@@ -418,8 +406,8 @@ void CGRasterClearRect(const CGPixels &dst, const QDBox &clipIn, const CGAffine 
             } else {
                 const double u = toUser.a * (X + 0.5) + toUser.c * (Y + 0.5) + toUser.tx;
                 const double v = toUser.b * (X + 0.5) + toUser.d * (Y + 0.5) + toUser.ty;
-                const bool inside = u >= r.origin.x && u < double(r.origin.x) + r.size.width &&
-                                    v >= r.origin.y && v < double(r.origin.y) + r.size.height;
+                const bool inside = u >= r.origin.x && u < double(r.origin.x) + r.size.width && v >= r.origin.y &&
+                                    v < double(r.origin.y) + r.size.height;
                 keep = inside ? 0.0 : 1.0;
             }
             if (keep >= 1.0) continue;
@@ -454,18 +442,26 @@ extern "C" {
 //   quarter turn:   2u = -2Y + 2cy + W - 2,  2v = 2X - 2cx + H
 //   half turn:      2u = -2X + 2cx + W - 2,  2v = -2Y + 2cy + H - 2
 //   three quarters: 2u = 2Y - 2cy + W,       2v = -2X + 2cx + H - 2
-PLATFORM_API PlatformQuarterMap PlatformQuarterMapOf(int quarters, int32_t width, int32_t height,
-                                                     int64_t centreX2, int64_t centreY2) {
+PLATFORM_API PlatformQuarterMap PlatformQuarterMapOf(int quarters, int32_t width, int32_t height, int64_t centreX2,
+                                                     int64_t centreY2) {
     PlatformQuarterMap m{};
     int64_t u2 = 0, v2 = 0;
     switch (quarters & 3) {
-        case 0: m.p = 1, m.s = 1, u2 = width - centreX2, v2 = height - centreY2; break;
-        case 1: m.q = -1, m.r = 1, u2 = width + centreY2 - 2, v2 = height - centreX2; break;
-        case 2: m.p = -1, m.s = -1, u2 = width + centreX2 - 2, v2 = height + centreY2 - 2; break;
-        default: m.q = 1, m.r = -1, u2 = width - centreY2, v2 = height + centreX2 - 2; break;
+        case 0:
+            m.p = 1, m.s = 1, u2 = width - centreX2, v2 = height - centreY2;
+            break;
+        case 1:
+            m.q = -1, m.r = 1, u2 = width + centreY2 - 2, v2 = height - centreX2;
+            break;
+        case 2:
+            m.p = -1, m.s = -1, u2 = width + centreX2 - 2, v2 = height + centreY2 - 2;
+            break;
+        default:
+            m.q = 1, m.r = -1, u2 = width - centreY2, v2 = height + centreX2 - 2;
+            break;
     }
     auto split = [](int64_t twice, int64_t *i, int32_t *h) {
-        *i = twice >= 0 ? twice / 2 : -((-twice + 1) / 2);   // floor(twice / 2)
+        *i = twice >= 0 ? twice / 2 : -((-twice + 1) / 2);  // floor(twice / 2)
         *h = static_cast<int32_t>(twice - 2 * *i);
     };
     split(u2, &m.iu, &m.hu);
@@ -493,7 +489,7 @@ PLATFORM_API int PlatformQuarterCopy(const PlatformPixels *dst, PlatformBox box,
     const uint32_t all = QuarterCover(PixelsOf(*dst), PixelsOf(*img), *map, b);
     uint8_t bytes[4];
     std::memcpy(bytes, &all, 4);
-    return bytes[0] == 0xFF;   // alpha is each pixel's first byte
+    return bytes[0] == 0xFF;  // alpha is each pixel's first byte
 }
 
 PLATFORM_API void PlatformQuarterDraw(const PlatformPixels *dst, PlatformBox box, const PlatformPixels *img,

@@ -39,15 +39,14 @@ struct CGPixels {
  * Quarter turns with unit scale land on whole or half pixels and take
  * direct paths; other maps go through pixman. */
 void CGRasterDrawImage(const CGPixels &dst, const QDBox &clip, const CGPixels &img, bool imgOpaque,
-                       const CGAffine &deviceToImage, double alpha, CGBlendMode mode,
-                       QDBox *changed);
+                       const CGAffine &deviceToImage, double alpha, CGBlendMode mode, QDBox *changed);
 
 /* Clears to transparent the rectangle r mapped by userToDevice (y down):
  * pixels it covers wholly become 0, partly covered pixels (an axis-aligned
  * map with fractional edges) are scaled down by the uncovered share; under a
  * rotation by other angles a pixel is cleared when its centre is inside. */
-void CGRasterClearRect(const CGPixels &dst, const QDBox &clip, const CGAffine &userToDevice,
-                       const CGRect &r, QDBox *changed);
+void CGRasterClearRect(const CGPixels &dst, const QDBox &clip, const CGAffine &userToDevice, const CGRect &r,
+                       QDBox *changed);
 
 /* Copies src's pixels into dst (rows dstRowBytes apart, no overlap) and
  * tells whether every alpha byte copied was 0xFF, in one pass. */

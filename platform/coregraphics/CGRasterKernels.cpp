@@ -84,7 +84,7 @@ inline __m128i Taps4(const uint8_t *p, ptrdiff_t t1, ptrdiff_t t2) {
     if constexpr (Taps == 1) {
         return LoadU(p);
     } else if constexpr (Taps == 2) {
-        return _mm_avg_epu8(LoadU(p), LoadU(p + t1));   // (a + b + 1) >> 1
+        return _mm_avg_epu8(LoadU(p), LoadU(p + t1));  // (a + b + 1) >> 1
     } else {
         // (a + b + c + d + 2) >> 2 in bytes: the rounded-up average of the
         // two pair averages is one too high exactly when they differ in
@@ -101,8 +101,10 @@ inline __m128i Taps4(const uint8_t *p, ptrdiff_t t1, ptrdiff_t t2) {
 // step = +-4: one run, reversed when the walk goes backwards.
 template <int Taps, bool Reverse>
 inline __m128i Run4(const uint8_t *p, ptrdiff_t t1, ptrdiff_t t2) {
-    if constexpr (Reverse) return _mm_shuffle_epi32(Taps4<Taps>(p - 12, t1, t2), _MM_SHUFFLE(0, 1, 2, 3));
-    else return Taps4<Taps>(p, t1, t2);
+    if constexpr (Reverse)
+        return _mm_shuffle_epi32(Taps4<Taps>(p - 12, t1, t2), _MM_SHUFFLE(0, 1, 2, 3));
+    else
+        return Taps4<Taps>(p, t1, t2);
 }
 
 inline uint32_t AndLanes(__m128i acc) {
@@ -193,8 +195,10 @@ inline __m128i Div255Floor(__m128i x) { return _mm_srli_epi16(_mm_mulhi_epu16(x,
 // s * op + d * (255 - op) + 127 stays below 65536, so 16-bit lanes hold it.
 inline __m128i Blend8(__m128i s, __m128i d, __m128i op, __m128i inv, __m128i bias) {
     const __m128i z = _mm_setzero_si128();
-    __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(s, z), op), _mm_mullo_epi16(_mm_unpacklo_epi8(d, z), inv));
-    __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(s, z), op), _mm_mullo_epi16(_mm_unpackhi_epi8(d, z), inv));
+    __m128i lo =
+        _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(s, z), op), _mm_mullo_epi16(_mm_unpacklo_epi8(d, z), inv));
+    __m128i hi =
+        _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(s, z), op), _mm_mullo_epi16(_mm_unpackhi_epi8(d, z), inv));
     lo = Div255Floor(_mm_add_epi16(lo, bias));
     hi = Div255Floor(_mm_add_epi16(hi, bias));
     return _mm_packus_epi16(lo, hi);
@@ -204,8 +208,7 @@ void BlendSSE2(const uint8_t *s, uint8_t *d, int32_t n, uint32_t opacity) {
     const __m128i op = _mm_set1_epi16(short(opacity)), inv = _mm_set1_epi16(short(255 - opacity));
     const __m128i bias = _mm_set1_epi16(127);
     int32_t i = 0;
-    for (; i + 4 <= n; i += 4)
-        StoreU(d + i * 4, Blend8(LoadU(s + i * 4), LoadU(d + i * 4), op, inv, bias));
+    for (; i + 4 <= n; i += 4) StoreU(d + i * 4, Blend8(LoadU(s + i * 4), LoadU(d + i * 4), op, inv, bias));
     BlendReference(s + i * 4, d + i * 4, n - i, opacity);
 }
 
@@ -281,13 +284,15 @@ PLATFORM_API void PlatformBlend(const uint8_t *src, ptrdiff_t srcRowBytes, uint8
                                 int32_t width, int32_t height, int opacity) {
     if (!src || !dst || width <= 0 || height <= 0) return;
     const auto op = static_cast<uint32_t>(opacity < 0 ? 0 : (opacity > 255 ? 255 : opacity));
-    if (op == 0) return;   // the rule leaves every byte as it was
+    if (op == 0) return;  // the rule leaves every byte as it was
     const PlatformRasterKernels &k = CGRasterKernelsInUse();
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t *s = src + y * srcRowBytes;
         uint8_t *d = dst + y * dstRowBytes;
-        if (op == 255) std::memmove(d, s, size_t(width) * 4);
-        else k.blendRow(s, d, width, op);
+        if (op == 255)
+            std::memmove(d, s, size_t(width) * 4);
+        else
+            k.blendRow(s, d, width, op);
     }
 }
 

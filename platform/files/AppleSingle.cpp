@@ -9,7 +9,7 @@
 namespace applesingle {
 namespace {
 
-constexpr size_t kHeaderSize = 26;   // magic, version, filler (16), count
+constexpr size_t kHeaderSize = 26;  // magic, version, filler (16), count
 constexpr size_t kEntrySize = 12;
 
 uint32_t Get(std::span<const uint8_t> b, size_t offset, int width) {
@@ -30,9 +30,7 @@ Entry *Container::Find(uint32_t id) {
     return nullptr;
 }
 
-const Entry *Container::Find(uint32_t id) const {
-    return const_cast<Container *>(this)->Find(id);
-}
+const Entry *Container::Find(uint32_t id) const { return const_cast<Container *>(this)->Find(id); }
 
 bool LooksLikeContainer(std::span<const uint8_t> bytes) {
     if (bytes.size() < 4) return false;
@@ -53,7 +51,7 @@ ParseResult ParseAppleSingle(std::span<const uint8_t> bytes) {
     if (tableEnd > bytes.size()) return damaged;
 
     std::set<uint32_t> ids;
-    std::vector<std::pair<uint64_t, uint64_t>> places;   // offset, length per entry
+    std::vector<std::pair<uint64_t, uint64_t>> places;  // offset, length per entry
     for (uint64_t i = 0; i < count; ++i) {
         const size_t at = kHeaderSize + i * kEntrySize;
         Entry e;

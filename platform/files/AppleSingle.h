@@ -26,7 +26,7 @@ struct Entry {
 struct Container {
     uint32_t magic = kAppleSingleMagic;
     uint32_t version = kVersion2;
-    std::vector<Entry> entries;   // in table order
+    std::vector<Entry> entries;  // in table order
 
     Entry *Find(uint32_t id);
     const Entry *Find(uint32_t id) const;
@@ -36,7 +36,7 @@ struct Container {
 bool LooksLikeContainer(std::span<const uint8_t> bytes);
 
 struct ParseResult {
-    int16_t error = 0;   // 0 or mapReadErr
+    int16_t error = 0;  // 0 or mapReadErr
     Container container;
 };
 

@@ -19,17 +19,24 @@ namespace {
 
 OSErr ErrnoToOSErr(int e) {
     switch (e) {
-    case ENOENT: return fnfErr;
-    case ENOTDIR: return dirNFErr;
-    case EACCES:
-    case EPERM:
-    case EROFS: return wrPermErr;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG: return dskFulErr;
-    case EEXIST: return dupFNErr;
-    case ENAMETOOLONG: return bdNamErr;
-    default: return ioErr;
+        case ENOENT:
+            return fnfErr;
+        case ENOTDIR:
+            return dirNFErr;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return wrPermErr;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return dskFulErr;
+        case EEXIST:
+            return dupFNErr;
+        case ENAMETOOLONG:
+            return bdNamErr;
+        default:
+            return ioErr;
     }
 }
 
@@ -101,7 +108,7 @@ OSErr ReadWholeFile(const std::string &path, std::vector<uint8_t> &out, size_t m
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return ioErr;
         if (n == 0) break;
-        if (out.size() + static_cast<size_t>(n) > maxSize) return mapReadErr;   // grew while reading
+        if (out.size() + static_cast<size_t>(n) > maxSize) return mapReadErr;  // grew while reading
         out.insert(out.end(), buf, buf + n);
     }
     return noErr;
@@ -125,8 +132,10 @@ OSErr WriteFileAtomically(const std::string &path, std::span<const uint8_t> byte
     while (err == noErr && done < bytes.size()) {
         const ssize_t n = FaultHere() ? -1 : ::write(f.fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) err = ErrnoToOSErr(n < 0 ? errno : EIO);
-        else done += static_cast<size_t>(n);
+        if (n <= 0)
+            err = ErrnoToOSErr(n < 0 ? errno : EIO);
+        else
+            done += static_cast<size_t>(n);
     }
     if (err == noErr && ::fsync(f.fd) != 0) err = ErrnoToOSErr(errno);
 
@@ -145,12 +154,12 @@ OSErr WriteFileAtomically(const std::string &path, std::span<const uint8_t> byte
             err = ErrnoToOSErr(errno);
         }
     }
-    ::unlink(temp.c_str());   // no-op after a successful rename
+    ::unlink(temp.c_str());  // no-op after a successful rename
     if (::close(f.fd) != 0 && err == noErr) err = ErrnoToOSErr(errno);
     f.fd = -1;
     if (err == noErr) {
         FileDescriptor d{::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-        if (d.fd >= 0) ::fsync(d.fd);   // make the rename itself durable; best effort
+        if (d.fd >= 0) ::fsync(d.fd);  // make the rename itself durable; best effort
     }
     return err;
 }
@@ -182,8 +191,8 @@ int LockBeside(const std::string &path, bool exclusive) {
     const std::string lock = dir + "/." + base + ".lock";
     // Writers make the lock file; readers only use one that exists, so that
     // reading a file in a read-only folder never fails for want of a lock.
-    int fd = ::open(lock.c_str(), (exclusive ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
-                    0644);
+    int fd =
+        ::open(lock.c_str(), (exclusive ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0 && exclusive) fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return -1;
     struct stat st;

@@ -92,8 +92,7 @@ std::optional<std::string> FSSpecPath(const FSSpec &fileSpec) {
 
 extern "C" {
 
-PLATFORM_API OSErr FindFolder(short, OSType folderType, Boolean createFolder, short *foundVRefNum,
-                              SInt32 *foundDirID) {
+PLATFORM_API OSErr FindFolder(short, OSType folderType, Boolean createFolder, short *foundVRefNum, SInt32 *foundDirID) {
     try {
         const std::string path = FolderPath(folderType);
         if (path.empty()) return fnfErr;

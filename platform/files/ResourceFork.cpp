@@ -11,10 +11,10 @@ namespace rsrc {
 namespace {
 
 constexpr size_t kHeaderSize = 16;
-constexpr size_t kMapFixedSize = 28;     // header copy, handle, ref, attributes, two offsets
+constexpr size_t kMapFixedSize = 28;  // header copy, handle, ref, attributes, two offsets
 constexpr size_t kTypeEntrySize = 8;
 constexpr size_t kRefEntrySize = 12;
-constexpr size_t kDataStart = 256;       // header plus the reserved system/application area
+constexpr size_t kDataStart = 256;  // header plus the reserved system/application area
 
 // Bounds-checked big-endian reads from one region of the input.
 struct Reader {
@@ -81,7 +81,7 @@ ParseResult ParseResourceFork(std::span<const uint8_t> bytes) {
     if (!map.Has(typeListOffset + 2, typeCount * kTypeEntrySize)) return Damaged();
 
     std::set<std::pair<uint32_t, int16_t>> seen;
-    std::vector<std::pair<uint64_t, uint64_t>> blocks;   // data offset, total length
+    std::vector<std::pair<uint64_t, uint64_t>> blocks;  // data offset, total length
     for (uint64_t t = 0; t < typeCount; ++t) {
         const uint64_t entry = typeListOffset + 2 + t * kTypeEntrySize;
         const uint32_t type = map.U32(entry);

@@ -30,17 +30,17 @@ struct Resource {
     int16_t id = 0;
     uint8_t attributes = 0;
     bool hasName = false;
-    std::string name;             // MacRoman bytes, at most 255
+    std::string name;  // MacRoman bytes, at most 255
     std::vector<uint8_t> data;
 };
 
 struct ResourceMap {
     uint16_t fileAttributes = 0;
-    std::vector<Resource> resources;   // in file order: grouped by type
+    std::vector<Resource> resources;  // in file order: grouped by type
 };
 
 struct ParseResult {
-    int16_t error = 0;   // 0, mapReadErr (damaged) or eofErr (empty input)
+    int16_t error = 0;  // 0, mapReadErr (damaged) or eofErr (empty input)
     ResourceMap map;
 };
 
@@ -51,7 +51,7 @@ struct ParseResult {
 ParseResult ParseResourceFork(std::span<const uint8_t> bytes);
 
 struct WriteResult {
-    int16_t error = 0;   // 0, or addResFailed when the map cannot hold the resources
+    int16_t error = 0;  // 0, or addResFailed when the map cannot hold the resources
     std::vector<uint8_t> bytes;
 };
 

@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr OSErr kResAttrErr = -198;   // the resource's attributes forbid the call
+constexpr OSErr kResAttrErr = -198;  // the resource's attributes forbid the call
 
 struct LoadedResource {
     rsrc::Resource res;       // data is the last written (or read) state
@@ -37,7 +37,7 @@ struct ResFile {
     applesingle::Container container;  // its other entries, kept as they are
     uint16_t fileAttributes = 0;
     std::list<LoadedResource> resources;
-    int lockFd = -1;                   // the advisory lock, held until closed
+    int lockFd = -1;  // the advisory lock, held until closed
 };
 
 using ResourceIt = std::list<LoadedResource>::iterator;
@@ -50,8 +50,8 @@ struct HandleOwner {
 thread_local OSErr tResError = noErr;
 
 std::recursive_mutex gLock;
-std::vector<std::unique_ptr<ResFile>> gChain;   // oldest first
-short gCurrent = 0;                              // 0: no file
+std::vector<std::unique_ptr<ResFile>> gChain;  // oldest first
+short gCurrent = 0;                            // 0: no file
 short gLastRefNum = 0;
 std::unordered_map<Handle, HandleOwner> gHandles;
 
@@ -135,8 +135,10 @@ OSErr WriteFile(ResFile &f) {
     std::vector<uint8_t> bytes;
     if (f.inContainer) {
         applesingle::Container box = f.container;
-        if (auto *entry = box.Find(applesingle::kResourceForkID)) entry->bytes = fork.bytes;
-        else box.entries.push_back({applesingle::kResourceForkID, fork.bytes});
+        if (auto *entry = box.Find(applesingle::kResourceForkID))
+            entry->bytes = fork.bytes;
+        else
+            box.entries.push_back({applesingle::kResourceForkID, fork.bytes});
         bytes = applesingle::WriteAppleSingle(box);
     } else {
         bytes = std::move(fork.bytes);
@@ -180,7 +182,7 @@ short OpenPath(const char *path, SInt8 permission) {
     const std::string canonical = CanonicalPath(path);
     std::lock_guard guard(gLock);
     for (auto &f : gChain) {
-        if (f->path == canonical) {   // already open: the same reference, made current
+        if (f->path == canonical) {  // already open: the same reference, made current
             gCurrent = f->refNum;
             tResError = noErr;
             return f->refNum;
@@ -210,7 +212,7 @@ short OpenPath(const char *path, SInt8 permission) {
         file->container = std::move(parsed.container);
         const auto *entry = file->container.Find(applesingle::kResourceForkID);
         if (!entry) {
-            tResError = eofErr;   // a file without a resource fork
+            tResError = eofErr;  // a file without a resource fork
             return -1;
         }
         fork = entry->bytes;
@@ -284,8 +286,7 @@ PLATFORM_API void FSpCreateResFile(const FSSpec *fileSpec, OSType creator, OSTyp
         auto box = applesingle::MakeResourceFile(fileType, creator, std::move(fork.bytes));
         // A file this process has open already holds the lock.
         const std::string canonical = CanonicalPath(path->c_str());
-        const bool open =
-            std::any_of(gChain.begin(), gChain.end(), [&](auto &f) { return f->path == canonical; });
+        const bool open = std::any_of(gChain.begin(), gChain.end(), [&](auto &f) { return f->path == canonical; });
         const int lock = open ? -1 : LockBeside(*path, true);
         tResError = WriteFileAtomically(*path, applesingle::WriteAppleSingle(box), true);
         Unlock(lock);
@@ -293,14 +294,16 @@ PLATFORM_API void FSpCreateResFile(const FSSpec *fileSpec, OSType creator, OSTyp
 }
 
 PLATFORM_API short FSpOpenResFile(const FSSpec *fileSpec, SInt8 permission) {
-    return Guarded([&]() -> short {
-        auto path = fileSpec ? FSSpecPath(*fileSpec) : std::nullopt;
-        if (!path) {
-            tResError = fileSpec ? dirNFErr : paramErr;
-            return -1;
-        }
-        return OpenPath(path->c_str(), permission);
-    }, -1);
+    return Guarded(
+        [&]() -> short {
+            auto path = fileSpec ? FSSpecPath(*fileSpec) : std::nullopt;
+            if (!path) {
+                tResError = fileSpec ? dirNFErr : paramErr;
+                return -1;
+            }
+            return OpenPath(path->c_str(), permission);
+        },
+        -1);
 }
 
 PLATFORM_API short OpenResFilePath(const char *path, SInt8 permission) {
@@ -348,30 +351,34 @@ PLATFORM_API short CurResFile(void) {
 }
 
 PLATFORM_API Handle Get1Resource(ResType type, short id) {
-    return Guarded([&]() -> Handle {
-        ResFile *f = CurrentFile();
-        if (!f) {
-            tResError = resFNotFound;
-            return nullptr;
-        }
-        auto it = FindResource(*f, type, id);
-        if (it == f->resources.end()) {
-            tResError = resNotFound;
-            return nullptr;
-        }
-        return Load(*f, it);
-    }, nullptr);
+    return Guarded(
+        [&]() -> Handle {
+            ResFile *f = CurrentFile();
+            if (!f) {
+                tResError = resFNotFound;
+                return nullptr;
+            }
+            auto it = FindResource(*f, type, id);
+            if (it == f->resources.end()) {
+                tResError = resNotFound;
+                return nullptr;
+            }
+            return Load(*f, it);
+        },
+        nullptr);
 }
 
 PLATFORM_API Handle GetResource(ResType type, short id) {
-    return Guarded([&]() -> Handle {
-        auto found = FindInChain(type, id);
-        if (!found) {
-            tResError = resNotFound;
-            return nullptr;
-        }
-        return Load(*found->file, found->it);
-    }, nullptr);
+    return Guarded(
+        [&]() -> Handle {
+            auto found = FindInChain(type, id);
+            if (!found) {
+                tResError = resNotFound;
+                return nullptr;
+            }
+            return Load(*found->file, found->it);
+        },
+        nullptr);
 }
 
 PLATFORM_API void DetachResource(Handle h) {
@@ -394,7 +401,7 @@ PLATFORM_API void RemoveResource(Handle h) {
         if (!owner) return;
         owner->file->resources.erase(owner->it);
         owner->file->dirty = true;
-        gHandles.erase(h);   // the caller now owns the handle
+        gHandles.erase(h);  // the caller now owns the handle
         tResError = noErr;
     });
 }
@@ -478,16 +485,18 @@ PLATFORM_API void ReleaseResource(Handle h) {
 }
 
 PLATFORM_API short Count1Resources(ResType type) {
-    return Guarded([&]() -> short {
-        ResFile *f = CurrentFile();
-        if (!f) {
-            tResError = resFNotFound;
-            return 0;
-        }
-        tResError = noErr;
-        return static_cast<short>(std::count_if(f->resources.begin(), f->resources.end(),
-                                                [&](const LoadedResource &r) { return r.res.type == type; }));
-    }, short(0));
+    return Guarded(
+        [&]() -> short {
+            ResFile *f = CurrentFile();
+            if (!f) {
+                tResError = resFNotFound;
+                return 0;
+            }
+            tResError = noErr;
+            return static_cast<short>(std::count_if(f->resources.begin(), f->resources.end(),
+                                                    [&](const LoadedResource &r) { return r.res.type == type; }));
+        },
+        short(0));
 }
 
 PLATFORM_API void GetResInfo(Handle h, short *id, ResType *type, Str255 name) {

@@ -18,19 +18,19 @@ typedef const struct __CFAllocator *CFAllocatorRef;
 typedef long CFIndex;
 typedef unsigned long CFHashCode;
 typedef uint32_t CFStringEncoding;
-typedef struct CFRange { CFIndex location, length; } CFRange;
+typedef struct CFRange {
+    CFIndex location, length;
+} CFRange;
 
 #define kCFAllocatorDefault ((CFAllocatorRef)0)
-enum {
-    kCFStringEncodingMacRoman = 0,
-    kCFStringEncodingASCII = 0x0600,
-    kCFStringEncodingUTF8 = 0x08000100
-};
+enum { kCFStringEncodingMacRoman = 0, kCFStringEncodingASCII = 0x0600, kCFStringEncodingUTF8 = 0x08000100 };
 typedef enum { kCFCompareEqualTo = 0, kCFCompareLessThan = -1, kCFCompareGreaterThan = 1 } CFComparisonResult;
-enum { kCFCompareCaseInsensitive = 1 };   /* CFStringCompare option */
+enum { kCFCompareCaseInsensitive = 1 }; /* CFStringCompare option */
 
 /* File system reference: a path on this system. */
-typedef struct FSRef { char path[4096]; } FSRef;
+typedef struct FSRef {
+    char path[4096];
+} FSRef;
 
 PLATFORM_API CFTypeRef CFRetain(CFTypeRef cf);
 PLATFORM_API void CFRelease(CFTypeRef cf);
@@ -48,11 +48,11 @@ PLATFORM_API CFComparisonResult CFStringCompare(CFStringRef a, CFStringRef b, ui
 PLATFORM_API CFStringRef __CFStringMakeConstantString(const char *s);
 #define CFSTR(s) __CFStringMakeConstantString("" s "")
 
-PLATFORM_API CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef a, const UInt8 *path,
-                                                             CFIndex len, Boolean isDirectory);
-PLATFORM_API Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase,
-                                                      UInt8 *buf, CFIndex maxLen);
-PLATFORM_API Boolean CFURLGetFSRef(CFURLRef url, FSRef *ref);   /* false if the file does not exist */
+PLATFORM_API CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef a, const UInt8 *path, CFIndex len,
+                                                              Boolean isDirectory);
+PLATFORM_API Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8 *buf,
+                                                      CFIndex maxLen);
+PLATFORM_API Boolean CFURLGetFSRef(CFURLRef url, FSRef *ref); /* false if the file does not exist */
 
 /* Bundles: CFBundleCreate on a bundle directory (Contents/Info.plist with
  * CFBundleIdentifier and CFBundleExecutable) registers it by identifier; the

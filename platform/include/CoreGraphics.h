@@ -14,10 +14,19 @@
 PLATFORM_EXTERN_C_BEGIN
 
 typedef float CGFloat;
-typedef struct CGPoint { CGFloat x, y; } CGPoint;
-typedef struct CGSize { CGFloat width, height; } CGSize;
-typedef struct CGRect { CGPoint origin; CGSize size; } CGRect;
-typedef struct CGAffineTransform { CGFloat a, b, c, d, tx, ty; } CGAffineTransform;
+typedef struct CGPoint {
+    CGFloat x, y;
+} CGPoint;
+typedef struct CGSize {
+    CGFloat width, height;
+} CGSize;
+typedef struct CGRect {
+    CGPoint origin;
+    CGSize size;
+} CGRect;
+typedef struct CGAffineTransform {
+    CGFloat a, b, c, d, tx, ty;
+} CGAffineTransform;
 
 typedef struct CGContext *CGContextRef;
 typedef struct CGImage *CGImageRef;
@@ -37,10 +46,25 @@ enum {
 enum { kCGBlendModeNormal = 0, kCGBlendModeCopy = 17 };
 
 static inline CGRect CGRectMake(CGFloat x, CGFloat y, CGFloat w, CGFloat h) {
-    CGRect r; r.origin.x = x; r.origin.y = y; r.size.width = w; r.size.height = h; return r;
+    CGRect r;
+    r.origin.x = x;
+    r.origin.y = y;
+    r.size.width = w;
+    r.size.height = h;
+    return r;
 }
-static inline CGPoint CGPointMake(CGFloat x, CGFloat y) { CGPoint p; p.x = x; p.y = y; return p; }
-static inline CGSize CGSizeMake(CGFloat w, CGFloat h) { CGSize s; s.width = w; s.height = h; return s; }
+static inline CGPoint CGPointMake(CGFloat x, CGFloat y) {
+    CGPoint p;
+    p.x = x;
+    p.y = y;
+    return p;
+}
+static inline CGSize CGSizeMake(CGFloat w, CGFloat h) {
+    CGSize s;
+    s.width = w;
+    s.height = h;
+    return s;
+}
 
 PLATFORM_API CGColorSpaceRef CGColorSpaceCreateDeviceRGB(void);
 PLATFORM_API CGColorSpaceRef CGColorSpaceRetain(CGColorSpaceRef space);
@@ -49,10 +73,9 @@ PLATFORM_API void CGColorSpaceRelease(CGColorSpaceRef space);
 /* A context drawing straight into caller memory. Only 8 bits per component,
  * 32 bits per pixel, kCGImageAlphaPremultipliedFirst (bytes A,R,G,B) is
  * supported; anything else gives NULL. */
-PLATFORM_API CGContextRef CGBitmapContextCreate(void *data, size_t width, size_t height,
-                                                size_t bitsPerComponent, size_t bytesPerRow,
-                                                CGColorSpaceRef space, CGBitmapInfo info);
-PLATFORM_API CGImageRef CGBitmapContextCreateImage(CGContextRef c);   /* copies the pixels */
+PLATFORM_API CGContextRef CGBitmapContextCreate(void *data, size_t width, size_t height, size_t bitsPerComponent,
+                                                size_t bytesPerRow, CGColorSpaceRef space, CGBitmapInfo info);
+PLATFORM_API CGImageRef CGBitmapContextCreateImage(CGContextRef c); /* copies the pixels */
 PLATFORM_API void *CGBitmapContextGetData(CGContextRef c);
 PLATFORM_API size_t CGBitmapContextGetWidth(CGContextRef c);
 PLATFORM_API size_t CGBitmapContextGetHeight(CGContextRef c);

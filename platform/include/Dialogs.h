@@ -17,12 +17,7 @@ typedef int16_t AlertType;
 typedef int16_t DialogItemIndex;
 typedef void *ModalFilterUPP;
 
-enum {
-    kAlertStopAlert = 0,
-    kAlertNoteAlert = 1,
-    kAlertCautionAlert = 2,
-    kAlertPlainAlert = 3
-};
+enum { kAlertStopAlert = 0, kAlertNoteAlert = 1, kAlertCautionAlert = 2, kAlertPlainAlert = 3 };
 enum {
     kAlertStdAlertOKButton = 1,
     kAlertStdAlertCancelButton = 2,
@@ -35,9 +30,9 @@ typedef struct AlertStdCFStringAlertParamRec {
     UInt32 version;
     Boolean movable;
     Boolean helpButton;
-    CFStringRef defaultText;     /* NULL: the platform's "OK" */
-    CFStringRef cancelText;      /* NULL: no cancel button */
-    CFStringRef otherText;       /* NULL: no third button */
+    CFStringRef defaultText; /* NULL: the platform's "OK" */
+    CFStringRef cancelText;  /* NULL: no cancel button */
+    CFStringRef otherText;   /* NULL: no third button */
     SInt16 defaultButton;
     SInt16 cancelButton;
     UInt16 position;

@@ -30,21 +30,24 @@ enum {
     kDontCreateFolder = 0,
     kCreateFolder = 1,
     smSystemScript = -1,
-    fsCurPerm = 0, fsRdPerm = 1, fsWrPerm = 2, fsRdWrPerm = 3,
-    notAFileErr = -1302   /* the name is a folder, a FIFO or a device, not a file */
+    fsCurPerm = 0,
+    fsRdPerm = 1,
+    fsWrPerm = 2,
+    fsRdWrPerm = 3,
+    notAFileErr = -1302 /* the name is a folder, a FIFO or a device, not a file */
 };
 
 /* The Preferences folder is $XDG_CONFIG_HOME, else $HOME/.config. */
-PLATFORM_API OSErr FindFolder(short vRefNum, OSType folderType, Boolean createFolder,
-                              short *foundVRefNum, SInt32 *foundDirID);
+PLATFORM_API OSErr FindFolder(short vRefNum, OSType folderType, Boolean createFolder, short *foundVRefNum,
+                              SInt32 *foundDirID);
 /* fnfErr when the file does not exist (the record is filled all the same). */
 PLATFORM_API OSErr FSMakeFSSpec(short vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec *fileSpec);
 /* The path of a fileSpec, zero-terminated; false if it does not fit. */
 PLATFORM_API Boolean FSSpecGetPath(const FSSpec *fileSpec, char *buf, size_t bufSize);
 
 PLATFORM_API void FSpCreateResFile(const FSSpec *fileSpec, OSType creator, OSType fileType, ScriptCode script);
-PLATFORM_API short FSpOpenResFile(const FSSpec *fileSpec, SInt8 permission);   /* -1 on failure */
-PLATFORM_API short OpenResFilePath(const char *path, SInt8 permission);    /* -1 on failure */
+PLATFORM_API short FSpOpenResFile(const FSSpec *fileSpec, SInt8 permission); /* -1 on failure */
+PLATFORM_API short OpenResFilePath(const char *path, SInt8 permission);      /* -1 on failure */
 PLATFORM_API void CloseResFile(short refNum);
 PLATFORM_API void UseResFile(short refNum);
 PLATFORM_API short CurResFile(void);

@@ -34,12 +34,21 @@ typedef EventHandlerProcPtr EventHandlerUPP;
 typedef void (*ControlActionProcPtr)(ControlRef control, ControlPartCode part);
 typedef ControlActionProcPtr ControlActionUPP;
 
-typedef struct EventTypeSpec { UInt32 eventClass; UInt32 eventKind; } EventTypeSpec;
-typedef struct ControlID { OSType signature; SInt32 id; } ControlID;
+typedef struct EventTypeSpec {
+    UInt32 eventClass;
+    UInt32 eventKind;
+} EventTypeSpec;
+typedef struct ControlID {
+    OSType signature;
+    SInt32 id;
+} ControlID;
 typedef struct HICommand {
     UInt32 attributes;
     UInt32 commandID;
-    struct { MenuRef menuRef; UInt16 menuItemIndex; } menu;
+    struct {
+        MenuRef menuRef;
+        UInt16 menuItemIndex;
+    } menu;
 } HICommand;
 
 enum {
@@ -48,9 +57,12 @@ enum {
     kEventClassWindow = PLATFORM_FOURCC('w', 'i', 'n', 'd'),
     kEventClassMouse = PLATFORM_FOURCC('m', 'o', 'u', 's'),
     kEventClassKeyboard = PLATFORM_FOURCC('k', 'e', 'y', 'b'),
-    kEventRawKeyDown = 1,   /* sent to a focused custom control; kEventParamKeyCode, kEventParamKeyModifiers */
+    kEventRawKeyDown = 1, /* sent to a focused custom control; kEventParamKeyCode, kEventParamKeyModifiers */
     kEventParamKeyCode = PLATFORM_FOURCC('k', 'c', 'o', 'd'),
-    kVK_LeftArrow = 0x7B, kVK_RightArrow = 0x7C, kVK_DownArrow = 0x7D, kVK_UpArrow = 0x7E,
+    kVK_LeftArrow = 0x7B,
+    kVK_RightArrow = 0x7C,
+    kVK_DownArrow = 0x7D,
+    kVK_UpArrow = 0x7E,
     kEventCommandProcess = 1,
     kEventControlHit = 1,
     kEventControlHitTest = 3,
@@ -92,20 +104,25 @@ enum {
     kMouseTrackingMouseExited = 3,
     kMouseTrackingMouseEntered = 4,
     kMouseTrackingMouseDragged = 5,
-    cmdKey = 256, shiftKey = 512, alphaLock = 1024, optionKey = 2048, controlKey = 4096
+    cmdKey = 256,
+    shiftKey = 512,
+    alphaLock = 1024,
+    optionKey = 2048,
+    controlKey = 4096
 };
 
 /* Errors of the toolbox beyond MacTypes.h. */
 enum {
     errAECoercionFail = -1700,
-    toolboxObjectClassExistsErr = -4300,              /* a class of that identifier is registered */
-    errDataNotSupported = -30581,                     /* the control has no data of that tag */                        /* parameter not of a convertible type */
-    kIBCarbonRuntimeCantFindNibFile = -10960,         /* no such nib in the bundle */
-    kIBCarbonRuntimeCantFindObject = -10962,          /* no such window in the nib */
-    kIBCarbonRuntimeObjectNotOfRequestedType = -10963,/* the window definition cannot be loaded */
-    errInvalidWindowRef = -5600,                      /* not a live window */
-    errWindowNotFound = -5610,                        /* the window is not in a modal loop */
-    errNoWindowSystem = -5699                         /* this platform's: no QApplication, nothing can be shown */
+    toolboxObjectClassExistsErr = -4300, /* a class of that identifier is registered */
+    errDataNotSupported = -30581,
+    /* the control has no data of that tag */          /* parameter not of a convertible type */
+    kIBCarbonRuntimeCantFindNibFile = -10960,          /* no such nib in the bundle */
+    kIBCarbonRuntimeCantFindObject = -10962,           /* no such window in the nib */
+    kIBCarbonRuntimeObjectNotOfRequestedType = -10963, /* the window definition cannot be loaded */
+    errInvalidWindowRef = -5600,                       /* not a live window */
+    errWindowNotFound = -5610,                         /* the window is not in a modal loop */
+    errNoWindowSystem = -5699                          /* this platform's: no QApplication, nothing can be shown */
 };
 
 /* ---- Nibs and windows ----
@@ -143,8 +160,8 @@ PLATFORM_API OSErr ShowControl(ControlRef c);
 PLATFORM_API OSErr HideControl(ControlRef c);
 PLATFORM_API Boolean IsControlVisible(ControlRef c);
 PLATFORM_API OSErr SetControlData(ControlRef c, ControlPartCode part, ResType tag, Size size, const void *data);
-PLATFORM_API OSErr GetControlData(ControlRef c, ControlPartCode part, ResType tag, Size bufSize,
-                                  void *buf, Size *actualSize);
+PLATFORM_API OSErr GetControlData(ControlRef c, ControlPartCode part, ResType tag, Size bufSize, void *buf,
+                                  Size *actualSize);
 PLATFORM_API void Draw1Control(ControlRef c);
 PLATFORM_API Rect *GetControlBounds(ControlRef c, Rect *bounds);
 PLATFORM_API UInt16 GetControlHilite(ControlRef c);
@@ -175,10 +192,10 @@ PLATFORM_API OSStatus SendEventToEventTarget(EventRef event, EventTargetRef targ
 PLATFORM_API UInt32 GetEventClass(EventRef event);
 PLATFORM_API UInt32 GetEventKind(EventRef event);
 PLATFORM_API OSStatus GetEventParameter(EventRef event, EventParamName name, EventParamType desiredType,
-                                        EventParamType *outActualType, ByteCount bufferSize,
-                                        ByteCount *outActualSize, void *outData);
-PLATFORM_API OSStatus SetEventParameter(EventRef event, EventParamName name, EventParamType type,
-                                        ByteCount size, const void *data);
+                                        EventParamType *outActualType, ByteCount bufferSize, ByteCount *outActualSize,
+                                        void *outData);
+PLATFORM_API OSStatus SetEventParameter(EventRef event, EventParamName name, EventParamType type, ByteCount size,
+                                        const void *data);
 
 /* ---- Custom control classes ---- */
 PLATFORM_API OSStatus RegisterToolboxObjectClass(CFStringRef classID, ToolboxObjectClassRef baseClass,
@@ -195,9 +212,17 @@ PLATFORM_API OSStatus RunAppModalLoopForWindow(WindowRef w);
 PLATFORM_API OSStatus QuitAppModalLoopForWindow(WindowRef w);
 
 /* ---- Colour picker ---- */
-typedef struct CMRGBColor { UInt16 red, green, blue; } CMRGBColor;
-typedef union CMColor { CMRGBColor rgb; UInt16 pad[5]; } CMColor;
-typedef struct PMColor { void *profile; CMColor color; } PMColor;
+typedef struct CMRGBColor {
+    UInt16 red, green, blue;
+} CMRGBColor;
+typedef union CMColor {
+    CMRGBColor rgb;
+    UInt16 pad[5];
+} CMColor;
+typedef struct PMColor {
+    void *profile;
+    CMColor color;
+} PMColor;
 typedef struct PickerMenuItemInfo {
     SInt16 editMenuID, cutItem, copyItem, pasteItem, clearItem, undoItem;
 } PickerMenuItemInfo;

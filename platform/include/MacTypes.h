@@ -59,14 +59,19 @@ typedef long SRefCon;
 
 /* QuickDraw's integer rectangle and point. Half-open: a rectangle covers
  * h in [left, right) and v in [top, bottom). */
-typedef struct Rect { int16_t top, left, bottom, right; } Rect;
-typedef struct Point { int16_t v, h; } Point;
-typedef struct RGBColor { uint16_t red, green, blue; } RGBColor;
+typedef struct Rect {
+    int16_t top, left, bottom, right;
+} Rect;
+typedef struct Point {
+    int16_t v, h;
+} Point;
+typedef struct RGBColor {
+    uint16_t red, green, blue;
+} RGBColor;
 
 /* Four-character code from a string literal, highest byte first. */
 #define PLATFORM_FOURCC(a, b, c, d) \
-    ((uint32_t)(uint8_t)(a) << 24 | (uint32_t)(uint8_t)(b) << 16 | \
-     (uint32_t)(uint8_t)(c) << 8 | (uint32_t)(uint8_t)(d))
+    ((uint32_t)(uint8_t)(a) << 24 | (uint32_t)(uint8_t)(b) << 16 | (uint32_t)(uint8_t)(c) << 8 | (uint32_t)(uint8_t)(d))
 
 enum {
     noErr = 0,

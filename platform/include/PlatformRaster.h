@@ -46,8 +46,8 @@ PLATFORM_API int PlatformReferenceOnly(void);
  * counter-clockwise as seen on the screen about its centre, its centre put
  * at device point (centreX2 / 2, centreY2 / 2): the same samples drawing the
  * image through a Core Graphics context turned that way gives. */
-PLATFORM_API PlatformQuarterMap PlatformQuarterMapOf(int quarters, int32_t width, int32_t height,
-                                                     int64_t centreX2, int64_t centreY2);
+PLATFORM_API PlatformQuarterMap PlatformQuarterMapOf(int quarters, int32_t width, int32_t height, int64_t centreX2,
+                                                     int64_t centreY2);
 
 /* Device pixels whose every sample lies inside a width x height image
  * (*covered: the picture lands on them whole) and those with at least one
@@ -58,19 +58,19 @@ PLATFORM_API void PlatformQuarterBoxes(const PlatformQuarterMap *map, int32_t wi
 /* Writes the pixels of box (inside the covered box) with their samples, and
  * tells whether every pixel written is opaque (alpha 0xFF). The image and
  * dst must not overlap. */
-PLATFORM_API int PlatformQuarterCopy(const PlatformPixels *dst, PlatformBox box,
-                                     const PlatformPixels *img, const PlatformQuarterMap *map);
+PLATFORM_API int PlatformQuarterCopy(const PlatformPixels *dst, PlatformBox box, const PlatformPixels *img,
+                                     const PlatformQuarterMap *map);
 
 /* Composites the samples of the pixels of box onto dst, source over
  * (premultiplied), pixels outside the image counting as transparent: what
  * drawing the image gives at its edges. */
-PLATFORM_API void PlatformQuarterDraw(const PlatformPixels *dst, PlatformBox box,
-                                      const PlatformPixels *img, const PlatformQuarterMap *map);
+PLATFORM_API void PlatformQuarterDraw(const PlatformPixels *dst, PlatformBox box, const PlatformPixels *img,
+                                      const PlatformQuarterMap *map);
 
 /* dst = (src * opacity + dst * (255 - opacity) + 127) / 255, byte by byte,
  * for width x height pixels; opacity is clamped to 0..255. */
-PLATFORM_API void PlatformBlend(const uint8_t *src, ptrdiff_t srcRowBytes, uint8_t *dst,
-                                ptrdiff_t dstRowBytes, int32_t width, int32_t height, int opacity);
+PLATFORM_API void PlatformBlend(const uint8_t *src, ptrdiff_t srcRowBytes, uint8_t *dst, ptrdiff_t dstRowBytes,
+                                int32_t width, int32_t height, int opacity);
 
 /* One block of a quarter turn for a kernel: destination pixel (x, y) of the
  * block shows the taps at src + x stepX + y stepY, plus tapU and tapV when

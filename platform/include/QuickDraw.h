@@ -12,7 +12,7 @@
 
 PLATFORM_EXTERN_C_BEGIN
 
-typedef struct GrafPort GrafPort;     /* defined in the platform's private headers */
+typedef struct GrafPort GrafPort; /* defined in the platform's private headers */
 typedef GrafPort *GrafPtr;
 typedef GrafPort *CGrafPtr;
 typedef GrafPort *GWorldPtr;
@@ -26,20 +26,29 @@ typedef struct PixMap {
     Ptr baseAddr;
     int32_t rowBytes;
     Rect bounds;
-    int16_t pixelSize;            /* always 32 */
-    GrafPort *port;               /* owning picture */
+    int16_t pixelSize; /* always 32 */
+    GrafPort *port;    /* owning picture */
 } PixMap;
 typedef PixMap *PixMapPtr;
 typedef PixMapPtr *PixMapHandle;
 typedef PixMap BitMap;
 
-typedef struct OpaqueRgnHandle **RgnHandle;   /* rectangular regions */
+typedef struct OpaqueRgnHandle **RgnHandle; /* rectangular regions */
 
 /* Transfer modes. */
 enum {
-    srcCopy = 0, srcOr = 1, srcXor = 2, srcBic = 3,
-    notSrcCopy = 4, notSrcOr = 5, notSrcXor = 6, notSrcBic = 7,
-    patCopy = 8, patOr = 9, patXor = 10, patBic = 11,
+    srcCopy = 0,
+    srcOr = 1,
+    srcXor = 2,
+    srcBic = 3,
+    notSrcCopy = 4,
+    notSrcOr = 5,
+    notSrcXor = 6,
+    notSrcBic = 7,
+    patCopy = 8,
+    patOr = 9,
+    patXor = 10,
+    patBic = 11,
     ditherCopy = 64
 };
 
@@ -62,8 +71,8 @@ PLATFORM_API void SetPt(Point *pt, short h, short v);
  * nothing); bounds wider or higher than 32767 give paramErr. On failure
  * *offscreen is NULL and the result (also QDError()) is memFullErr when
  * memory is short. Disposing of the current port leaves no port current. */
-PLATFORM_API QDErr NewGWorld(GWorldPtr *offscreen, short pixelDepth, const Rect *bounds,
-                             CTabHandle cTable, GDHandle device, GWorldFlags flags);
+PLATFORM_API QDErr NewGWorld(GWorldPtr *offscreen, short pixelDepth, const Rect *bounds, CTabHandle cTable,
+                             GDHandle device, GWorldFlags flags);
 PLATFORM_API void DisposeGWorld(GWorldPtr offscreen);
 PLATFORM_API PixMapHandle GetGWorldPixMap(GWorldPtr offscreen);
 PLATFORM_API PixMapHandle GetPortPixMap(CGrafPtr port);
@@ -115,8 +124,8 @@ PLATFORM_API Rect *GetRegionBounds(RgnHandle rgn, Rect *bounds);
  * centre); equal sizes copy exactly, overlapping copies within one picture
  * included. Pixels are copied as they are, alpha too, whatever the mode;
  * destination pixels whose source lies outside the source picture stay. */
-PLATFORM_API void CopyBits(const BitMap *src, const BitMap *dst, const Rect *srcRect,
-                           const Rect *dstRect, short mode, RgnHandle maskRgn);
+PLATFORM_API void CopyBits(const BitMap *src, const BitMap *dst, const Rect *srcRect, const Rect *dstRect, short mode,
+                           RgnHandle maskRgn);
 
 /* Decimal text of a number as a length-prefixed string. */
 PLATFORM_API void NumToString(long n, Str255 s);

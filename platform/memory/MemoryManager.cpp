@@ -81,8 +81,7 @@ Handle AllocHandle(Size byteCount, bool clear) {
         lgMemErr = memFullErr;
         return nullptr;
     }
-    new (rec) HandleRecord{static_cast<Ptr>(data), byteCount, static_cast<Size>(cap), kHandleTag,
-                           false};
+    new (rec) HandleRecord{static_cast<Ptr>(data), byteCount, static_cast<Size>(cap), kHandleTag, false};
     lgMemErr = noErr;
     return &rec->master;
 }
@@ -101,7 +100,7 @@ PLATFORM_API void DisposePtr(Ptr p) {
         return;
     }
     PtrHeader *hdr = HeaderOf(p);
-    if (hdr->tag != kPtrTag) {   // not ours, or disposed twice: leave it alone
+    if (hdr->tag != kPtrTag) {  // not ours, or disposed twice: leave it alone
         lgMemErr = memWZErr;
         return;
     }

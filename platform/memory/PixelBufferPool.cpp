@@ -20,7 +20,7 @@ struct CachedBlock {
 
 struct Pool {
     std::mutex lock;
-    std::vector<CachedBlock> blocks;   // oldest first
+    std::vector<CachedBlock> blocks;  // oldest first
     size_t cachedBytes = 0;
     ~Pool() {
         for (auto &b : blocks) std::free(b.block);
@@ -54,8 +54,7 @@ void *PixelBufferAcquire(size_t bytes, size_t *capacity) {
         size_t best = pool.blocks.size();
         for (size_t i = 0; i < pool.blocks.size(); ++i) {
             const size_t cap = pool.blocks[i].capacity;
-            if (cap >= want && cap / 2 <= want &&
-                (best == pool.blocks.size() || cap < pool.blocks[best].capacity))
+            if (cap >= want && cap / 2 <= want && (best == pool.blocks.size() || cap < pool.blocks[best].capacity))
                 best = i;
         }
         if (best != pool.blocks.size()) {

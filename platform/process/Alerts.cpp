@@ -15,7 +15,7 @@ struct OpaqueDialogPtr {
     int kind = kAlertPlainAlert;
     std::string message;
     std::string explanation;
-    std::vector<std::string> buttons;   // item i + 1; an empty title is an absent button
+    std::vector<std::string> buttons;  // item i + 1; an empty title is an absent button
     int defaultItem = kAlertStdAlertOKButton;
     int cancelItem = 0;
 };
@@ -26,10 +26,14 @@ std::atomic<AlertPresenter> gPresenter{nullptr};
 
 const char *KindName(int kind) {
     switch (kind) {
-    case kAlertStopAlert: return "Stop";
-    case kAlertNoteAlert: return "Note";
-    case kAlertCautionAlert: return "Caution";
-    default: return "Alert";
+        case kAlertStopAlert:
+            return "Stop";
+        case kAlertNoteAlert:
+            return "Note";
+        case kAlertCautionAlert:
+            return "Caution";
+        default:
+            return "Alert";
     }
 }
 
@@ -79,8 +83,10 @@ PLATFORM_API OSStatus CreateStandardAlert(AlertType kind, CFStringRef error, CFS
         a->message = CFStringText(error);
         a->explanation = CFStringText(explanation);
         AlertStdCFStringAlertParamRec p;
-        if (param) p = *param;
-        else GetStandardAlertDefaultParams(&p, kStdCFStringAlertVersionOne);
+        if (param)
+            p = *param;
+        else
+            GetStandardAlertDefaultParams(&p, kStdCFStringAlertVersionOne);
         const std::string ok = p.defaultText ? CFStringText(p.defaultText) : "OK";
         a->buttons.push_back(ok.empty() ? "OK" : ok);
         const std::string cancel = p.cancelText ? CFStringText(p.cancelText) : "";

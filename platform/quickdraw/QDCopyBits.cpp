@@ -14,8 +14,7 @@
 namespace {
 
 int32_t SourceIndex(int32_t i, int32_t srcStart, int32_t srcLen, int32_t dstLen) {
-    return srcStart +
-           static_cast<int32_t>((2 * int64_t(i) + 1) * srcLen / (2 * int64_t(dstLen)));
+    return srcStart + static_cast<int32_t>((2 * int64_t(i) + 1) * srcLen / (2 * int64_t(dstLen)));
 }
 
 bool SameBuffer(const BitMap &a, const BitMap &b) { return a.baseAddr == b.baseAddr; }
@@ -24,8 +23,8 @@ bool SameBuffer(const BitMap &a, const BitMap &b) { return a.baseAddr == b.baseA
 
 extern "C" {
 
-PLATFORM_API void CopyBits(const BitMap *src, const BitMap *dst, const Rect *srcRect,
-                           const Rect *dstRect, short /*mode*/, RgnHandle maskRgn) {
+PLATFORM_API void CopyBits(const BitMap *src, const BitMap *dst, const Rect *srcRect, const Rect *dstRect,
+                           short /*mode*/, RgnHandle maskRgn) {
     if (!src || !dst || !srcRect || !dstRect || !src->baseAddr || !dst->baseAddr) return;
     const QDBox sr = QDBoxOf(*srcRect), dr = QDBoxOf(*dstRect);
     if (sr.Empty() || dr.Empty()) return;
@@ -70,8 +69,7 @@ PLATFORM_API void CopyBits(const BitMap *src, const BitMap *dst, const Rect *src
         const bool bottomUp = SameBuffer(*src, *dst) && rows[size_t(out.top - clip.top)] < out.top;
         for (int32_t i = 0; i < out.Height(); ++i) {
             const int32_t y = bottomUp ? out.bottom - 1 - i : out.top + i;
-            std::memmove(QDPixelAt(*dst, out.left, y), QDPixelAt(*src, x0, rows[size_t(y - clip.top)]),
-                         spanBytes);
+            std::memmove(QDPixelAt(*dst, out.left, y), QDPixelAt(*src, x0, rows[size_t(y - clip.top)]), spanBytes);
         }
     } else {
         // Scaling within one picture reads from a copy of the source rows used.
@@ -84,8 +82,7 @@ PLATFORM_API void CopyBits(const BitMap *src, const BitMap *dst, const Rect *src
         if (viaCopy) {
             copy.resize(size_t(sx1 - sx0) * size_t(sy1 - sy0));
             for (int32_t y = sy0; y < sy1; ++y)
-                std::memcpy(&copy[size_t(y - sy0) * size_t(sx1 - sx0)], QDPixelAt(*src, sx0, y),
-                            size_t(sx1 - sx0) * 4);
+                std::memcpy(&copy[size_t(y - sy0) * size_t(sx1 - sx0)], QDPixelAt(*src, sx0, y), size_t(sx1 - sx0) * 4);
         }
         auto sourceRow = [&](int32_t sy) -> const uint32_t * {
             return viaCopy ? &copy[size_t(sy - sy0) * size_t(sx1 - sx0)] : QDPixelAt(*src, sx0, sy);
@@ -94,7 +91,7 @@ PLATFORM_API void CopyBits(const BitMap *src, const BitMap *dst, const Rect *src
         for (int32_t y = out.top; y < out.bottom; ++y) {
             uint32_t *d = QDPixelAt(*dst, out.left, y);
             const int32_t sy = rows[size_t(y - clip.top)];
-            if (y > out.top && sy == rows[size_t(y - 1 - clip.top)]) {   // repeated row
+            if (y > out.top && sy == rows[size_t(y - 1 - clip.top)]) {  // repeated row
                 std::memcpy(d, QDPixelAt(*dst, out.left, y - 1), spanBytes);
                 continue;
             }

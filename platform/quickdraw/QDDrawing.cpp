@@ -15,7 +15,7 @@ enum class PenEffect { Paint, Invert, None };
 
 struct PenAction {
     PenEffect effect;
-    uint32_t pixel;   // for Paint
+    uint32_t pixel;  // for Paint
 };
 
 // With a solid black pattern every pattern bit is set: Copy and Or lay down
@@ -23,10 +23,16 @@ struct PenAction {
 // background colour, the other inverted modes leave the pixels alone.
 PenAction ActionForMode(const GrafPort &port, short mode) {
     switch (mode & 7) {
-        case srcCopy: case srcOr: return {PenEffect::Paint, QDPixelOfColor(port.foreColor)};
-        case srcXor: return {PenEffect::Invert, 0};
-        case srcBic: case notSrcCopy: return {PenEffect::Paint, QDPixelOfColor(port.backColor)};
-        default: return {PenEffect::None, 0};
+        case srcCopy:
+        case srcOr:
+            return {PenEffect::Paint, QDPixelOfColor(port.foreColor)};
+        case srcXor:
+            return {PenEffect::Invert, 0};
+        case srcBic:
+        case notSrcCopy:
+            return {PenEffect::Paint, QDPixelOfColor(port.backColor)};
+        default:
+            return {PenEffect::None, 0};
     }
 }
 
@@ -49,11 +55,10 @@ void ApplyToBox(GrafPort &port, const QDBox &box, const PenAction &act) {
     if (box.Empty() || act.effect == PenEffect::None) return;
     const PixMap &pm = port.pixMap;
     if (act.effect == PenEffect::Paint && pm.bounds.left == 0 && pm.bounds.top == 0 &&
-        pixman_fill(reinterpret_cast<uint32_t *>(pm.baseAddr), pm.rowBytes / 4, 32, box.left,
-                    box.top, box.Width(), box.Height(), act.pixel))
+        pixman_fill(reinterpret_cast<uint32_t *>(pm.baseAddr), pm.rowBytes / 4, 32, box.left, box.top, box.Width(),
+                    box.Height(), act.pixel))
         return;
-    for (int32_t y = box.top; y < box.bottom; ++y)
-        FillSpan(QDPixelAt(pm, box.left, y), box.Width(), act);
+    for (int32_t y = box.top; y < box.bottom; ++y) FillSpan(QDPixelAt(pm, box.left, y), box.Width(), act);
 }
 
 // Fills r on the current port and reports the change.
@@ -72,8 +77,7 @@ void FillRectWith(const Rect *r, PenAction (*choose)(const GrafPort &)) {
 // the ellipse: ((2x+1 - (l+r)) / w)^2 + ((2y+1 - (t+b)) / h)^2 <= 1, kept in
 // integers so that symmetric pixels always agree.
 bool InOval(const QDBox &box, int32_t x, int32_t y) {
-    if (box.Empty() || x < box.left || x >= box.right || y < box.top || y >= box.bottom)
-        return false;
+    if (box.Empty() || x < box.left || x >= box.right || y < box.top || y >= box.bottom) return false;
     const int64_t w = box.Width(), h = box.Height();
     const int64_t dx = 2 * int64_t(x) + 1 - (int64_t(box.left) + box.right);
     const int64_t dy = 2 * int64_t(y) + 1 - (int64_t(box.top) + box.bottom);
@@ -92,8 +96,8 @@ void DrawOval(const Rect *r, bool frame) {
     QDBox hole;
     if (frame) {
         if (port->penWidth <= 0 || port->penHeight <= 0) return;
-        hole = {outer.left + port->penWidth, outer.top + port->penHeight,
-                outer.right - port->penWidth, outer.bottom - port->penHeight};
+        hole = {outer.left + port->penWidth, outer.top + port->penHeight, outer.right - port->penWidth,
+                outer.bottom - port->penHeight};
     }
     QDBox touched{box.right, box.bottom, box.left, box.top};
     for (int32_t y = box.top; y < box.bottom; ++y) {
@@ -101,8 +105,8 @@ void DrawOval(const Rect *r, bool frame) {
         for (int32_t x = box.left; x < box.right; ++x) {
             if (!InOval(outer, x, y) || InOval(hole, x, y)) continue;
             FillSpan(row + x, 1, act);
-            touched = {std::min(touched.left, x), std::min(touched.top, y),
-                       std::max(touched.right, x + 1), std::max(touched.bottom, y + 1)};
+            touched = {std::min(touched.left, x), std::min(touched.top, y), std::max(touched.right, x + 1),
+                       std::max(touched.bottom, y + 1)};
         }
     }
     if (touched.Empty()) return;
@@ -157,9 +161,7 @@ PLATFORM_API void PaintRect(const Rect *r) {
 }
 
 PLATFORM_API void EraseRect(const Rect *r) {
-    FillRectWith(r, [](const GrafPort &p) {
-        return PenAction{PenEffect::Paint, QDPixelOfColor(p.backColor)};
-    });
+    FillRectWith(r, [](const GrafPort &p) { return PenAction{PenEffect::Paint, QDPixelOfColor(p.backColor)}; });
 }
 
 PLATFORM_API void InvertRect(const Rect *r) {
@@ -180,9 +182,9 @@ PLATFORM_API void FrameRect(const Rect *r) {
     if (outer.Width() <= 2 * pw || outer.Height() <= 2 * ph) {
         bands[0] = outer;
     } else {
-        bands[0] = {outer.left, outer.top, outer.right, outer.top + ph};              // top
-        bands[1] = {outer.left, outer.bottom - ph, outer.right, outer.bottom};        // bottom
-        bands[2] = {outer.left, outer.top + ph, outer.left + pw, outer.bottom - ph};  // left
+        bands[0] = {outer.left, outer.top, outer.right, outer.top + ph};                // top
+        bands[1] = {outer.left, outer.bottom - ph, outer.right, outer.bottom};          // bottom
+        bands[2] = {outer.left, outer.top + ph, outer.left + pw, outer.bottom - ph};    // left
         bands[3] = {outer.right - pw, outer.top + ph, outer.right, outer.bottom - ph};  // right
     }
     bool any = false;

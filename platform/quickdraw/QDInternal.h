@@ -23,13 +23,12 @@ struct QDBox {
 inline QDBox QDBoxOf(const Rect &r) { return {r.left, r.top, r.right, r.bottom}; }
 
 inline Rect QDRectOf(const QDBox &b) {
-    return Rect{static_cast<int16_t>(b.top), static_cast<int16_t>(b.left),
-                static_cast<int16_t>(b.bottom), static_cast<int16_t>(b.right)};
+    return Rect{static_cast<int16_t>(b.top), static_cast<int16_t>(b.left), static_cast<int16_t>(b.bottom),
+                static_cast<int16_t>(b.right)};
 }
 
 inline QDBox QDIntersect(const QDBox &a, const QDBox &b) {
-    return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-            std::min(a.bottom, b.bottom)};
+    return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
 }
 
 /* One pixel as it sits in memory (bytes A, R, G, B), loaded as a native word. */
@@ -51,8 +50,7 @@ inline uint32_t QDInvertMask() { return QDPixel(0x00, 0xFF, 0xFF, 0xFF); }
 
 /* Address of pixel (x, y), in the pixel map's own coordinates. */
 inline uint32_t *QDPixelAt(const PixMap &pm, int32_t x, int32_t y) {
-    return reinterpret_cast<uint32_t *>(pm.baseAddr +
-                                        static_cast<ptrdiff_t>(y - pm.bounds.top) * pm.rowBytes +
+    return reinterpret_cast<uint32_t *>(pm.baseAddr + static_cast<ptrdiff_t>(y - pm.bounds.top) * pm.rowBytes +
                                         static_cast<ptrdiff_t>(x - pm.bounds.left) * 4);
 }
 

@@ -16,7 +16,7 @@ thread_local OSErr lgQDError = noErr;
 // After creation a port's clip is "everything".
 constexpr Rect kWideOpen = {-32767, -32767, 32767, 32767};
 
-constexpr uint32_t kRgnTag = 0x52676e21;   // "Rgn!"
+constexpr uint32_t kRgnTag = 0x52676e21;  // "Rgn!"
 
 // The master pointer comes first: the RgnHandle is its address.
 struct RegionRecord {
@@ -55,8 +55,8 @@ void QDPortChanged(GrafPort *port, const Rect *area) {
 // width or height) make a valid 0x0 picture without pixels, on which every
 // drawing call is clipped to nothing. New pixels are opaque white, so a
 // picture is never transparent unless someone clears it.
-PLATFORM_API QDErr NewGWorld(GWorldPtr *offscreen, short pixelDepth, const Rect *bounds,
-                             CTabHandle, GDHandle, GWorldFlags) {
+PLATFORM_API QDErr NewGWorld(GWorldPtr *offscreen, short pixelDepth, const Rect *bounds, CTabHandle, GDHandle,
+                             GWorldFlags) {
     if (!offscreen) {
         QDSetError(paramErr);
         return paramErr;
@@ -69,7 +69,7 @@ PLATFORM_API QDErr NewGWorld(GWorldPtr *offscreen, short pixelDepth, const Rect 
     const int32_t width = std::max<int32_t>(0, int32_t(bounds->right) - bounds->left);
     const int32_t height = std::max<int32_t>(0, int32_t(bounds->bottom) - bounds->top);
     const bool empty = width == 0 || height == 0;
-    if (width > 32767 || height > 32767) {   // the bounds at the origin must fit a Rect
+    if (width > 32767 || height > 32767) {  // the bounds at the origin must fit a Rect
         QDSetError(paramErr);
         return paramErr;
     }
@@ -94,8 +94,8 @@ PLATFORM_API QDErr NewGWorld(GWorldPtr *offscreen, short pixelDepth, const Rect 
     }
     port->pixMap.baseAddr = static_cast<Ptr>(pixels);
     port->pixMap.rowBytes = static_cast<int32_t>(rowBytes);
-    port->pixMap.bounds = empty ? Rect{0, 0, 0, 0}
-                                : Rect{0, 0, static_cast<int16_t>(height), static_cast<int16_t>(width)};
+    port->pixMap.bounds =
+        empty ? Rect{0, 0, 0, 0} : Rect{0, 0, static_cast<int16_t>(height), static_cast<int16_t>(width)};
     port->pixMap.pixelSize = 32;
     port->pixMap.port = port;
     port->pixMapPtr = &port->pixMap;
@@ -122,9 +122,7 @@ PLATFORM_API void DisposeGWorld(GWorldPtr offscreen) {
     std::free(offscreen);
 }
 
-PLATFORM_API PixMapHandle GetGWorldPixMap(GWorldPtr offscreen) {
-    return offscreen ? &offscreen->pixMapPtr : nullptr;
-}
+PLATFORM_API PixMapHandle GetGWorldPixMap(GWorldPtr offscreen) { return offscreen ? &offscreen->pixMapPtr : nullptr; }
 
 PLATFORM_API PixMapHandle GetPortPixMap(CGrafPtr port) { return port ? &port->pixMapPtr : nullptr; }
 
@@ -149,9 +147,7 @@ PLATFORM_API Rect *GetPixBounds(PixMapHandle pm, Rect *bounds) {
     return bounds;
 }
 
-PLATFORM_API const BitMap *GetPortBitMapForCopyBits(CGrafPtr port) {
-    return port ? &port->pixMap : nullptr;
-}
+PLATFORM_API const BitMap *GetPortBitMapForCopyBits(CGrafPtr port) { return port ? &port->pixMap : nullptr; }
 
 PLATFORM_API QDErr QDError(void) { return lgQDError; }
 

@@ -62,8 +62,8 @@ PLATFORM_API void UnionRect(const Rect *a, const Rect *b, Rect *dst) {
         *dst = *a;
         return;
     }
-    *dst = QDRectOf({std::min(ba.left, bb.left), std::min(ba.top, bb.top),
-                     std::max(ba.right, bb.right), std::max(ba.bottom, bb.bottom)});
+    *dst = QDRectOf({std::min(ba.left, bb.left), std::min(ba.top, bb.top), std::max(ba.right, bb.right),
+                     std::max(ba.bottom, bb.bottom)});
 }
 
 PLATFORM_API Boolean PtInRect(Point pt, const Rect *r) {
@@ -75,13 +75,10 @@ PLATFORM_API void Pt2Rect(Point a, Point b, Rect *dst) {
     *dst = Rect{std::min(a.v, b.v), std::min(a.h, b.h), std::max(a.v, b.v), std::max(a.h, b.h)};
 }
 
-PLATFORM_API Boolean EmptyRect(const Rect *r) {
-    return !r || r->right <= r->left || r->bottom <= r->top;
-}
+PLATFORM_API Boolean EmptyRect(const Rect *r) { return !r || r->right <= r->left || r->bottom <= r->top; }
 
 PLATFORM_API Boolean EqualRect(const Rect *a, const Rect *b) {
-    return a && b && a->top == b->top && a->left == b->left && a->bottom == b->bottom &&
-           a->right == b->right;
+    return a && b && a->top == b->top && a->left == b->left && a->bottom == b->bottom && a->right == b->right;
 }
 
 PLATFORM_API void SetPt(Point *pt, short h, short v) {

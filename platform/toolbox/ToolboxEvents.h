@@ -31,7 +31,7 @@ struct OpaqueEventRef {
 struct OpaqueEventTargetRef;
 
 struct OpaqueEventHandlerRef {
-    OpaqueEventTargetRef *target = nullptr;   /* null for a class handler */
+    OpaqueEventTargetRef *target = nullptr; /* null for a class handler */
     EventHandlerUPP proc = nullptr;
     void *userData = nullptr;
     std::vector<EventTypeSpec> types;
@@ -44,7 +44,7 @@ struct OpaqueEventHandlerRef {
  * handlers (last installed first), then its class handler if it has one,
  * then its default handling, and then passes it to its parent. */
 struct OpaqueEventTargetRef {
-    std::vector<std::shared_ptr<OpaqueEventHandlerRef>> handlers;   /* install order */
+    std::vector<std::shared_ptr<OpaqueEventHandlerRef>> handlers; /* install order */
     std::function<OpaqueEventTargetRef *()> parent;
     std::function<std::shared_ptr<OpaqueEventHandlerRef>()> classHandler;
     /* Returns eventNotHandledErr when it has nothing to do. */
@@ -55,7 +55,7 @@ struct OpaqueEventTargetRef {
     OpaqueEventTargetRef() = default;
     OpaqueEventTargetRef(const OpaqueEventTargetRef &) = delete;
     OpaqueEventTargetRef &operator=(const OpaqueEventTargetRef &) = delete;
-    ~OpaqueEventTargetRef();   /* its handlers go with it */
+    ~OpaqueEventTargetRef(); /* its handlers go with it */
 };
 
 /* A new target; removes its handlers from the handler registry when the last
@@ -71,8 +71,7 @@ using ToolboxEventPtr = std::unique_ptr<OpaqueEventRef, ToolboxEventDeleter>;
 ToolboxEventPtr ToolboxMakeEvent(UInt32 eventClass, UInt32 kind);
 
 template <typename T>
-void ToolboxSetParam(EventRef e, EventParamName name, EventParamType type, const T &value)
-{
+void ToolboxSetParam(EventRef e, EventParamName name, EventParamType type, const T &value) {
     SetEventParameter(e, name, type, sizeof(T), &value);
 }
 

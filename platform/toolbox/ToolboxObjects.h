@@ -20,20 +20,20 @@
 class QEventLoop;
 
 enum class ControlKind {
-    PushButton,   /* QPushButton, QToolButton: value 0 */
-    CheckBox,     /* QCheckBox, QRadioButton: value 0 or 1 */
-    PopupMenu,    /* QComboBox: value 1..count */
-    Slider,       /* QAbstractSlider: value, minimum, maximum */
-    Progress,     /* QProgressBar */
-    StaticText,   /* QLabel */
-    EditText,     /* QLineEdit */
-    Custom,       /* a plain QWidget naming a toolbox class */
-    Other         /* any other widget: value kept in the record */
+    PushButton, /* QPushButton, QToolButton: value 0 */
+    CheckBox,   /* QCheckBox, QRadioButton: value 0 or 1 */
+    PopupMenu,  /* QComboBox: value 1..count */
+    Slider,     /* QAbstractSlider: value, minimum, maximum */
+    Progress,   /* QProgressBar */
+    StaticText, /* QLabel */
+    EditText,   /* QLineEdit */
+    Custom,     /* a plain QWidget naming a toolbox class */
+    Other       /* any other widget: value kept in the record */
 };
 
 struct ToolboxClass {
     std::string identifier;
-    std::shared_ptr<OpaqueEventHandlerRef> handler;   /* the class's handler and its event list */
+    std::shared_ptr<OpaqueEventHandlerRef> handler; /* the class's handler and its event list */
     bool registered = true;
 };
 
@@ -47,13 +47,13 @@ struct OpaqueControlRef {
     /* Value and range of controls whose widget has none (custom, other). */
     SInt32 value = 0, minimum = 0, maximum = 1;
     ControlActionUPP action = nullptr;
-    std::string className;                 /* toolboxClass property, empty if none */
-    std::shared_ptr<ToolboxClass> cls;     /* null: inert custom control */
+    std::string className;             /* toolboxClass property, empty if none */
+    std::shared_ptr<ToolboxClass> cls; /* null: inert custom control */
     std::shared_ptr<OpaqueEventTargetRef> target;
-    UInt16 hilite = 0;                     /* part set with HiliteControl */
-    bool inactive = false;                 /* DeactivateControl */
-    bool disabled = false;                 /* DisableControl, or disabled in the nib */
-    bool settingValue = false;             /* a change made by the program, not the user */
+    UInt16 hilite = 0;         /* part set with HiliteControl */
+    bool inactive = false;     /* DeactivateControl */
+    bool disabled = false;     /* DisableControl, or disabled in the nib */
+    bool settingValue = false; /* a change made by the program, not the user */
     /* A click tracked by the default handling waits for the mouse-up. */
     ControlPartCode pendingPart = 0;
     UInt32 pendingModifiers = 0;
@@ -65,7 +65,7 @@ struct OpaqueWindowPtr {
     std::shared_ptr<OpaqueEventTargetRef> target;
     std::vector<std::shared_ptr<OpaqueControlRef>> controls;
     std::unique_ptr<QObject> filter;
-    int busy = 0;                 /* Qt signals of this window being handled */
+    int busy = 0; /* Qt signals of this window being handled */
     bool disposed = false;
     ~OpaqueWindowPtr();
 };
@@ -109,8 +109,7 @@ private:
 /* Runs the body of an exported call so that no exception crosses the C
  * boundary; a failure gives the fallback result. */
 template <typename R, typename F>
-R ToolboxGuard(R fallback, F &&body) noexcept
-{
+R ToolboxGuard(R fallback, F &&body) noexcept {
     try {
         return body();
     } catch (...) {
@@ -118,8 +117,7 @@ R ToolboxGuard(R fallback, F &&body) noexcept
     }
 }
 template <typename F>
-void ToolboxGuard(F &&body) noexcept
-{
+void ToolboxGuard(F &&body) noexcept {
     try {
         body();
     } catch (...) {

@@ -24,7 +24,7 @@ struct pluginWorkSpace {
 };
 
 extern pluginWorkSpace gConfigWorkSpace;
-extern pluginDataPtr gTheConfig;   // the record handed to the last ConfigurePlugIn
+extern pluginDataPtr gTheConfig;  // the record handed to the last ConfigurePlugIn
 
 // ---- Build constants ----
 inline constexpr const char cMyPluginName[] = "kelvarin";
@@ -36,7 +36,7 @@ inline constexpr const char cPlugVersion[] = "3.0.0 (PPC Universal)";
 #else
 inline constexpr const char cPlugVersion[] = "3.0.0 (i386 Universal)";
 #endif
-inline constexpr SInt32 cPlugVersionNum = 196608;   // 3.0.0 as 3 << 16
+inline constexpr SInt32 cPlugVersionNum = 196608;  // 3.0.0 as 3 << 16
 
 inline constexpr int cUsesColor1 = 1;
 inline constexpr int cUsesColor2 = 0;
@@ -51,11 +51,10 @@ inline constexpr int cUsesSlider4 = 0;
 inline constexpr int cUsesSlider5 = 0;
 inline constexpr int cUsesSlider6 = 0;
 // The same flags indexed by item - 1, for loops over the six boxes/sliders.
-inline constexpr int cUsesColor[6] = {cUsesColor1, cUsesColor2, cUsesColor3,
-                                      cUsesColor4, cUsesColor5, cUsesColor6};
+inline constexpr int cUsesColor[6] = {cUsesColor1, cUsesColor2, cUsesColor3, cUsesColor4, cUsesColor5, cUsesColor6};
 inline constexpr int cUsesSlider[6] = {cUsesSlider1, cUsesSlider2, cUsesSlider3,
                                        cUsesSlider4, cUsesSlider5, cUsesSlider6};
 
 inline constexpr int cUsedNumberOfRects = 1;
-inline constexpr int cHandleSize = 6;             // corner handle size in pixels
+inline constexpr int cHandleSize = 6;  // corner handle size in pixels
 inline constexpr SInt16 cUseDisposeGWInSlider = 1;

@@ -63,8 +63,8 @@ void InitMyPlugIn(void **theData) {
 void InitPluginData(pluginDataPtr theConfig) {
     Assert(theConfig, "Nil theConfig on InitPluginData");
     ResetConfig(theConfig, true);
-    ReadConfig(theConfig);   // no stored record: the defaults stay
-    SaveConfig(theConfig);   // the file exists from the first use on
+    ReadConfig(theConfig);  // no stored record: the defaults stay
+    SaveConfig(theConfig);  // the file exists from the first use on
 }
 
 void ResetConfig(pluginDataPtr theConfig, Boolean fullInit) {
@@ -96,8 +96,8 @@ void DoEffect(pluginDataPtr myConfig, GrafPtr theSource, GrafPtr theTarget, SInt
     DoPascalPixelEffect(theSource, theTarget, myConfig, currentFrameIndex, totalFrames);
 }
 
-void ConfigurePlugIn(pluginDataPtr theData, GWorldPtr theGW, struct _PluginParams *params,
-                     SInt32 firstFrameIndex, SInt32 numberOfFrames) {
+void ConfigurePlugIn(pluginDataPtr theData, GWorldPtr theGW, struct _PluginParams *params, SInt32 firstFrameIndex,
+                     SInt32 numberOfFrames) {
     gTheConfig = theData;
     gConfigWorkSpace.theConfig = gTheConfig;
     gConfigWorkSpace.iMovieParams = params;

@@ -36,11 +36,7 @@ typedef struct pluginDataRec {
     SInt16 rota;                 /* 1 = 0, 2 = 90, 3 = 180, 4 = 270 degrees */
 } pluginDataRec, *pluginDataPtr;
 
-enum {
-    kMediaNTSC = 1,
-    kMediaPAL = 2,
-    kMediaHD = 3
-};
+enum { kMediaNTSC = 1, kMediaPAL = 2, kMediaHD = 3 };
 
 /* ---- Operations the host glue calls (untyped blocks) ---- */
 void pGetConfigSize(SInt32 *theSize);
@@ -54,7 +50,7 @@ void pCopyConfig(const void *source, void *dest);
 void pUncopyConfig(void *theData);
 
 /* ---- The record ---- */
-SInt16 GetMediaFormat(pluginDataPtr theData);   /* 1 for nil */
+SInt16 GetMediaFormat(pluginDataPtr theData); /* 1 for nil */
 /* Prepares the shared record the host allocated: reset, load, save. */
 void InitMyPlugIn(void **theData);
 void InitPluginData(pluginDataPtr theConfig);
@@ -65,11 +61,11 @@ void ResetConfig(pluginDataPtr theConfig, Boolean fullInit);
 /* ---- Effect side ---- */
 void InitPascal(void);
 /* Renders one frame of a host render from theSource into theTarget. */
-void DoEffect(pluginDataPtr myConfig, GrafPtr theSource, GrafPtr theTarget,
-              SInt32 currentFrameIndex, SInt32 totalFrames);
+void DoEffect(pluginDataPtr myConfig, GrafPtr theSource, GrafPtr theTarget, SInt32 currentFrameIndex,
+              SInt32 totalFrames);
 /* Runs the modal settings dialog on the picture theGW (owned by the caller). */
-void ConfigurePlugIn(pluginDataPtr theData, GWorldPtr theGW, struct _PluginParams *params,
-                     SInt32 firstFrameIndex, SInt32 numberOfFrames);
+void ConfigurePlugIn(pluginDataPtr theData, GWorldPtr theGW, struct _PluginParams *params, SInt32 firstFrameIndex,
+                     SInt32 numberOfFrames);
 
 #ifdef __cplusplus
 }

@@ -7,26 +7,23 @@
 namespace {
 
 WindowRef lgTheWindow = nullptr;
-SInt16 lgItemHit = 0;   // 1 OK, 2 Cancel, -1 while a command is handled
+SInt16 lgItemHit = 0;  // 1 OK, 2 Cancel, -1 while a command is handled
 
 constexpr OSType kPlugSig = PLATFORM_FOURCC('P', 'l', 'u', 'g');
 constexpr OSType kVersSig = PLATFORM_FOURCC('V', 'e', 'r', 's');
 
-} // namespace
+}  // namespace
 
-void AboutVersionLine(Str255 outText)
-{
+void AboutVersionLine(Str255 outText) {
     CToPStr("Version ", outText);
     PStrCat(outText, cPlugVersion);
 }
 
-OSStatus AboutDialogHandler(EventHandlerCallRef /*nextHandler*/, EventRef theEvent, void *userData)
-{
+OSStatus AboutDialogHandler(EventHandlerCallRef /*nextHandler*/, EventRef theEvent, void *userData) {
     try {
         OSStatus status = eventNotHandledErr;
         HICommand command{};
-        GetEventParameter(theEvent, kEventParamDirectObject, typeHICommand, nullptr, sizeof command, nullptr,
-                          &command);
+        GetEventParameter(theEvent, kEventParamDirectObject, typeHICommand, nullptr, sizeof command, nullptr, &command);
         lgItemHit = -1;
         if (CommandIDIs(command.commandID, "ok  ")) {
             lgItemHit = 1;
@@ -43,15 +40,13 @@ OSStatus AboutDialogHandler(EventHandlerCallRef /*nextHandler*/, EventRef theEve
     }
 }
 
-void ShowAbout()
-{
+void ShowAbout() {
     CGrafPtr savedPort = nullptr;
     GDHandle savedDevice = nullptr;
     GetGWorld(&savedPort, &savedDevice);
 
     lgTheWindow = OpenNibWindowFromCFBundle(cMyBundleID, "about", "about");
-    if (lgTheWindow == nullptr)
-        return;
+    if (lgTheWindow == nullptr) return;
 
     static const EventTypeSpec commandEvents[] = {{kEventClassCommand, kEventCommandProcess}};
     static EventHandlerUPP handlerUPP = NewEventHandlerUPP(AboutDialogHandler);

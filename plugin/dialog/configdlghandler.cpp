@@ -36,14 +36,11 @@ constexpr OSType kRotaSig = PLATFORM_FOURCC('R', 'o', 't', 'a');
 constexpr OSType kActiveSig = PLATFORM_FOURCC('A', 'c', 't', 'i');
 constexpr OSType kOutsideSig = PLATFORM_FOURCC('O', 'u', 't', 's');
 
-void StepClip(bool forward)
-{
+void StepClip(bool forward) {
     const pluginWorkSpace &ws = gConfigWorkSpace;
-    if (ws.clipSlider == nullptr)
-        return;
+    if (ws.clipSlider == nullptr) return;
     const SInt32 v = GetControl32BitValue(ws.clipSlider);
-    if (forward ? !(ws.maxFrameIndex > v) : !(v > 0))
-        return;
+    if (forward ? !(ws.maxFrameIndex > v) : !(v > 0)) return;
     GoToClipPosition(forward ? v + 1 : v - 1);
 }
 
@@ -51,14 +48,12 @@ constexpr OSType kPixelSig = PLATFORM_FOURCC('N', 'u', 'm', 'b');
 constexpr OSType kPercentSig = PLATFORM_FOURCC('P', 'e', 'r', 'c');
 
 // The frame the pixel fields measure: the size the chosen standard fetches.
-void StandardFrameSize(SInt16 theMediaType, double &outWidth, double &outHeight)
-{
+void StandardFrameSize(SInt16 theMediaType, double &outWidth, double &outHeight) {
     outWidth = theMediaType == kMediaHD ? 960 : 720;
     outHeight = theMediaType == kMediaPAL ? 576 : (theMediaType == kMediaHD ? 540 : 480);
 }
 
-std::string NumberText(double theValue, int theDecimals)
-{
+std::string NumberText(double theValue, int theDecimals) {
     char text[48];
     const double shown = std::fabs(theValue) < 0.5 * std::pow(10.0, -theDecimals) ? 0.0 : theValue;
     std::snprintf(text, sizeof text, "%.*f", theDecimals, shown);
@@ -66,8 +61,7 @@ std::string NumberText(double theValue, int theDecimals)
 }
 
 // The rectangle's x, y, width and height in a frame of that size.
-void RectNumbers(const relRect &r, double theWidth, double theHeight, double outValues[4])
-{
+void RectNumbers(const relRect &r, double theWidth, double theHeight, double outValues[4]) {
     outValues[0] = r.left * theWidth;
     outValues[1] = r.top * theHeight;
     outValues[2] = (r.right - r.left) * theWidth;
@@ -78,11 +72,9 @@ void RectNumbers(const relRect &r, double theWidth, double theHeight, double out
 // still showing theCurrent (as shown with theDecimals) gives it exactly, so
 // the edges the user did not touch keep their values.
 bool ReadNumber(WindowRef theWindow, OSType theSig, SInt16 theID, double theCurrent, int theDecimals,
-                double &outValue)
-{
+                double &outValue) {
     ControlRef field = SimpleGetControlByID(theWindow, theSig, theID);
-    if (field == nullptr)
-        return false;
+    if (field == nullptr) return false;
     char text[64] = {};
     Size length = 0;
     if (GetControlData(field, kControlEntireControl, kControlEditTextTextTag, sizeof text - 1, text, &length) !=
@@ -102,13 +94,11 @@ bool ReadNumber(WindowRef theWindow, OSType theSig, SInt16 theID, double theCurr
 // A number typed into field theField (1..8): the row it belongs to becomes
 // the rectangle, when its four values describe one inside the frame;
 // otherwise nothing is stored.
-void ApplyNumbers(WindowRef theWindow, pluginDataPtr theConfig, SInt16 theField)
-{
+void ApplyNumbers(WindowRef theWindow, pluginDataPtr theConfig, SInt16 theField) {
     const bool percent = theField > 4;
     double width = 100;
     double height = 100;
-    if (!percent)
-        StandardFrameSize(theConfig->mediaType, width, height);
+    if (!percent) StandardFrameSize(theConfig->mediaType, width, height);
     double current[4];
     RectNumbers(theConfig->startRel, width, height, current);
     double v[4];
@@ -116,8 +106,7 @@ void ApplyNumbers(WindowRef theWindow, pluginDataPtr theConfig, SInt16 theField)
         if (!ReadNumber(theWindow, percent ? kPercentSig : kPixelSig, static_cast<SInt16>(i + 1), current[i],
                         percent ? 2 : 0, v[i]))
             return;
-    if (v[0] < 0 || v[1] < 0 || v[2] <= 0 || v[3] <= 0 || v[0] + v[2] > width || v[1] + v[3] > height)
-        return;
+    if (v[0] < 0 || v[1] < 0 || v[2] <= 0 || v[3] <= 0 || v[0] + v[2] > width || v[1] + v[3] > height) return;
     relRect rel;
     rel.left = v[0] / width;
     rel.right = (v[0] + v[2]) / width;
@@ -130,11 +119,9 @@ void ApplyNumbers(WindowRef theWindow, pluginDataPtr theConfig, SInt16 theField)
 
 // Clipping the picture to the rectangle matters only where a quarter turn
 // makes it spill over two sides.
-void ShowClipSwitchState(WindowRef theWindow, SInt16 theRota)
-{
+void ShowClipSwitchState(WindowRef theWindow, SInt16 theRota) {
     ControlRef clipSwitch = SimpleGetControlByID(theWindow, kActiveSig, 1);
-    if (clipSwitch == nullptr)
-        return;
+    if (clipSwitch == nullptr) return;
     if (theRota == 2 || theRota == 4)
         EnableControl(clipSwitch);
     else
@@ -142,12 +129,11 @@ void ShowClipSwitchState(WindowRef theWindow, SInt16 theRota)
 }
 
 // Opens the plug-in's manual with the desktop's default application.
-void OpenManual()
-{
+void OpenManual() {
     CFBundleRef bundle = CFBundleGetBundleWithIdentifier(__CFStringMakeConstantString(cMyBundleID));
     if (bundle == nullptr) {
         Notify("Cannot Locate Bundle. Proceed with caution. Crash imminent");
-        return;   // without the bundle the manual cannot be found
+        return;  // without the bundle the manual cannot be found
     }
     CFURLRef url = CFBundleCopyResourceURL(bundle, CFSTR("manual"), CFSTR("pdf"), nullptr);
     if (url == nullptr) {
@@ -170,8 +156,7 @@ void OpenManual()
     CFRelease(url);
 }
 
-OSStatus HandleCommand(UInt32 commandID, WindowRef theWindow)
-{
+OSStatus HandleCommand(UInt32 commandID, WindowRef theWindow) {
     pluginWorkSpace &ws = gConfigWorkSpace;
     pluginDataPtr config = ws.theConfig;
     lgItemHit = -1;
@@ -216,7 +201,7 @@ OSStatus HandleCommand(UInt32 commandID, WindowRef theWindow)
             RenderLineArt(config);
         }
         ReRenderAndBlit();
-        return eventNotHandledErr;   // passed on after doing its work
+        return eventNotHandledErr;  // passed on after doing its work
     }
     if (CommandIDIs(commandID, "Medi")) {
         if (config != nullptr) {
@@ -237,12 +222,10 @@ OSStatus HandleCommand(UInt32 commandID, WindowRef theWindow)
         ShowRectNumbers(kNoNumberField);
         return noErr;
     }
-    static constexpr const char *numberCommands[8] = {"Num1", "Num2", "Num3", "Num4",
-                                                      "Pct1", "Pct2", "Pct3", "Pct4"};
+    static constexpr const char *numberCommands[8] = {"Num1", "Num2", "Num3", "Num4", "Pct1", "Pct2", "Pct3", "Pct4"};
     for (SInt16 i = 1; i <= 8; ++i) {
         if (CommandIDIs(commandID, numberCommands[i - 1])) {
-            if (config != nullptr)
-                ApplyNumbers(theWindow, config, i);
+            if (config != nullptr) ApplyNumbers(theWindow, config, i);
             return noErr;
         }
     }
@@ -259,14 +242,12 @@ OSStatus HandleCommand(UInt32 commandID, WindowRef theWindow)
         return noErr;
     }
     if (CommandIDIs(commandID, "Acti")) {
-        if (config != nullptr)
-            config->clipActive = SimpleGetControlValueByID(theWindow, kActiveSig, 1) == 1;
+        if (config != nullptr) config->clipActive = SimpleGetControlValueByID(theWindow, kActiveSig, 1) == 1;
         ReRenderAndBlit();
         return noErr;
     }
     if (CommandIDIs(commandID, "Outs")) {
-        if (config != nullptr)
-            config->outside = SimpleGetControlValueByID(theWindow, kOutsideSig, 1) == 1;
+        if (config != nullptr) config->outside = SimpleGetControlValueByID(theWindow, kOutsideSig, 1) == 1;
         ReRenderAndBlit();
         return noErr;
     }
@@ -274,8 +255,7 @@ OSStatus HandleCommand(UInt32 commandID, WindowRef theWindow)
 }
 
 // The window's controls go with it; no reference to them may outlive it.
-void ForgetWindowControls()
-{
+void ForgetWindowControls() {
     pluginWorkSpace &ws = gConfigWorkSpace;
     ws.theWindow = nullptr;
     ws.theFrameCtrl = nullptr;
@@ -286,13 +266,11 @@ void ForgetWindowControls()
     }
 }
 
-} // namespace
+}  // namespace
 
-void ShowRectNumbers(SInt16 theSkippedField)
-{
+void ShowRectNumbers(SInt16 theSkippedField) {
     const pluginWorkSpace &ws = gConfigWorkSpace;
-    if (ws.theWindow == nullptr || ws.theConfig == nullptr)
-        return;
+    if (ws.theWindow == nullptr || ws.theConfig == nullptr) return;
     double width = 0;
     double height = 0;
     StandardFrameSize(ws.theConfig->mediaType, width, height);
@@ -313,32 +291,28 @@ void ShowRectNumbers(SInt16 theSkippedField)
     }
 }
 
-const char *ConfigWindowName(SInt16 mediaType)
-{
+const char *ConfigWindowName(SInt16 mediaType) {
     switch (mediaType) {
-    case kMediaPAL:
-        return "configPAL";
-    case kMediaHD:
-        return "configHD";
-    default:
-        return "configNTSC";
+        case kMediaPAL:
+            return "configPAL";
+        case kMediaHD:
+            return "configHD";
+        default:
+            return "configNTSC";
     }
 }
 
-OSStatus TheDialogHandler(EventHandlerCallRef /*nextHandler*/, EventRef theEvent, void *userData)
-{
+OSStatus TheDialogHandler(EventHandlerCallRef /*nextHandler*/, EventRef theEvent, void *userData) {
     try {
         HICommand command{};
-        GetEventParameter(theEvent, kEventParamDirectObject, typeHICommand, nullptr, sizeof command, nullptr,
-                          &command);
+        GetEventParameter(theEvent, kEventParamDirectObject, typeHICommand, nullptr, sizeof command, nullptr, &command);
         return HandleCommand(command.commandID, static_cast<WindowRef>(userData));
     } catch (...) {
         return eventNotHandledErr;
     }
 }
 
-void SetupColors(WindowPtr theWindow, pluginDataPtr theConfig)
-{
+void SetupColors(WindowPtr theWindow, pluginDataPtr theConfig) {
     for (SInt16 i = 1; i <= 6; ++i) {
         ControlRef ctl = SimpleGetControlByID(theWindow, kColorSig, i);
         Assert(ctl, "Cannot allocate color" + std::to_string(i) + " in SetupDialog");
@@ -356,17 +330,14 @@ void SetupColors(WindowPtr theWindow, pluginDataPtr theConfig)
     }
 }
 
-void Config2Dlg(pluginDataPtr theConfig)
-{
+void Config2Dlg(pluginDataPtr theConfig) {
     pluginWorkSpace &ws = gConfigWorkSpace;
     WindowRef window = ws.theWindow;
     for (int i = 0; i < 6; ++i) {
-        if (ws.colors[i] != nullptr)
-            SetControl32BitValue(ws.colors[i], RGBColor2LongInt(theConfig->colors[i]));
+        if (ws.colors[i] != nullptr) SetControl32BitValue(ws.colors[i], RGBColor2LongInt(theConfig->colors[i]));
     }
     for (SInt16 i = 1; i <= 6; ++i) {
-        if (ws.sliders[i - 1] != nullptr)
-            SetControl32BitValue(ws.sliders[i - 1], theConfig->sliders[i - 1]);
+        if (ws.sliders[i - 1] != nullptr) SetControl32BitValue(ws.sliders[i - 1], theConfig->sliders[i - 1]);
         Str255 text;
         Num2Text(theConfig->sliders[i - 1], text);
         PStrCat(text, " ");
@@ -380,8 +351,7 @@ void Config2Dlg(pluginDataPtr theConfig)
     ReRenderAndBlit();
 }
 
-void SetupDialog(WindowPtr theWindow, pluginDataPtr theConfig)
-{
+void SetupDialog(WindowPtr theWindow, pluginDataPtr theConfig) {
     Assert(theWindow, "Nil Window in SetupDialog");
     Assert(theConfig, "Nil theConfig in SetupDialog");
     pluginWorkSpace &ws = gConfigWorkSpace;
@@ -401,8 +371,7 @@ void SetupDialog(WindowPtr theWindow, pluginDataPtr theConfig)
     ReRenderAndBlit();
 }
 
-void DoConfig(pluginDataPtr theConfig)
-{
+void DoConfig(pluginDataPtr theConfig) {
     Assert(theConfig, "Nil theConfig on DoConfig");
     pluginDataRec theBackup;
     std::memcpy(&theBackup, theConfig, sizeof theBackup);
@@ -428,7 +397,7 @@ void DoConfig(pluginDataPtr theConfig)
         SetPort(GetWindowPort(lgTheWindow));
         BringToFront(lgTheWindow);
         if (RunAppModalLoopForWindow(lgTheWindow) != noErr)
-            lgItemHit = 2;   // a loop that could not run is a cancel, not a reopen
+            lgItemHit = 2;  // a loop that could not run is a cancel, not a reopen
         DisposeWindow(lgTheWindow);
         lgTheWindow = nullptr;
         ForgetWindowControls();

@@ -40,8 +40,8 @@ void DragRect(Rect &theRect, Point oldLoc, Point newLoc, UInt32 modifiers);
 // Reshapes theRect (the rectangle at mouse-down) by dragging one corner from
 // oldLoc (the mouse-down point) to newLoc. Option: about the centre; shift:
 // the proportions of origRel in theFrame.
-void DragCorner(SInt16 theHandle, Rect &theRect, Point oldLoc, Point newLoc, UInt32 modifiers,
-                Rect theFrame, relRect origRel);
+void DragCorner(SInt16 theHandle, Rect &theRect, Point oldLoc, Point newLoc, UInt32 modifiers, Rect theFrame,
+                relRect origRel);
 // Moves the side of theRect (the rectangle at mouse-down) that theHandle
 // (kHandleTop..kHandleRight) names by the mouse's movement from oldLoc to
 // newLoc; with the option key the opposite side moves the other way. A side

@@ -13,18 +13,15 @@ SimpleControlClass lgPictureClass;
 constexpr RGBColor kBlack = {0, 0, 0};
 constexpr RGBColor kWhite = {65535, 65535, 65535};
 
-void DrawPictureBox(ControlRef control)
-{
+void DrawPictureBox(ControlRef control) {
     WindowRef owner = GetControlOwner(control);
     CGrafPtr port = owner != nullptr ? GetWindowPort(owner) : nullptr;
-    if (port == nullptr)
-        return;
+    if (port == nullptr) return;
     SetPort(port);
     Rect bounds;
     GetControlBounds(control, &bounds);
     const UInt16 hilite = GetControlHilite(control);
-    if (hilite >= kControlDisabledPart)
-        return;
+    if (hilite >= kControlDisabledPart) return;
     RGBBackColor(&kWhite);
     EraseRect(&bounds);
     // The value holds the image reference itself. A 32-bit value can only
@@ -40,41 +37,36 @@ void DrawPictureBox(ControlRef control)
     }
     RGBForeColor(&kBlack);
     FrameRect(&bounds);
-    if (hilite > 0)
-        InvertRect(&bounds);
+    if (hilite > 0) InvertRect(&bounds);
 }
 
-OSStatus HandlePictureEvent(EventRef theEvent)
-{
+OSStatus HandlePictureEvent(EventRef theEvent) {
     OSStatus status = eventNotHandledErr;
     switch (GetEventKind(theEvent)) {
-    case kEventControlHit: {
-        const ControlRef control = SimpleGetEventControl(theEvent);
-        if (control != nullptr)
-            (void)GetControl32BitValue(control);
-        break;
-    }
-    case kEventControlHitTest:
-        status = SimpleHitTestWholeControl(theEvent);
-        break;
-    case kEventControlDraw: {
-        const ControlRef control = SimpleGetEventControl(theEvent);
-        const SavedGWorld saved;
-        if (control != nullptr)
-            DrawPictureBox(control);
-        status = noErr;
-        break;
-    }
-    default:
-        break;
+        case kEventControlHit: {
+            const ControlRef control = SimpleGetEventControl(theEvent);
+            if (control != nullptr) (void)GetControl32BitValue(control);
+            break;
+        }
+        case kEventControlHitTest:
+            status = SimpleHitTestWholeControl(theEvent);
+            break;
+        case kEventControlDraw: {
+            const ControlRef control = SimpleGetEventControl(theEvent);
+            const SavedGWorld saved;
+            if (control != nullptr) DrawPictureBox(control);
+            status = noErr;
+            break;
+        }
+        default:
+            break;
     }
     return status;
 }
 
-} // namespace
+}  // namespace
 
-OSStatus PictureControlHandler(EventHandlerCallRef /*nextHandler*/, EventRef theEvent, void * /*userData*/)
-{
+OSStatus PictureControlHandler(EventHandlerCallRef /*nextHandler*/, EventRef theEvent, void * /*userData*/) {
     try {
         return HandlePictureEvent(theEvent);
     } catch (...) {
@@ -82,15 +74,11 @@ OSStatus PictureControlHandler(EventHandlerCallRef /*nextHandler*/, EventRef the
     }
 }
 
-void RegisterPictureControl()
-{
+void RegisterPictureControl() {
     static const EventTypeSpec events[] = {{kEventClassControl, kEventControlDraw},
                                            {kEventClassControl, kEventControlHitTest},
                                            {kEventClassControl, kEventControlHit}};
     SimpleRegisterControlClass(lgPictureClass, CFSTR("com.qmz.varnolex.imageCTRL"), events, PictureControlHandler);
 }
 
-void UnregisterPictureControl()
-{
-    SimpleUnregisterControlClass(lgPictureClass);
-}
+void UnregisterPictureControl() { SimpleUnregisterControlClass(lgPictureClass); }

@@ -2,7 +2,6 @@
 #include "host/iMovieGlue.h"
 
 extern "C" __attribute__((visibility("default"))) int32_t KelvarinExportedMain(int32_t which,
-                                                                                HYPluginParams *params)
-    __asm__("main");
+                                                                               HYPluginParams *params) __asm__("main");
 
 int32_t KelvarinExportedMain(int32_t which, HYPluginParams *params) { return KelvarinMain(which, params); }

@@ -24,9 +24,9 @@ void HostDisposePtr(HYPluginParams *params, void *block) {
     if (block && params->procs->DisposePtr) params->procs->DisposePtr(block);
 }
 
-HYPluginResult HostGetFrame(HYPluginParams *params, SInt32 frameIndex, GWorldPtr *picture, SInt32 width,
-                            SInt32 height, HYRefDVQuality quality, void **cookie) {
-    int16_t volume = 0;   // not used
+HYPluginResult HostGetFrame(HYPluginParams *params, SInt32 frameIndex, GWorldPtr *picture, SInt32 width, SInt32 height,
+                            HYRefDVQuality quality, void **cookie) {
+    int16_t volume = 0;  // not used
     if (params->procs->GetFrame == nullptr) return kPluginUnimplemented;
     return params->procs->GetFrame(params->instance, frameIndex, picture, width, height, quality, &volume, cookie);
 }
@@ -58,7 +58,7 @@ void CopyCString(char *field, size_t fieldSize, ConstStr255Param text) {
 void SetFromStringList(char *field, size_t fieldSize, short listID, short index) {
     Str255 text;
     text[0] = 0;
-    GetIndString(text, listID, index);   // a missing item gives an empty text
+    GetIndString(text, listID, index);  // a missing item gives an empty text
     CopyCString(field, fieldSize, text);
 }
 
@@ -88,16 +88,23 @@ int32_t KelvarinMain(int32_t which, HYPluginParams *params) {
         }
         const auto w = static_cast<SInt16>(which);
         switch (params->selector) {
-            case kPlugGetInfo: return EffectGetInfos(w, params);
-            case kPlugInitialize: return EffectBegins(w, params);
-            case kPlugFilePlaceHolder: return MakeEffectPlaceHolders(w, params);
-            case kPlugDoFrame: return EffectDrives(w, params);
-            case kPlugTerminate: return EffectEnds(w, params);
-            case kPlugCustomButtonClick: return CustomButtons(w, params);
-            default: return kPluginOK;   // icons, thumbnails, unknown selectors
+            case kPlugGetInfo:
+                return EffectGetInfos(w, params);
+            case kPlugInitialize:
+                return EffectBegins(w, params);
+            case kPlugFilePlaceHolder:
+                return MakeEffectPlaceHolders(w, params);
+            case kPlugDoFrame:
+                return EffectDrives(w, params);
+            case kPlugTerminate:
+                return EffectEnds(w, params);
+            case kPlugCustomButtonClick:
+                return CustomButtons(w, params);
+            default:
+                return kPluginOK;  // icons, thumbnails, unknown selectors
         }
     } catch (...) {
-        return kPluginFailed;   // nothing may cross into the host
+        return kPluginFailed;  // nothing may cross into the host
     }
 }
 
@@ -159,7 +166,7 @@ HYPluginResult EffectBegins(SInt16 /*which*/, HYPluginParams *params) {
         }
         return kPluginOutOfMemory;
     }
-    if (data->pascalData) {   // a second begin on the same block
+    if (data->pascalData) {  // a second begin on the same block
         pUncopyConfig(data->pascalData);
         HostDisposePtr(params, data->pascalData);
     }
@@ -169,9 +176,8 @@ HYPluginResult EffectBegins(SInt16 /*which*/, HYPluginParams *params) {
     data->fadeInFrames = 0;
     data->fadeOutFrames = 0;
     HYPluginFilterInfo *info = nullptr;
-    const HYPluginResult result = params->procs->GetFilterInfo
-                                      ? params->procs->GetFilterInfo(params->instance, &info)
-                                      : static_cast<HYPluginResult>(kPluginUnimplemented);
+    const HYPluginResult result = params->procs->GetFilterInfo ? params->procs->GetFilterInfo(params->instance, &info)
+                                                               : static_cast<HYPluginResult>(kPluginUnimplemented);
     if (info != nullptr) {
         data->fadeInFrames = info->fadeInFrames;
         data->fadeOutFrames = info->fadeOutFrames;
@@ -218,15 +224,15 @@ HYPluginResult EffectDrives(SInt16 /*which*/, HYPluginParams *params) {
 
     GWorldPtr source = nullptr;
     void *cookie = nullptr;
-    HYPluginResult result = HostGetFrame(params, static_cast<SInt32>(index), &source, width, height,
-                                         FrameQuality(params, height), &cookie);
+    HYPluginResult result =
+        HostGetFrame(params, static_cast<SInt32>(index), &source, width, height, FrameQuality(params, height), &cookie);
     GWorldPtr fadeCopy = nullptr;
-    if (result == kPluginOK && source == nullptr) result = kPluginFailed;   // success without a picture
+    if (result == kPluginOK && source == nullptr) result = kPluginFailed;  // success without a picture
     if (result == kPluginOK) {
         const SInt32 renderFrame = params->renderFrame;
         const int64_t fadeIn = data->fadeInFrames, fadeOut = data->fadeOutFrames;
-        const bool inFade = (fadeIn > 0 || fadeOut != 0) &&
-                            (renderFrame < fadeIn || renderFrame > params->frameCount - fadeOut);
+        const bool inFade =
+            (fadeIn > 0 || fadeOut != 0) && (renderFrame < fadeIn || renderFrame > params->frameCount - fadeOut);
         int16_t opacity = 0;
         GWorldPtr blendFrom = source;
         if (inFade) {
@@ -373,9 +379,16 @@ HYPluginResult CustomButtons(SInt16 /*which*/, HYPluginParams *params) {
     const int64_t index = AbsoluteIndex(params->renderFrame, gMostRecentStartFrame);
     SInt32 width = 720, height = 480;
     switch (GetMediaFormat(gPascalData)) {
-        case kMediaPAL: width = 720; height = 576; break;
-        case kMediaHD: width = 960; height = 540; break;
-        default: break;   // NTSC and every other value
+        case kMediaPAL:
+            width = 720;
+            height = 576;
+            break;
+        case kMediaHD:
+            width = 960;
+            height = 540;
+            break;
+        default:
+            break;  // NTSC and every other value
     }
     const auto frameIndex = static_cast<SInt32>(std::clamp<int64_t>(index, INT32_MIN, INT32_MAX));
     GWorldPtr picture = nullptr;
@@ -398,8 +411,8 @@ SInt16 GetFrameIntoGW(GWorldPtr theGW, HYPluginParams *params, SInt32 frameIndex
     if (index > INT32_MAX) return kPluginBadParams;
     GWorldPtr picture = nullptr;
     void *cookie = nullptr;
-    SInt16 result = HostGetFrame(params, static_cast<SInt32>(index), &picture, wid, hig,
-                                 FrameQuality(params, hig), &cookie);
+    SInt16 result =
+        HostGetFrame(params, static_cast<SInt32>(index), &picture, wid, hig, FrameQuality(params, hig), &cookie);
     if (picture != nullptr) {
         Source2Target(picture, theGW);
         result = HostReleaseFrame(params, cookie);

@@ -14,8 +14,8 @@ CGRect QDRectToGCRect(Rect theRect, Rect theFrame) {
     return r;
 }
 
-void DrawRotatedImageInCGRect(CGContextRef theContext, CGImageRef theImage, CGRect targetRect,
-                              float theRadiants, Boolean clearFirst) {
+void DrawRotatedImageInCGRect(CGContextRef theContext, CGImageRef theImage, CGRect targetRect, float theRadiants,
+                              Boolean clearFirst) {
     Assert(theContext, "NIL context for DrawRotatedImageInQDRect");
     Assert(theImage, "NIL Image for DrawRotatedImageInQDRect");
     CGContextSaveGState(theContext);
@@ -29,27 +29,23 @@ void DrawRotatedImageInCGRect(CGContextRef theContext, CGImageRef theImage, CGRe
     CGContextRestoreGState(theContext);
 }
 
-void DrawCGImageInQDRect(GrafPtr theGW, CGImageRef theImage, Rect qdTargetRect, float theRadiants,
-                         Boolean clearFirst) {
+void DrawCGImageInQDRect(GrafPtr theGW, CGImageRef theImage, Rect qdTargetRect, float theRadiants, Boolean clearFirst) {
     // A negative alpha keeps the context's default, so this is the plain draw.
-    DrawCGImageInQDRectWithAlpha(theGW, theImage, qdTargetRect, theRadiants, clearFirst, -1.0,
-                                 kCGBlendModeNormal);
+    DrawCGImageInQDRectWithAlpha(theGW, theImage, qdTargetRect, theRadiants, clearFirst, -1.0, kCGBlendModeNormal);
 }
 
-void DrawCGImageInQDRectWithAlpha(GrafPtr theGW, CGImageRef theImage, Rect qdTargetRect,
-                                  float theRadiants, Boolean clearFirst, double alpha,
-                                  SInt16 blendMode) {
+void DrawCGImageInQDRectWithAlpha(GrafPtr theGW, CGImageRef theImage, Rect qdTargetRect, float theRadiants,
+                                  Boolean clearFirst, double alpha, SInt16 blendMode) {
     const Rect theFrame = GetPortRect(theGW);
     const CGRect theCGFrame = QDRectToGCRect(qdTargetRect, theFrame);
     DrawCGImageInCGRectOfPort(theGW, theImage, theCGFrame, theRadiants, clearFirst, alpha, blendMode);
 }
 
-void DrawCGImageInCGRectOfPort(GrafPtr theGW, CGImageRef theImage, CGRect theCGFrame,
-                               float theRadiants, Boolean clearFirst, double alpha,
-                               SInt16 blendMode) {
+void DrawCGImageInCGRectOfPort(GrafPtr theGW, CGImageRef theImage, CGRect theCGFrame, float theRadiants,
+                               Boolean clearFirst, double alpha, SInt16 blendMode) {
     if (theImage == nullptr) return;
     CGContextRef context = nullptr;
-    QDBeginCGContext(theGW, &context);   // a failure is caught by the nil-context assertion
+    QDBeginCGContext(theGW, &context);  // a failure is caught by the nil-context assertion
     if (context) {
         if (alpha >= 0) CGContextSetAlpha(context, static_cast<CGFloat>(alpha));
         CGContextSetBlendMode(context, blendMode);
@@ -70,9 +66,8 @@ CGImageRef GWorld2CGImage(GrafPtr theGW) {
     GetDims(bounds, &wid, &hig);
     CGColorSpaceRef space = CGColorSpaceCreateDeviceRGB();
     CGContextRef context =
-        CGBitmapContextCreate(base, static_cast<size_t>(wid > 0 ? wid : 0), static_cast<size_t>(hig > 0 ? hig : 0),
-                              8, static_cast<size_t>(rowBytes > 0 ? rowBytes : 0), space,
-                              kCGImageAlphaPremultipliedFirst);
+        CGBitmapContextCreate(base, static_cast<size_t>(wid > 0 ? wid : 0), static_cast<size_t>(hig > 0 ? hig : 0), 8,
+                              static_cast<size_t>(rowBytes > 0 ? rowBytes : 0), space, kCGImageAlphaPremultipliedFirst);
     Assert(context, "Failed to create s CGContext on GWorld2CGImage");
     if (space) CGColorSpaceRelease(space);
     CGImageRef image = CGBitmapContextCreateImage(context);

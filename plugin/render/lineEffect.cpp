@@ -30,8 +30,7 @@ struct IRect {
 IRect FromRect(Rect r) { return IRect{r.top, r.left, r.bottom, r.right}; }
 
 IRect Intersect(IRect a, IRect b) {
-    IRect r{std::max(a.top, b.top), std::max(a.left, b.left), std::min(a.bottom, b.bottom),
-            std::min(a.right, b.right)};
+    IRect r{std::max(a.top, b.top), std::max(a.left, b.left), std::min(a.bottom, b.bottom), std::min(a.right, b.right)};
     if (r.Empty()) return IRect{0, 0, 0, 0};
     return r;
 }
@@ -62,21 +61,25 @@ RectList Subtract(IRect a, IRect b) {
 
 int Degrees(SInt16 rota) {
     switch (rota) {
-        case 2: return 90;    // a quarter turn counter-clockwise on the screen
-        case 3: return 180;
-        case 4: return 270;   // a quarter turn clockwise
-        default: return 0;    // 1 and every value not in the table
+        case 2:
+            return 90;  // a quarter turn counter-clockwise on the screen
+        case 3:
+            return 180;
+        case 4:
+            return 270;  // a quarter turn clockwise
+        default:
+            return 0;  // 1 and every value not in the table
     }
 }
 
 // Where the turned cut-out lands, in Dest's coordinates (y down).
 struct Placement {
-    double centreX = 0, centreY = 0;   // centre of the turned picture
-    double width = 0, height = 0;      // the cut-out's size before the turn
-    double turnedW = 0, turnedH = 0;   // its footprint's size after the turn
-    bool exact = false;                // footprint edges on whole pixels
-    IRect footprint{0, 0, 0, 0};       // when exact: the pixels it covers
-    IRect reach{0, 0, 0, 0};           // every pixel it may touch
+    double centreX = 0, centreY = 0;  // centre of the turned picture
+    double width = 0, height = 0;     // the cut-out's size before the turn
+    double turnedW = 0, turnedH = 0;  // its footprint's size after the turn
+    bool exact = false;               // footprint edges on whole pixels
+    IRect footprint{0, 0, 0, 0};      // when exact: the pixels it covers
+    IRect reach{0, 0, 0, 0};          // every pixel it may touch
 };
 
 // The cut-out S (a part of A) turned about A's centre is S turned about its
@@ -86,11 +89,21 @@ Placement Place(IRect A, IRect S, int degrees) {
     const double cAx = A.left + A.Width() / 2.0, cAy = A.top + A.Height() / 2.0;
     const double dx = S.left + S.Width() / 2.0 - cAx, dy = S.top + S.Height() / 2.0 - cAy;
     double rx = dx, ry = dy;
-    switch (degrees) {   // screen coordinates, y down
-        case 90: rx = dy; ry = -dx; break;
-        case 180: rx = -dx; ry = -dy; break;
-        case 270: rx = -dy; ry = dx; break;
-        default: break;
+    switch (degrees) {  // screen coordinates, y down
+        case 90:
+            rx = dy;
+            ry = -dx;
+            break;
+        case 180:
+            rx = -dx;
+            ry = -dy;
+            break;
+        case 270:
+            rx = -dy;
+            ry = dx;
+            break;
+        default:
+            break;
     }
     p.centreX = cAx + rx;
     p.centreY = cAy + ry;
@@ -156,7 +169,8 @@ bool Apart(GrafPtr a, GrafPtr b) {
         const PixelRows rows = RowsOf(gw);
         const Rect r = GetPortRect(gw);
         const auto start = reinterpret_cast<uintptr_t>(rows.base);
-        return std::pair<uintptr_t, uintptr_t>{start, start + size_t(rows.rowBytes) * size_t(std::max(0, r.bottom - r.top))};
+        return std::pair<uintptr_t, uintptr_t>{start,
+                                               start + size_t(rows.rowBytes) * size_t(std::max(0, r.bottom - r.top))};
     };
     const auto [a0, a1] = span(a);
     const auto [b0, b1] = span(b);
@@ -172,10 +186,9 @@ CGImageRef CutOut(GrafPtr Source, IRect S) {
     if (base == nullptr || rowBytes <= 0) return nullptr;
     uint8_t *first = base + static_cast<ptrdiff_t>(S.top) * rowBytes + static_cast<ptrdiff_t>(S.left) * 4;
     CGColorSpaceRef space = CGColorSpaceCreateDeviceRGB();
-    CGContextRef context = CGBitmapContextCreate(first, static_cast<size_t>(S.Width()),
-                                                 static_cast<size_t>(S.Height()), 8,
-                                                 static_cast<size_t>(rowBytes), space,
-                                                 kCGImageAlphaPremultipliedFirst);
+    CGContextRef context =
+        CGBitmapContextCreate(first, static_cast<size_t>(S.Width()), static_cast<size_t>(S.Height()), 8,
+                              static_cast<size_t>(rowBytes), space, kCGImageAlphaPremultipliedFirst);
     if (space) CGColorSpaceRelease(space);
     if (context == nullptr) return nullptr;
     CGImageRef image = CGBitmapContextCreateImage(context);
@@ -202,8 +215,8 @@ CGImageRef CutOut(GrafPtr Source, IRect S) {
 // may have reached, from G itself, which is what a snapshot taken after the
 // background would hold there. Frames are opaque, so the picture covers what
 // it lands on.
-void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr theConfig,
-                   SInt32 /*CurrFrame*/, SInt32 /*MaxFrame*/) {
+void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr theConfig, SInt32 /*CurrFrame*/,
+                   SInt32 /*MaxFrame*/) {
     if (Source == nullptr || Dest == nullptr || theConfig == nullptr) return;
     CGrafPtr savedPort = nullptr;
     GDHandle savedDevice = nullptr;

@@ -5,7 +5,7 @@
 #include "config/pascalFX.h"
 
 // Replaces the whole of Dest (same size as Source, origin at 0,0).
-void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr theConfig,
-                   SInt32 CurrFrame, SInt32 MaxFrame);
+void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr theConfig, SInt32 CurrFrame,
+                   SInt32 MaxFrame);
 // Replaces theConfig->theRendered with a fresh copy of theOriginalImage.
 void RenderLineArt(pluginDataPtr theConfig);

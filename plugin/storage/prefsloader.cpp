@@ -95,8 +95,7 @@ std::vector<char> FileBytes(const std::string &path, bool &ok) {
 // The record's bytes equal a handle's, and its name is ours: saving would
 // write the same file again.
 bool SameRecord(Handle old, Handle data) {
-    if (GetHandleSize(old) != GetHandleSize(data) || std::memcmp(*old, *data, GetHandleSize(data)) != 0)
-        return false;
+    if (GetHandleSize(old) != GetHandleSize(data) || std::memcmp(*old, *data, GetHandleSize(data)) != 0) return false;
     short id = 0;
     ResType type = 0;
     Str255 name;
@@ -108,7 +107,7 @@ bool SameRecord(Handle old, Handle data) {
 
 Boolean Config2Save(pluginDataPtr theConfig, Handle theSaveConfig) {
     if (theConfig == nullptr || theSaveConfig == nullptr) return false;
-    if (!HandleHolds(theSaveConfig, kConfigSaveSize)) return false;   // never write past the block
+    if (!HandleHolds(theSaveConfig, kConfigSaveSize)) return false;  // never write past the block
     auto *rec = reinterpret_cast<unsigned char *>(*theSaveConfig);
     Put(rec, kSaveOffSizeInBytes, static_cast<UInt32>(kConfigSaveSize));
     Put(rec, kSaveOffVersion, static_cast<UInt32>(kConfigSaveVersion));
@@ -187,7 +186,7 @@ Boolean SaveConfig(pluginDataPtr theConfig) {
     // once the old record is gone and the new one added: a crash or a full
     // disk leaves the old record or the new one, never a file without any.
     if (Handle old = Get1Resource(kPrefResType, kPrefResID)) {
-        if (SameRecord(old, data)) {   // nothing to write
+        if (SameRecord(old, data)) {  // nothing to write
             ReleaseResource(old);
             DisposeHandle(data);
             return ClosePrefs(refNum, previous) == noErr;
@@ -210,7 +209,7 @@ Boolean SaveConfig(pluginDataPtr theConfig) {
     CToPStr("Config Settings", name);
     AddResource(data, kPrefResType, kPrefResID, name);
     if (ResError() != noErr) {
-        DisposeHandle(data);   // not a resource: still ours
+        DisposeHandle(data);  // not a resource: still ours
         ClosePrefs(refNum, previous);
         return false;
     }
@@ -225,7 +224,7 @@ Boolean ReadConfig(pluginDataPtr theConfig) {
     if (theConfig == nullptr) return false;
     FSSpec fileSpec;
     std::memset(&fileSpec, 0, sizeof fileSpec);
-    if (PrefsSpec(&fileSpec) != noErr) return false;   // a missing file is not created here
+    if (PrefsSpec(&fileSpec) != noErr) return false;  // a missing file is not created here
     const short previous = CurResFile();
     const short refNum = OpenPrefs(fileSpec);
     if (refNum == -1) return false;
@@ -257,8 +256,10 @@ PrefsFileState InspectPrefsFile(const std::string &path, std::string &detail) {
         return kPrefsUnreadable;
     }
     if (!S_ISREG(st.st_mode)) {
-        detail = S_ISDIR(st.st_mode) ? "a folder" : S_ISFIFO(st.st_mode) ? "a FIFO (named pipe)"
-                 : S_ISSOCK(st.st_mode) ? "a socket" : "a device";
+        detail = S_ISDIR(st.st_mode)    ? "a folder"
+                 : S_ISFIFO(st.st_mode) ? "a FIFO (named pipe)"
+                 : S_ISSOCK(st.st_mode) ? "a socket"
+                                        : "a device";
         return kPrefsNotAFile;
     }
     const short previous = CurResFile();

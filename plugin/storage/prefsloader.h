@@ -14,20 +14,20 @@
 enum : UInt32 {
     kConfigSaveSize = 396,
     kConfigSaveVersion = 3,
-    kSaveOffSizeInBytes = 0,      // UInt32, always 396
-    kSaveOffVersion = 4,          // UInt32, always 3
-    kSaveOffStartRel = 8,         // relRect (4 doubles)
-    kSaveOffEndRel = 40,          // relRect
-    kSaveOffColors = 72,          // 6 RGBColor
-    kSaveOffSliders = 108,        // 6 SInt16
+    kSaveOffSizeInBytes = 0,  // UInt32, always 396
+    kSaveOffVersion = 4,      // UInt32, always 3
+    kSaveOffStartRel = 8,     // relRect (4 doubles)
+    kSaveOffEndRel = 40,      // relRect
+    kSaveOffColors = 72,      // 6 RGBColor
+    kSaveOffSliders = 108,    // 6 SInt16
     kSaveOffFrameStartColor = 120,
     kSaveOffFrameEndColor = 126,
-    kSaveOffMediaType = 132,      // SInt16
-    kSaveOffKeepProps = 134,      // byte 0/1
-    kSaveOffOutside = 135,        // byte
-    kSaveOffRota = 136,           // SInt16
-    kSaveOffClipActive = 138,     // byte
-    kSaveOffMiscString = 139      // length byte + 255 bytes
+    kSaveOffMediaType = 132,   // SInt16
+    kSaveOffKeepProps = 134,   // byte 0/1
+    kSaveOffOutside = 135,     // byte
+    kSaveOffRota = 136,        // SInt16
+    kSaveOffClipActive = 138,  // byte
+    kSaveOffMiscString = 139   // length byte + 255 bytes
 };
 inline constexpr ResType kPrefResType = PLATFORM_FOURCC('P', 'r', 'e', 'f');
 inline constexpr short kPrefResID = 1;
@@ -47,12 +47,12 @@ Boolean Save2Config(pluginDataPtr theConfig, Handle theSaveConfig);
 // What a preferences file holds, for the hosts' messages; detail says what
 // is wrong in a few words.
 enum PrefsFileState {
-    kPrefsMissing,     // no file yet
-    kPrefsValid,       // a valid record
-    kPrefsNoRecord,    // a resource file without the record
-    kPrefsDamaged,     // not a resource file, or its record is invalid
-    kPrefsNotAFile,    // a folder, FIFO or device stands at its name
-    kPrefsUnreadable   // cannot be read (permissions, I/O)
+    kPrefsMissing,    // no file yet
+    kPrefsValid,      // a valid record
+    kPrefsNoRecord,   // a resource file without the record
+    kPrefsDamaged,    // not a resource file, or its record is invalid
+    kPrefsNotAFile,   // a folder, FIFO or device stands at its name
+    kPrefsUnreadable  // cannot be read (permissions, I/O)
 };
 PrefsFileState InspectPrefsFile(const std::string &path, std::string &detail);
 

@@ -53,8 +53,7 @@ bool CommandIDIs(UInt32 theID, std::string_view theCode) {
 
 ControlRef SimpleGetEventControl(EventRef theEvent) {
     ControlRef control = nullptr;
-    GetEventParameter(theEvent, kEventParamDirectObject, typeControlRef, nullptr, sizeof control, nullptr,
-                      &control);
+    GetEventParameter(theEvent, kEventParamDirectObject, typeControlRef, nullptr, sizeof control, nullptr, &control);
     return control;
 }
 

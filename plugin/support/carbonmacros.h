@@ -4,7 +4,7 @@
 #include <string_view>
 #include "Carbon.h"
 
-ControlRef SimpleGetControlByID(WindowRef theWindow, OSType theSig, SInt16 theNum);   // nil if missing
+ControlRef SimpleGetControlByID(WindowRef theWindow, OSType theSig, SInt16 theNum);  // nil if missing
 void SimpleShowControl(WindowRef theWindow, OSType theSig, SInt16 theNum);
 void SimpleHideControl(WindowRef theWindow, OSType theSig, SInt16 theNum);
 // Sets the control's text and redraws it at once.

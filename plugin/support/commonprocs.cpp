@@ -19,7 +19,7 @@ int32_t RoundHalfUp(double x) {
     return static_cast<int32_t>(std::trunc(v));
 }
 
-int16_t Coord(int32_t v) { return static_cast<int16_t>(v); }   // low 16 bits
+int16_t Coord(int32_t v) { return static_cast<int16_t>(v); }  // low 16 bits
 
 }  // namespace
 
@@ -129,8 +129,8 @@ void Source2Target(GWorldPtr theSource, GWorldPtr theTarget) {
     RGBForeColor(&black);
     const Rect srcBounds = GetPortRect(theSource);
     const Rect dstBounds = GetPortRect(theTarget);
-    CopyBits(GetPortBitMapForCopyBits(theSource), GetPortBitMapForCopyBits(theTarget), &srcBounds,
-             &dstBounds, srcCopy, nullptr);
+    CopyBits(GetPortBitMapForCopyBits(theSource), GetPortBitMapForCopyBits(theTarget), &srcBounds, &dstBounds, srcCopy,
+             nullptr);
 }
 
 // ---- Colours ----
@@ -201,8 +201,8 @@ void ReleaseIf(CFStringRef s) {
 }
 }  // namespace
 
-SInt16 StandardWarning(ConstStr255Param headline, ConstStr255Param description,
-                       ConstStr255Param okText, ConstStr255Param cancelText) {
+SInt16 StandardWarning(ConstStr255Param headline, ConstStr255Param description, ConstStr255Param okText,
+                       ConstStr255Param cancelText) {
     AlertStdCFStringAlertParamRec param;
     std::memset(&param, 0, sizeof param);
     param.version = kStdCFStringAlertVersionOne;
@@ -276,8 +276,7 @@ void Assert(const void *thePtr, std::string_view failLocation) {
 
 // ---- Nib windows ----
 
-WindowRef OpenNibWindowFromCFBundle(const char *theIdentifier, const char *theNib,
-                                    const char *theWindow) {
+WindowRef OpenNibWindowFromCFBundle(const char *theIdentifier, const char *theNib, const char *theWindow) {
     const std::string identifier = theIdentifier ? theIdentifier : "";
     std::string nib = theNib ? theNib : "";
     const std::string window = theWindow ? theWindow : "";

@@ -43,8 +43,8 @@ CFStringRef MakeCFString(ConstStr255Param text);
 // ---- Alerts ----
 // Caution alert; no cancel button when cancelText is empty. Returns the item
 // pressed (1 default, 2 cancel).
-SInt16 StandardWarning(ConstStr255Param headline, ConstStr255Param description,
-                       ConstStr255Param okText, ConstStr255Param cancelText);
+SInt16 StandardWarning(ConstStr255Param headline, ConstStr255Param description, ConstStr255Param okText,
+                       ConstStr255Param cancelText);
 void Notify(ConstStr255Param theMessage);
 void Notify(std::string_view theMessage);
 // Stop alert, then the host process ends.
@@ -57,5 +57,4 @@ void Assert(const void *thePtr, std::string_view failLocation);
 // ---- Nib windows ----
 // Creates (without showing) a window from a nib of the bundle with that
 // identifier; an empty nib name means "kelvarin". Failures end the host.
-WindowRef OpenNibWindowFromCFBundle(const char *theIdentifier, const char *theNib,
-                                    const char *theWindow);
+WindowRef OpenNibWindowFromCFBundle(const char *theIdentifier, const char *theNib, const char *theWindow);

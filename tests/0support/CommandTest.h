@@ -11,7 +11,7 @@
 #include <vector>
 
 struct CommandResult {
-    int status = -1;   // the exit status, or 128 + the signal that ended it
+    int status = -1;  // the exit status, or 128 + the signal that ended it
     std::string out, err;
 };
 

@@ -50,22 +50,22 @@ Picture Read(GWorldPtr gw, Rect area) {
     Picture p{area.right - area.left, area.bottom - area.top, {}};
     p.px.resize(static_cast<size_t>(p.W) * p.H * 4);
     for (int y = 0; y < p.H; ++y)
-        std::memcpy(&p.px[static_cast<size_t>(y) * p.W * 4],
-                    base + (area.top + y) * GetPixRowBytes(pm) + area.left * 4, static_cast<size_t>(p.W) * 4);
+        std::memcpy(&p.px[static_cast<size_t>(y) * p.W * 4], base + (area.top + y) * GetPixRowBytes(pm) + area.left * 4,
+                    static_cast<size_t>(p.W) * 4);
     return p;
 }
 
 uint32_t PixelARGB(GWorldPtr gw, int x, int y) {
     PixMapHandle pm = GetGWorldPixMap(gw);
-    const auto *p = reinterpret_cast<const uint8_t *>(GetPixBaseAddr(pm)) +
-                    static_cast<ptrdiff_t>(y) * GetPixRowBytes(pm) + 4 * x;
+    const auto *p =
+        reinterpret_cast<const uint8_t *>(GetPixBaseAddr(pm)) + static_cast<ptrdiff_t>(y) * GetPixRowBytes(pm) + 4 * x;
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
 std::string Scene::Describe() const {
     std::ostringstream s;
-    s << W << "x" << H << " A=(t" << A.top << " l" << A.left << " b" << A.bottom << " r" << A.right << ") rota "
-      << rota << " outside " << outside << " clip " << clipActive;
+    s << W << "x" << H << " A=(t" << A.top << " l" << A.left << " b" << A.bottom << " r" << A.right << ") rota " << rota
+      << " outside " << outside << " clip " << clipActive;
     return s.str();
 }
 
@@ -92,8 +92,8 @@ Expected EffectModel(const Picture &src, const Scene &s) {
                 const double ox = x + 0.5 - cx, oy = y + 0.5 - cy;
                 double sx = x + 0.5, sy = y + 0.5;
                 if (turn == 3) sx = cx - ox, sy = cy - oy;
-                if (turn == 2) sx = cx - oy, sy = cy + ox;   // counter-clockwise on the screen
-                if (turn == 4) sx = cx + oy, sy = cy - ox;   // clockwise
+                if (turn == 2) sx = cx - oy, sy = cy + ox;  // counter-clockwise on the screen
+                if (turn == 4) sx = cx + oy, sy = cy - ox;  // clockwise
                 const double u = sx - 0.5, v = sy - 0.5;
                 const double i0 = std::floor(u), j0 = std::floor(v);
                 const double fu = u - i0, fv = v - j0;
@@ -104,7 +104,7 @@ Expected EffectModel(const Picture &src, const Scene &s) {
                         const double w = (di ? fu : 1 - fu) * (dj ? fv : 1 - fv);
                         if (w == 0) continue;
                         const int px = static_cast<int>(i0) + di, py = static_cast<int>(j0) + dj;
-                        if (px < sl || px >= sr || py < st || py >= sb) continue;   // transparent
+                        if (px < sl || px >= sr || py < st || py >= sb) continue;  // transparent
                         for (int k = 0; k < 4; ++k) img[k] += w * src.At(px, py)[k];
                     }
                 for (int k = 0; k < 4; ++k) out[k] = img[k] + under[k] * (1 - img[0] / 255.0);
@@ -145,4 +145,3 @@ pluginDataRec ConfigFor(const Scene &s) {
     c.frameStartColor = SetRGBColor(0x4444, 0x5555, 0x6666);
     return c;
 }
-

@@ -47,11 +47,11 @@ struct Picture {
     std::vector<uint8_t> px;
     const uint8_t *At(int x, int y) const { return &px[(static_cast<size_t>(y) * W + x) * 4]; }
 };
-Picture RandomPicture(int W, int H, std::mt19937 &rng);   // opaque, random colours
+Picture RandomPicture(int W, int H, std::mt19937 &rng);  // opaque, random colours
 GWorldPtr MakeGWorld(int W, int H);
 void Load(GWorldPtr gw, const Picture &p);
 Picture Read(GWorldPtr gw, Rect area);
-uint32_t PixelARGB(GWorldPtr gw, int x, int y);   // 0xAARRGGBB
+uint32_t PixelARGB(GWorldPtr gw, int x, int y);  // 0xAARRGGBB
 
 // One compositor run: frame size, active rectangle, turn, switches, fill colour.
 struct Scene {
@@ -64,7 +64,7 @@ struct Scene {
 };
 struct Expected {
     Picture picture;
-    bool exact = true;   // every sample on a pixel centre: no tolerance
+    bool exact = true;  // every sample on a pixel centre: no tolerance
 };
 Expected EffectModel(const Picture &src, const Scene &s);
 // Quarter turns landing on whole pixels must match exactly; half-pixel

@@ -101,9 +101,10 @@ struct TestHostCallbacks {
             for (int x = 0; x < srcRect.right - srcRect.left; ++x) {
                 const auto *sp = reinterpret_cast<const uint8_t *>(s.baseAddr) + (srcRect.top + y) * s.rowBytes +
                                  (srcRect.left + x) * 4;
-                auto *dp = reinterpret_cast<uint8_t *>(d.baseAddr) + (dstRect->top + y) * d.rowBytes +
-                           (dstRect->left + x) * 4;
-                for (int k = 0; k < 4; ++k) dp[k] = static_cast<uint8_t>((sp[k] * opacity + dp[k] * (255 - opacity) + 127) / 255);
+                auto *dp =
+                    reinterpret_cast<uint8_t *>(d.baseAddr) + (dstRect->top + y) * d.rowBytes + (dstRect->left + x) * 4;
+                for (int k = 0; k < 4; ++k)
+                    dp[k] = static_cast<uint8_t>((sp[k] * opacity + dp[k] * (255 - opacity) + 127) / 255);
             }
         return kPluginOK;
     }
@@ -147,7 +148,6 @@ struct TestHostCallbacks {
         p->GetFilterInfo = &GetFilterInfoCB;
         p->ReleaseFilterInfo = &ReleaseFilterInfoCB;
     }
-
 };
 
 void TestHost::Fill(HYProcs *p) { TestHostCallbacks::Fill(p); }

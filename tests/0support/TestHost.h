@@ -28,32 +28,32 @@ testing::AssertionResult ShowsSourceFrame(GWorldPtr gw, int32_t index);
 
 struct HostCall {
     std::string name;
-    int64_t a = 0, b = 0, c = 0, d = 0;   // arguments worth checking
-    const void *p = nullptr;              // cookie / picture / block
-    Rect r1{}, r2{};                      // Blit rectangles
+    int64_t a = 0, b = 0, c = 0, d = 0;  // arguments worth checking
+    const void *p = nullptr;             // cookie / picture / block
+    Rect r1{}, r2{};                     // Blit rectangles
 };
 
 class TestHost {
 public:
     // ---- knobs ----
     HYPluginResult getFrameResult = kPluginOK;
-    bool giveNoPicture = false;           // GetFrame hands out no picture
+    bool giveNoPicture = false;  // GetFrame hands out no picture
     HYPluginResult filterInfoResult = kPluginOK;
     bool giveFilterInfo = true;
     int32_t fadeIn = 0, fadeOut = 0;
     HYPluginResult blitResult = kPluginOK;
     HYPluginResult mixResult = kPluginOK;
     HYPluginResult releaseResult = kPluginOK;
-    int hostDisposes = -1;                // >= 0: that many more pictures are disposed at
-                                          // release, later ones by the plug-in
-    int failNewPtrClearAfter = -1;        // >= 0: that many more succeed, then nil
-    GWorldPtr prepared = nullptr;         // when set, GetFrame hands out this picture
+    int hostDisposes = -1;          // >= 0: that many more pictures are disposed at
+                                    // release, later ones by the plug-in
+    int failNewPtrClearAfter = -1;  // >= 0: that many more succeed, then nil
+    GWorldPtr prepared = nullptr;   // when set, GetFrame hands out this picture
 
     // ---- records ----
     std::vector<HostCall> calls;
     std::set<void *> liveBlocks;
-    std::map<void *, GWorldPtr> framesOut;   // cookie -> picture not yet released
-    std::set<void *> pluginOwned;            // cookies whose pictures the plug-in disposes
+    std::map<void *, GWorldPtr> framesOut;  // cookie -> picture not yet released
+    std::set<void *> pluginOwned;           // cookies whose pictures the plug-in disposes
 
     HYProcs procs{};
     HYPluginParams params{};
@@ -112,4 +112,3 @@ private:
     friend struct TestHostCallbacks;
     HYPluginFilterInfo info{};
 };
-

@@ -59,7 +59,7 @@ void Tick() {
     if (!step()) gSteps.push_front(std::move(step));
 }
 
-}   // namespace
+}  // namespace
 
 // Stands in for the desktop's document opener.
 class OpenerLog : public QObject {
@@ -105,7 +105,7 @@ void Shutdown() {
     gHost = nullptr;
     delete gApp;
     gApp = nullptr;
-    delete gPrefs;   // removes the folder
+    delete gPrefs;  // removes the folder
     gPrefs = nullptr;
 }
 
@@ -250,7 +250,7 @@ void DocumentationPicture(QWidget *window, const QString &name) {
     EXPECT_TRUE(window->grab().save(file)) << file.toStdString();
 }
 
-}   // namespace harness
+}  // namespace harness
 
 extern "C" Boolean __wrap__Z10SaveConfigP13pluginDataRec(pluginDataPtr theConfig) {
     ++harness::gSaves;

@@ -61,14 +61,14 @@ void Wait(std::function<bool()> condition);
 void RunScript(const std::function<void()> &body);
 
 // ---- Widgets ----
-QWidget *TopWindow(const QString &objectName);   // visible top-level window or null
+QWidget *TopWindow(const QString &objectName);  // visible top-level window or null
 QWidget *Control(QWidget *window, const char *signature, int id);
 // Mouse on the window's native handle, positions in window coordinates.
 void Press(QWidget *window, QPoint where, Qt::KeyboardModifiers modifiers = {});
 void Move(QWidget *window, QPoint where);
 void Release(QWidget *window, QPoint where);
-void ChooseItem(QWidget *combo, int index);   // as the user: keys on the pop-up
-void Toggle(QWidget *checkBox);               // as the user: space bar
+void ChooseItem(QWidget *combo, int index);  // as the user: keys on the pop-up
+void Toggle(QWidget *checkBox);              // as the user: space bar
 void Click(QWidget *button);
 QString Text(QWidget *label);
 void Screenshot(QWidget *window, const QString &name);

@@ -101,7 +101,8 @@ QWidget *Settings() {
     return nullptr;
 }
 
-template <typename T> T *Visible() {
+template <typename T>
+T *Visible() {
     for (QWidget *w : QApplication::topLevelWidgets())
         if (auto *t = qobject_cast<T *>(w); t && t->isVisible()) return t;
     return nullptr;
@@ -147,7 +148,7 @@ void Gesture(const std::shared_ptr<QWidget *> &window, size_t n, std::function<Q
              Qt::KeyboardModifiers moveKeys = {}) {
     Then([=] {
         Press(*window, at(0), pressKeys);
-        return true;   // returns after the mouse-up below
+        return true;  // returns after the mouse-up below
     });
     for (size_t i = 1; i <= n; ++i)
         Do([=] {
@@ -162,10 +163,10 @@ void Gesture(const std::shared_ptr<QWidget *> &window, size_t n, std::function<Q
 
 TEST_F(Dialog, DragsReshapeAndStoreTheRectangle) {
     cfg->startRel = SetRelRect(0.25, 0.25, 0.75, 0.75);
-    cfg->frameStartColor = RGBColor{0x1200, 0xC000, 0x3400};   // not the default red
+    cfg->frameStartColor = RGBColor{0x1200, 0xC000, 0x3400};  // not the default red
     auto window = std::make_shared<QWidget *>(nullptr);
     auto frame = std::make_shared<Rect>();
-    auto start = std::make_shared<Rect>();   // the rectangle at the current mouse-down
+    auto start = std::make_shared<Rect>();  // the rectangle at the current mouse-down
     auto want = std::make_shared<Rect>();
     auto grab = std::make_shared<QPoint>();
     // After each gesture the stored rectangle is the next one's start.
@@ -220,7 +221,7 @@ TEST_F(Dialog, DragsReshapeAndStoreTheRectangle) {
             if (i < 2) return;
             const Rect &s = *start;
             const int w0 = s.right - s.left, h0 = s.bottom - s.top;
-            const int w = w0 + 100, h = h0 + 60;   // the box without shift
+            const int w = w0 + 100, h = h0 + 60;  // the box without shift
             if (w0 > h0)
                 *want = R(s.top, s.left, s.top + static_cast<int>(std::trunc(w / (double(w0) / h0) + 0.5)), s.left + w);
             else
@@ -304,7 +305,7 @@ TEST_F(Dialog, DragsReshapeAndStoreTheRectangle) {
             }
         });
     Do([=] {
-        QTest::keyClick(*window, Qt::Key_Return);   // OK
+        QTest::keyClick(*window, Qt::Key_Return);  // OK
     });
     OpenDialog(2);
     EXPECT_EQ(SavesSinceLastCall(), 1);
@@ -317,7 +318,7 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview) {
     pluginDataRec backup;
     std::memcpy(&backup, cfg, sizeof backup);
     auto window = std::make_shared<QWidget *>(nullptr);
-    auto flips = std::make_shared<SInt32>(0);   // preview value before the command
+    auto flips = std::make_shared<SInt32>(0);  // preview value before the command
     auto snapshot = std::make_shared<pluginDataRec>();
 
     auto expectRenders = [=](int renders, const char *what) {
@@ -331,7 +332,7 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview) {
         const auto gets = Host().CallsNamed("GetFrame");
         EXPECT_TRUE(!gets.empty() && gets[0].b == 720 && gets[0].c == 576);
         const Rect b = PreviewBounds();
-        EXPECT_EQ((b.right - b.left) * 4, (b.bottom - b.top) * 5);   // 5:4
+        EXPECT_EQ((b.right - b.left) * 4, (b.bottom - b.top) * 5);  // 5:4
         Screenshot(*window, "configPAL");
         *flips = PreviewValue();
         ChooseItem(Control(*window, "Rota", 1), 1);
@@ -352,7 +353,7 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview) {
     };
     Do([=, this] {
         Press(*window, boxCentre());
-        Release(*window, boxCentre());   // the picker runs inside
+        Release(*window, boxCentre());  // the picker runs inside
     });
     Wait([] { return Visible<QColorDialog>() != nullptr; });
     Do([] {
@@ -470,7 +471,7 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview) {
     // The about window, twice: closed by OK, then by Escape.
     for (int round = 0; round < 2; ++round) {
         Do([=, this] {
-            Click(Control(*window, "Info", 1));   // runs the about window inside
+            Click(Control(*window, "Info", 1));  // runs the about window inside
         });
         Wait([] { return TopWindow("about") != nullptr; });
         Do([=, this] {
@@ -500,7 +501,7 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview) {
     Do([=, this] {
         std::filesystem::rename(manual, aside);
         ForgetOpenedDocument();
-        Click(Control(*window, "Help", 1));   // the notice runs inside
+        Click(Control(*window, "Help", 1));  // the notice runs inside
     });
     Wait([] { return Visible<QMessageBox>() != nullptr; });
     Do([] {
@@ -534,7 +535,7 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview) {
         EXPECT_TRUE(box->informativeText().isEmpty());
         box->buttons().first()->click();
     });
-    Do([=] { QTest::keyClick(*window, Qt::Key_Escape); });   // Cancel
+    Do([=] { QTest::keyClick(*window, Qt::Key_Escape); });  // Cancel
     OpenDialog(0);
     EXPECT_EQ(std::memcmp(&backup, cfg, sizeof backup), 0) << "Cancel did not restore the record";
     EXPECT_EQ(SavesSinceLastCall(), 0);
@@ -560,7 +561,7 @@ TEST_F(Dialog, MediaChangesReopenTheLayoutAndCancelUndoesAll) {
     Do([=, this] {
         Screenshot(*window, "configNTSC");
         ChooseItem(Control(*window, "Rota", 1), 1);
-        ChooseItem(Control(*window, "Medi", 1), 1);   // PAL: this window closes
+        ChooseItem(Control(*window, "Medi", 1), 1);  // PAL: this window closes
     });
     Wait([=, this] { return TopWindow("configPAL") != nullptr && TopWindow("configNTSC") == nullptr; });
     Do([=, this] {
@@ -570,18 +571,18 @@ TEST_F(Dialog, MediaChangesReopenTheLayoutAndCancelUndoesAll) {
         EXPECT_EQ(cfg->mediaType, 2);
         EXPECT_EQ(qobject_cast<QComboBox *>(Control(*window, "Rota", 1))->currentIndex(), 1);
         EXPECT_EQ(qobject_cast<QComboBox *>(Control(*window, "Medi", 1))->currentIndex(), 1);
-        ChooseItem(Control(*window, "Medi", 1), 1);   // the same type: nothing happens
+        ChooseItem(Control(*window, "Medi", 1), 1);  // the same type: nothing happens
     });
     Do([=, this] {
         EXPECT_EQ(TopWindow("configPAL"), *window);
         Toggle(Control(*window, "Outs", 1));
-        ChooseItem(Control(*window, "Medi", 1), 2);   // HD
+        ChooseItem(Control(*window, "Medi", 1), 2);  // HD
     });
     Wait([] { return TopWindow("configHD") != nullptr; });
     Do([=, this] {
         *window = TopWindow("configHD");
         const Rect b = PreviewBounds();
-        EXPECT_EQ((b.right - b.left) * 9, (b.bottom - b.top) * 16);   // 16:9
+        EXPECT_EQ((b.right - b.left) * 9, (b.bottom - b.top) * 16);  // 16:9
         EXPECT_FALSE(cfg->outside);
         EXPECT_EQ(cfg->rota, 2);
         // Unused controls exist but are hidden.
@@ -629,9 +630,12 @@ TEST_F(Dialog, OkKeepsTheEditsAndWritesThePreferencesOnce) {
 }
 
 TEST_F(Dialog, TurnListNamesTheDirectionAndClipSwitchFollowsIt) {
-    struct Row { const char *text; bool clipUsable; };
-    static constexpr Row rows[] = {{"None", false}, {"90° counter-clockwise", true}, {"180°", false},
-                                   {"90° clockwise", true}};
+    struct Row {
+        const char *text;
+        bool clipUsable;
+    };
+    static constexpr Row rows[] = {
+        {"None", false}, {"90° counter-clockwise", true}, {"180°", false}, {"90° clockwise", true}};
     Wait([] { return TopWindow("configNTSC") != nullptr; });
     Do([] {
         QWidget *window = TopWindow("configNTSC");
@@ -650,7 +654,7 @@ TEST_F(Dialog, TurnListNamesTheDirectionAndClipSwitchFollowsIt) {
 
 TEST_F(Dialog, OutlineShowsInsideTheBorderAgainstARedFill) {
     cfg->colors[0] = RGBColor{65535, 0, 0};
-    cfg->frameStartColor = RGBColor{65535, 0, 0};   // the whole frame, in the fill's colour
+    cfg->frameStartColor = RGBColor{65535, 0, 0};  // the whole frame, in the fill's colour
     Wait([] { return TopWindow("configNTSC") != nullptr && ws.theFrameCtrl != nullptr; });
     Do([] {
         const Rect f = PreviewBounds();
@@ -675,7 +679,10 @@ TEST_F(Dialog, OutlineShowsInsideTheBorderAgainstARedFill) {
 // Every control lies inside its window and has room for its text. Run also
 // with QT_SCALE_FACTOR=2; the pictures in the README are taken here.
 TEST_F(Dialog, LayoutsStayWithinTheirWindows) {
-    struct Row { SInt16 media; const char *window, *picture; };
+    struct Row {
+        SInt16 media;
+        const char *window, *picture;
+    };
     for (const Row row : {Row{1, "configNTSC", "settings-ntsc"}, Row{2, "configPAL", "settings-pal"},
                           Row{3, "configHD", "settings-hd"}}) {
         cfg->mediaType = row.media;
@@ -710,7 +717,7 @@ TEST_F(Dialog, LayoutsStayWithinTheirWindows) {
 }
 
 TEST_F(Dialog, NumbersKeysAndSideHandlesEditTheRectangle) {
-    cfg->startRel = SetRelRect(0.25, 0.25, 0.75, 0.75);   // 180, 120, 360 x 240 of 720 x 480
+    cfg->startRel = SetRelRect(0.25, 0.25, 0.75, 0.75);  // 180, 120, 360 x 240 of 720 x 480
     auto window = std::make_shared<QWidget *>(nullptr);
     auto frame = std::make_shared<Rect>();
     auto start = std::make_shared<Rect>();
@@ -742,7 +749,7 @@ TEST_F(Dialog, NumbersKeysAndSideHandlesEditTheRectangle) {
         // Letters never enter; a rectangle leaving the frame is not stored.
         QTest::keyClicks(field("Numb", 1), "a");
         EXPECT_EQ(field("Numb", 1)->text(), QStringLiteral("200"));
-        retype(field("Perc", 4), "80");   // 25 % + 80 % of the height
+        retype(field("Perc", 4), "80");  // 25 % + 80 % of the height
         EXPECT_DOUBLE_EQ(cfg->startRel.bottom, 0.33) << "8 % was typed on the way and kept";
         retype(field("Perc", 4), "50");
         EXPECT_EQ(cfg->startRel.bottom, 0.75);
@@ -762,8 +769,7 @@ TEST_F(Dialog, NumbersKeysAndSideHandlesEditTheRectangle) {
     // The right side's middle handle moves that side alone; the arrow keys
     // then move the handle last grabbed.
     Gesture(
-        window, 2,
-        [=](size_t i) { return At(start->right + 30 * int(i), (start->top + start->bottom) / 2); },
+        window, 2, [=](size_t i) { return At(start->right + 30 * int(i), (start->top + start->bottom) / 2); },
         [](size_t) {});
     Do([=, this] {
         Rect want = *start;
@@ -779,7 +785,7 @@ TEST_F(Dialog, NumbersKeysAndSideHandlesEditTheRectangle) {
 }
 
 TEST_F(Dialog, ClipSliderSpansTheSelectionAndTellsTheFrameShown) {
-    gMostRecentFrameCount = 190;   // the last render: frames 0..189
+    gMostRecentFrameCount = 190;  // the last render: frames 0..189
     auto window = std::make_shared<QWidget *>(nullptr);
     auto slider = std::make_shared<QSlider *>(nullptr);
     auto shows = [](int frameIndex) { return ShowsSourceFrame(ws.sourceClip, frameIndex); };
@@ -791,14 +797,14 @@ TEST_F(Dialog, ClipSliderSpansTheSelectionAndTellsTheFrameShown) {
         EXPECT_EQ(position(), QStringLiteral("60/189  00:00:02:00"));
         EXPECT_TRUE(shows(60));
 
-        (*slider)->setValue(189);   // dragged by the user to the end
+        (*slider)->setValue(189);  // dragged by the user to the end
         EXPECT_EQ(position(), QStringLiteral("189/189  00:00:06:09"));
         EXPECT_EQ(Host().CallsNamed("GetFrame").back().a, 189);
         EXPECT_TRUE(shows(189));
         (*slider)->setValue(0);
         EXPECT_EQ(position(), QStringLiteral("0/189  00:00:00:00"));
         EXPECT_TRUE(shows(0));
-        Click(Control(*window, "Revi", 1));   // nothing before the first frame
+        Click(Control(*window, "Revi", 1));  // nothing before the first frame
         EXPECT_EQ((*slider)->value(), 0);
         Click(Control(*window, "Adva", 1));
         EXPECT_EQ((*slider)->value(), 1);
@@ -816,7 +822,7 @@ TEST_F(Dialog, ClipSliderSpansTheSelectionAndTellsTheFrameShown) {
 
         (*slider)->setValue(40);
         Click(Control(*window, "Adva", 1));
-        ChooseItem(Control(*window, "Medi", 1), 1);   // reopen as PAL
+        ChooseItem(Control(*window, "Medi", 1), 1);  // reopen as PAL
     });
     Wait([] { return TopWindow("configPAL") != nullptr; });
     Do([=, this] {
@@ -848,7 +854,7 @@ TEST_F(Dialog, NoPictureForTheButtonMeansNoDialog) {
     EXPECT_FALSE(opened);
 }
 
-}   // namespace
+}  // namespace
 
 int main(int argc, char **argv) {
     Init(argc, argv);

@@ -104,8 +104,8 @@ TEST_F(DlgUtils, CornerDragKeepsTheOppositeCornerAndFlipsAcrossIt) {
 TEST_F(DlgUtils, ShiftKeepsTheProportionsOfTheMouseDownRectangle) {
     const Rect frame = R(0, 0, 400, 600);
     struct Case {
-        relRect origRel;   // proportions at mouse-down
-        int dx, dy;        // movement of the bottom-right corner
+        relRect origRel;  // proportions at mouse-down
+        int dx, dy;       // movement of the bottom-right corner
     };
     // Wide, tall and square originals; growing, shrinking, and a flip.
     const Case cases[] = {{SetRelRect(0.1, 0.1, 0.1 + 200.0 / 600, 0.1 + 100.0 / 400), 200, 200},
@@ -138,4 +138,4 @@ TEST_F(DlgUtils, ShiftKeepsTheProportionsOfTheMouseDownRectangle) {
     }
 }
 
-}   // namespace
+}  // namespace

@@ -78,12 +78,12 @@ TEST_F(Frei0rHosts, FfmpegFilterEqualsTheHyPathForEveryTurnFillClipAndRectangle)
     const fs::path src = MakeClip(2);
     struct Rectangle {
         const char *name;
-        const char *frei0r;   // left|top|right|bottom
-        const char *record;   // startRel=left,right,top,bottom
+        const char *frei0r;  // left|top|right|bottom
+        const char *record;  // startRel=left,right,top,bottom
     };
     const Rectangle rects[] = {
-        {"whole pixels", "0.25|0.25|0.75|0.75", "0.25,0.75,0.25,0.75"},          // 32 x 24 at (16, 12)
-        {"half pixels", "0.25|0.2|0.75|0.8", "0.25,0.75,0.2,0.8"},               // 32 x 29: odd against even
+        {"whole pixels", "0.25|0.25|0.75|0.75", "0.25,0.75,0.25,0.75"},  // 32 x 24 at (16, 12)
+        {"half pixels", "0.25|0.2|0.75|0.8", "0.25,0.75,0.2,0.8"},       // 32 x 29: odd against even
         {"left beyond right", "0.8|0.2|0.3|0.9", "0.8,0.3,0.2,0.9"},
         {"outside the frame", "-0.25|0.5|1.5|1.25", "-0.25,1.5,0.5,1.25"},
     };
@@ -102,10 +102,10 @@ TEST_F(Frei0rHosts, FfmpegFilterEqualsTheHyPathForEveryTurnFillClipAndRectangle)
                     const std::string filtered =
                         Filter(src, std::string(r.frei0r) + "|" + t.frei0r + "|" + (fill ? "y" : "n") + "|" +
                                         (clip ? "y" : "n") + "|#FF8000");
-                    const std::string hy = Host(src, std::string("startRel=") + r.record +
-                                                         " rota=" + std::to_string(t.degrees) +
-                                                         " outside=" + (fill ? "on" : "off") +
-                                                         " clip=" + (clip ? "on" : "off") + " color=#FF8000");
+                    const std::string hy =
+                        Host(src, std::string("startRel=") + r.record + " rota=" + std::to_string(t.degrees) +
+                                      " outside=" + (fill ? "on" : "off") + " clip=" + (clip ? "on" : "off") +
+                                      " color=#FF8000");
                     ASSERT_EQ(hy.size(), 2 * kFrameBytes);
                     EXPECT_EQ(CountDiffering(filtered, hy), 0);
                 }
@@ -114,11 +114,11 @@ TEST_F(Frei0rHosts, FfmpegFilterEqualsTheHyPathForEveryTurnFillClipAndRectangle)
 // amount 0.5 leaves the untouched frame an opacity of 255 x (1 - 0.5),
 // truncated: 127, which is what the host gives frame 5 of a 10-frame fade-in.
 TEST_F(Frei0rHosts, HalfAmountEqualsTheHostsFadeAtOpacity127) {
-    const fs::path src = MakeClip(10);   // the fade is not shortened to the selection
+    const fs::path src = MakeClip(10);  // the fade is not shortened to the selection
     const std::string filtered = Filter(src, "0.25|0.2|0.75|0.8|0.25|n|n|#204060|0.5");
     const std::string effectOnly = Filter(src, "0.25|0.2|0.75|0.8|0.25|n|n|#204060|1");
-    const std::string hy = Host(src, "startRel=0.25,0.75,0.2,0.8 rota=90 outside=off clip=off color=#204060",
-                                "--fade-in 10");
+    const std::string hy =
+        Host(src, "startRel=0.25,0.75,0.2,0.8 rota=90 outside=off clip=off color=#204060", "--fade-in 10");
     ASSERT_EQ(hy.size(), 10 * kFrameBytes);
     EXPECT_EQ(CountDiffering(FrameAt(filtered, 5), FrameAt(hy, 5)), 0);
     EXPECT_GT(CountDiffering(FrameAt(filtered, 5), FrameAt(effectOnly, 5)), 0) << "the mix shows";
@@ -131,7 +131,8 @@ TEST_F(Frei0rHosts, MeltKeyframesGiveTheFilterOutputForTheInterpolatedValue) {
     const fs::path out = dir / "melt.mkv";
     Run(std::string(MELT_PATH) + " -silent -quiet " + Quote(src) +
         " -filter frei0r.kelvarin 'left=0=0.1;24=0.4' top=0.2 right=0.75 bottom=0.8 turn=0.25 fill=0"
-        " -consumer avformat:" + Quote(out) + " vcodec=ffv1 pix_fmt=bgr0 an=1");
+        " -consumer avformat:" +
+        Quote(out) + " vcodec=ffv1 pix_fmt=bgr0 an=1");
     const std::string melted = Frames(out);
     ASSERT_EQ(melted.size(), 25 * kFrameBytes);
     const struct {

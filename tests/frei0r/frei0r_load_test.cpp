@@ -26,7 +26,10 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 struct Filter {
     void *handle = dlopen(KELVARIN_FREI0R, RTLD_NOW | RTLD_LOCAL);
-    template <class F> F *Get(const char *name) { return reinterpret_cast<F *>(dlsym(handle, name)); }
+    template <class F>
+    F *Get(const char *name) {
+        return reinterpret_cast<F *>(dlsym(handle, name));
+    }
     ~Filter() {
         if (handle) dlclose(handle);
     }
@@ -102,9 +105,9 @@ TEST(Frei0rLoad, DescribesItselfAndStartsFromTheDefaultRecord) {
         const char *name;
         int type;
         double value;
-    } params[] = {{"left", F0R_PARAM_DOUBLE, 0}, {"top", F0R_PARAM_DOUBLE, 0},   {"right", F0R_PARAM_DOUBLE, 1},
+    } params[] = {{"left", F0R_PARAM_DOUBLE, 0},   {"top", F0R_PARAM_DOUBLE, 0},  {"right", F0R_PARAM_DOUBLE, 1},
                   {"bottom", F0R_PARAM_DOUBLE, 1}, {"turn", F0R_PARAM_DOUBLE, 0}, {"fill", F0R_PARAM_BOOL, 1},
-                  {"clip", F0R_PARAM_BOOL, 0},    {"color", F0R_PARAM_COLOR, 0}, {"amount", F0R_PARAM_DOUBLE, 1}};
+                  {"clip", F0R_PARAM_BOOL, 0},     {"color", F0R_PARAM_COLOR, 0}, {"amount", F0R_PARAM_DOUBLE, 1}};
     auto *construct = f.Get<f0r_instance_t(unsigned, unsigned)>("f0r_construct");
     auto *getValue = f.Get<void(f0r_instance_t, f0r_param_t, int)>("f0r_get_param_value");
     f0r_instance_t in = construct(kW, kH);
@@ -112,7 +115,8 @@ TEST(Frei0rLoad, DescribesItselfAndStartsFromTheDefaultRecord) {
     for (int i = 0; i < 9; ++i) {
         f0r_param_info_t p{};
         f.Get<void(f0r_param_info_t *, int)>("f0r_get_param_info")(&p, i);
-        EXPECT_EQ(std::make_tuple(std::string(p.name), p.type), std::make_tuple(std::string(params[i].name), params[i].type));
+        EXPECT_EQ(std::make_tuple(std::string(p.name), p.type),
+                  std::make_tuple(std::string(params[i].name), params[i].type));
         if (p.type == F0R_PARAM_COLOR) {
             f0r_param_color_t c{1, 1, 1};
             getValue(in, &c, i);
@@ -145,9 +149,9 @@ TEST(Frei0rLoad, FramesEqualTheHyPathWithTheSameRecordBadValuesIncluded) {
         bool fill, clip;
         f0r_param_color_t color;
         double amount;
-        SInt16 rota;      // the record's turn
+        SInt16 rota;  // the record's turn
         RGBColor fillColour;
-        int opacity;      // of the untouched frame in the mix
+        int opacity;  // of the untouched frame in the mix
     };
     const float fNaN = std::numeric_limits<float>::quiet_NaN();
     const Row rows[] = {

@@ -41,24 +41,27 @@ protected:
         double seconds = frames / 25.0;
         std::ostringstream cmd;
         cmd << FFMPEG_PATH << " -v error -y -f lavfi -i testsrc2=size=" << w << "x" << h
-            << ":rate=25:duration=" << seconds << " -f lavfi -i sine=frequency=440:sample_rate=48000:duration="
-            << seconds << " -c:v ffv1 -pix_fmt bgr0 -c:a pcm_s16le -ac 2 " << Quote(p.string());
+            << ":rate=25:duration=" << seconds
+            << " -f lavfi -i sine=frequency=440:sample_rate=48000:duration=" << seconds
+            << " -c:v ffv1 -pix_fmt bgr0 -c:a pcm_s16le -ac 2 " << Quote(p.string());
         EXPECT_EQ(Run(cmd.str()).status, 0);
         return p;
     }
     // All frames as A,R,G,B bytes.
     std::string Frames(const fs::path &clip) {
         fs::path raw = dir / "frames.raw";
-        EXPECT_EQ(Run(std::string(FFMPEG_PATH) + " -v error -y -i " + Quote(clip) +
-                      " -f rawvideo -pix_fmt argb " + Quote(raw)).status, 0);
+        EXPECT_EQ(Run(std::string(FFMPEG_PATH) + " -v error -y -i " + Quote(clip) + " -f rawvideo -pix_fmt argb " +
+                      Quote(raw))
+                      .status,
+                  0);
         std::string bytes = Slurp(raw);
         fs::remove(raw);
         return bytes;
     }
     std::string Samples(const fs::path &clip) {
         fs::path raw = dir / "samples.raw";
-        EXPECT_EQ(Run(std::string(FFMPEG_PATH) + " -v error -y -i " + Quote(clip) + " -vn -f s16le " +
-                      Quote(raw)).status, 0);
+        EXPECT_EQ(
+            Run(std::string(FFMPEG_PATH) + " -v error -y -i " + Quote(clip) + " -vn -f s16le " + Quote(raw)).status, 0);
         std::string bytes = Slurp(raw);
         fs::remove(raw);
         return bytes;
@@ -70,7 +73,7 @@ protected:
 // frame keeps the source or shows the fill colour.
 struct Model {
     int L, T, R, B;
-    int degrees;          // 180, or 90 counter-clockwise (square A only)
+    int degrees;  // 180, or 90 counter-clockwise (square A only)
     bool outside;
     uint8_t fill[3];
 };
@@ -92,7 +95,7 @@ std::string EffectOf(const std::string &src, const Model &m) {
             if (m.degrees == 180) {
                 sx = m.L + m.R - 1 - x;
                 sy = m.T + m.B - 1 - y;
-            } else {   // a quarter turn counter-clockwise: the right edge becomes the top
+            } else {  // a quarter turn counter-clockwise: the right edge becomes the top
                 int u = x - m.L, v = y - m.T, s = m.R - m.L;
                 sx = m.L + (s - 1 - v);
                 sy = m.T + u;
@@ -127,8 +130,7 @@ std::string FrameAt(const std::string &all, int i) {
 
 int CountDiffering(const std::string &a, const std::string &b) {
     int n = 0;
-    for (std::size_t i = 0; i < std::min(a.size(), b.size()); i += 4)
-        n += a.compare(i, 4, b, i, 4) != 0;
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); i += 4) n += a.compare(i, 4, b, i, 4) != 0;
     return n;
 }
 
@@ -137,7 +139,8 @@ TEST_F(EndToEnd, HalfTurnWithFadesMatchesTheModelAndKeepsEverythingElse) {
     ASSERT_EQ(Prefs("set rect=0.25,0.25,0.5,0.75 rota=180 color=#FF8000 outside=on clip=off").status, 0);
     fs::path out = dir / "result.mkv";
     const int from = 10, count = 30, fadeIn = 10, fadeOut = 6;
-    Result r = Host("render " + Quote(src) + " -o " + Quote(out) + " --from 10 --frames 30 --fade-in 10 "
+    Result r = Host("render " + Quote(src) + " -o " + Quote(out) +
+                    " --from 10 --frames 30 --fade-in 10 "
                     "--fade-out 6 --lossless --quiet");
     ASSERT_EQ(r.status, 0) << r.err;
     std::string source = Frames(src), result = Frames(out);
@@ -189,7 +192,7 @@ TEST_F(EndToEnd, BadRequestsSayWhatIsWrongAndLeaveNoFile) {
     std::ofstream(dir / "damaged.mkv", std::ios::binary) << damaged;
     fs::create_directories(dir / "locked");
     fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-    bool lockedWorks = access((dir / "locked").c_str(), W_OK) != 0;   // root writes anyway
+    bool lockedWorks = access((dir / "locked").c_str(), W_OK) != 0;  // root writes anyway
 
     struct Case {
         std::string args, expect;
@@ -223,8 +226,8 @@ TEST_F(EndToEnd, BadRequestsSayWhatIsWrongAndLeaveNoFile) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
         EXPECT_TRUE(Strays({"source.mkv", "notes.txt", "damaged.mkv"}).empty()) << c.args;
     }
-    Result r = Run("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(HYHOST_PATH) +
-                   " configure " + s);
+    Result r =
+        Run("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(HYHOST_PATH) + " configure " + s);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("no display"), std::string::npos) << r.err;
     EXPECT_EQ(Slurp(src).substr(0, 300), damaged) << "the input is never touched";
@@ -240,8 +243,8 @@ TEST_F(EndToEnd, AnInterruptedRenderLeavesNothingBehind) {
         int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, 1);
         dup2(devnull, 2);
-        execl(HYHOST_PATH, HYHOST_PATH, "render", src.c_str(), "-o", out.c_str(), "--preset", "veryslow",
-              "--quiet", static_cast<char *>(nullptr));
+        execl(HYHOST_PATH, HYHOST_PATH, "render", src.c_str(), "-o", out.c_str(), "--preset", "veryslow", "--quiet",
+              static_cast<char *>(nullptr));
         _exit(127);
     }
     // Wait until the unfinished file exists, then interrupt.
@@ -318,8 +321,7 @@ TEST_F(EndToEnd, HostKeepsTheProtocolAndCarriesOnlyTheAudioThePluginPasses) {
                     " --from 5 --frames 12 --fade-in 3 --fade-out 2 --lossless --quiet");
     ASSERT_EQ(r.status, 0) << r.err;
     std::string expected = "info version 4 selected 12 unimplemented 8\nbegin start 5 count 12 fades 3,2\n";
-    for (int i = 0; i < 12; ++i)
-        expected += "frame " + std::to_string(i) + " start 5 count 12 get 0 outside 7,7\n";
+    for (int i = 0; i < 12; ++i) expected += "frame " + std::to_string(i) + " start 5 count 12 get 0 outside 7,7\n";
     expected += "end\n";
     EXPECT_EQ(Slurp(log), expected);
 
@@ -334,7 +336,7 @@ TEST_F(EndToEnd, HostKeepsTheProtocolAndCarriesOnlyTheAudioThePluginPasses) {
     }
     std::string a = Samples(src), b = Samples(out);
     ASSERT_EQ(a.size(), b.size()) << "the audio keeps its length";
-    const std::size_t perFrame = 48000 / 25 * 2;   // 16-bit stereo values
+    const std::size_t perFrame = 48000 / 25 * 2;  // 16-bit stereo values
     auto value = [](const std::string &s, std::size_t i) {
         return int16_t(uint16_t(uint8_t(s[2 * i])) | uint16_t(uint8_t(s[2 * i + 1])) << 8);
     };

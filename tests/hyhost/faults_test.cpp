@@ -174,9 +174,9 @@ TEST_F(Faults, SettingsFilesThatCannotBeUsedAreNamed) {
 
     // A FIFO is refused at once, never waited on.
     ASSERT_EQ(mkfifo(prefs.c_str(), 0644), 0);
-    for (const std::string &cmd : {std::string(PREFS_PATH) + " show", std::string(PREFS_PATH) + " set rota=90",
-                                   std::string(HYHOST_PATH) + " render " + Quote(src) + " -o " +
-                                       Quote(dir / "o.mp4") + " --quiet"}) {
+    for (const std::string &cmd :
+         {std::string(PREFS_PATH) + " show", std::string(PREFS_PATH) + " set rota=90",
+          std::string(HYHOST_PATH) + " render " + Quote(src) + " -o " + Quote(dir / "o.mp4") + " --quiet"}) {
         Result r = Run(cmd);
         EXPECT_EQ(r.status, 1) << cmd << ": " << r.err;
         EXPECT_NE(r.err.find("FIFO"), std::string::npos) << r.err;
@@ -199,7 +199,7 @@ TEST_F(Faults, SettingsFilesThatCannotBeUsedAreNamed) {
     EXPECT_EQ(Lines(r.err), 1) << r.err;
     EXPECT_NE(r.err.find(kept[0].string()), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(prefs.string()), std::string::npos) << r.err;
-    EXPECT_EQ(Prefs("show").err, "");   // replaced by a valid file
+    EXPECT_EQ(Prefs("show").err, "");  // replaced by a valid file
 
     // A full disk is named as such.
     r = Run("PLATFORM_FILES_FAULT=1:ENOSPC " + std::string(PREFS_PATH) + " set rota=180");

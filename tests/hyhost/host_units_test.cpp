@@ -46,14 +46,13 @@ TEST(HostCallbacks, BlitBlendsTheSourceRectangleOverTheDestination) {
         int opacity;
     };
     const Case cases[] = {
-        {7, 5, 7, 5, {0, 0, 5, 7}, {0, 0, 5, 7}, 255},          // odd sizes, whole picture
-        {8, 6, 8, 6, {0, 0, 6, 8}, {0, 0, 6, 8}, 127},
-        {8, 6, 8, 6, {1, 2, 4, 5}, {2, 4, 5, 7}, 25},           // moved
-        {8, 6, 9, 7, {0, 0, 6, 8}, {3, 4, 9, 12}, 200},         // reaching past the frame
-        {8, 6, 8, 6, {0, 0, 6, 8}, {2, 2, 2, 5}, 255},          // empty destination
-        {8, 6, 8, 6, {0, 0, 6, 8}, {0, 0, 6, 8}, 0},            // nothing
-        {4, 4, 8, 8, {0, 0, 4, 4}, {0, 0, 8, 8}, 255},          // scaled up
-        {6, 6, 6, 6, {0, 0, 6, 6}, {0, 0, 6, 6}, 300},          // out of range: as 255
+        {7, 5, 7, 5, {0, 0, 5, 7}, {0, 0, 5, 7}, 255},  // odd sizes, whole picture
+        {8, 6, 8, 6, {0, 0, 6, 8}, {0, 0, 6, 8}, 127},  {8, 6, 8, 6, {1, 2, 4, 5}, {2, 4, 5, 7}, 25},  // moved
+        {8, 6, 9, 7, {0, 0, 6, 8}, {3, 4, 9, 12}, 200},  // reaching past the frame
+        {8, 6, 8, 6, {0, 0, 6, 8}, {2, 2, 2, 5}, 255},   // empty destination
+        {8, 6, 8, 6, {0, 0, 6, 8}, {0, 0, 6, 8}, 0},     // nothing
+        {4, 4, 8, 8, {0, 0, 4, 4}, {0, 0, 8, 8}, 255},   // scaled up
+        {6, 6, 6, 6, {0, 0, 6, 6}, {0, 0, 6, 6}, 300},   // out of range: as 255
     };
     for (const Case &c : cases) {
         Picture src(c.sw, c.sh, 1), dst(c.dw, c.dh, 2), before(c.dw, c.dh, 2);
@@ -191,14 +190,17 @@ TEST(RenderPieces, AudioLevelsApplyToTheirSampleRangeOnly) {
             return reinterpret_cast<float *>(f->extended_data[c])[i];
         };
         auto set = [&](int i, int c, double v) {
-            if (fmt == AV_SAMPLE_FMT_S16) reinterpret_cast<int16_t *>(f->data[0])[2 * i + c] = int16_t(v);
-            else if (fmt == AV_SAMPLE_FMT_S32) reinterpret_cast<int32_t *>(f->data[0])[2 * i + c] = int32_t(v);
-            else reinterpret_cast<float *>(f->extended_data[c])[i] = float(v);
+            if (fmt == AV_SAMPLE_FMT_S16)
+                reinterpret_cast<int16_t *>(f->data[0])[2 * i + c] = int16_t(v);
+            else if (fmt == AV_SAMPLE_FMT_S32)
+                reinterpret_cast<int32_t *>(f->data[0])[2 * i + c] = int32_t(v);
+            else
+                reinterpret_cast<float *>(f->extended_data[c])[i] = float(v);
         };
         for (int i = 0; i < 10; ++i)
             for (int c = 0; c < 2; ++c) set(i, c, 1000 + 10 * i + c);
         ScaleSamples(*f, 3, 4, 0.0);
-        ScaleSamples(*f, 8, 5, 0.5);   // runs past the end: clamped
+        ScaleSamples(*f, 8, 5, 0.5);  // runs past the end: clamped
         ScaleSamples(*f, 0, 2, 1.0);
         for (int i = 0; i < 10; ++i)
             for (int c = 0; c < 2; ++c) {
@@ -225,7 +227,7 @@ TEST(RenderPieces, QueueHandsItemsOverInOrderAndStopsOnClose) {
 
     FrameQueue<int> full(1);
     ASSERT_TRUE(full.Push(1));
-    std::thread blocked([&] { EXPECT_FALSE(full.Push(2)); });   // waits for room until aborted
+    std::thread blocked([&] { EXPECT_FALSE(full.Push(2)); });  // waits for room until aborted
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     full.Abort();
     blocked.join();

@@ -64,8 +64,8 @@ protected:
         return Run(std::string(FFMPEG_PATH) + " -v error -y -nostdin " + args);
     }
     static json Probe(const fs::path &file, const std::string &extra = "") {
-        Result r = Run("ffprobe -v error " + extra + " -show_streams -show_format -show_chapters -of json " +
-                       Quote(file));
+        Result r =
+            Run("ffprobe -v error " + extra + " -show_streams -show_format -show_chapters -of json " + Quote(file));
         EXPECT_EQ(r.status, 0) << r.err;
         return r.status == 0 ? json::parse(r.out) : json::object();
     }
@@ -86,7 +86,9 @@ protected:
     // All frames as A,R,G,B bytes, converted by the stream's own colour tags.
     static std::string ArgbFrames(const fs::path &file) {
         fs::path raw = dir / "frames.raw";
-        Result r = Ffmpeg("-i " + Quote(file) + " -map 0:v:0 -fps_mode passthrough -sws_flags bicubic+accurate_rnd+full_chroma_int -f rawvideo -pix_fmt argb " +
+        Result r = Ffmpeg("-i " + Quote(file) +
+                          " -map 0:v:0 -fps_mode passthrough -sws_flags bicubic+accurate_rnd+full_chroma_int -f "
+                          "rawvideo -pix_fmt argb " +
                           Quote(raw));
         EXPECT_EQ(r.status, 0) << r.err;
         std::string bytes = Slurp(raw);
@@ -104,8 +106,8 @@ protected:
     if (std::abs(got.r - want.r) <= tolerance && std::abs(got.g - want.g) <= tolerance &&
         std::abs(got.b - want.b) <= tolerance)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got (" << got.r << "," << got.g << "," << got.b << "), want ("
-                                         << want.r << "," << want.g << "," << want.b << ")";
+    return ::testing::AssertionFailure() << "got (" << got.r << "," << got.g << "," << got.b << "), want (" << want.r
+                                         << "," << want.g << "," << want.b << ")";
 }
 
 double Number(const json &j, const char *key) {
@@ -126,8 +128,8 @@ bool CopyTurned(const fs::path &from, const fs::path &to, double degrees) {
         s->codecpar->codec_tag = 0;
         s->time_base = in->streams[i]->time_base;
         if (in->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-            auto *matrix = reinterpret_cast<int32_t *>(
-                av_stream_new_side_data(s, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
+            auto *matrix =
+                reinterpret_cast<int32_t *>(av_stream_new_side_data(s, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
             ok = matrix != nullptr;
             if (ok) av_display_rotation_set(matrix, degrees);
         }
@@ -148,23 +150,23 @@ bool CopyTurned(const fs::path &from, const fs::path &to, double degrees) {
 
 struct Context {
     fs::path source, output;
-    json in, out;     // ffprobe of the source and of the output
+    json in, out;  // ffprobe of the source and of the output
     Result render;
 };
 
 struct Row {
     const char *what;
-    const char *source;                  // made once, shared by the rows naming it
-    std::vector<std::string> make;       // ffmpeg arguments; SRC is the file, DIR the folder
+    const char *source;             // made once, shared by the rows naming it
+    std::vector<std::string> make;  // ffmpeg arguments; SRC is the file, DIR the folder
     const char *output;
-    std::string args;                    // hyhost render options
+    std::string args;  // hyhost render options
     std::function<void(Context &)> check;
-    double turn = 0;                     // made with the video marked turned by this many degrees
+    double turn = 0;  // made with the video marked turned by this many degrees
 };
 
 std::string Expand(std::string text, const fs::path &source) {
-    for (auto [key, value] : {std::pair<std::string, std::string>{"SRC", Quote(source)},
-                              {"DIR", Quote(source.parent_path())}})
+    for (auto [key, value] :
+         {std::pair<std::string, std::string>{"SRC", Quote(source)}, {"DIR", Quote(source.parent_path())}})
         for (std::size_t p; (p = text.find(key)) != std::string::npos;) text.replace(p, key.size(), value);
     return text;
 }
@@ -179,10 +181,15 @@ const char *const kTagged =
 
 TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
     ASSERT_EQ(Run(std::string(PREFS_PATH) + " set rect=0.25,0.25,0.75,0.75 rota=180 color=#1E64C8 outside=on clip=off")
-                  .status, 0);
+                  .status,
+              0);
     const std::vector<Row> rows = {
         {"10-bit BT.709 interlaced anamorphic clip with title, chapters, subtitles and late audio",
-         "tagged.mkv", {kTagged}, "tagged-out.mkv", "--from 10 --frames 10", [](Context &c) {
+         "tagged.mkv",
+         {kTagged},
+         "tagged-out.mkv",
+         "--from 10 --frames 10",
+         [](Context &c) {
              const json &v = c.out["streams"][0];
              EXPECT_EQ(v["codec_name"], "h264");
              EXPECT_EQ(v["pix_fmt"], "yuv420p10le");
@@ -206,7 +213,11 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
              EXPECT_EQ(c.out["streams"][1]["codec_name"], "aac");
          }},
         {"--lossless: FFV1 in the source's format, untouched frames equal the source's decode",
-         "tagged.mkv", {kTagged}, "lossless.mkv", "--from 5 --frames 5 --lossless", [](Context &c) {
+         "tagged.mkv",
+         {kTagged},
+         "lossless.mkv",
+         "--from 5 --frames 5 --lossless",
+         [](Context &c) {
              EXPECT_EQ(c.out["streams"][0]["codec_name"], "ffv1");
              EXPECT_EQ(c.out["streams"][0]["pix_fmt"], "yuv420p10le");
              std::vector<std::string> a = FrameHashes(c.source), b = FrameHashes(c.output);
@@ -225,7 +236,9 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          {"-f lavfi -i color=c=0x00BF00:size=160x90:rate=25:duration=1,format=rgb24 "
           "-vf scale=out_color_matrix=bt709:out_range=tv,format=yuv420p -colorspace bt709 -color_primaries bt709 "
           "-color_trc bt709 -color_range tv -c:v libx264 -preset ultrafast -qp 0 SRC"},
-         "green-out.mp4", "--from 10 --frames 10", [](Context &c) {
+         "green-out.mp4",
+         "--from 10 --frames 10",
+         [](Context &c) {
              std::string frames = ArgbFrames(c.output);
              EXPECT_TRUE(Near(PixelAt(frames, 160, 90, 15, 80, 45), {0, 191, 0}, 3)) << "inside, turned";
              EXPECT_TRUE(Near(PixelAt(frames, 160, 90, 15, 8, 8), {0x1E, 0x64, 0xC8}, 3)) << "the fill";
@@ -236,7 +249,9 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          "vfr.mkv",
          {"-f lavfi -i testsrc2=size=64x48:rate=20:duration=4 -vf \"setpts='if(lt(N,40),N/30,N/15-40/30)/TB'\" "
           "-fps_mode passthrough -c:v ffv1 -pix_fmt bgr0 SRC"},
-         "vfr-out.mkv", "--lossless", [](Context &c) {
+         "vfr-out.mkv",
+         "--lossless",
+         [](Context &c) {
              std::vector<double> a = FrameTimes(c.source), b = FrameTimes(c.output);
              ASSERT_EQ(a.size(), 80u);
              ASSERT_EQ(b.size(), a.size());
@@ -255,7 +270,9 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          "cut.mp4",
          {"-f lavfi -i testsrc2=size=160x90:rate=25:duration=3 -c:v libx264 -preset ultrafast -g 25 DIR/base.mp4",
           "-ss 1.3 -i DIR/base.mp4 -c copy SRC"},
-         "cut-out.mp4", "", [](Context &c) {
+         "cut-out.mp4",
+         "",
+         [](Context &c) {
              std::size_t shown = FrameHashes(c.source).size();
              EXPECT_GT(shown, 30u);
              EXPECT_EQ(FrameHashes(c.output).size(), shown);
@@ -263,7 +280,9 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
         {"long-GOP MPEG-2: every frame fetched in random order equals the sequential decode",
          "long.ts",
          {"-f lavfi -i testsrc2=size=160x90:rate=25:duration=2 -c:v mpeg2video -g 15 -bf 2 -q:v 4 SRC"},
-         "long-out.mp4", "--from 45", [](Context &c) {
+         "long-out.mp4",
+         "--from 45",
+         [](Context &c) {
              std::string error;
              ClipDecoderPtr seq = OpenClipDecoder(c.source.string(), error);
              ASSERT_TRUE(seq) << error;
@@ -290,13 +309,17 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
              for (int i : indices) {
                  ASSERT_TRUE(FetchClipFrame(*random, i, 160, 90, true, picture, error)) << i << ": " << error;
                  EXPECT_TRUE(std::string(reinterpret_cast<char *>(picture.pixels.get()), picture.ByteCount()) ==
-                             order[i]) << "frame " << i;
+                             order[i])
+                     << "frame " << i;
              }
              EXPECT_EQ(FrameHashes(c.output).size(), 50u);
          }},
         {"odd frame sizes render by default, in 4:4:4, saying so",
-         "odd.mkv", {"-f lavfi -i testsrc2=size=66x50:rate=25:duration=0.4 -vf scale=65:49,format=yuv420p -c:v ffv1 SRC"},
-         "odd-out.mp4", "", [](Context &c) {
+         "odd.mkv",
+         {"-f lavfi -i testsrc2=size=66x50:rate=25:duration=0.4 -vf scale=65:49,format=yuv420p -c:v ffv1 SRC"},
+         "odd-out.mp4",
+         "",
+         [](Context &c) {
              EXPECT_EQ(c.out["streams"][0]["pix_fmt"], "yuv444p");
              EXPECT_EQ(c.out["streams"][0]["width"], 65);
              EXPECT_NE(c.render.err.find("odd"), std::string::npos) << c.render.err;
@@ -305,18 +328,28 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          "rotated.mp4",
          {"-f lavfi -i testsrc2=size=160x90:rate=25:duration=0.6 -f lavfi -i sine=duration=0.6 -c:v libx264 "
           "-preset ultrafast -c:a aac DIR/plain.mp4"},
-         "rotated-out.mp4", "", [](Context &c) {
+         "rotated-out.mp4",
+         "",
+         [](Context &c) {
              const json &v = c.out["streams"][0];
              ASSERT_TRUE(v.contains("side_data_list")) << v.dump();
              EXPECT_EQ(std::abs(v["side_data_list"][0]["rotation"].get<int>()), 90);
-         }, 90},
+         },
+         90},
         {".ts takes H.264 and the source's AAC",
-         "rotated.mp4", {}, "out.ts", "", [](Context &c) {
+         "rotated.mp4",
+         {},
+         "out.ts",
+         "",
+         [](Context &c) {
              EXPECT_EQ(c.out["streams"][0]["codec_name"], "h264");
              EXPECT_EQ(c.out["streams"][1]["codec_name"], "aac");
          }},
         {"compressed audio is copied, unless the plug-in changes its level: then it is levelled and encoded",
-         "rotated.mp4", {}, "levelled.mp4", "--plugin " + Quote(PROBE_BUNDLE) + " --from 3 --frames 9",
+         "rotated.mp4",
+         {},
+         "levelled.mp4",
+         "--plugin " + Quote(PROBE_BUNDLE) + " --from 3 --frames 9",
          [](Context &c) {
              EXPECT_NE(c.render.err.find("again"), std::string::npos) << c.render.err;
              EXPECT_EQ(c.out["streams"][1]["codec_name"], "aac");
@@ -336,7 +369,11 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
              EXPECT_NEAR(peak(5), peak(3) / 2, peak(3) / 8);
          }},
         {".webm gets VP9 and Opus",
-         "rotated.mp4", {}, "out.webm", "", [](Context &c) {
+         "rotated.mp4",
+         {},
+         "out.webm",
+         "",
+         [](Context &c) {
              EXPECT_EQ(c.out["streams"][0]["codec_name"], "vp9");
              EXPECT_EQ(c.out["streams"][1]["codec_name"], "opus");
              EXPECT_NE(c.render.err.find("rotation"), std::string::npos) << "named as not kept: " << c.render.err;
@@ -345,14 +382,19 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          "two.mkv",
          {"-f lavfi -i testsrc2=size=160x90:rate=25:duration=0.4 -f lavfi -i testsrc2=size=64x48:rate=25:duration=0.4 "
           "-map 0 -map 1 -c:v ffv1 -disposition:v:0 0 -disposition:v:1 default SRC"},
-         "two-out.mkv", "", [](Context &c) {
+         "two-out.mkv",
+         "",
+         [](Context &c) {
              EXPECT_EQ(c.out["streams"][0]["width"], 64);
              EXPECT_EQ(c.out["streams"][1]["width"], 160) << "the other stream is kept as it was";
              EXPECT_NE(c.render.err.find("video stream 1"), std::string::npos) << c.render.err;
          }},
-        {"--stream chooses another", "two.mkv", {}, "two-chosen.mkv", "--stream 0", [](Context &c) {
-             EXPECT_EQ(c.out["streams"][0]["width"], 160);
-         }},
+        {"--stream chooses another",
+         "two.mkv",
+         {},
+         "two-chosen.mkv",
+         "--stream 0",
+         [](Context &c) { EXPECT_EQ(c.out["streams"][0]["width"], 160); }},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);

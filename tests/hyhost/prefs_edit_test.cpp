@@ -52,9 +52,9 @@ TEST(PrefsEdit, SettingsLandInTheirFields) {
 
     pluginDataRec before;
     std::memcpy(&before, c.get(), sizeof before);
-    for (const char *bad : {"rota=45", "rota=360", "color=#12345", "color=red", "rect=0.5,0.5,0.2,0.9",
-                            "rect=0,0,1", "rect=nan,0,1,1", "outside=maybe", "standard=secam", "sliders.7=1",
-                            "colors.0=#000000", "mediaType=70000", "nokey", "=1", "bogus=1"}) {
+    for (const char *bad : {"rota=45", "rota=360", "color=#12345", "color=red", "rect=0.5,0.5,0.2,0.9", "rect=0,0,1",
+                            "rect=nan,0,1,1", "outside=maybe", "standard=secam", "sliders.7=1", "colors.0=#000000",
+                            "mediaType=70000", "nokey", "=1", "bogus=1"}) {
         EXPECT_FALSE(ApplySetting(*c, bad, error)) << bad;
         EXPECT_FALSE(error.empty());
         EXPECT_EQ(std::memcmp(&before, c.get(), sizeof before), 0) << bad << " changed the record";
@@ -69,35 +69,45 @@ TEST(PrefsEdit, AnotherFileIsWrittenWholeAndTheUsersFileIsLeftAlone) {
     setenv("XDG_CONFIG_HOME", (dir / "own").c_str(), 1);
     fs::path other = dir / "preset";
     std::string error;
-    ASSERT_TRUE(WithPreferencesFile(other.string(), [](const std::string &, std::string &err) {
-        ConfigBlock c = NewDefaultConfig();
-        return ApplySetting(*c, "rota=270", err) && ApplySetting(*c, "color=#0A0B0C", err) && SaveConfig(c.get());
-    }, error)) << error;
+    ASSERT_TRUE(WithPreferencesFile(
+        other.string(),
+        [](const std::string &, std::string &err) {
+            ConfigBlock c = NewDefaultConfig();
+            return ApplySetting(*c, "rota=270", err) && ApplySetting(*c, "color=#0A0B0C", err) && SaveConfig(c.get());
+        },
+        error))
+        << error;
     EXPECT_FALSE(fs::exists(dir / "own" / kPrefFileName));
     EXPECT_STREQ(std::getenv("XDG_CONFIG_HOME"), (dir / "own").c_str()) << "the folder setting is restored";
     ASSERT_TRUE(fs::exists(other));
     // The record comes back through the storage code.
     bool read = false;
-    ASSERT_TRUE(WithPreferencesFile(other.string(), [&](const std::string &, std::string &) {
-        ConfigBlock c = NewDefaultConfig();
-        read = ReadConfig(c.get());
-        EXPECT_EQ(c->rota, 4);
-        EXPECT_EQ(c->colors[0].green, 0x0B0B);
-        return true;
-    }, error));
+    ASSERT_TRUE(WithPreferencesFile(
+        other.string(),
+        [&](const std::string &, std::string &) {
+            ConfigBlock c = NewDefaultConfig();
+            read = ReadConfig(c.get());
+            EXPECT_EQ(c->rota, 4);
+            EXPECT_EQ(c->colors[0].green, 0x0B0B);
+            return true;
+        },
+        error));
     EXPECT_TRUE(read);
     // A failing change leaves the file as it was.
     std::ifstream in(other, std::ios::binary);
     std::stringstream before;
     before << in.rdbuf();
-    EXPECT_FALSE(WithPreferencesFile(other.string(), [](const std::string &, std::string &err) {
-        ConfigBlock c = NewDefaultConfig();
-        ReadConfig(c.get());
-        c->rota = 1;
-        SaveConfig(c.get());
-        err = "refused";
-        return false;
-    }, error));
+    EXPECT_FALSE(WithPreferencesFile(
+        other.string(),
+        [](const std::string &, std::string &err) {
+            ConfigBlock c = NewDefaultConfig();
+            ReadConfig(c.get());
+            c->rota = 1;
+            SaveConfig(c.get());
+            err = "refused";
+            return false;
+        },
+        error));
     std::ifstream again(other, std::ios::binary);
     std::stringstream after;
     after << again.rdbuf();
@@ -106,10 +116,13 @@ TEST(PrefsEdit, AnotherFileIsWrittenWholeAndTheUsersFileIsLeftAlone) {
     fs::path notes = dir / "notes.txt";
     std::ofstream(notes) << "shopping list\n";
     bool ran = false;
-    EXPECT_FALSE(WithPreferencesFile(notes.string(), [&](const std::string &, std::string &) {
-        ran = true;
-        return true;
-    }, error));
+    EXPECT_FALSE(WithPreferencesFile(
+        notes.string(),
+        [&](const std::string &, std::string &) {
+            ran = true;
+            return true;
+        },
+        error));
     EXPECT_FALSE(ran);
     EXPECT_NE(error.find("not a preferences file"), std::string::npos) << error;
     std::ifstream notesIn(notes);

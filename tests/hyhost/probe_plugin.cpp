@@ -66,31 +66,35 @@ int32_t Entry(int32_t, HYPluginParams *p) {
     if (!p) return kPluginBadParams;
     if (p->interfaceVersion <= 3) return kPluginAppIsTooOld;
     switch (p->selector) {
-    case kPlugGetInfo: {
-        p->getInfo.pluginType = kPluginFilterType;
-        std::strcpy(p->getInfo2.group, "Probe");
-        using Untyped = HYPluginResult (*)();
-        int unimplemented = reinterpret_cast<Untyped>(p->procs->GetClipInfo)();
-        Log("info version " + std::to_string(p->interfaceVersion) + " selected " +
-            std::to_string(p->getInfo2.selectedFrames) + " unimplemented " + std::to_string(unimplemented));
-        return kPluginOK;
-    }
-    case kPlugInitialize: {
-        HYPluginFilterInfo *info = nullptr;
-        int rc = p->procs->GetFilterInfo(p->instance, &info);
-        Log("begin start " + std::to_string(p->startFrame) + " count " + std::to_string(p->frameCount) + " fades " +
-            std::to_string(info ? info->fadeInFrames : -1) + "," + std::to_string(info ? info->fadeOutFrames : -1));
-        if (info) p->procs->ReleaseFilterInfo(p->instance, info);
-        return rc;
-    }
-    case kPlugDoFrame: return DoFrame(p);
-    case kPlugTerminate: Log("end"); return kPluginOK;
-    default: return kPluginOK;
+        case kPlugGetInfo: {
+            p->getInfo.pluginType = kPluginFilterType;
+            std::strcpy(p->getInfo2.group, "Probe");
+            using Untyped = HYPluginResult (*)();
+            int unimplemented = reinterpret_cast<Untyped>(p->procs->GetClipInfo)();
+            Log("info version " + std::to_string(p->interfaceVersion) + " selected " +
+                std::to_string(p->getInfo2.selectedFrames) + " unimplemented " + std::to_string(unimplemented));
+            return kPluginOK;
+        }
+        case kPlugInitialize: {
+            HYPluginFilterInfo *info = nullptr;
+            int rc = p->procs->GetFilterInfo(p->instance, &info);
+            Log("begin start " + std::to_string(p->startFrame) + " count " + std::to_string(p->frameCount) + " fades " +
+                std::to_string(info ? info->fadeInFrames : -1) + "," + std::to_string(info ? info->fadeOutFrames : -1));
+            if (info) p->procs->ReleaseFilterInfo(p->instance, info);
+            return rc;
+        }
+        case kPlugDoFrame:
+            return DoFrame(p);
+        case kPlugTerminate:
+            Log("end");
+            return kPluginOK;
+        default:
+            return kPluginOK;
     }
 }
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int32_t ProbeMain(int32_t which, HYPluginParams *params)
-    __asm__("main");
+extern "C" __attribute__((visibility("default"))) int32_t ProbeMain(int32_t which,
+                                                                    HYPluginParams *params) __asm__("main");
 int32_t ProbeMain(int32_t which, HYPluginParams *params) { return Entry(which, params); }

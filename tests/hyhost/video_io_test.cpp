@@ -32,7 +32,7 @@ bool SamePixels(const ArgbPicture &a, const ArgbPicture &b) {
 TEST(VideoIO, LosslessClipReadsBackExactlyInOrderAndAtRandom) {
     TempDir tmp;
     TestClipSettings clipSettings;
-    clipSettings.width = 37;   // odd sizes
+    clipSettings.width = 37;  // odd sizes
     clipSettings.height = 21;
     clipSettings.frames = 40;
     clipSettings.lossless = true;

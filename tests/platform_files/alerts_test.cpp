@@ -25,7 +25,8 @@ int Presenter(int kind, const std::string &message, const std::string &explanati
     return gSeen.answer;
 }
 
-DialogItemIndex RunAlert(AlertType kind, const char *msg, const char *expl, const AlertStdCFStringAlertParamRec *param) {
+DialogItemIndex RunAlert(AlertType kind, const char *msg, const char *expl,
+                         const AlertStdCFStringAlertParamRec *param) {
     DialogRef alert = nullptr;
     CFStringRef m = CFStringCreateWithCString(nullptr, msg, kCFStringEncodingUTF8);
     CFStringRef e = CFStringCreateWithCString(nullptr, expl, kCFStringEncodingUTF8);
@@ -66,11 +67,11 @@ TEST(Alerts, PresenterFirstThenStandardErrorWithTheDefaultButton) {
         for (const char *part : {"Stop", "Assertion Failure", "Assertion failed in: here", "OK"})
             EXPECT_NE(err.find(part), std::string::npos) << part << " in " << err;
     }
-    EXPECT_EQ(gSeen.buttons, (std::vector<std::string>{"OK"}));   // default parameters: one button
+    EXPECT_EQ(gSeen.buttons, (std::vector<std::string>{"OK"}));  // default parameters: one button
 
     PlatformSetAlertPresenter(nullptr);
     testing::internal::CaptureStderr();
-    p.cancelText = nullptr;   // no cancel button: the alert has one button
+    p.cancelText = nullptr;  // no cancel button: the alert has one button
     EXPECT_EQ(RunAlert(kAlertCautionAlert, "Internal Notification:", "something", &p), 1);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("[ok]"), std::string::npos) << err;

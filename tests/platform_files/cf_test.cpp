@@ -31,15 +31,15 @@ TEST(CFString, EncodingsLengthsAndConstants) {
     EXPECT_EQ(Text(cafe, kCFStringEncodingMacRoman), "Caf\x8E");
     EXPECT_EQ(CFStringGetLength(cafe), 4);
     char small[5];
-    EXPECT_FALSE(CFStringGetCString(cafe, small, sizeof small, kCFStringEncodingUTF8));   // needs 6 bytes
+    EXPECT_FALSE(CFStringGetCString(cafe, small, sizeof small, kCFStringEncodingUTF8));  // needs 6 bytes
     EXPECT_TRUE(CFStringGetCString(cafe, small, sizeof small, kCFStringEncodingMacRoman));
-    EXPECT_EQ(CFStringGetCStringPtr(cafe, kCFStringEncodingMacRoman), nullptr);   // not plain ASCII
+    EXPECT_EQ(CFStringGetCStringPtr(cafe, kCFStringEncodingMacRoman), nullptr);  // not plain ASCII
 
     CFStringRef snow = CFStringCreateWithCString(nullptr, "\xE2\x98\x83\xF0\x9F\x98\x80", kCFStringEncodingUTF8);
     ASSERT_NE(snow, nullptr);
-    EXPECT_EQ(CFStringGetLength(snow), 3);   // one BMP character and a surrogate pair
+    EXPECT_EQ(CFStringGetLength(snow), 3);  // one BMP character and a surrogate pair
     EXPECT_EQ(Text(snow, kCFStringEncodingMacRoman), "<failed>");
-    EXPECT_EQ(CFStringCreateWithCString(nullptr, "\xC3", kCFStringEncodingUTF8), nullptr);   // not UTF-8
+    EXPECT_EQ(CFStringCreateWithCString(nullptr, "\xC3", kCFStringEncodingUTF8), nullptr);  // not UTF-8
     EXPECT_EQ(CFStringCreateWithCString(nullptr, "\xC3\xA9", kCFStringEncodingASCII), nullptr);
 
     CFStringRef upper = CFStringCreateWithCString(nullptr, "CAF\xC3\x89", kCFStringEncodingUTF8);
@@ -162,7 +162,7 @@ TEST(CFBundle, RegistryResourceURLsAndResourceMap) {
     EXPECT_EQ(CFBundleCopyExecutableURL(bareBundle), nullptr);
     CFRelease(bareBundle);
     CFRelease(bareURL);
-    CFRelease(bundle);   // the registry keeps its own reference
+    CFRelease(bundle);  // the registry keeps its own reference
     EXPECT_EQ(CFBundleGetBundleWithIdentifier(id), bundle);
 }
 

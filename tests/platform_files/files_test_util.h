@@ -33,7 +33,7 @@ struct HandFork {
     struct Res {
         uint32_t type;
         int16_t id;
-        std::string name;   // empty: no name
+        std::string name;  // empty: no name
         Bytes data;
         uint8_t attributes = 0;
     };

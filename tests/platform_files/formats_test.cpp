@@ -160,8 +160,13 @@ TEST(AppleSingle, CarriesTypeCreatorAndForkAndRejectsDamage) {
     // An entry starting past the end, an absurd length, an entry over the
     // header, the second entry overlapping the first, the same entry twice,
     // an unknown version, more entries than the file holds.
-    for (auto [at, value, width] : {std::tuple{30, 0xFFFFFF00u, 4}, {34, 0xFFFFFFFFu, 4}, {30, 0u, 4},
-                                    {42, BE32(file, 30) + 4, 4}, {38, 9u, 4}, {4, 0x00030000u, 4}, {24, 0xFFFFu, 2}}) {
+    for (auto [at, value, width] : {std::tuple{30, 0xFFFFFF00u, 4},
+                                    {34, 0xFFFFFFFFu, 4},
+                                    {30, 0u, 4},
+                                    {42, BE32(file, 30) + 4, 4},
+                                    {38, 9u, 4},
+                                    {4, 0x00030000u, 4},
+                                    {24, 0xFFFFu, 2}}) {
         Bytes b = file;
         PutBE(b, size_t(at), value, width);
         EXPECT_EQ(applesingle::ParseAppleSingle(b).error, mapReadErr) << at;
@@ -190,12 +195,12 @@ TEST(MacRoman, MatchesTheSystemConverterAndRefusesWhatItCannotHold) {
     EXPECT_EQ(macroman::FromUTF8(macroman::ToUTF8(all)), all);
 
     size_t bad = 99;
-    EXPECT_FALSE(macroman::FromUTF8("ab\xE2\x98\x83", &bad));   // snowman: not in MacRoman
+    EXPECT_FALSE(macroman::FromUTF8("ab\xE2\x98\x83", &bad));  // snowman: not in MacRoman
     EXPECT_EQ(bad, 2u);
-    EXPECT_FALSE(macroman::FromUTF8("\xC3"));                   // cut sequence
-    EXPECT_FALSE(macroman::FromUTF8("\xC0\xA9"));               // overlong
-    EXPECT_FALSE(macroman::FromUTF8("\xED\xA0\x80"));           // surrogate
-    EXPECT_EQ(macroman::UTF16Length("a\xC3\xA9\xF0\x9F\x98\x80"), 4);   // a, e-acute, one pair
+    EXPECT_FALSE(macroman::FromUTF8("\xC3"));                          // cut sequence
+    EXPECT_FALSE(macroman::FromUTF8("\xC0\xA9"));                      // overlong
+    EXPECT_FALSE(macroman::FromUTF8("\xED\xA0\x80"));                  // surrogate
+    EXPECT_EQ(macroman::UTF16Length("a\xC3\xA9\xF0\x9F\x98\x80"), 4);  // a, e-acute, one pair
 }
 
 }  // namespace

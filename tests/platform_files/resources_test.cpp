@@ -95,7 +95,7 @@ TEST_F(ResourceFiles, PreferencesFolderAndSpecs) {
     char path[4096];
     FSSpec fileSpec;
     PStr name("qzvel-Prefs");
-    EXPECT_EQ(FSMakeFSSpec(vRef, dirID, name.s, &fileSpec), fnfErr);   // missing, but the fileSpec is made
+    EXPECT_EQ(FSMakeFSSpec(vRef, dirID, name.s, &fileSpec), fnfErr);  // missing, but the fileSpec is made
     ASSERT_TRUE(FSSpecGetPath(&fileSpec, path, sizeof path));
     EXPECT_EQ(std::string(path), home.path + "/qzvel-Prefs");
     EXPECT_FALSE(FSSpecGetPath(&fileSpec, path, 5));
@@ -228,7 +228,7 @@ TEST_F(ResourceFiles, ChainOrderAndStringLists) {
     // Two plain fork files laid out by hand, opened one after the other.
     HandFork a, b;
     a.resources = {{kSTR, 128, "", StringList({"first", "", "third"})},
-                   {kSTR, 300, "", Bytes{0x00, 0x05, 0x02, 'o', 'k', 0x30}},   // says 5, holds 1 and a cut one
+                   {kSTR, 300, "", Bytes{0x00, 0x05, 0x02, 'o', 'k', 0x30}},  // says 5, holds 1 and a cut one
                    {kPref, 7, "", Bytes{1}}};
     b.resources = {{kSTR, 129, "", StringList({"b1"})}, {kPref, 7, "", Bytes{2}}};
     WriteFileBytes(home.path + "/a.rsrc", a.Build());
@@ -255,8 +255,15 @@ TEST_F(ResourceFiles, ChainOrderAndStringLists) {
     };
     // Past the end, before the start, no such list, and a list cut short
     // (not read past its data) all give the empty string.
-    for (auto [list, index, text] : {std::tuple{128, 1, "first"}, {128, 2, ""}, {128, 3, "third"}, {128, 4, ""},
-                                     {128, 0, ""}, {128, -1, ""}, {129, 1, "b1"}, {999, 1, ""}, {300, 1, "ok"},
+    for (auto [list, index, text] : {std::tuple{128, 1, "first"},
+                                     {128, 2, ""},
+                                     {128, 3, "third"},
+                                     {128, 4, ""},
+                                     {128, 0, ""},
+                                     {128, -1, ""},
+                                     {129, 1, "b1"},
+                                     {999, 1, ""},
+                                     {300, 1, "ok"},
                                      {300, 2, ""}})
         EXPECT_EQ(item(short(list), short(index)), text) << list << "/" << index;
 
@@ -274,7 +281,7 @@ TEST_F(ResourceFiles, ChainOrderAndStringLists) {
     EXPECT_EQ(item(128, 1), "first");
     UseResFile(rb);
     EXPECT_EQ(ResError(), resFNotFound);
-    UseResFile(0);   // the system file: valid, but it holds none of these
+    UseResFile(0);  // the system file: valid, but it holds none of these
     EXPECT_EQ(ResError(), noErr);
     EXPECT_EQ(item(128, 1), "");
     CloseResFile(ra);
@@ -300,7 +307,9 @@ TEST_F(ResourceFiles, DamagedFilesAreReportedNotOpened) {
     // reaches past its end, and a box without a resource fork.
     // (noErr: any error will do.)
     for (auto [bad, want] : {std::pair{Bytes(fork.begin(), fork.begin() + fork.size() / 2), OSErr(mapReadErr)},
-                             {badMap, noErr}, {Bytes{}, noErr}, {Bytes(box.begin(), box.end() - 1), mapReadErr},
+                             {badMap, noErr},
+                             {Bytes{}, noErr},
+                             {Bytes(box.begin(), box.end() - 1), mapReadErr},
                              {applesingle::WriteAppleSingle(noFork), noErr}}) {
         const auto [ref, err] = open(bad);
         EXPECT_EQ(ref, -1) << bad.size();

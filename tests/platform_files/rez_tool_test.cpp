@@ -15,23 +15,21 @@ namespace {
 int RunRez(const std::string &args, std::string *errors, std::string *output = nullptr) {
     TempDir log;
     const std::string errFile = log.path + "/stderr", outFile = log.path + "/stdout";
-    const int status =
-        std::system((std::string(REZ_PROGRAM) + " " + args + " >" + outFile + " 2>" + errFile).c_str());
+    const int status = std::system((std::string(REZ_PROGRAM) + " " + args + " >" + outFile + " 2>" + errFile).c_str());
     const Bytes err = ReadFileBytes(errFile), out = ReadFileBytes(outFile);
     if (errors) errors->assign(err.begin(), err.end());
     if (output) output->assign(out.begin(), out.end());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void WriteText(const std::string &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+void WriteText(const std::string &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
 
 TEST(RezTool, WritesAResourceFileOrNothing) {
     TempDir tmp;
     const std::string in = tmp.path + "/kelvarin.r", out = tmp.path + "/kelvarin.rsrc";
-    WriteText(in, "resource 'STR#' (17000, \"Group name\") { \"Kelvarin\" };\n"
-                  "resource 'STR#' (130) { \"Settings\\xC9\" };\n");
+    WriteText(in,
+              "resource 'STR#' (17000, \"Group name\") { \"Kelvarin\" };\n"
+              "resource 'STR#' (130) { \"Settings\\xC9\" };\n");
     std::string err;
     ASSERT_EQ(RunRez(in + " -o " + out, &err), 0) << err;
     auto parsed = rsrc::ParseResourceFork(ReadFileBytes(out));
@@ -65,10 +63,10 @@ TEST(RezTool, ExitStatusSaysWhatWentWrong) {
         std::string args;
         int status;
     } rows[] = {
-        {"", 2},                                    // nothing given
-        {in, 2},                                    // no output named
-        {in + " -o", 2},                            // -o without a file
-        {in + " -o " + tmp.path + "/x --bogus", 2}, // unknown option
+        {"", 2},                                     // nothing given
+        {in, 2},                                     // no output named
+        {in + " -o", 2},                             // -o without a file
+        {in + " -o " + tmp.path + "/x --bogus", 2},  // unknown option
         {in + " " + in + " -o " + tmp.path + "/x", 2},
         {in + " -o " + tmp.path + "/no/such/dir/x.rsrc", 1},
         {in + " -o " + tmp.path + "/written.rsrc", 0},

@@ -31,13 +31,21 @@ struct Picture {
     Picture &operator=(const Picture &) = delete;
 
     PixMapHandle pm() const { return GetGWorldPixMap(gw); }
-    Rect Bounds() const { Rect b; GetPortBounds(gw, &b); return b; }
+    Rect Bounds() const {
+        Rect b;
+        GetPortBounds(gw, &b);
+        return b;
+    }
     int Width() const { return Bounds().right - Bounds().left; }
     int Height() const { return Bounds().bottom - Bounds().top; }
     uint8_t *At(int x, int y) const {
         return reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm())) + y * GetPixRowBytes(pm()) + x * 4;
     }
-    Px Get(int x, int y) const { Px v; std::memcpy(v.data(), At(x, y), 4); return v; }
+    Px Get(int x, int y) const {
+        Px v;
+        std::memcpy(v.data(), At(x, y), 4);
+        return v;
+    }
     void Set(int x, int y, Px v) const { std::memcpy(At(x, y), v.data(), 4); }
     void Fill(const std::function<Px(int, int)> &f) const {
         for (int y = 0; y < Height(); ++y)
@@ -79,8 +87,7 @@ inline std::string Show(const Px &p) {
 }
 
 // Compares a picture with a model pixel by pixel; reports the first few misses.
-inline ::testing::AssertionResult MatchesModel(const Picture &pic,
-                                               const std::function<Px(int, int)> &model,
+inline ::testing::AssertionResult MatchesModel(const Picture &pic, const std::function<Px(int, int)> &model,
                                                int tolerance = 0) {
     int misses = 0;
     std::string where;
@@ -91,8 +98,8 @@ inline ::testing::AssertionResult MatchesModel(const Picture &pic,
             for (int k = 0; k < 4; ++k) ok &= std::abs(int(got[k]) - int(want[k])) <= tolerance;
             if (ok) continue;
             if (++misses <= 5)
-                where += " (" + std::to_string(x) + "," + std::to_string(y) + ") got " + Show(got) +
-                         " want " + Show(want);
+                where +=
+                    " (" + std::to_string(x) + "," + std::to_string(y) + ") got " + Show(got) + " want " + Show(want);
         }
     if (misses == 0) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << misses << " pixels differ:" << where;

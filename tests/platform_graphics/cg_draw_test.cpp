@@ -16,7 +16,7 @@ constexpr double kPi = 3.1415926535897932;
 
 struct Img {
     int w = 0, h = 0;
-    std::vector<Px> px;   // row 0 on top
+    std::vector<Px> px;  // row 0 on top
     Px At(int u, int v) const {
         if (u < 0 || v < 0 || u >= w || v >= h) return {0, 0, 0, 0};
         return px[size_t(v * w + u)];
@@ -38,9 +38,9 @@ Img TestImage(int w, int h, bool withAlpha = false) {
 
 // Draws img through a bitmap context over pic's pixels.
 struct DrawSpec {
-    float x, y, w, h;       // drawing rectangle, y up
-    int quarter = 0;        // turns about the rectangle's centre, counter-clockwise
-    double angle = NAN;     // other angles (radians), when set
+    float x, y, w, h;    // drawing rectangle, y up
+    int quarter = 0;     // turns about the rectangle's centre, counter-clockwise
+    double angle = NAN;  // other angles (radians), when set
     float alpha = 1.0f;
     bool setAlpha = false;
     CGBlendMode mode = kCGBlendModeNormal;
@@ -51,8 +51,8 @@ CGImageRef MakeImage(const Img &img) {
     std::vector<uint8_t> bytes;
     for (const Px &p : img.px) bytes.insert(bytes.end(), p.begin(), p.end());
     CGColorSpaceRef cs = CGColorSpaceCreateDeviceRGB();
-    CGContextRef c = CGBitmapContextCreate(bytes.data(), size_t(img.w), size_t(img.h), 8,
-                                           size_t(img.w) * 4, cs, kCGImageAlphaPremultipliedFirst);
+    CGContextRef c = CGBitmapContextCreate(bytes.data(), size_t(img.w), size_t(img.h), 8, size_t(img.w) * 4, cs,
+                                           kCGImageAlphaPremultipliedFirst);
     CGColorSpaceRelease(cs);
     EXPECT_NE(c, nullptr);
     CGImageRef image = CGBitmapContextCreateImage(c);
@@ -126,7 +126,7 @@ int Round(double v) { return int(std::floor(v + 0.5)); }
 double QuarterCoverage(const DrawSpec &s, int height, int X, int Y) {
     const bool across = s.quarter % 2 != 0;
     const double tw = across ? s.h : s.w, th = across ? s.w : s.h;
-    const double cx = s.x + s.w / 2.0, cy = height - (s.y + s.h / 2.0);   // rows down
+    const double cx = s.x + s.w / 2.0, cy = height - (s.y + s.h / 2.0);  // rows down
     const double ox = std::min(X + 1.0, cx + tw / 2) - std::max(double(X), cx - tw / 2);
     const double oy = std::min(Y + 1.0, cy + th / 2) - std::max(double(Y), cy - th / 2);
     return std::clamp(ox, 0.0, 1.0) * std::clamp(oy, 0.0, 1.0);
@@ -144,18 +144,15 @@ Px Expected(const Img &img, const DrawSpec &s, int height, int X, int Y, Px befo
     for (int k = 0; k < 4; ++k) v[k] = Round(Round(smp.c[k]) * a);
     if (s.mode == kCGBlendModeCopy) return {uint8_t(v[0]), uint8_t(v[1]), uint8_t(v[2]), uint8_t(v[3])};
     Px out;
-    for (int k = 0; k < 4; ++k)
-        out[k] = uint8_t(std::min(255, v[k] + Round(d[k] * (255 - v[0]) / 255.0)));
+    for (int k = 0; k < 4; ++k) out[k] = uint8_t(std::min(255, v[k] + Round(d[k] * (255 - v[0]) / 255.0)));
     return out;
 }
 
-::testing::AssertionResult DrawMatches(Picture &pic, const Img &img, const DrawSpec &s,
-                                       int tolerance = 0) {
+::testing::AssertionResult DrawMatches(Picture &pic, const Img &img, const DrawSpec &s, int tolerance = 0) {
     const auto before = pic.Snapshot();
     Draw(pic, img, s);
     return MatchesModel(
-        pic,
-        [&](int x, int y) { return Expected(img, s, pic.Height(), x, y, before[size_t(y * pic.Width() + x)]); },
+        pic, [&](int x, int y) { return Expected(img, s, pic.Height(), x, y, before[size_t(y * pic.Width() + x)]); },
         tolerance);
 }
 
@@ -189,8 +186,7 @@ TEST(CGDraw, FourQuarterTurnsGiveTheImageBackAndAHalfTurnIsTwoFlips) {
         Img next{cur.h, cur.w, pic.Snapshot()};
         // A counter-clockwise quarter turn: the image's right column becomes the top row.
         for (int v = 0; v < next.h; ++v)
-            for (int u = 0; u < next.w; ++u)
-                ASSERT_EQ(next.At(u, v), cur.At(cur.w - 1 - v, u)) << step;
+            for (int u = 0; u < next.w; ++u) ASSERT_EQ(next.At(u, v), cur.At(cur.w - 1 - v, u)) << step;
         cur = next;
     }
     EXPECT_EQ(cur.px, img.px);
@@ -201,8 +197,8 @@ TEST(CGDraw, FourQuarterTurnsGiveTheImageBackAndAHalfTurnIsTwoFlips) {
     ASSERT_EQ(QDBeginCGContext(flipped.gw, &c), noErr);
     CGImageRef image = MakeImage(img);
     CGContextTranslateCTM(c, 7, 5);
-    CGContextScaleCTM(c, -1, 1);   // horizontal flip
-    CGContextScaleCTM(c, 1, -1);   // vertical flip
+    CGContextScaleCTM(c, -1, 1);  // horizontal flip
+    CGContextScaleCTM(c, 1, -1);  // vertical flip
     CGContextDrawImage(c, CGRectMake(0, 0, 7, 5), image);
     QDEndCGContext(flipped.gw, &c);
     CGImageRelease(image);
@@ -251,17 +247,16 @@ TEST(CGDraw, SeededRandomQuarterTurnsChecksum) {
     std::uniform_int_distribution<int> dim(1, 40), pos(-20, 40), coin(0, 3);
     uint64_t gotSum = 0, wantSum = 0;
     int mismatched = 0;
-    std::uniform_int_distribution<int> big(65, 150);   // across the direct path's tiles
+    std::uniform_int_distribution<int> big(65, 150);  // across the direct path's tiles
     for (int round = 0; round < 300; ++round) {
         const bool large = round % 10 == 0;
         const int w = large ? big(rng) : dim(rng), h = large ? big(rng) : dim(rng);
         Img img = TestImage(w, h, coin(rng) == 0);
-        for (Px &p : img.px)   // shuffle the content a little more
+        for (Px &p : img.px)  // shuffle the content a little more
             if (p[0] == 0xFF) p[1] = uint8_t(rng());
         Picture pic((large ? big(rng) : dim(rng)) + 8, (large ? big(rng) : dim(rng)) + 8);
         pic.Fill([&](int, int) { return Noise(rng); });
-        DrawSpec s{pos(rng) + (coin(rng) == 0 ? 0.5f : 0.0f), float(pos(rng)), float(w), float(h),
-                   coin(rng)};
+        DrawSpec s{pos(rng) + (coin(rng) == 0 ? 0.5f : 0.0f), float(pos(rng)), float(w), float(h), coin(rng)};
         const bool exact = coin(rng) != 0;
         if (!exact) s.alpha = 0.3f + 0.1f * float(coin(rng)), s.setAlpha = true;
         if (coin(rng) == 0) s.mode = kCGBlendModeCopy;
@@ -282,8 +277,8 @@ TEST(CGDraw, SeededRandomQuarterTurnsChecksum) {
             }
         gotSum += got, wantSum += expected;
         if (got != expected && ++mismatched <= 3)
-            ADD_FAILURE() << "round " << round << " " << w << "x" << h << " q" << s.quarter << " at " << s.x
-                          << "," << s.y << ": " << MatchesModel(pic, want).message();
+            ADD_FAILURE() << "round " << round << " " << w << "x" << h << " q" << s.quarter << " at " << s.x << ","
+                          << s.y << ": " << MatchesModel(pic, want).message();
     }
     EXPECT_EQ(gotSum, wantSum);
 }
@@ -302,7 +297,7 @@ TEST(CGDraw, OtherAnglesAndScalesFollowTheReferenceClosely) {
     }
     Picture pic(40, 30);
     pic.Fill([&](int, int) { return Noise(rng); });
-    DrawSpec scaled{3, 2, 25, 17};   // larger than the image: scaled up
+    DrawSpec scaled{3, 2, 25, 17};  // larger than the image: scaled up
     EXPECT_TRUE(DrawMatches(pic, img, scaled, 3));
 }
 
@@ -317,7 +312,7 @@ TEST(CGDraw, ContextsImagesAndPortReports) {
     EXPECT_EQ(CGBitmapContextGetData(c), mem.data());
     mem[0] = 0xFF, mem[1] = 0x80;
     CGImageRef image = CGBitmapContextCreateImage(c);
-    mem[1] = 0x00;   // the image keeps its own copy
+    mem[1] = 0x00;  // the image keeps its own copy
     CGImageRef copy = CGImageCreateCopy(image);
     ASSERT_TRUE(image && copy);
     EXPECT_EQ(CGImageGetWidth(copy), 6u);
@@ -347,11 +342,11 @@ TEST(CGDraw, ContextsImagesAndPortReports) {
     pic.gw->onChangedContext = &areas;
     ASSERT_EQ(QDBeginCGContext(pic.gw, &pc), noErr);
     CGImageRef small = MakeImage(TestImage(3, 2));
-    CGContextDrawImage(pc, CGRectMake(1, 0, 3, 2), small);   // bottom rows 6 and 7
+    CGContextDrawImage(pc, CGRectMake(1, 0, 3, 2), small);  // bottom rows 6 and 7
     CGContextFlush(pc);
     ASSERT_EQ(areas.size(), 1u);
     EXPECT_EQ(Show(areas[0]), "6,1,8,4");
-    CGContextClearRect(pc, CGRectMake(0, 7, 2, 1));   // top row, two pixels
+    CGContextClearRect(pc, CGRectMake(0, 7, 2, 1));  // top row, two pixels
     EXPECT_EQ(QDEndCGContext(pic.gw, &pc), noErr);
     EXPECT_EQ(pc, nullptr);
     ASSERT_EQ(areas.size(), 2u);

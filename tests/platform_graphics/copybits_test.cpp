@@ -39,9 +39,9 @@ TEST(CopyBits, ScalesAndClipsLikeTheModel) {
         Picture src(size(rng), size(rng)), dst(size(rng), size(rng));
         src.Fill([&](int, int) { return Noise(rng); });
         dst.Fill([&](int, int) { return Noise(rng); });
-        Case c{RandomRect(rng, src.Width()), RandomRect(rng, dst.Width()), coin(rng) == 1,
-               coin(rng) == 1, RandomRect(rng, dst.Width()), RandomRect(rng, dst.Width())};
-        if (round % 3 == 0) {   // plenty of same-size copies
+        Case c{RandomRect(rng, src.Width()), RandomRect(rng, dst.Width()), coin(rng) == 1, coin(rng) == 1,
+               RandomRect(rng, dst.Width()), RandomRect(rng, dst.Width())};
+        if (round % 3 == 0) {  // plenty of same-size copies
             c.dstRect.right = int16_t(c.dstRect.left + c.srcRect.right - c.srcRect.left);
             c.dstRect.bottom = int16_t(c.dstRect.top + c.srcRect.bottom - c.srcRect.top);
         }
@@ -49,7 +49,7 @@ TEST(CopyBits, ScalesAndClipsLikeTheModel) {
         const int dw = c.dstRect.right - c.dstRect.left, dh = c.dstRect.bottom - c.dstRect.top;
         (sw == dw && sh == dh ? same : scaled)++;
         SetGWorld(c.dstCurrent ? dst.gw : src.gw, nullptr);
-        ClipRect(&c.clip);   // only matters when dst is current
+        ClipRect(&c.clip);  // only matters when dst is current
         RgnHandle mask = nullptr;
         if (c.useMask) {
             mask = NewRgn();
@@ -62,16 +62,18 @@ TEST(CopyBits, ScalesAndClipsLikeTheModel) {
         Rect wide{-32000, -32000, 32000, 32000};
         ClipRect(&wide);
 
-        ASSERT_TRUE(MatchesModel(dst, [&](int x, int y) {
-            const Px old = before[size_t(y * dst.Width() + x)];
-            if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 || !In(c.dstRect, x, y)) return old;
-            if (c.dstCurrent && !In(c.clip, x, y)) return old;
-            if (c.useMask && !In(c.mask, x, y)) return old;
-            const int sx = Nearest(x - c.dstRect.left, c.srcRect.left, sw, dw);
-            const int sy = Nearest(y - c.dstRect.top, c.srcRect.top, sh, dh);
-            if (sx < 0 || sy < 0 || sx >= src.Width() || sy >= src.Height()) return old;
-            return source[size_t(sy * src.Width() + sx)];
-        })) << "round " << round;
+        ASSERT_TRUE(MatchesModel(dst,
+                                 [&](int x, int y) {
+                                     const Px old = before[size_t(y * dst.Width() + x)];
+                                     if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 || !In(c.dstRect, x, y)) return old;
+                                     if (c.dstCurrent && !In(c.clip, x, y)) return old;
+                                     if (c.useMask && !In(c.mask, x, y)) return old;
+                                     const int sx = Nearest(x - c.dstRect.left, c.srcRect.left, sw, dw);
+                                     const int sy = Nearest(y - c.dstRect.top, c.srcRect.top, sh, dh);
+                                     if (sx < 0 || sy < 0 || sx >= src.Width() || sy >= src.Height()) return old;
+                                     return source[size_t(sy * src.Width() + sx)];
+                                 }))
+            << "round " << round;
     }
     EXPECT_GT(scaled, 100);
     EXPECT_GT(same, 80);
@@ -90,11 +92,13 @@ TEST(CopyBits, OverlappingCopyWithinOnePicture) {
                 if (scale) d.right = int16_t(d.right + 3);
                 CopyBits(pic.Bits(), pic.Bits(), &s, &d, srcCopy, nullptr);
                 const int dw = d.right - d.left;
-                EXPECT_TRUE(MatchesModel(pic, [&](int x, int y) {
-                    if (!In(d, x, y)) return before[size_t(y * 17 + x)];
-                    const int sx = Nearest(x - d.left, s.left, 10, dw), sy = y - d.top + s.top;
-                    return before[size_t(sy * 17 + sx)];
-                })) << dx << "," << dy << " scale " << scale;
+                EXPECT_TRUE(MatchesModel(pic,
+                                         [&](int x, int y) {
+                                             if (!In(d, x, y)) return before[size_t(y * 17 + x)];
+                                             const int sx = Nearest(x - d.left, s.left, 10, dw), sy = y - d.top + s.top;
+                                             return before[size_t(sy * 17 + sx)];
+                                         }))
+                    << dx << "," << dy << " scale " << scale;
             }
         }
 }
@@ -105,7 +109,7 @@ TEST(CopyBits, KeepsAlphaAndReportsTheChangedArea) {
     Rect changed{0, 0, 0, 0};
     dst.gw->onChanged = [](GrafPort *, const Rect *area, void *ctx) { *static_cast<Rect *>(ctx) = *area; };
     dst.gw->onChangedContext = &changed;
-    Rect s{0, 0, 4, 4}, d{3, 3, 7, 7};   // reaches past the destination
+    Rect s{0, 0, 4, 4}, d{3, 3, 7, 7};  // reaches past the destination
     CopyBits(src.Bits(), dst.Bits(), &s, &d, srcCopy, nullptr);
     EXPECT_EQ(Show(changed), "3,3,6,6");
     EXPECT_EQ(dst.Get(3, 3), (Px{0, 0, 2, 3}));

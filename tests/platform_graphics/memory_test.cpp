@@ -12,14 +12,14 @@ TEST(Memory, PointersKnowTheirSizeAndClearWhenAsked) {
     EXPECT_EQ(MemError(), noErr);
     EXPECT_EQ(GetPtrSize(p), 1000);
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(p[i], 0) << i;
-    std::memset(p, 0x5A, 1000);   // the whole block is writable
+    std::memset(p, 0x5A, 1000);  // the whole block is writable
     DisposePtr(p);
     EXPECT_EQ(MemError(), noErr);
     Ptr empty = NewPtr(0);
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(GetPtrSize(empty), 0);
     DisposePtr(empty);
-    DisposePtr(nullptr);   // harmless
+    DisposePtr(nullptr);  // harmless
     EXPECT_EQ(NewPtr(-1), nullptr);
     EXPECT_NE(MemError(), noErr);
     // A size no machine can give fails cleanly instead of wrapping.
@@ -37,13 +37,24 @@ TEST(Memory, HandlesKeepDataThroughResizing) {
     // Growing may move the data, never the handle; a locked handle's data
     // stays put, so it cannot grow past what it already holds.
     Ptr locked = nullptr;
-    struct Step { Size size; bool lock; OSErr err; Size after; } steps[] = {
-        {100000, false, noErr, 100000}, {4, false, noErr, 4},      {200000, true, memFullErr, 4},
+    struct Step {
+        Size size;
+        bool lock;
+        OSErr err;
+        Size after;
+    } steps[] = {
+        {100000, false, noErr, 100000}, {4, false, noErr, 4},           {200000, true, memFullErr, 4},
         {50000, true, noErr, 50000},    {200000, false, noErr, 200000}, {-5, false, paramErr, 200000},
     };
     for (const Step &s : steps) {
-        if (s.lock && !locked) { HLock(h); locked = *h; }
-        if (!s.lock) { HUnlock(h); locked = nullptr; }
+        if (s.lock && !locked) {
+            HLock(h);
+            locked = *h;
+        }
+        if (!s.lock) {
+            HUnlock(h);
+            locked = nullptr;
+        }
         SetHandleSize(h, s.size);
         EXPECT_EQ(MemError(), s.err) << s.size;
         EXPECT_EQ(GetHandleSize(h), s.after) << s.size;

@@ -25,7 +25,7 @@ bool Inside(int x, int y, int l, int t, int r, int b) { return x >= l && x < r &
 TEST(QuickDraw, NewGWorldMovesBoundsToOriginAndStartsInKnownState) {
     PortGuard guard;
     GWorldPtr gw = nullptr;
-    Rect bounds{10, 20, 17, 31};   // 11 wide, 7 high, away from the origin
+    Rect bounds{10, 20, 17, 31};  // 11 wide, 7 high, away from the origin
     ASSERT_EQ(NewGWorld(&gw, 0, &bounds, nullptr, nullptr, 0), noErr);
     ASSERT_NE(gw, nullptr);
     EXPECT_EQ(QDError(), noErr);
@@ -59,7 +59,7 @@ TEST(QuickDraw, NewGWorldMovesBoundsToOriginAndStartsInKnownState) {
     DisposeGWorld(gw);
     GetPort(&cur);
     EXPECT_EQ(cur, nullptr);
-    PaintRect(&bounds);   // nothing current: nothing happens
+    PaintRect(&bounds);  // nothing current: nothing happens
     DisposeGWorld(other);
 
     // Only 32 bits per pixel, and no bounds wider than a Rect can hold once
@@ -95,7 +95,7 @@ TEST(QuickDraw, CurrentPortSaveAndRestore) {
     GetPort(&now);
     EXPECT_EQ(now, b.gw);
     RGBColor red{0xFFFF, 0, 0};
-    RGBForeColor(&red);   // goes to b only
+    RGBForeColor(&red);  // goes to b only
     SetGWorld(savedPort, savedDev);
     GetGWorld(&savedPort, &savedDev);
     EXPECT_EQ(savedPort, a.gw);
@@ -113,15 +113,15 @@ TEST(QuickDraw, RectangleArithmeticKeepsHalfOpenRules) {
     InsetRect(&h, -6, -6);
     EXPECT_EQ(Show(h), "94,94,106,106");
     EXPECT_TRUE(PtInRect(Point{105, 105}, &h));
-    EXPECT_FALSE(PtInRect(Point{100, 106}, &h));   // right edge is outside
+    EXPECT_FALSE(PtInRect(Point{100, 106}, &h));  // right edge is outside
     Rect shrunk{0, 0, 20, 20};
-    InsetRect(&shrunk, 10, 3);   // no width left: the empty rectangle
+    InsetRect(&shrunk, 10, 3);  // no width left: the empty rectangle
     EXPECT_EQ(Show(shrunk), "0,0,0,0");
 
     Rect a{0, 0, 10, 10}, b{5, 8, 20, 30}, s;
     EXPECT_TRUE(SectRect(&a, &b, &s));
     EXPECT_EQ(Show(s), "5,8,10,10");
-    Rect c{10, 0, 20, 10};   // touches a's bottom edge: no shared pixel
+    Rect c{10, 0, 20, 10};  // touches a's bottom edge: no shared pixel
     EXPECT_FALSE(SectRect(&a, &c, &s));
     EXPECT_TRUE(EmptyRect(&s));
     Rect u;
@@ -196,18 +196,19 @@ TEST(QuickDraw, FillsFollowModeColourAndClip) {
 TEST(QuickDraw, FrameRectIsOutlineJustInside) {
     PortGuard guard;
     // Pen 1x1 at odd, even and degenerate sizes; then a 2-wide, 3-high pen.
-    for (auto [w, h, pw, ph] : {std::tuple{7, 5, 1, 1}, {8, 6, 1, 1}, {2, 9, 1, 1}, {1, 1, 1, 1},
-                                {11, 12, 2, 3}}) {
+    for (auto [w, h, pw, ph] : {std::tuple{7, 5, 1, 1}, {8, 6, 1, 1}, {2, 9, 1, 1}, {1, 1, 1, 1}, {11, 12, 2, 3}}) {
         Picture pic(14, 16);
         SetGWorld(pic.gw, nullptr);
         PenSize(short(pw), short(ph));
         Rect r{3, 2, int16_t(3 + h), int16_t(2 + w)};
         FrameRect(&r);
-        EXPECT_TRUE(MatchesModel(pic, [&](int x, int y) {
-            const bool in = Inside(x, y, 2, 3, 2 + w, 3 + h);
-            const bool hole = Inside(x, y, 2 + pw, 3 + ph, 2 + w - pw, 3 + h - ph);
-            return in && !hole ? Opaque(0, 0, 0) : Opaque(255, 255, 255);
-        })) << w << "x" << h;
+        EXPECT_TRUE(MatchesModel(pic,
+                                 [&](int x, int y) {
+                                     const bool in = Inside(x, y, 2, 3, 2 + w, 3 + h);
+                                     const bool hole = Inside(x, y, 2 + pw, 3 + ph, 2 + w - pw, 3 + h - ph);
+                                     return in && !hole ? Opaque(0, 0, 0) : Opaque(255, 255, 255);
+                                 }))
+            << w << "x" << h;
         PenNormal();
     }
 }
@@ -297,9 +298,8 @@ TEST(QuickDraw, RegionsClipAndComeBack) {
     Rect back;
     GetPortClipRect(pic.gw, &back);
     EXPECT_TRUE(back.left <= -32000);
-    EXPECT_TRUE(MatchesModel(pic, [&](int x, int y) {
-        return Inside(x, y, 3, 2, 7, 5) ? Opaque(0, 0, 0) : Opaque(255, 255, 255);
-    }));
+    EXPECT_TRUE(MatchesModel(
+        pic, [&](int x, int y) { return Inside(x, y, 3, 2, 7, 5) ? Opaque(0, 0, 0) : Opaque(255, 255, 255); }));
     Rect bad{5, 5, 1, 1};
     RectRgn(box, &bad);
     GetRegionBounds(box, &back);

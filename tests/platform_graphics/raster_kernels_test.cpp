@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int kGuard = 3;   // canary pixels on every side of a destination block
+constexpr int kGuard = 3;  // canary pixels on every side of a destination block
 constexpr uint8_t kCanary = 0xA5;
 
 // Seeds of the cases to run: all of them, or the one asked for.
@@ -64,7 +64,7 @@ TEST(RasterKernels, QuarterTurnBlocksMatchTheReference) {
         const ptrdiff_t imgRowBytes = ptrdiff_t(imgW + int(rng() % 4)) * 4;
         std::vector<uint8_t> img(size_t(imgRowBytes) * size_t(imgH));
         Randomize(rng, img);
-        if (rng() % 3 == 0)   // mostly opaque pictures, as video frames are
+        if (rng() % 3 == 0)  // mostly opaque pictures, as video frames are
             for (size_t i = 0; i < img.size(); i += 4) img[i] = 0xFF;
         const int pad = int(rng() % 3);
         // The first tap of block pixel (0, 0): the walk starts at the far end
@@ -128,8 +128,8 @@ TEST(RasterKernels, BlendMatchesTheRuleForEveryValue) {
                 got.assign(d, d + kWidth * 4);
                 got.insert(got.end(), 4, kCanary);
                 kernels->blendRow(s, got.data(), kWidth, uint32_t(op));
-                const bool rowOk = std::equal(want.begin(), want.end(), got.begin()) &&
-                                   got[kWidth * 4] == kCanary && got[kWidth * 4 + 3] == kCanary;
+                const bool rowOk = std::equal(want.begin(), want.end(), got.begin()) && got[kWidth * 4] == kCanary &&
+                                   got[kWidth * 4 + 3] == kCanary;
                 if (!rowOk) {
                     ADD_FAILURE() << kernels->name << " blend row differs at opacity " << op << ", row " << y;
                     return;
@@ -146,7 +146,8 @@ TEST(RasterKernels, BlendMatchesTheRuleForEveryValue) {
         for (int y = 0; y < kHeight; ++y)
             for (int i = 0; i < kWidth * 4; ++i) {
                 uint8_t &e = expect[size_t(y + kGuard) * canvas.rowBytes + kGuard * 4 + i];
-                e = static_cast<uint8_t>((src[size_t(y) * srcRowBytes + i] * clamped + e * (255 - clamped) + 127) / 255);
+                e = static_cast<uint8_t>((src[size_t(y) * srcRowBytes + i] * clamped + e * (255 - clamped) + 127) /
+                                         255);
             }
         PlatformBlend(src.data(), srcRowBytes, canvas.Block(), canvas.rowBytes, kWidth, kHeight, op);
         EXPECT_TRUE(canvas.mem == expect) << "opacity " << op;
@@ -183,9 +184,9 @@ TEST(RasterKernels, QuarterMapsPlaceTheTurnedImage) {
             return std::to_string(b.left) + "," + std::to_string(b.top) + "," + std::to_string(b.right) + "," +
                    std::to_string(b.bottom);
         };
-        EXPECT_EQ(std::to_string(m.hu) + " " + std::to_string(m.hv) + " " + show(covered) + " " + show(reached),
-                  std::to_string(row.hu) + " " + std::to_string(row.hv) + " " + show(row.covered) + " " +
-                      show(row.reached))
+        EXPECT_EQ(
+            std::to_string(m.hu) + " " + std::to_string(m.hv) + " " + show(covered) + " " + show(reached),
+            std::to_string(row.hu) + " " + std::to_string(row.hv) + " " + show(row.covered) + " " + show(row.reached))
             << "quarters " << row.quarters << ", " << row.w << "x" << row.h;
     }
 }

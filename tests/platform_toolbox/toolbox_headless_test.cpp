@@ -20,8 +20,7 @@ struct Recorder {
     bool callNext = false;
 };
 
-OSStatus Record(EventHandlerCallRef next, EventRef event, void *userData)
-{
+OSStatus Record(EventHandlerCallRef next, EventRef event, void *userData) {
     auto *r = static_cast<Recorder *>(userData);
     HICommand command{};
     GetEventParameter(event, kEventParamDirectObject, typeHICommand, nullptr, sizeof command, nullptr, &command);
@@ -33,8 +32,7 @@ OSStatus Record(EventHandlerCallRef next, EventRef event, void *userData)
     return r->result;
 }
 
-OSStatus SendCommand(UInt32 id)
-{
+OSStatus SendCommand(UInt32 id) {
     EventRef e = nullptr;
     EXPECT_EQ(CreateEvent(nullptr, kEventClassCommand, kEventCommandProcess, 0, 0, &e), noErr);
     HICommand command{};
@@ -47,8 +45,7 @@ OSStatus SendCommand(UInt32 id)
 
 }  // namespace
 
-TEST(ToolboxEvents, ParametersKeepTypeAndConvertBetweenIntegers)
-{
+TEST(ToolboxEvents, ParametersKeepTypeAndConvertBetweenIntegers) {
     EventRef e = nullptr;
     ASSERT_EQ(CreateEvent(nullptr, kEventClassControl, kEventControlHitTest, 0, 0, &e), noErr);
     EXPECT_EQ(std::pair(GetEventClass(e), GetEventKind(e)),
@@ -83,8 +80,10 @@ TEST(ToolboxEvents, ParametersKeepTypeAndConvertBetweenIntegers)
     EXPECT_EQ(narrow, SInt16(shiftKey | optionKey));
 
     // A point is no integer; a wild card takes whatever is there.
-    EXPECT_EQ(GetEventParameter(e, kEventParamMouseLocation, typeUInt32, nullptr, 4, nullptr, &mods), errAECoercionFail);
-    EXPECT_EQ(GetEventParameter(e, kEventParamMouseLocation, typeWildCard, &actual, sizeof back, nullptr, &back), noErr);
+    EXPECT_EQ(GetEventParameter(e, kEventParamMouseLocation, typeUInt32, nullptr, 4, nullptr, &mods),
+              errAECoercionFail);
+    EXPECT_EQ(GetEventParameter(e, kEventParamMouseLocation, typeWildCard, &actual, sizeof back, nullptr, &back),
+              noErr);
     EXPECT_EQ(actual, EventParamType(typeQDPoint));
 
     // A short buffer gets what fits and the full size is reported.
@@ -104,8 +103,7 @@ TEST(ToolboxEvents, ParametersKeepTypeAndConvertBetweenIntegers)
     EXPECT_EQ(GetEventKind(e), 0u) << "a released event is no longer followed";
 }
 
-TEST(ToolboxEvents, HandlerChainRunsLastInstalledFirstAndPassesOn)
-{
+TEST(ToolboxEvents, HandlerChainRunsLastInstalledFirstAndPassesOn) {
     Log log;
     Recorder first{&log, "first", noErr};
     Recorder second{&log, "second", eventNotHandledErr};
@@ -147,11 +145,10 @@ TEST(ToolboxEvents, HandlerChainRunsLastInstalledFirstAndPassesOn)
     EXPECT_EQ(CallNextEventHandler(nullptr, nullptr), paramErr);
 }
 
-TEST(ToolboxHeadless, EverythingVisibleFailsWithAnErrorCode)
-{
+TEST(ToolboxHeadless, EverythingVisibleFailsWithAnErrorCode) {
     std::string path = TOOLBOX_TEST_BUNDLE;
     CFURLRef url = CFURLCreateFromFileSystemRepresentation(nullptr, reinterpret_cast<const UInt8 *>(path.c_str()),
-                                                          static_cast<CFIndex>(path.size()), true);
+                                                           static_cast<CFIndex>(path.size()), true);
     ASSERT_NE(url, nullptr);
     CFBundleRef bundle = CFBundleCreate(nullptr, url);
     ASSERT_NE(bundle, nullptr);

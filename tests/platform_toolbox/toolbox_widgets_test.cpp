@@ -30,22 +30,15 @@
 
 namespace {
 
-constexpr OSType Code(const char (&s)[5])
-{
-    return PLATFORM_FOURCC(s[0], s[1], s[2], s[3]);
-}
+constexpr OSType Code(const char (&s)[5]) { return PLATFORM_FOURCC(s[0], s[1], s[2], s[3]); }
 
-std::string CodeText(UInt32 c)
-{
-    return {char(c >> 24), char(c >> 16), char(c >> 8), char(c)};
-}
+std::string CodeText(UInt32 c) { return {char(c >> 24), char(c >> 16), char(c >> 8), char(c)}; }
 
-IBNibRef TestNib()
-{
+IBNibRef TestNib() {
     static IBNibRef nib = [] {
         std::string path = TOOLBOX_TEST_BUNDLE;
-        CFURLRef url = CFURLCreateFromFileSystemRepresentation(
-            nullptr, reinterpret_cast<const UInt8 *>(path.c_str()), static_cast<CFIndex>(path.size()), true);
+        CFURLRef url = CFURLCreateFromFileSystemRepresentation(nullptr, reinterpret_cast<const UInt8 *>(path.c_str()),
+                                                               static_cast<CFIndex>(path.size()), true);
         CFBundleRef bundle = CFBundleCreate(nullptr, url);
         CFRelease(url);
         IBNibRef ref = nullptr;
@@ -55,8 +48,7 @@ IBNibRef TestNib()
     return nib;
 }
 
-WindowRef OpenWindow(const char *name)
-{
+WindowRef OpenWindow(const char *name) {
     WindowRef w = nullptr;
     CFStringRef cfName = CFStringCreateWithCString(nullptr, name, kCFStringEncodingUTF8);
     EXPECT_EQ(CreateWindowFromNib(TestNib(), cfName, &w), noErr) << name;
@@ -64,8 +56,7 @@ WindowRef OpenWindow(const char *name)
     return w;
 }
 
-ControlRef Find(WindowRef w, const char (&sig)[5], SInt32 id)
-{
+ControlRef Find(WindowRef w, const char (&sig)[5], SInt32 id) {
     ControlID cid{Code(sig), id};
     ControlRef c = nullptr;
     EXPECT_EQ(GetControlByID(w, &cid, &c), noErr) << sig << id;
@@ -73,8 +64,7 @@ ControlRef Find(WindowRef w, const char (&sig)[5], SInt32 id)
 }
 
 /* The top-level widget of a window, found by its object name. */
-QWidget *TopLevel(const char *objectName)
-{
+QWidget *TopLevel(const char *objectName) {
     QWidget *found = nullptr;
     for (QWidget *w : QApplication::topLevelWidgets())
         if (w->objectName() == objectName) {
@@ -86,10 +76,8 @@ QWidget *TopLevel(const char *objectName)
 
 /* Runs the steps one after another from the event loop, each when the
  * previous one has returned. */
-void RunLater(std::vector<std::function<void()>> steps, int delayMs = 5)
-{
-    if (steps.empty())
-        return;
+void RunLater(std::vector<std::function<void()>> steps, int delayMs = 5) {
+    if (steps.empty()) return;
     QTimer::singleShot(delayMs, [steps = std::move(steps), delayMs]() mutable {
         steps.front()();
         steps.erase(steps.begin());
@@ -98,8 +86,8 @@ void RunLater(std::vector<std::function<void()>> steps, int delayMs = 5)
 }
 
 /* Acts on the modal dialog of that class once it is up. */
-template <class Dialog> void WhenModal(std::function<void(Dialog *)> act)
-{
+template <class Dialog>
+void WhenModal(std::function<void(Dialog *)> act) {
     QTimer::singleShot(20, [act] {
         auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
@@ -109,13 +97,12 @@ template <class Dialog> void WhenModal(std::function<void(Dialog *)> act)
 
 struct CommandLog {
     std::vector<std::string> entries;
-    std::function<std::string()> extra;   // state to note with each command
+    std::function<std::string()> extra;  // state to note with each command
     OSStatus result = noErr;
-    UInt32 passOn = 0;                    // this command is passed on
+    UInt32 passOn = 0;  // this command is passed on
 };
 
-OSStatus LogCommand(EventHandlerCallRef, EventRef event, void *userData)
-{
+OSStatus LogCommand(EventHandlerCallRef, EventRef event, void *userData) {
     auto *log = static_cast<CommandLog *>(userData);
     HICommand command{};
     GetEventParameter(event, kEventParamDirectObject, typeHICommand, nullptr, sizeof command, nullptr, &command);
@@ -123,16 +110,14 @@ OSStatus LogCommand(EventHandlerCallRef, EventRef event, void *userData)
     return command.commandID == log->passOn ? eventNotHandledErr : log->result;
 }
 
-EventHandlerRef InstallCommandLog(EventTargetRef target, CommandLog *log)
-{
+EventHandlerRef InstallCommandLog(EventTargetRef target, CommandLog *log) {
     static const EventTypeSpec commandType{kEventClassCommand, kEventCommandProcess};
     EventHandlerRef ref = nullptr;
     EXPECT_EQ(InstallEventHandler(target, NewEventHandlerUPP(LogCommand), 1, &commandType, log, &ref), noErr);
     return ref;
 }
 
-Rect Bounds(ControlRef c)
-{
+Rect Bounds(ControlRef c) {
     Rect r{};
     GetControlBounds(c, &r);
     return r;
@@ -140,14 +125,17 @@ Rect Bounds(ControlRef c)
 
 }  // namespace
 
-TEST(ToolboxControls, FoundByIdWithValuesRangesTextsAndStates)
-{
+TEST(ToolboxControls, FoundByIdWithValuesRangesTextsAndStates) {
     WindowRef w = OpenWindow("controls");
     ASSERT_NE(w, nullptr);
     // The nib's own geometry, odd sizes included, in window coordinates.
-    struct Expect { const char sig[5]; SInt32 id; Rect r; } expected[] = {
-        {"Cust", 1, {10, 10, 131, 171}}, {"Cust", 2, {10, 180, 40, 220}},  {"Chck", 1, {10, 230, 34, 380}},
-        {"Popu", 1, {40, 230, 66, 380}}, {"Sldr", 1, {140, 10, 162, 211}}, {"Text", 1, {80, 230, 100, 380}},
+    struct Expect {
+        const char sig[5];
+        SInt32 id;
+        Rect r;
+    } expected[] = {
+        {"Cust", 1, {10, 10, 131, 171}},   {"Cust", 2, {10, 180, 40, 220}},  {"Chck", 1, {10, 230, 34, 380}},
+        {"Popu", 1, {40, 230, 66, 380}},   {"Sldr", 1, {140, 10, 162, 211}}, {"Text", 1, {80, 230, 100, 380}},
         {"OKay", 1, {215, 300, 245, 390}},
     };
     for (const Expect &e : expected) {
@@ -183,8 +171,14 @@ TEST(ToolboxControls, FoundByIdWithValuesRangesTextsAndStates)
     SetControl32BitMinimum(custom, 0);
     SetControl32BitMaximum(custom, 0xFFFFFF);
     // Each row: a value set, then the value read back (clamped to the range).
-    struct Set { ControlRef c; SInt32 value, back; } sets[] = {
-        {check, 1, 1}, {popup, 3, 3}, {slider, 80, 50}, {custom, 0x12AB34, 0x12AB34},
+    struct Set {
+        ControlRef c;
+        SInt32 value, back;
+    } sets[] = {
+        {check, 1, 1},
+        {popup, 3, 3},
+        {slider, 80, 50},
+        {custom, 0x12AB34, 0x12AB34},
     };
     for (const Set &e : sets) {
         SetControl32BitValue(e.c, e.value);
@@ -201,7 +195,7 @@ TEST(ToolboxControls, FoundByIdWithValuesRangesTextsAndStates)
     EXPECT_EQ(GetControl32BitValue(custom), 0);
 
     // Texts are MacRoman bytes both ways.
-    const char cafe[] = "Caf\x8E \xA5";   // é and a bullet
+    const char cafe[] = "Caf\x8E \xA5";  // é and a bullet
     ASSERT_EQ(SetControlData(text, kControlEntireControl, kControlStaticTextTextTag, 6, cafe), noErr);
     EXPECT_EQ(TopLevel("controls")->findChild<QLabel *>("text")->text(), QString::fromUtf8("Café •"));
     char back[16] = {};
@@ -216,13 +210,18 @@ TEST(ToolboxControls, FoundByIdWithValuesRangesTextsAndStates)
     // Hilite: 254 disabled (also from the nib), 255 inactive, 0 otherwise.
     EXPECT_EQ(GetControlHilite(Find(w, "Dsbl", 1)), kControlDisabledPart);
     EXPECT_EQ(GetControlHilite(check), 0);
-    for (auto [change, hilite] : {std::pair{&DeactivateControl, int(kControlInactiveHilite)}, {ActivateControl, 0},
-                                  {DisableControl, int(kControlDisabledPart)}, {EnableControl, 0}}) {
+    for (auto [change, hilite] : {std::pair{&DeactivateControl, int(kControlInactiveHilite)},
+                                  {ActivateControl, 0},
+                                  {DisableControl, int(kControlDisabledPart)},
+                                  {EnableControl, 0}}) {
         change(check);
         EXPECT_EQ(GetControlHilite(check), hilite);
     }
     for (bool visible : {true, false, true}) {
-        if (visible) ShowControl(text); else HideControl(text);
+        if (visible)
+            ShowControl(text);
+        else
+            HideControl(text);
         EXPECT_EQ(IsControlVisible(text), visible);
     }
 
@@ -248,8 +247,7 @@ TEST(ToolboxControls, FoundByIdWithValuesRangesTextsAndStates)
     EXPECT_EQ(none, nullptr);
 }
 
-TEST(ToolboxControls, CommandsGoThroughTheHandlerChainAfterTheClick)
-{
+TEST(ToolboxControls, CommandsGoThroughTheHandlerChainAfterTheClick) {
     WindowRef w = OpenWindow("controls");
     ASSERT_NE(w, nullptr);
     ShowWindow(w);
@@ -268,19 +266,19 @@ TEST(ToolboxControls, CommandsGoThroughTheHandlerChainAfterTheClick)
     EventHandlerRef hUpper = InstallCommandLog(GetWindowEventTarget(w), &upper);
     EventHandlerRef hApp = InstallCommandLog(GetApplicationEventTarget(), &app);
 
-    QTest::mouseClick(top->findChild<QWidget *>("check"), Qt::LeftButton, {}, QPoint(8, 12));   // on the box
+    QTest::mouseClick(top->findChild<QWidget *>("check"), Qt::LeftButton, {}, QPoint(8, 12));  // on the box
     QTest::keyClick(top->findChild<QWidget *>("popup"), Qt::Key_Down);
     QTest::mouseClick(top->findChild<QWidget *>("ok"), Qt::LeftButton);
     QTest::mouseClick(top->findChild<QWidget *>("disabled"), Qt::LeftButton);
     QTest::keyClick(top->findChild<QWidget *>("check"), Qt::Key_Return);
     QTest::keyClick(top->findChild<QWidget *>("slider"), Qt::Key_Escape);
-    top->close();   // the close box asks for Cancel and the window stays
+    top->close();  // the close box asks for Cancel and the window stays
 
     // The controls' new values are in place when their commands arrive.
     EXPECT_EQ(upper.entries, (std::vector<std::string>{"Chck", "Popu", "ok  ", "ok  ", "not!", "not!"}));
-    EXPECT_EQ(lower.entries, (std::vector<std::string>{"Chck check=1 popup=1", "Popu check=1 popup=2",
-                                                        "ok   check=1 popup=2", "ok   check=1 popup=2",
-                                                        "not! check=1 popup=2", "not! check=1 popup=2"}));
+    EXPECT_EQ(lower.entries,
+              (std::vector<std::string>{"Chck check=1 popup=1", "Popu check=1 popup=2", "ok   check=1 popup=2",
+                                        "ok   check=1 popup=2", "not! check=1 popup=2", "not! check=1 popup=2"}));
     EXPECT_EQ(app.entries, (std::vector<std::string>{"not!", "not!"})) << "passed on by -9874";
     EXPECT_TRUE(top->isVisible());
 
@@ -307,15 +305,13 @@ struct CustomEvent {
     UInt32 modifiers = 0xFFFFFFFF;
     ControlPartCode part = -1;
     MouseTrackingResult result = 0;
-    bool operator==(const CustomEvent &o) const
-    {
+    bool operator==(const CustomEvent &o) const {
         return kind == o.kind && where.v == o.where.v && where.h == o.where.h && modifiers == o.modifiers &&
                part == o.part && result == o.result;
     }
 };
 
-std::ostream &operator<<(std::ostream &os, const CustomEvent &e)
-{
+std::ostream &operator<<(std::ostream &os, const CustomEvent &e) {
     return os << "{kind " << e.kind << " v" << e.where.v << " h" << e.where.h << " mods " << e.modifiers << " part "
               << e.part << " result " << e.result << "}";
 }
@@ -324,23 +320,19 @@ struct CustomClassLog {
     std::vector<CustomEvent> events;
     std::vector<ControlRef> controls;
     // The kinds of the events seen since the last call, which forgets them.
-    std::vector<UInt32> Kinds()
-    {
+    std::vector<UInt32> Kinds() {
         std::vector<UInt32> kinds;
-        for (const CustomEvent &e : events)
-            kinds.push_back(e.kind);
+        for (const CustomEvent &e : events) kinds.push_back(e.kind);
         events.clear();
         return kinds;
     }
-    ControlPartCode answer(Point p, const Rect &b) const
-    {
+    ControlPartCode answer(Point p, const Rect &b) const {
         // Part 1 on the left half, nothing on the right half.
         return PtInRect(p, &b) && p.h < (b.left + b.right) / 2 ? 1 : 0;
     }
 };
 
-OSStatus CustomClassHandler(EventHandlerCallRef, EventRef event, void *userData)
-{
+OSStatus CustomClassHandler(EventHandlerCallRef, EventRef event, void *userData) {
     auto *log = static_cast<CustomClassLog *>(userData);
     ControlRef c = nullptr;
     GetEventParameter(event, kEventParamDirectObject, typeControlRef, nullptr, sizeof c, nullptr, &c);
@@ -350,47 +342,48 @@ OSStatus CustomClassHandler(EventHandlerCallRef, EventRef event, void *userData)
     GetEventParameter(event, kEventParamKeyModifiers, typeUInt32, nullptr, sizeof e.modifiers, nullptr, &e.modifiers);
     GetEventParameter(event, kEventParamControlPart, typeControlPartCode, nullptr, sizeof e.part, nullptr, &e.part);
     switch (e.kind) {
-    case kEventControlHitTest: {
-        Rect b{};
-        GetControlBounds(c, &b);
-        ControlPartCode part = log->answer(e.where, b);
-        SetEventParameter(event, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
-        log->events.push_back(e);
-        return noErr;
-    }
-    case kEventControlTrack: {
-        log->events.push_back(e);
-        MouseTrackingResult result = kMouseTrackingMouseDown;
-        while (result != kMouseTrackingMouseUp) {
-            Point p{};
-            if (TrackMouseLocation(nullptr, &p, &result) != noErr)
-                break;
-            // The modifiers are read again as a drag loop would.
-            UInt32 mods = 0;
-            GetEventParameter(event, kEventParamKeyModifiers, typeUInt32, nullptr, sizeof mods, nullptr, &mods);
-            log->events.push_back(CustomEvent{0, p, mods, -1, result});
+        case kEventControlHitTest: {
+            Rect b{};
+            GetControlBounds(c, &b);
+            ControlPartCode part = log->answer(e.where, b);
+            SetEventParameter(event, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
+            log->events.push_back(e);
+            return noErr;
         }
-        return noErr;
-    }
-    case kEventControlHit:
-        log->events.push_back(e);
-        return eventNotHandledErr;   // the default handling sends the command
-    default:
-        log->events.push_back(e);
-        return noErr;
+        case kEventControlTrack: {
+            log->events.push_back(e);
+            MouseTrackingResult result = kMouseTrackingMouseDown;
+            while (result != kMouseTrackingMouseUp) {
+                Point p{};
+                if (TrackMouseLocation(nullptr, &p, &result) != noErr) break;
+                // The modifiers are read again as a drag loop would.
+                UInt32 mods = 0;
+                GetEventParameter(event, kEventParamKeyModifiers, typeUInt32, nullptr, sizeof mods, nullptr, &mods);
+                log->events.push_back(CustomEvent{0, p, mods, -1, result});
+            }
+            return noErr;
+        }
+        case kEventControlHit:
+            log->events.push_back(e);
+            return eventNotHandledErr;  // the default handling sends the command
+        default:
+            log->events.push_back(e);
+            return noErr;
     }
 }
 
 const EventTypeSpec kCustomEvents[] = {
-    {kEventClassControl, kEventControlDraw},   {kEventClassControl, kEventControlHitTest},
-    {kEventClassControl, kEventControlHit},    {kEventClassControl, kEventControlActivate},
-    {kEventClassControl, kEventControlOwningWindowChanged}, {kEventClassControl, kEventControlTrack},
+    {kEventClassControl, kEventControlDraw},
+    {kEventClassControl, kEventControlHitTest},
+    {kEventClassControl, kEventControlHit},
+    {kEventClassControl, kEventControlActivate},
+    {kEventClassControl, kEventControlOwningWindowChanged},
+    {kEventClassControl, kEventControlTrack},
 };
 
 }  // namespace
 
-TEST(ToolboxCustomControls, DragDeliversHitTestTrackStepsAndHitWithModifiersOfTheMouseDown)
-{
+TEST(ToolboxCustomControls, DragDeliversHitTestTrackStepsAndHitWithModifiersOfTheMouseDown) {
     CustomClassLog log;
     ToolboxObjectClassRef cls = nullptr;
     ASSERT_EQ(RegisterToolboxObjectClass(CFSTR("org.kelvarin.test.custom"), nullptr, 6, kCustomEvents,
@@ -414,14 +407,14 @@ TEST(ToolboxCustomControls, DragDeliversHitTestTrackStepsAndHitWithModifiersOfTh
     InstallCommandLog(GetWindowEventTarget(w), &commands);
     QWidget *top = TopLevel("controls");
     QWidget *widget = top->findChild<QWidget *>("custom");
-    const QPoint o = widget->mapTo(top, QPoint(0, 0));   // (10, 10)
+    const QPoint o = widget->mapTo(top, QPoint(0, 0));  // (10, 10)
     auto at = [&](int h, int v) { return Point{int16_t(v + o.y()), int16_t(h + o.x())}; };
 
     // Shift held at mouse-down; option pressed during the drag changes nothing.
     RunLater({
         [&] { QTest::mouseMove(widget, QPoint(40, 50)); },
         [&] { QTest::keyPress(widget, Qt::Key_Alt, Qt::AltModifier); },
-        [&] { QTest::mouseMove(widget, QPoint(200, 60)); },   // outside the control
+        [&] { QTest::mouseMove(widget, QPoint(200, 60)); },  // outside the control
         [&] { QTest::mouseMove(widget, QPoint(50, 61)); },
         [&] { QTest::mouseRelease(widget, Qt::LeftButton, Qt::AltModifier, QPoint(50, 61)); },
     });
@@ -463,8 +456,7 @@ TEST(ToolboxCustomControls, DragDeliversHitTestTrackStepsAndHitWithModifiersOfTh
     EXPECT_EQ(commands.entries.size(), 1u);
 
     // A new value redraws the control; the same value does not.
-    for (SInt32 v : {1, 1, 0})
-        SetControl32BitValue(custom, v);
+    for (SInt32 v : {1, 1, 0}) SetControl32BitValue(custom, v);
     EXPECT_EQ(log.Kinds(), (Kinds{kEventControlDraw, kEventControlDraw}));
     // A hidden control is not drawn until it is shown again.
     HideControl(custom);
@@ -504,18 +496,15 @@ struct SliderLog {
 };
 SliderLog *gSliderLog = nullptr;
 
-void SliderAction(ControlRef c, ControlPartCode part)
-{
+void SliderAction(ControlRef c, ControlPartCode part) {
     SInt32 v = GetControl32BitValue(c);
-    if (v != gSliderLog->slider->value() || !gSliderLog->slider->isSliderDown())
-        ++gSliderLog->mismatches;
+    if (v != gSliderLog->slider->value() || !gSliderLog->slider->isSliderDown()) ++gSliderLog->mismatches;
     gSliderLog->actions.emplace_back(v, part);
 }
 
 }  // namespace
 
-TEST(ToolboxControls, SliderActionRunsDuringTheLiveDragAndTheCommandAfterIt)
-{
+TEST(ToolboxControls, SliderActionRunsDuringTheLiveDragAndTheCommandAfterIt) {
     WindowRef w = OpenWindow("controls");
     ASSERT_NE(w, nullptr);
     ShowWindow(w);
@@ -525,8 +514,9 @@ TEST(ToolboxControls, SliderActionRunsDuringTheLiveDragAndTheCommandAfterIt)
     gSliderLog = &log;
     SetControlAction(slider, NewControlActionUPP(SliderAction));
     CommandLog commands;
-    commands.extra = [&] { return " " + std::to_string(GetControl32BitValue(slider)) + " after " +
-                                  std::to_string(log.actions.size()); };
+    commands.extra = [&] {
+        return " " + std::to_string(GetControl32BitValue(slider)) + " after " + std::to_string(log.actions.size());
+    };
     InstallCommandLog(GetWindowEventTarget(w), &commands);
 
     SetControl32BitValue(slider, 10);
@@ -558,16 +548,14 @@ TEST(ToolboxControls, SliderActionRunsDuringTheLiveDragAndTheCommandAfterIt)
     DisposeWindow(w);
 }
 
-TEST(ToolboxModal, NestedLoopsEndInnerFirstAndDisposalEndsALoop)
-{
+TEST(ToolboxModal, NestedLoopsEndInnerFirstAndDisposalEndsALoop) {
     WindowRef outer = OpenWindow("controls");
     WindowRef inner = OpenWindow("modal");
     ASSERT_TRUE(outer && inner);
     std::vector<std::string> order;
     CommandLog innerCommands;
     struct Quit {
-        static OSStatus OnOK(EventHandlerCallRef, EventRef, void *w)
-        {
+        static OSStatus OnOK(EventHandlerCallRef, EventRef, void *w) {
             QuitAppModalLoopForWindow(static_cast<WindowRef>(w));
             return noErr;
         }
@@ -582,7 +570,7 @@ TEST(ToolboxModal, NestedLoopsEndInnerFirstAndDisposalEndsALoop)
         ShowWindow(inner);
         RunLater({
             [&] { modalDuringInner = QApplication::activeModalWidget(); },
-            [&] { EXPECT_EQ(QuitAppModalLoopForWindow(outer), noErr); },   // asked first, ends last
+            [&] { EXPECT_EQ(QuitAppModalLoopForWindow(outer), noErr); },  // asked first, ends last
             [&] { outerReturnedEarly = !order.empty(); },
             [&] { QTest::mouseClick(TopLevel("modal")->findChild<QWidget *>("ok"), Qt::LeftButton); },
         });
@@ -606,8 +594,7 @@ TEST(ToolboxModal, NestedLoopsEndInnerFirstAndDisposalEndsALoop)
     // A window disposed of by its own button's command, inside its loop.
     WindowRef self = OpenWindow("modal");
     struct Dispose {
-        static OSStatus OnOK(EventHandlerCallRef, EventRef, void *w)
-        {
+        static OSStatus OnOK(EventHandlerCallRef, EventRef, void *w) {
             DisposeWindow(static_cast<WindowRef>(w));
             return noErr;
         }
@@ -619,8 +606,7 @@ TEST(ToolboxModal, NestedLoopsEndInnerFirstAndDisposalEndsALoop)
     EXPECT_EQ(TopLevel("modal"), nullptr);
 }
 
-TEST(ToolboxDialogs, AlertsAndColourPickerAnswerWhatTheUserChose)
-{
+TEST(ToolboxDialogs, AlertsAndColourPickerAnswerWhatTheUserChose) {
     AlertStdCFStringAlertParamRec param{};
     GetStandardAlertDefaultParams(&param, kStdCFStringAlertVersionOne);
     param.defaultText = CFSTR("Go on");
@@ -638,8 +624,7 @@ TEST(ToolboxDialogs, AlertsAndColourPickerAnswerWhatTheUserChose)
             seenInfo = box->informativeText();
             seenIcon = box->icon();
             for (QAbstractButton *b : box->buttons())
-                if (b->text() == press)
-                    b->click();
+                if (b->text() == press) b->click();
         });
         DialogItemIndex item = 0;
         ASSERT_EQ(RunStandardAlert(alert, nullptr, &item), noErr);
@@ -687,10 +672,8 @@ namespace {
 
 /* Draws a black frame, paints the inside from the control's value, and
  * leaves the port as it found it. */
-OSStatus SwatchHandler(EventHandlerCallRef, EventRef event, void *)
-{
-    if (GetEventKind(event) != kEventControlDraw)
-        return eventNotHandledErr;
+OSStatus SwatchHandler(EventHandlerCallRef, EventRef event, void *) {
+    if (GetEventKind(event) != kEventControlDraw) return eventNotHandledErr;
     ControlRef c = nullptr;
     GetEventParameter(event, kEventParamDirectObject, typeControlRef, nullptr, sizeof c, nullptr, &c);
     GrafPtr saved = nullptr;
@@ -719,13 +702,12 @@ public slots:
 
 }  // namespace
 
-TEST(ToolboxWindows, QuickDrawOnTheWindowPortIsWhatTheWindowShows)
-{
+TEST(ToolboxWindows, QuickDrawOnTheWindowPortIsWhatTheWindowShows) {
     const EventTypeSpec draw{kEventClassControl, kEventControlDraw};
     ToolboxObjectClassRef cls = nullptr;
-    ASSERT_EQ(RegisterToolboxObjectClass(CFSTR("org.kelvarin.test.custom"), nullptr, 1, &draw, SwatchHandler,
-                                         nullptr, &cls),
-              noErr);
+    ASSERT_EQ(
+        RegisterToolboxObjectClass(CFSTR("org.kelvarin.test.custom"), nullptr, 1, &draw, SwatchHandler, nullptr, &cls),
+        noErr);
     WindowRef w = OpenWindow("controls");
     ASSERT_NE(w, nullptr);
     ControlRef custom = Find(w, "Cust", 1);
@@ -737,7 +719,7 @@ TEST(ToolboxWindows, QuickDrawOnTheWindowPortIsWhatTheWindowShows)
     GrafPtr saved = nullptr;
     GetPort(&saved);
     SetPortWindowPort(w);
-    const Rect red{100, 150, 140, 250};   // reaches past the control's right and bottom edges
+    const Rect red{100, 150, 140, 250};  // reaches past the control's right and bottom edges
     RGBColor redColor{0xFFFF, 0, 0};
     RGBForeColor(&redColor);
     PaintRect(&red);
@@ -745,7 +727,7 @@ TEST(ToolboxWindows, QuickDrawOnTheWindowPortIsWhatTheWindowShows)
 
     QWidget *top = TopLevel("controls");
     QImage shot = top->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const Rect b = Bounds(custom);   // (10, 10) to (131, 171): 161 by 121
+    const Rect b = Bounds(custom);  // (10, 10) to (131, 171): 161 by 121
     int wrong = 0;
     for (int v = b.top; v < b.bottom; ++v) {
         for (int h = b.left; h < b.right; ++h) {
@@ -768,8 +750,7 @@ TEST(ToolboxWindows, QuickDrawOnTheWindowPortIsWhatTheWindowShows)
     UnregisterToolboxObjectClass(cls);
 }
 
-TEST(ToolboxDialogs, DocumentsOpenWithTheDesktopsHandler)
-{
+TEST(ToolboxDialogs, DocumentsOpenWithTheDesktopsHandler) {
     OpenRecorder recorder;
     QDesktopServices::setUrlHandler("file", &recorder, "open");
     FSRef ref{};
@@ -805,10 +786,8 @@ TEST(ToolboxDialogs, DocumentsOpenWithTheDesktopsHandler)
     qputenv("PATH", oldPath);
 }
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

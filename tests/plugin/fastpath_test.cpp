@@ -49,7 +49,7 @@ void Over(const uint8_t s[4], uint8_t d[4]) {
 
 void RandomPixel(std::mt19937 &rng, uint8_t p[4], bool opaque) {
     p[0] = opaque ? 255 : static_cast<uint8_t>(rng() % 256);
-    for (int k = 1; k < 4; ++k) p[k] = static_cast<uint8_t>(rng() % (p[0] + 1u));   // premultiplied
+    for (int k = 1; k < 4; ++k) p[k] = static_cast<uint8_t>(rng() % (p[0] + 1u));  // premultiplied
 }
 
 uint64_t Mix(uint64_t sum, const uint8_t *p, size_t n) {
@@ -76,7 +76,7 @@ bool Expected(const Frame &src, Rect a, int degrees, bool outside, bool clip, co
             std::memcpy(o, inA || outside ? fill : src.At(x, y), 4);
             if (clip && !inA) continue;
             const double ex = x + 0.5 - cx, ey = y + 0.5 - cy;
-            double dx = ex, dy = ey;   // back to the unturned picture
+            double dx = ex, dy = ey;  // back to the unturned picture
             if (degrees == 90) dx = -ey, dy = ex;
             if (degrees == 180) dx = -ex, dy = -ey;
             if (degrees == 270) dx = ey, dy = -ex;
@@ -106,12 +106,12 @@ TEST(FastPath, TurnedFramesMatchThePerPixelRule) {
         // A anywhere around the frame, odd and even sizes, sometimes past
         // the edges or empty.
         const int l = int(rng() % (W + 10)) - 8, t = int(rng() % (H + 10)) - 8;
-        const Rect a{static_cast<int16_t>(t), static_cast<int16_t>(l),
-                     static_cast<int16_t>(t + int(rng() % (H + 4))), static_cast<int16_t>(l + int(rng() % (W + 4)))};
+        const Rect a{static_cast<int16_t>(t), static_cast<int16_t>(l), static_cast<int16_t>(t + int(rng() % (H + 4))),
+                     static_cast<int16_t>(l + int(rng() % (W + 4)))};
         config.outside = rng() % 2;
         config.clipActive = rng() % 2;
-        config.colors[0] = RGBColor{static_cast<uint16_t>(rng()), static_cast<uint16_t>(rng()),
-                                    static_cast<uint16_t>(rng())};
+        config.colors[0] =
+            RGBColor{static_cast<uint16_t>(rng()), static_cast<uint16_t>(rng()), static_cast<uint16_t>(rng())};
         const uint8_t fill[4] = {255, uint8_t(config.colors[0].red >> 8), uint8_t(config.colors[0].green >> 8),
                                  uint8_t(config.colors[0].blue >> 8)};
         std::vector<uint8_t> model;
@@ -132,8 +132,8 @@ TEST(FastPath, TurnedFramesMatchThePerPixelRule) {
         got = Mix(got, out.data(), out.size());
         want = Mix(want, model.data(), model.size());
         if (out != model && ++mismatches == 1)
-            ADD_FAILURE() << "first mismatch: case " << n << ", " << W << "x" << H << ", A (" << a.left << ","
-                          << a.top << ")-(" << a.right << "," << a.bottom << "), rota " << config.rota
+            ADD_FAILURE() << "first mismatch: case " << n << ", " << W << "x" << H << ", A (" << a.left << "," << a.top
+                          << ")-(" << a.right << "," << a.bottom << "), rota " << config.rota
                           << (config.outside ? " outside" : "") << (config.clipActive ? " clip" : "")
                           << (seeThrough ? " see-through" : "");
     }
@@ -172,15 +172,17 @@ TEST(FastPath, EveryPathMatchesTheReferencePathsBitForBit) {
         const bool seeThrough = rng() % 6 == 0;
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x) RandomPixel(rng, src.At(x, y), !seeThrough || rng() % 40 != 0);
-        for (int y = 0; y < H; ++y)   // whatever the outputs held before
-            for (int x = 0; x < W; ++x) RandomPixel(rng, fast.At(x, y), false), std::memcpy(ref.At(x, y), fast.At(x, y), 4);
+        for (int y = 0; y < H; ++y)  // whatever the outputs held before
+            for (int x = 0; x < W; ++x)
+                RandomPixel(rng, fast.At(x, y), false), std::memcpy(ref.At(x, y), fast.At(x, y), 4);
         const int l = int(rng() % (W + 6)) - 4, t = int(rng() % (H + 6)) - 4;
         const Rect a{static_cast<int16_t>(t), static_cast<int16_t>(l),
-                     static_cast<int16_t>(t + 1 + int(rng() % (H + 2))), static_cast<int16_t>(l + 1 + int(rng() % (W + 2)))};
+                     static_cast<int16_t>(t + 1 + int(rng() % (H + 2))),
+                     static_cast<int16_t>(l + 1 + int(rng() % (W + 2)))};
         config.outside = rng() % 2;
         config.clipActive = rng() % 2;
-        config.colors[0] = RGBColor{static_cast<uint16_t>(rng()), static_cast<uint16_t>(rng()),
-                                    static_cast<uint16_t>(rng())};
+        config.colors[0] =
+            RGBColor{static_cast<uint16_t>(rng()), static_cast<uint16_t>(rng()), static_cast<uint16_t>(rng())};
         const bool quarter = config.rota == 2 || config.rota == 4;
         halfPixelTurns += quarter && ((a.right - a.left) - (a.bottom - a.top)) % 2 != 0;
 
@@ -201,8 +203,8 @@ TEST(FastPath, EveryPathMatchesTheReferencePathsBitForBit) {
         // pixels: 1, 2 or 4 samples a pixel.
         CGImageRef image = GWorld2CGImage(src.gw);
         ASSERT_NE(image, nullptr);
-        const CGRect target = CGRectMake(float(int(rng() % 40) - 10) / 2, float(int(rng() % 40) - 10) / 2, float(W),
-                                         float(H));
+        const CGRect target =
+            CGRectMake(float(int(rng() % 40) - 10) / 2, float(int(rng() % 40) - 10) / 2, float(W), float(H));
         const auto angle = static_cast<float>(90 * (config.rota - 1) * 3.1415926535897932 / 180.0);
         DrawCGImageInCGRectOfPort(fast.gw, image, target, angle, false, 1.0, kCGBlendModeNormal);
         {
@@ -241,7 +243,7 @@ TEST(FastPath, ImageCopiesKnowTheirOpacity) {
         CGImageRef image = CGBitmapContextCreateImage(c);
         CGContextRelease(c);
         ASSERT_NE(image, nullptr);
-        for (auto &b : mem) b = static_cast<uint8_t>(~b);   // later changes must not show
+        for (auto &b : mem) b = static_cast<uint8_t>(~b);  // later changes must not show
 
         std::vector<uint8_t> out(size_t(w) * h * 4), model(out.size());
         const uint8_t beneath[4] = {255, 10, 200, 30};
@@ -252,8 +254,8 @@ TEST(FastPath, ImageCopiesKnowTheirOpacity) {
                 std::memcpy(m, beneath, 4);
                 Over(&made[y * rowBytes + x * 4], m);
             }
-        CGContextRef d = CGBitmapContextCreate(out.data(), w, h, 8, size_t(w) * 4, space,
-                                               kCGImageAlphaPremultipliedFirst);
+        CGContextRef d =
+            CGBitmapContextCreate(out.data(), w, h, 8, size_t(w) * 4, space, kCGImageAlphaPremultipliedFirst);
         ASSERT_NE(d, nullptr);
         CGContextDrawImage(d, CGRectMake(0, 0, float(w), float(h)), image);
         CGContextRelease(d);

@@ -23,7 +23,7 @@ void Check(const Scene &s, std::mt19937 &rng) {
     GWorldPtr source = MakeGWorld(s.W, s.H);
     GWorldPtr dest = MakeGWorld(s.W, s.H);
     Load(source, src);
-    Load(dest, RandomPicture(s.W, s.H, rng));   // everything is replaced
+    Load(dest, RandomPicture(s.W, s.H, rng));  // everything is replaced
     pluginDataRec c = ConfigFor(s);
     GWorldPtr other = MakeGWorld(3, 3);
     SetGWorld(other, nullptr);
@@ -34,8 +34,7 @@ void Check(const Scene &s, std::mt19937 &rng) {
     EXPECT_EQ(port, other) << "the caller's port must come back";
 
     EXPECT_EQ(CountMismatches(Read(dest, R(0, 0, s.H, s.W)), EffectModel(src, s), s), 0);
-    EXPECT_EQ(Read(source, R(0, 0, s.H, s.W)).px, src.px)
-        << "the source is read only";
+    EXPECT_EQ(Read(source, R(0, 0, s.H, s.W)).px, src.px) << "the source is read only";
     DisposeGWorld(other);
     DisposeGWorld(source);
     DisposeGWorld(dest);
@@ -81,7 +80,7 @@ TEST(Compositor, RandomScenesMatchTheModel) {
         s.H = size(rng);
         std::uniform_int_distribution<int> x(-s.W / 2 - 3, s.W + s.W / 2 + 3), y(-s.H / 2 - 3, s.H + s.H / 2 + 3);
         int l = x(rng), r = x(rng), t = y(rng), b = y(rng);
-        if (coin(rng)) {   // mostly proper rectangles, sometimes inverted ones
+        if (coin(rng)) {  // mostly proper rectangles, sometimes inverted ones
             if (l > r) std::swap(l, r);
             if (t > b) std::swap(t, b);
         }
@@ -116,7 +115,8 @@ TEST(Compositor, OutputDependsOnlyOnConfigurationAndSource) {
     const Rect all = R(0, 0, 29, 37);
     EXPECT_EQ(Read(a, all).px, Read(b, all).px);
     // The active rectangle is startRel in the destination's frame.
-    s.A = R(static_cast<int>(29 * 0.1), static_cast<int>(37 * 0.2), static_cast<int>(29 * 0.7), static_cast<int>(37 * 0.9));
+    s.A = R(static_cast<int>(29 * 0.1), static_cast<int>(37 * 0.2), static_cast<int>(29 * 0.7),
+            static_cast<int>(37 * 0.9));
     EXPECT_EQ(CountMismatches(Read(a, all), EffectModel(src, s), s), 0);
     DisposeGWorld(source);
     DisposeGWorld(a);
@@ -137,7 +137,7 @@ TEST(Compositor, FramesThroughTheEntryPoint) {
         gPascalData->clipActive = 0;
         gPascalData->colors[0] = SetRGBColor(0x1010, 0xEEEE, 0x3434);
         gPascalData->startRel = SetRelRect(0.25, 0.125, 0.75, 0.875);
-        if (!sameSize) host.params.frameRect = R(10, 20, 57, 84);   // 64 x 47
+        if (!sameSize) host.params.frameRect = R(10, 20, 57, 84);  // 64 x 47
         const Picture before = Read(host.params.frame, GetPortRect(host.params.frame));
         host.params.startFrame = 12;
         host.params.renderFrame = 3;
@@ -148,7 +148,12 @@ TEST(Compositor, FramesThroughTheEntryPoint) {
         Picture src{64, 47, std::vector<uint8_t>(64 * 47 * 4)};
         for (int y = 0; y < 47; ++y)
             for (int x = 0; x < 64; ++x) SourcePixel(15, x, y, &src.px[(y * 64 + x) * 4]);
-        Scene s{64, 47, R(static_cast<int>(47 * 0.125), 16, static_cast<int>(47 * 0.875), 48), 4, true, false,
+        Scene s{64,
+                47,
+                R(static_cast<int>(47 * 0.125), 16, static_cast<int>(47 * 0.875), 48),
+                4,
+                true,
+                false,
                 {0x10, 0xEE, 0x34}};
         EXPECT_EQ(CountMismatches(Read(host.params.frame, host.params.frameRect), EffectModel(src, s), s), 0);
         if (!sameSize) {

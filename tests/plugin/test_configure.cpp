@@ -22,7 +22,7 @@ void SendCancelWhenOpen(pluginWorkSpace *seen, Rect *fxBounds) {
     auto *timer = new QTimer;
     QObject::connect(timer, &QTimer::timeout, [timer, seen, fxBounds] {
         if (gConfigWorkSpace.theWindow == nullptr) return;
-        *seen = gConfigWorkSpace;   // the workspace while the dialog runs
+        *seen = gConfigWorkSpace;  // the workspace while the dialog runs
         if (seen->theFXClip) *fxBounds = GetPortRect(seen->theFXClip);
         HICommand command{};
         command.commandID = kHICommandCancel;
@@ -61,7 +61,9 @@ TEST(ConfigureEntry, PreparesTheWorkspaceAndCleansUp) {
 
     // The last render's selection starts at 40; the button's frame is 42.
     gMostRecentStartFrame = 40;
-    struct Case { SInt32 frames, wantMin, wantPosition, wantMax; };
+    struct Case {
+        SInt32 frames, wantMin, wantPosition, wantMax;
+    };
     for (const Case c : {Case{0, 42, 0, 0}, Case{-5, 42, 0, 0}, Case{2, 42, 0, 0}, Case{10, 40, 2, 9}}) {
         pluginWorkSpace seen{};
         Rect fx{};
@@ -78,8 +80,8 @@ TEST(ConfigureEntry, PreparesTheWorkspaceAndCleansUp) {
         ASSERT_NE(seen.theFXClip, nullptr);
         EXPECT_EQ(std::memcmp(&fx, &bounds, sizeof bounds), 0);
         EXPECT_EQ(gTheConfig, gPascalData);
-        EXPECT_EQ(gConfigWorkSpace.theFXClip, nullptr);   // disposed
-        EXPECT_EQ(gConfigWorkSpace.sourceClip, frame);    // the caller's
+        EXPECT_EQ(gConfigWorkSpace.theFXClip, nullptr);  // disposed
+        EXPECT_EQ(gConfigWorkSpace.sourceClip, frame);   // the caller's
         // Cancel leaves the shared record as it was.
         EXPECT_EQ(std::memcmp(gPascalData, &before, sizeof before), 0);
     }

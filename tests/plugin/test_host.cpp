@@ -22,8 +22,8 @@
 // so the tests can tell that nothing is left behind.
 namespace {
 long gLiveGWorlds = 0;
-QDErr gFailNewGWorld = noErr;   // when set, NewGWorld fails with it
-}
+QDErr gFailNewGWorld = noErr;  // when set, NewGWorld fails with it
+}  // namespace
 extern "C" QDErr NewGWorld(GWorldPtr *offscreen, short pixelDepth, const Rect *bounds, CTabHandle cTable,
                            GDHandle device, GWorldFlags flags) {
     using Fn = QDErr (*)(GWorldPtr *, short, const Rect *, CTabHandle, GDHandle, GWorldFlags);
@@ -93,11 +93,12 @@ TEST_F(Protocol, EntryRejectsBadBlocksAndCreatesTheSharedRecordOnce) {
     ASSERT_NE(gPascalData, nullptr);
     ASSERT_EQ(host.CallsNamed("NewPtrClear").size(), 1u);
     EXPECT_EQ(host.CallsNamed("NewPtrClear")[0].a, static_cast<int64_t>(sizeof(pluginDataRec)));
-    EXPECT_EQ(gPascalData->rota, 1);   // defaults...
-    EXPECT_TRUE(std::filesystem::exists(prefs.PrefsFile()));   // ...written back
+    EXPECT_EQ(gPascalData->rota, 1);                          // defaults...
+    EXPECT_TRUE(std::filesystem::exists(prefs.PrefsFile()));  // ...written back
     pluginDataPtr first = gPascalData;
-    first->rota = 3;   // an edit that a reload would lose
-    for (int selector : {0, 3, 4, 7, 10, 200, 255}) EXPECT_EQ(host.Send(static_cast<HYPluginSelector>(selector)), kPluginOK);
+    first->rota = 3;  // an edit that a reload would lose
+    for (int selector : {0, 3, 4, 7, 10, 200, 255})
+        EXPECT_EQ(host.Send(static_cast<HYPluginSelector>(selector)), kPluginOK);
     EXPECT_EQ(host.Send(kPlugGetInfo), kPluginOK);
     EXPECT_EQ(gPascalData, first);
     EXPECT_EQ(gPascalData->rota, 3);
@@ -140,11 +141,11 @@ TEST_F(Protocol, GetInfoFillsTheThreeBlocks) {
     const HYPluginGetInfo &info = host.params.getInfo;
     const HY2PluginGetInfo &info2 = host.params.getInfo2;
     // Type, flags, frames to render, taken before/after, speeds, single clips, thumb, memory, selection.
-    EXPECT_EQ(std::tuple(int(info.pluginType), info.pluginFlags, info.framesToBeRendered, info.takeFromClipBefore,
-                         info.takeFromClipAfter, info.minSpeedFrames, info.maxSpeedFrames,
-                         int(info.mustTakeFromSingleClips), info.bestThumbOffset, info2.baseMemoryNeeded,
-                         info2.selectedFrames),
-              std::tuple(int(kPluginFilterType), 0x1381u, 75, 0, 75, 0, 0, 0, 17, 50000, 75));
+    EXPECT_EQ(
+        std::tuple(int(info.pluginType), info.pluginFlags, info.framesToBeRendered, info.takeFromClipBefore,
+                   info.takeFromClipAfter, info.minSpeedFrames, info.maxSpeedFrames, int(info.mustTakeFromSingleClips),
+                   info.bestThumbOffset, info2.baseMemoryNeeded, info2.selectedFrames),
+        std::tuple(int(kPluginFilterType), 0x1381u, 75, 0, 75, 0, 0, 0, 17, 50000, 75));
     EXPECT_EQ(std::memcmp(&host.params.getInfo4, &before.getInfo4, sizeof before.getInfo4), 0);
     EXPECT_EQ(std::memcmp(info.reserved2, before.getInfo.reserved2, sizeof info.reserved2), 0);
     EXPECT_EQ(std::memcmp(host.params.getInfo3.reserved0, before.getInfo3.reserved0, 96), 0);
@@ -199,7 +200,7 @@ TEST_F(Protocol, BundleExportsOnlyMain) {
     EXPECT_EQ(entry(0, &host.params), kPluginOK);
     EXPECT_EQ(host.params.getInfo.pluginType, kPluginFilterType);
     EXPECT_GT(std::strlen(host.params.getInfo3.buttonTitle), 0u);
-    EXPECT_EQ(gPascalData, nullptr);   // the bundle keeps its own record
+    EXPECT_EQ(gPascalData, nullptr);  // the bundle keeps its own record
     CFBundleCloseBundleResourceMap(bundle, ref);
     CFRelease(url);
     // The library stays loaded: the platform may still hold its callbacks.
@@ -210,9 +211,11 @@ TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
     Prime(host);
     gPascalData->rota = 2;
 
-    struct Case { int32_t frames, in, out, wantIn, wantOut; };
-    for (const Case c : {Case{31, 20, 20, 15, 15}, Case{31, 40, 0, 31, 0}, Case{3, 0, 5, 0, 3}, Case{100, 10, 10, 10, 10},
-                         Case{0, 4, 0, 0, 0}, Case{9, 5, 5, 4, 4}}) {
+    struct Case {
+        int32_t frames, in, out, wantIn, wantOut;
+    };
+    for (const Case c : {Case{31, 20, 20, 15, 15}, Case{31, 40, 0, 31, 0}, Case{3, 0, 5, 0, 3},
+                         Case{100, 10, 10, 10, 10}, Case{0, 4, 0, 0, 0}, Case{9, 5, 5, 4, 4}}) {
         host.calls.clear();
         host.params.frameCount = c.frames;
         host.fadeIn = c.in;
@@ -258,7 +261,7 @@ TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
     host.calls.clear();
     EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
     EXPECT_TRUE(host.calls.empty());
-    EXPECT_EQ(host.liveBlocks.size(), 1u);   // only the shared record
+    EXPECT_EQ(host.liveBlocks.size(), 1u);  // only the shared record
 }
 
 TEST_F(Protocol, BeginFailuresLeaveNothingHalfMade) {
@@ -286,7 +289,7 @@ TEST_F(Protocol, BeginFailuresLeaveNothingHalfMade) {
     void *firstCopy = Block(host)->pascalData;
     host.calls.clear();
     ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
-    EXPECT_EQ(host.params.clientData, block);   // reused
+    EXPECT_EQ(host.params.clientData, block);  // reused
     EXPECT_NE(Block(host)->pascalData, firstCopy);
     ASSERT_EQ(host.CallsNamed("DisposePtr").size(), 1u);
     EXPECT_EQ(host.CallsNamed("DisposePtr")[0].p, firstCopy);
@@ -369,7 +372,7 @@ TEST_F(Protocol, FramesFollowTheCallbackOrderAndFadeTable) {
 TEST_F(Protocol, QualityPreviewAndFailures) {
     TestHost host(32, 240);
     Prime(host);
-    ASSERT_EQ(host.Send(kPlugDoFrame), kPluginBadParams);   // no render instance
+    ASSERT_EQ(host.Send(kPlugDoFrame), kPluginBadParams);  // no render instance
     ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
 
     // Preview: low quality up to 259 rows, no audio.
@@ -399,11 +402,21 @@ TEST_F(Protocol, QualityPreviewAndFailures) {
     };
     host.Send(kPlugTerminate);
     host.fadeIn = 5;
-    host.Send(kPlugInitialize);   // frame 2 lies in the fade-in
+    host.Send(kPlugInitialize);  // frame 2 lies in the fade-in
     const std::vector<Case> cases = {
         {kPluginCantGetNeededFrame, 0, 0, 0, kPluginCantGetNeededFrame, {"GetFrame", "ReleaseFrame"}},
-        {kPluginCantGetNeededFrame, 0, 0, kPluginTryAgainLater, kPluginCantGetNeededFrame, {"GetFrame", "ReleaseFrame"}},
-        {0, kPluginOutOfDiskSpace, 0, kPluginTryAgainLater, kPluginOutOfDiskSpace, {"GetFrame", "Blit", "ReleaseFrame"}},
+        {kPluginCantGetNeededFrame,
+         0,
+         0,
+         kPluginTryAgainLater,
+         kPluginCantGetNeededFrame,
+         {"GetFrame", "ReleaseFrame"}},
+        {0,
+         kPluginOutOfDiskSpace,
+         0,
+         kPluginTryAgainLater,
+         kPluginOutOfDiskSpace,
+         {"GetFrame", "Blit", "ReleaseFrame"}},
         {0, 0, kPluginCancel, 0, kPluginCancel, {"GetFrame", "Blit", "MixAudio", "ReleaseFrame"}},
         {0, 0, 0, kPluginTryAgainLater, kPluginTryAgainLater, {"GetFrame", "Blit", "MixAudio", "ReleaseFrame"}},
     };
@@ -433,11 +446,12 @@ TEST_F(Protocol, AFrameTheEffectCannotDrawIsNeitherBlendedNorPassedOn) {
     Prime(host);
     host.params.frameRect = Rect{4, 4, 28, 36};
     const Rect sourceBounds{0, 0, 24, 32};
-    NewGWorld(&host.prepared, 32, &sourceBounds, nullptr, nullptr, 0);   // GetFrame allocates nothing
+    NewGWorld(&host.prepared, 32, &sourceBounds, nullptr, nullptr, 0);  // GetFrame allocates nothing
     host.fadeIn = 10;
     ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
-    host.params.renderFrame = 3;   // inside the fade-in
-    for (auto [err, want] : {std::pair{QDErr(memFullErr), kPluginOutOfMemory}, std::pair{QDErr(paramErr), kPluginFailed}}) {
+    host.params.renderFrame = 3;  // inside the fade-in
+    for (auto [err, want] :
+         {std::pair{QDErr(memFullErr), kPluginOutOfMemory}, std::pair{QDErr(paramErr), kPluginFailed}}) {
         host.calls.clear();
         const long pictures = gLiveGWorlds;
         gFailNewGWorld = err;
@@ -483,7 +497,7 @@ TEST_F(Protocol, LongSelectionsLeaveNothingBehind) {
 TEST_F(Protocol, PlaceholderRunsItsOwnInstanceOnACopy) {
     TestHost host(40, 30);
     Prime(host);
-    gPascalData->outside = 0;   // rota 1: the frame comes out as the source
+    gPascalData->outside = 0;  // rota 1: the frame comes out as the source
     host.params.startFrame = 200;
     host.params.renderFrame = 3;
     host.params.getInfo.bestThumbOffset = 7;
@@ -500,7 +514,7 @@ TEST_F(Protocol, PlaceholderRunsItsOwnInstanceOnACopy) {
     ASSERT_EQ(host.CallsNamed("GetFrame").size(), 1u);
     EXPECT_EQ(host.CallsNamed("GetFrame")[0].a, 207);
     EXPECT_EQ(host.CallsNamed("ReleaseFrame").size(), 1u);
-    EXPECT_EQ(host.liveBlocks.size(), 1u);   // its own block and copy are gone
+    EXPECT_EQ(host.liveBlocks.size(), 1u);  // its own block and copy are gone
     EXPECT_TRUE(ShowsSourceFrame(host.params.frame, 207));
 
     // A frame that cannot be drawn is reported; a failed begin is ended too.
@@ -518,10 +532,14 @@ TEST_F(Protocol, PlaceholderRunsItsOwnInstanceOnACopy) {
 TEST_F(Protocol, ButtonFetchesAFrameOfTheConfiguredStandard) {
     TestHost host(16, 8);
     Prime(host);
-    host.giveNoPicture = true;   // the dialog cannot open without a picture
+    host.giveNoPicture = true;  // the dialog cannot open without a picture
     host.getFrameResult = kPluginCantGetNeededFrame;
-    struct Case { SInt16 media; int w, h; };
-    for (const Case c : {Case{1, 720, 480}, Case{2, 720, 576}, Case{3, 960, 540}, Case{7, 720, 480}, Case{0, 720, 480}}) {
+    struct Case {
+        SInt16 media;
+        int w, h;
+    };
+    for (const Case c :
+         {Case{1, 720, 480}, Case{2, 720, 576}, Case{3, 960, 540}, Case{7, 720, 480}, Case{0, 720, 480}}) {
         gPascalData->mediaType = c.media;
         host.calls.clear();
         host.params.renderFrame = 4;

@@ -77,7 +77,8 @@ std::vector<unsigned char> RecordOf(const pluginDataRec &r) {
     Handle h = NewHandleClear(396);
     pluginDataRec copy = r;
     EXPECT_TRUE(Config2Save(&copy, h));
-    std::vector<unsigned char> bytes(reinterpret_cast<unsigned char *>(*h), reinterpret_cast<unsigned char *>(*h) + 396);
+    std::vector<unsigned char> bytes(reinterpret_cast<unsigned char *>(*h),
+                                     reinterpret_cast<unsigned char *>(*h) + 396);
     DisposeHandle(h);
     return bytes;
 }
@@ -96,7 +97,7 @@ TEST(PrefsFile, FirstUseCreatesOneRecordAndLaterUsesReadIt) {
     ScopedPrefsFolder prefs;
     pluginDataRec r = Defaults();
     EXPECT_FALSE(ReadConfig(&r));
-    EXPECT_FALSE(std::filesystem::exists(prefs.PrefsFile()));   // reading creates nothing
+    EXPECT_FALSE(std::filesystem::exists(prefs.PrefsFile()));  // reading creates nothing
 
     // The shared record's initialisation: defaults, then the file exists.
     pluginDataRec init;
@@ -104,7 +105,7 @@ TEST(PrefsFile, FirstUseCreatesOneRecordAndLaterUsesReadIt) {
     InitPluginData(&init);
     const pluginDataRec defaults = Defaults();
     EXPECT_TRUE(SameSettings(init, defaults, false));
-    EXPECT_EQ(init.frameEndColor.red, 0x3333);   // not reset, and not read from a missing file
+    EXPECT_EQ(init.frameEndColor.red, 0x3333);  // not reset, and not read from a missing file
     ASSERT_TRUE(std::filesystem::exists(prefs.PrefsFile()));
     WithPrefsFile(prefs, [&](short) {
         EXPECT_EQ(Count1Resources(kPref), 1);
@@ -151,18 +152,18 @@ TEST(PrefsFile, InvalidRecordsAreIgnoredAndReplaced) {
 
     std::vector<std::vector<unsigned char>> damaged;
     auto v2 = good;
-    v2[4] = 2;                                        // version 2
+    v2[4] = 2;  // version 2
     damaged.push_back(v2);
     auto size = good;
-    size[0] = 0x8D;                                   // sizeInBytes 397
+    size[0] = 0x8D;  // sizeInBytes 397
     damaged.push_back(size);
-    auto swapped = good;                              // written by the other byte order
+    auto swapped = good;  // written by the other byte order
     std::reverse(swapped.begin(), swapped.begin() + 4);
     std::reverse(swapped.begin() + 4, swapped.begin() + 8);
     damaged.push_back(swapped);
-    damaged.emplace_back(good.begin(), good.begin() + 395);   // one byte short
-    damaged.emplace_back(good.begin(), good.begin() + 8);     // a valid header and nothing else
-    damaged.emplace_back();                                   // empty
+    damaged.emplace_back(good.begin(), good.begin() + 395);  // one byte short
+    damaged.emplace_back(good.begin(), good.begin() + 8);    // a valid header and nothing else
+    damaged.emplace_back();                                  // empty
 
     for (const auto &bytes : damaged) {
         PlantRecord(prefs, bytes);
@@ -171,7 +172,7 @@ TEST(PrefsFile, InvalidRecordsAreIgnoredAndReplaced) {
         const pluginDataRec before = r;
         EXPECT_FALSE(ReadConfig(&r)) << "record of " << bytes.size() << " bytes";
         EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
-        ASSERT_TRUE(SaveConfig(&r));                  // the next save replaces it
+        ASSERT_TRUE(SaveConfig(&r));  // the next save replaces it
         EXPECT_EQ(StoredRecord(prefs), RecordOf(r));
     }
 
@@ -235,7 +236,8 @@ TEST(PrefsFile, FailuresReturnFalseAndKeepWhatWasSaved) {
     // Writing fails: the file with the new record does not fit, the file
     // without any record would.
     const auto fileSize = std::filesystem::file_size(prefs.PrefsFile());
-    struct sigaction ignore {}, old {};
+    struct sigaction ignore {
+    }, old{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &old);
     rlimit limit{}, previous{};
@@ -249,7 +251,7 @@ TEST(PrefsFile, FailuresReturnFalseAndKeepWhatWasSaved) {
     setrlimit(RLIMIT_FSIZE, &previous);
     sigaction(SIGXFSZ, &old, nullptr);
     EXPECT_FALSE(written);
-    EXPECT_EQ(StoredRecord(prefs), saved);   // the old file is intact
+    EXPECT_EQ(StoredRecord(prefs), saved);  // the old file is intact
 
     // Something that is not a file at its name is neither read nor replaced,
     // and never waited on (a FIFO would block a plain open for ever).
@@ -263,7 +265,11 @@ TEST(PrefsFile, FailuresReturnFalseAndKeepWhatWasSaved) {
 
     // No usable Preferences folder: a plain file stands where it should be.
     const std::string blocked = (prefs.Folder() / "blocked").string();
-    { std::FILE *f = std::fopen(blocked.c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
+    {
+        std::FILE *f = std::fopen(blocked.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
     setenv("XDG_CONFIG_HOME", blocked.c_str(), 1);
     EXPECT_FALSE(SaveConfig(&r));
     EXPECT_FALSE(ReadConfig(&r));
@@ -313,7 +319,7 @@ TEST(PrefsFile, KilledSavesLeaveTheOldRecordOrTheNew) {
         ++points;
         ASSERT_TRUE(SaveConfig(&old));
     }
-    EXPECT_GE(points, 2);   // the write and the rename
+    EXPECT_GE(points, 2);  // the write and the rename
 
     // Temporaries: one of a killed save, one a living writer holds, and
     // files of other kinds, which are never touched.
@@ -325,18 +331,19 @@ TEST(PrefsFile, KilledSavesLeaveTheOldRecordOrTheNew) {
     }
     const int live = open((folder / ".qzvel-Prefs.Live01").c_str(), O_RDONLY);
     ASSERT_EQ(flock(live, LOCK_EX), 0);
-    ASSERT_TRUE(SaveConfig(&old));   // a save that writes
+    ASSERT_TRUE(SaveConfig(&old));  // a save that writes
     close(live);
     EXPECT_EQ(FolderNames(prefs), (std::vector<std::string>{".other.Dead02", ".qzvel-Prefs.Live01", ".qzvel-Prefs.keep",
                                                             ".qzvel-Prefs.lock", "qzvel-Prefs"}));
 
     // Saving what is stored does not write the file again.
-    struct stat before {}, after {};
+    struct stat before {
+    }, after{};
     ASSERT_EQ(stat(prefs.PrefsFile().c_str(), &before), 0);
     ASSERT_TRUE(SaveConfig(&old));
     ASSERT_EQ(stat(prefs.PrefsFile().c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino);
-    EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);   // inode numbers are soon reused
+    EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);  // inode numbers are soon reused
 }
 
 // Two processes saving while a third reads: every read finds a whole record
@@ -353,7 +360,7 @@ TEST(PrefsFile, ConcurrentSavesNeverLoseTheRecord) {
         mine.colors[0] = color;
         bool ok = true;
         for (int i = 0; i < 100; ++i) {
-            mine.sliders[0] = SInt16(i);   // a change every time, so every save writes
+            mine.sliders[0] = SInt16(i);  // a change every time, so every save writes
             ok = SaveConfig(&mine) && ok;
         }
         _exit(ok ? 0 : 1);
@@ -364,9 +371,9 @@ TEST(PrefsFile, ConcurrentSavesNeverLoseTheRecord) {
     while (statusA < 0 || statusB < 0) {
         pluginDataRec seen = Defaults();
         seen.rota = 0;
-        const bool whole = ReadConfig(&seen) && ((seen.rota == 2 && seen.colors[0].red == 0xFFFF) ||
-                                                 (seen.rota == 4 && seen.colors[0].blue == 0xFFFF) ||
-                                                 SameSettings(seen, first));
+        const bool whole =
+            ReadConfig(&seen) && ((seen.rota == 2 && seen.colors[0].red == 0xFFFF) ||
+                                  (seen.rota == 4 && seen.colors[0].blue == 0xFFFF) || SameSettings(seen, first));
         bad += whole ? 0 : 1;
         ++reads;
         int status = 0;
@@ -388,7 +395,7 @@ TEST(PrefsFile, DamagedFilesAreKeptBeforeTheyAreReplaced) {
     pluginDataRec r = Defaults();
     ASSERT_TRUE(SaveConfig(&r));
     auto good = RecordOf(r);
-    good[4] = 7;   // version 7
+    good[4] = 7;  // version 7
     const std::vector<std::pair<std::string, bool>> cases = {{"not a resource file", false}, {"", true}};
     for (const auto &[text, asRecord] : cases) {
         if (asRecord) {
@@ -405,12 +412,13 @@ TEST(PrefsFile, DamagedFilesAreKeptBeforeTheyAreReplaced) {
         const std::string damaged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const std::string copy = KeepDamagedPrefs(prefs.PrefsFile().string());
         ASSERT_FALSE(copy.empty());
-        EXPECT_EQ(KeepDamagedPrefs(prefs.PrefsFile().string()), copy);   // kept once
+        EXPECT_EQ(KeepDamagedPrefs(prefs.PrefsFile().string()), copy);  // kept once
         ASSERT_TRUE(SaveConfig(&r));
         EXPECT_EQ(StoredRecord(prefs), RecordOf(r));
         std::ifstream kept(copy, std::ios::binary);
         EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()), damaged);
-        EXPECT_EQ(std::filesystem::path(copy).filename().string().size(), std::string("qzvel-Prefs.damaged-20261206-131900").size());
+        EXPECT_EQ(std::filesystem::path(copy).filename().string().size(),
+                  std::string("qzvel-Prefs.damaged-20261206-131900").size());
         std::filesystem::remove(copy);
     }
     // A save alone keeps the copy too.

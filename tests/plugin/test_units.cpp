@@ -20,7 +20,9 @@
 
 namespace {
 
-void ExpectRect(Rect r, int top, int left, int bottom, int right) { EXPECT_TRUE(SameRect(r, R(top, left, bottom, right))); }
+void ExpectRect(Rect r, int top, int left, int bottom, int right) {
+    EXPECT_TRUE(SameRect(r, R(top, left, bottom, right)));
+}
 
 }  // namespace
 
@@ -158,8 +160,9 @@ TEST(CommonProcs, ShortStringsAndTexts) {
 
 TEST(CommonProcsDeathTest, AssertEndsTheHostWithTheStopAlert) {
     Assert(reinterpret_cast<const void *>(1), "never shown");
-    EXPECT_EXIT(Assert(nullptr, "Unable to allocate theGW in theLineEffect"), testing::ExitedWithCode(1),
-                "\\[Stop alert\\] Assertion Failure\n  Assertion failed in: Unable to allocate theGW in theLineEffect\n");
+    EXPECT_EXIT(
+        Assert(nullptr, "Unable to allocate theGW in theLineEffect"), testing::ExitedWithCode(1),
+        "\\[Stop alert\\] Assertion Failure\n  Assertion failed in: Unable to allocate theGW in theLineEffect\n");
     // An over-long location is cut so the whole explanation is 255 bytes.
     EXPECT_EXIT(Assert(nullptr, std::string(300, 'z')), testing::ExitedWithCode(1),
                 "Assertion failed in: " + std::string(255 - 21, 'z') + "\n");
@@ -184,7 +187,7 @@ TEST(ConfigRecord, DefaultsResetAndCopies) {
     CGImageRef marker = reinterpret_cast<CGImageRef>(&r);
     r.theRendered = marker;
     ResetConfig(&r, false);
-    EXPECT_EQ(r.theRendered, marker);   // a partial reset keeps the images
+    EXPECT_EQ(r.theRendered, marker);  // a partial reset keeps the images
     ResetConfig(&r, true);
     EXPECT_EQ(r.theRendered, nullptr);
     EXPECT_EQ(r.theOriginalImage, nullptr);
@@ -193,7 +196,7 @@ TEST(ConfigRecord, DefaultsResetAndCopies) {
     EXPECT_EQ(std::memcmp(r.sliders, sliders, sizeof sliders), 0);
     for (const RGBColor &c : r.colors) EXPECT_EQ(c.red | c.green | c.blue, 0);
     EXPECT_EQ(Channels(r.frameStartColor), std::tuple(65535, 0, 0));
-    EXPECT_EQ(std::memcmp(&r.frameEndColor, &endColor, sizeof endColor), 0);   // never reset
+    EXPECT_EQ(std::memcmp(&r.frameEndColor, &endColor, sizeof endColor), 0);  // never reset
     EXPECT_EQ(r.mediaType, 1);
     EXPECT_EQ(r.outside, 1);
     EXPECT_EQ(r.clipActive, 0);
@@ -276,7 +279,8 @@ TEST(SaveRecord, BytesFollowTheRecordTable) {
     r.startRel = SetRelRect(0.1, 0.2, 0.3, 0.4);
     r.endRel = SetRelRect(-1, 2, 3.5, 1e9);
     for (int i = 0; i < 6; ++i) {
-        r.colors[i] = SetRGBColor(static_cast<UInt16>(1000 + i), static_cast<UInt16>(2000 + i), static_cast<UInt16>(3000 + i));
+        r.colors[i] =
+            SetRGBColor(static_cast<UInt16>(1000 + i), static_cast<UInt16>(2000 + i), static_cast<UInt16>(3000 + i));
         r.sliders[i] = static_cast<SInt16>(-3 * i);
     }
     r.frameStartColor = SetRGBColor(1, 2, 3);
@@ -292,16 +296,28 @@ TEST(SaveRecord, BytesFollowTheRecordTable) {
     ASSERT_TRUE(Config2Save(&r, h));
     const auto *b = reinterpret_cast<const unsigned char *>(*h);
     // The record table, offset by offset.
-    auto u32 = [&](int off) { UInt32 v; std::memcpy(&v, b + off, 4); return v; };
-    auto dbl = [&](int off) { double v; std::memcpy(&v, b + off, 8); return v; };
-    auto u16 = [&](int off) { UInt16 v; std::memcpy(&v, b + off, 2); return v; };
+    auto u32 = [&](int off) {
+        UInt32 v;
+        std::memcpy(&v, b + off, 4);
+        return v;
+    };
+    auto dbl = [&](int off) {
+        double v;
+        std::memcpy(&v, b + off, 8);
+        return v;
+    };
+    auto u16 = [&](int off) {
+        UInt16 v;
+        std::memcpy(&v, b + off, 2);
+        return v;
+    };
     EXPECT_EQ(u32(0), 396u);
     EXPECT_EQ(u32(4), 3u);
     if (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
         const unsigned char head[8] = {0x8C, 0x01, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00};
         EXPECT_EQ(std::memcmp(b, head, 8), 0);
     }
-    EXPECT_EQ(dbl(8), 0.1);    // startRel: left, right, top, bottom
+    EXPECT_EQ(dbl(8), 0.1);  // startRel: left, right, top, bottom
     EXPECT_EQ(dbl(16), 0.3);
     EXPECT_EQ(dbl(24), 0.2);
     EXPECT_EQ(dbl(32), 0.4);
@@ -316,10 +332,10 @@ TEST(SaveRecord, BytesFollowTheRecordTable) {
     EXPECT_EQ(u16(124), 3);
     EXPECT_EQ(u16(126), 4);
     EXPECT_EQ(u16(132), 3);
-    EXPECT_EQ(b[134], 1);   // keepProps
-    EXPECT_EQ(b[135], 0);   // outside
-    EXPECT_EQ(u16(136), 4); // rota
-    EXPECT_EQ(b[138], 1);   // clipActive
+    EXPECT_EQ(b[134], 1);    // keepProps
+    EXPECT_EQ(b[135], 0);    // outside
+    EXPECT_EQ(u16(136), 4);  // rota
+    EXPECT_EQ(b[138], 1);    // clipActive
     const char banner[] = "Config save for qmz iMovie plug-in";
     EXPECT_EQ(b[139], sizeof banner - 1);
     EXPECT_EQ(std::memcmp(b + 140, banner, sizeof banner - 1), 0);

@@ -78,8 +78,7 @@ struct EnvRestore {
 
 }  // namespace
 
-bool WithPreferencesFile(const std::string &file,
-                         const std::function<bool(const std::string &, std::string &)> &work,
+bool WithPreferencesFile(const std::string &file, const std::function<bool(const std::string &, std::string &)> &work,
                          std::string &error) {
     if (file.empty()) return work(PreferencesPath(), error);
     fs::path target = fs::absolute(file);
@@ -158,25 +157,25 @@ bool CheckSettingsFile(const std::string &path, std::string &notice, std::string
     notice.clear();
     std::string detail;
     switch (InspectPrefsFile(path, detail)) {
-    case kPrefsNotAFile:
-        error = "the settings file '" + path + "' is " + detail + ", not a file; remove it or set XDG_CONFIG_HOME";
-        return false;
-    case kPrefsUnreadable:
-        error = "cannot read the settings file '" + path + "': " + detail;
-        return false;
-    case kPrefsDamaged: {
-        const std::string copy = KeepDamagedPrefs(path);
-        if (copy.empty()) {
-            error = "the settings file '" + path + "' is damaged (" + detail +
-                    ") and no copy of it could be kept; move it away to start from the defaults";
+        case kPrefsNotAFile:
+            error = "the settings file '" + path + "' is " + detail + ", not a file; remove it or set XDG_CONFIG_HOME";
             return false;
+        case kPrefsUnreadable:
+            error = "cannot read the settings file '" + path + "': " + detail;
+            return false;
+        case kPrefsDamaged: {
+            const std::string copy = KeepDamagedPrefs(path);
+            if (copy.empty()) {
+                error = "the settings file '" + path + "' is damaged (" + detail +
+                        ") and no copy of it could be kept; move it away to start from the defaults";
+                return false;
+            }
+            notice = "the settings file '" + path + "' is damaged (" + detail + "); kept it as '" + copy +
+                     "' and using the defaults";
+            return true;
         }
-        notice = "the settings file '" + path + "' is damaged (" + detail + "); kept it as '" + copy +
-                 "' and using the defaults";
-        return true;
-    }
-    default:
-        return true;
+        default:
+            return true;
     }
 }
 
@@ -215,8 +214,14 @@ bool ParseInt(std::string_view s, long lo, long hi, long &v) {
 
 bool ParseSwitch(std::string_view s, Boolean &v) {
     s = Trim(s);
-    if (s == "on" || s == "true" || s == "yes" || s == "1") { v = 1; return true; }
-    if (s == "off" || s == "false" || s == "no" || s == "0") { v = 0; return true; }
+    if (s == "on" || s == "true" || s == "yes" || s == "1") {
+        v = 1;
+        return true;
+    }
+    if (s == "off" || s == "false" || s == "no" || s == "0") {
+        v = 0;
+        return true;
+    }
     return false;
 }
 
@@ -250,11 +255,16 @@ bool ParseFour(std::string_view s, double (&v)[4]) {
 }
 
 bool RelField(relRect &r, std::string_view name, double *&field) {
-    if (name == "left") field = &r.left;
-    else if (name == "right") field = &r.right;
-    else if (name == "top") field = &r.top;
-    else if (name == "bottom") field = &r.bottom;
-    else return false;
+    if (name == "left")
+        field = &r.left;
+    else if (name == "right")
+        field = &r.right;
+    else if (name == "top")
+        field = &r.top;
+    else if (name == "bottom")
+        field = &r.bottom;
+    else
+        return false;
     return true;
 }
 
@@ -273,10 +283,14 @@ std::string Num(double v) {
 
 const char *StandardName(int mediaType) {
     switch (mediaType) {
-    case kMediaPAL: return "pal";
-    case kMediaHD: return "hd";
-    case kMediaNTSC: return "ntsc";
-    default: return "ntsc (unknown value, acts as ntsc)";
+        case kMediaPAL:
+            return "pal";
+        case kMediaHD:
+            return "hd";
+        case kMediaNTSC:
+            return "ntsc";
+        default:
+            return "ntsc (unknown value, acts as ntsc)";
     }
 }
 
@@ -303,7 +317,8 @@ bool ApplySetting(pluginDataRec &c, std::string_view assignment, std::string &er
     };
     if (key == "rect") {
         double v[4];
-        if (!ParseFour(value, v)) return bad("LEFT,TOP,RIGHT,BOTTOM as fractions of the frame, e.g. 0.25,0.25,0.75,0.75");
+        if (!ParseFour(value, v))
+            return bad("LEFT,TOP,RIGHT,BOTTOM as fractions of the frame, e.g. 0.25,0.25,0.75,0.75");
         if (!(v[0] < v[2]) || !(v[1] < v[3])) return bad("LEFT < RIGHT and TOP < BOTTOM");
         c.startRel = relRect{v[0], v[2], v[1], v[3]};
         return true;
@@ -362,17 +377,24 @@ bool ApplySetting(pluginDataRec &c, std::string_view assignment, std::string &er
         return true;
     }
     if (key == "standard") {
-        if (value == "ntsc") c.mediaType = kMediaNTSC;
-        else if (value == "pal") c.mediaType = kMediaPAL;
-        else if (value == "hd") c.mediaType = kMediaHD;
-        else return bad("ntsc, pal or hd");
+        if (value == "ntsc")
+            c.mediaType = kMediaNTSC;
+        else if (value == "pal")
+            c.mediaType = kMediaPAL;
+        else if (value == "hd")
+            c.mediaType = kMediaHD;
+        else
+            return bad("ntsc, pal or hd");
         return true;
     }
     if (key == "mediaType") return set16(c.mediaType, "a 16-bit number (1 NTSC, 2 PAL, 3 HD)");
     Boolean *flag = nullptr;
-    if (key == "outside") flag = &c.outside;
-    else if (key == "clip" || key == "clipActive") flag = &c.clipActive;
-    else if (key == "keepProps") flag = &c.keepProps;
+    if (key == "outside")
+        flag = &c.outside;
+    else if (key == "clip" || key == "clipActive")
+        flag = &c.clipActive;
+    else if (key == "keepProps")
+        flag = &c.keepProps;
     if (flag) {
         if (!ParseSwitch(value, *flag)) return bad("on or off");
         return true;
@@ -431,7 +453,9 @@ std::string DescribeConfigJson(const pluginDataRec &c, bool stored) {
     j["clipActive"] = bool(c.clipActive);
     j["keepProps"] = bool(c.keepProps);
     j["rotaCode"] = c.rota;
-    if (c.rota >= 1 && c.rota <= 4) j["rota"] = (c.rota - 1) * 90;
-    else j["rota"] = 0;
+    if (c.rota >= 1 && c.rota <= 4)
+        j["rota"] = (c.rota - 1) * 90;
+    else
+        j["rota"] = 0;
     return j.dump(2) + "\n";
 }

@@ -53,42 +53,45 @@ int main(int argc, char **argv) try {
         return 1;
     }
     if (!notice.empty() && !*show)
-        std::cerr << "kelvarin-prefs: " << notice << (*set ? "; the fields not set here are the defaults" : "")
-                  << "\n";
-    bool ok = WithPreferencesFile(file, [&](const std::string &path, std::string &err) {
-        ConfigBlock config = NewDefaultConfig();
-        if (!config) {
-            err = "out of memory";
-            return false;
-        }
-        if (*show) {
-            bool stored = ReadConfig(config.get());
-            if (json) {
-                std::cout << DescribeConfigJson(*config, stored);
-            } else {
-                std::cout << DescribeConfig(*config);
-                std::cout << "file       " << path << (stored ? "" : "   (no valid record: defaults shown)") << "\n";
+        std::cerr << "kelvarin-prefs: " << notice << (*set ? "; the fields not set here are the defaults" : "") << "\n";
+    bool ok = WithPreferencesFile(
+        file,
+        [&](const std::string &path, std::string &err) {
+            ConfigBlock config = NewDefaultConfig();
+            if (!config) {
+                err = "out of memory";
+                return false;
             }
-            if (!damage.empty())
-                std::cerr << "kelvarin-prefs: the file is damaged: " << damage
-                          << "; defaults shown. A copy was kept as '" << KeepDamagedPrefs(real)
-                          << "'; 'kelvarin-prefs reset' or 'set' writes a new file\n";
+            if (*show) {
+                bool stored = ReadConfig(config.get());
+                if (json) {
+                    std::cout << DescribeConfigJson(*config, stored);
+                } else {
+                    std::cout << DescribeConfig(*config);
+                    std::cout << "file       " << path << (stored ? "" : "   (no valid record: defaults shown)")
+                              << "\n";
+                }
+                if (!damage.empty())
+                    std::cerr << "kelvarin-prefs: the file is damaged: " << damage
+                              << "; defaults shown. A copy was kept as '" << KeepDamagedPrefs(real)
+                              << "'; 'kelvarin-prefs reset' or 'set' writes a new file\n";
+                return true;
+            }
+            if (*set) {
+                ReadConfig(config.get());
+                for (const std::string &s : settings)
+                    if (!ApplySetting(*config, s, err)) return false;
+            }
+            if (!SaveConfig(config.get())) {
+                const OSErr why = ResError();
+                err = why == dskFulErr   ? "no space left on the device for the preferences file '" + path + "'"
+                      : why == wrPermErr ? "no permission to write the preferences file '" + path + "'"
+                                         : "cannot write the preferences file '" + path + "'";
+                return false;
+            }
             return true;
-        }
-        if (*set) {
-            ReadConfig(config.get());
-            for (const std::string &s : settings)
-                if (!ApplySetting(*config, s, err)) return false;
-        }
-        if (!SaveConfig(config.get())) {
-            const OSErr why = ResError();
-            err = why == dskFulErr   ? "no space left on the device for the preferences file '" + path + "'"
-                  : why == wrPermErr ? "no permission to write the preferences file '" + path + "'"
-                                     : "cannot write the preferences file '" + path + "'";
-            return false;
-        }
-        return true;
-    }, error);
+        },
+        error);
     if (!ok) {
         std::cerr << "kelvarin-prefs: " << error << "\n";
         return 1;

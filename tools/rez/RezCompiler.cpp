@@ -21,7 +21,7 @@ enum class Tok { Word, Number, String, CharConst, Hex, Punct, End };
 
 struct Token {
     Tok kind = Tok::End;
-    std::string text;   // word, digits, punctuation; decoded MacRoman bytes for strings
+    std::string text;  // word, digits, punctuation; decoded MacRoman bytes for strings
     int line = 0;
 };
 
@@ -97,7 +97,7 @@ private:
     // A quoted literal after its opening quote; returns MacRoman bytes.
     std::string Quoted(char quote) {
         ++pos_;
-        std::string out, pending;   // pending: UTF-8 text not yet converted
+        std::string out, pending;  // pending: UTF-8 text not yet converted
         auto flush = [&] {
             size_t bad = 0;
             auto converted = macroman::FromUTF8(pending, &bad);
@@ -123,21 +123,31 @@ private:
             const char e = src_[pos_++];
             flush();
             switch (e) {
-            case '"': out += '"'; break;
-            case '\'': out += '\''; break;
-            case '\\': out += '\\'; break;
-            case 'n': out += '\n'; break;
-            case 't': out += '\t'; break;
-            case 'x': {
-                const int hi = pos_ < src_.size() ? HexDigit(src_[pos_]) : -1;
-                const int lo = pos_ + 1 < src_.size() ? HexDigit(src_[pos_ + 1]) : -1;
-                if (hi < 0 || lo < 0) throw RezError(line_, "\\x needs two hex digits");
-                out += static_cast<char>(hi * 16 + lo);
-                pos_ += 2;
-                break;
-            }
-            default:
-                throw RezError(line_, std::string("unknown escape \\") + e);
+                case '"':
+                    out += '"';
+                    break;
+                case '\'':
+                    out += '\'';
+                    break;
+                case '\\':
+                    out += '\\';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'x': {
+                    const int hi = pos_ < src_.size() ? HexDigit(src_[pos_]) : -1;
+                    const int lo = pos_ + 1 < src_.size() ? HexDigit(src_[pos_ + 1]) : -1;
+                    if (hi < 0 || lo < 0) throw RezError(line_, "\\x needs two hex digits");
+                    out += static_cast<char>(hi * 16 + lo);
+                    pos_ += 2;
+                    break;
+                }
+                default:
+                    throw RezError(line_, std::string("unknown escape \\") + e);
             }
         }
         flush();
@@ -181,7 +191,8 @@ public:
             const int line = tok_.line;
             rsrc::Resource r = Resource();
             if (!seen.insert({r.type, r.id}).second)
-                throw RezError(line, "resource '" + TypeText(r.type) + "' (" + std::to_string(r.id) + ") defined twice");
+                throw RezError(line,
+                               "resource '" + TypeText(r.type) + "' (" + std::to_string(r.id) + ") defined twice");
             map.resources.push_back(std::move(r));
         }
         return map;
@@ -248,7 +259,8 @@ private:
             }
             r.data.assign(bytes.begin(), bytes.end());
         } else if (tok_.kind == Tok::Punct && tok_.text == "{") {
-            if (r.type != PLATFORM_FOURCC('S', 'T', 'R', '#')) Fail("only 'STR#' takes a list of strings; give other types as $\"hex\"");
+            if (r.type != PLATFORM_FOURCC('S', 'T', 'R', '#'))
+                Fail("only 'STR#' takes a list of strings; give other types as $\"hex\"");
             Advance();
             r.data = StringList();
         } else {

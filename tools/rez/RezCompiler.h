@@ -19,7 +19,7 @@
 
 struct RezResult {
     bool ok = false;
-    std::string error;   // "file:line: what is wrong" when !ok
+    std::string error;  // "file:line: what is wrong" when !ok
     rsrc::ResourceMap map;
 };
 
