@@ -57,17 +57,17 @@ std::mutex gFaultLock;
 
 // True when this step is to fail (errno set); does not return when it is to kill.
 bool FaultHere() {
-    const char *spec = std::getenv("PLATFORM_FILES_FAULT");
-    if (!spec || !*spec) return false;
+    const char *setting = std::getenv("PLATFORM_FILES_FAULT");
+    if (!setting || !*setting) return false;
     static std::string seen;
     static long steps = 0;
     std::lock_guard guard(gFaultLock);
-    if (seen != spec) {
-        seen = spec;
+    if (seen != setting) {
+        seen = setting;
         steps = 0;
     }
     char *end = nullptr;
-    const long at = std::strtol(spec, &end, 10);
+    const long at = std::strtol(setting, &end, 10);
     const bool failing = end && *end == ':';
     if (++steps != at && !(failing && steps > at)) return false;
     if (!failing) ::raise(SIGKILL);
