@@ -62,6 +62,28 @@ struct Instance {
     }
 };
 
+// Where a parameter held as a double (the numbers and the booleans) lives;
+// nullptr for the colour and for indexes past the last parameter.
+double *DoubleParam(Instance &in, int index) {
+    switch (index) {
+        case kLeft:
+        case kTop:
+        case kRight:
+        case kBottom:
+            return &in.rect[index];
+        case kTurn:
+            return &in.turn;
+        case kFill:
+            return &in.fill;
+        case kClip:
+            return &in.clip;
+        case kAmount:
+            return &in.amount;
+        default:
+            return nullptr;
+    }
+}
+
 // The platform's current drawing port is one per process, and the compositor
 // sets it while it works; instances running on different threads take turns.
 std::mutex gDrawing;
@@ -173,61 +195,15 @@ KELVARIN_F0R_API void f0r_destruct(f0r_instance_t instance) { delete static_cast
 KELVARIN_F0R_API void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
     auto *in = static_cast<Instance *>(instance);
     if (!in || !param) return;
-    switch (index) {
-        case kLeft:
-        case kTop:
-        case kRight:
-        case kBottom:
-            in->rect[index] = *static_cast<double *>(param);
-            break;
-        case kTurn:
-            in->turn = *static_cast<double *>(param);
-            break;
-        case kFill:
-            in->fill = *static_cast<double *>(param);
-            break;
-        case kClip:
-            in->clip = *static_cast<double *>(param);
-            break;
-        case kColor:
-            in->color = *static_cast<f0r_param_color_t *>(param);
-            break;
-        case kAmount:
-            in->amount = *static_cast<double *>(param);
-            break;
-        default:
-            break;
-    }
+    if (index == kColor) in->color = *static_cast<f0r_param_color_t *>(param);
+    else if (double *value = DoubleParam(*in, index)) *value = *static_cast<double *>(param);
 }
 
 KELVARIN_F0R_API void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
     auto *in = static_cast<Instance *>(instance);
     if (!in || !param) return;
-    switch (index) {
-        case kLeft:
-        case kTop:
-        case kRight:
-        case kBottom:
-            *static_cast<double *>(param) = in->rect[index];
-            break;
-        case kTurn:
-            *static_cast<double *>(param) = in->turn;
-            break;
-        case kFill:
-            *static_cast<double *>(param) = in->fill;
-            break;
-        case kClip:
-            *static_cast<double *>(param) = in->clip;
-            break;
-        case kColor:
-            *static_cast<f0r_param_color_t *>(param) = in->color;
-            break;
-        case kAmount:
-            *static_cast<double *>(param) = in->amount;
-            break;
-        default:
-            break;
-    }
+    if (index == kColor) *static_cast<f0r_param_color_t *>(param) = in->color;
+    else if (const double *value = DoubleParam(*in, index)) *static_cast<double *>(param) = *value;
 }
 
 KELVARIN_F0R_API void f0r_update(f0r_instance_t instance, double /*time*/, const uint32_t *inframe,
