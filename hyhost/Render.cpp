@@ -59,6 +59,26 @@ std::size_t UnitBytes(const Unit &u) {
     return 0;
 }
 
+// The selection's pictures travel plug-in -> writer and back, so a render
+// does not map and fault in a fresh frame of memory for every frame.
+struct PicturePool {
+    std::mutex mutex;
+    std::vector<ArgbPicture> spare;
+    ArgbPicture Take() {
+        std::lock_guard lock(mutex);
+        if (spare.empty()) return {};
+        ArgbPicture p = std::move(spare.back());
+        spare.pop_back();
+        return p;
+    }
+    void Give(ArgbPicture &&p) {
+        std::lock_guard lock(mutex);
+        // Few big frames are kept: memory, not the count, is what runs out.
+        if (p.pixels && spare.size() < 16 && (spare.size() + 1) * p.ByteCount() <= kQueueBytes)
+            spare.push_back(std::move(p));
+    }
+};
+
 // The first failure of any thread wins.
 struct FirstError {
     std::mutex mutex;
@@ -238,6 +258,7 @@ Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
     params.clientData = nullptr;
 
     FirstError firstError;
+    PicturePool pool;
     FrameQueue<Unit> decoded(6, kQueueBytes, UnitBytes), finished(6, kQueueBytes, UnitBytes);
     // Every thread ends with its failure recorded, never with an exception.
     auto failed = [&](const std::exception_ptr &e) {
@@ -301,6 +322,7 @@ Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
                 if (auto *v = std::get_if<VideoUnit>(&unit)) {
                     ok = v->rendered ? WriteVideo(*encoder, v->picture, v->frame.get(), e)
                                      : WriteVideoFrame(*encoder, *v->frame, e);
+                    pool.Give(std::move(v->picture));
                     gains.push_back(v->gain);
                     ok = ok && audio.Flush(*encoder, gains, false, e);
                 } else if (auto *a = std::get_if<AVFramePtr>(&unit)) {
@@ -345,6 +367,7 @@ Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
                             break;
                         }
                     }
+                    v->picture = pool.Take();
                     if (!FrameToPicture(toArgb, *v->frame, job.width, job.height, true, v->picture)) {
                         firstError.Set("cannot convert frame " + std::to_string(v->index) + " for the plug-in");
                         break;
