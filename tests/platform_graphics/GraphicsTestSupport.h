@@ -22,10 +22,8 @@ inline Px Opaque(uint8_t r, uint8_t g, uint8_t b) { return {0xFF, r, g, b}; }
 // An offscreen picture that disposes of itself.
 struct Picture {
     GWorldPtr gw = nullptr;
-    Picture(int width, int height) {
-        Rect r{0, 0, int16_t(height), int16_t(width)};
-        EXPECT_EQ(NewGWorld(&gw, 32, &r, nullptr, nullptr, 0), noErr);
-    }
+    explicit Picture(const Rect &bounds) { EXPECT_EQ(NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0), noErr); }
+    Picture(int width, int height) : Picture(Rect{0, 0, int16_t(height), int16_t(width)}) {}
     ~Picture() { DisposeGWorld(gw); }
     Picture(const Picture &) = delete;
     Picture &operator=(const Picture &) = delete;
@@ -74,7 +72,7 @@ struct PortGuard {
     ~PortGuard() { SetGWorld(port, device); }
 };
 
-// A rectangle as "top,left,bottom,right", for comparing in one expectation.
+// "top,left,bottom,right", to compare a rectangle in one expectation.
 inline std::string Show(const Rect &r) {
     return std::to_string(r.top) + "," + std::to_string(r.left) + "," + std::to_string(r.bottom) + "," +
            std::to_string(r.right);
