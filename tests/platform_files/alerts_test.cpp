@@ -50,12 +50,9 @@ TEST(Alerts, PresenterFirstThenStandardErrorWithTheDefaultButton) {
     PlatformSetAlertPresenter(Presenter);
     gSeen.answer = 2;
     EXPECT_EQ(RunAlert(kAlertCautionAlert, "Headline", "Details", &p), 2);
-    EXPECT_EQ(gSeen.kind, kAlertCautionAlert);
-    EXPECT_EQ(gSeen.message, "Headline");
-    EXPECT_EQ(gSeen.explanation, "Details");
+    EXPECT_EQ(std::tuple(gSeen.kind, gSeen.message, gSeen.explanation, gSeen.defaultItem, gSeen.cancelItem),
+              std::tuple(int(kAlertCautionAlert), std::string("Headline"), std::string("Details"), 1, 2));
     EXPECT_EQ(gSeen.buttons, (std::vector<std::string>{"ok", "Cancel"}));
-    EXPECT_EQ(gSeen.defaultItem, 1);
-    EXPECT_EQ(gSeen.cancelItem, 2);
 
     // A presenter that declines (or names a button that does not exist)
     // leaves the alert to the headless path.
@@ -74,8 +71,7 @@ TEST(Alerts, PresenterFirstThenStandardErrorWithTheDefaultButton) {
     p.cancelText = nullptr;  // no cancel button: the alert has one button
     EXPECT_EQ(RunAlert(kAlertCautionAlert, "Internal Notification:", "something", &p), 1);
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("[ok]"), std::string::npos) << err;
-    EXPECT_EQ(err.find("Cancel"), std::string::npos) << err;
+    EXPECT_TRUE(err.find("[ok]") != std::string::npos && err.find("Cancel") == std::string::npos) << err;
 }
 
 TEST(ProcessDeathTest, ExitToShellRunsExitHandlersAndReportsFailure) {

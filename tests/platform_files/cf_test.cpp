@@ -27,9 +27,8 @@ TEST(CFString, EncodingsLengthsAndConstants) {
     const unsigned char pascal[] = {4, 'C', 'a', 'f', 0x8E};
     CFStringRef cafe = CFStringCreateWithPascalString(kCFAllocatorDefault, pascal, kCFStringEncodingMacRoman);
     ASSERT_NE(cafe, nullptr);
-    EXPECT_EQ(Text(cafe), "Caf\xC3\xA9");
-    EXPECT_EQ(Text(cafe, kCFStringEncodingMacRoman), "Caf\x8E");
-    EXPECT_EQ(CFStringGetLength(cafe), 4);
+    EXPECT_EQ(std::tuple(Text(cafe), Text(cafe, kCFStringEncodingMacRoman), CFStringGetLength(cafe)),
+              std::tuple(std::string("Caf\xC3\xA9"), std::string("Caf\x8E"), CFIndex(4)));
     char small[5];
     EXPECT_FALSE(CFStringGetCString(cafe, small, sizeof small, kCFStringEncodingUTF8));  // needs 6 bytes
     EXPECT_TRUE(CFStringGetCString(cafe, small, sizeof small, kCFStringEncodingMacRoman));
@@ -57,10 +56,8 @@ TEST(CFString, EncodingsLengthsAndConstants) {
 
     // Constant strings are interned and never freed.
     CFStringRef k1 = CFSTR("com.qmz.varnolex.kelvarin");
-    std::string dynamicText = "com.qmz.varnolex.";
-    dynamicText += "kelvarin";
-    CFStringRef k2 = __CFStringMakeConstantString(dynamicText.c_str());
-    EXPECT_EQ(k1, k2);
+    const std::string dynamicText = std::string("com.qmz.varnolex.") + "kelvarin";
+    EXPECT_EQ(__CFStringMakeConstantString(dynamicText.c_str()), k1);
     CFRelease(k1);
     CFRelease(k1);
     EXPECT_EQ(Text(k1), "com.qmz.varnolex.kelvarin");
@@ -108,17 +105,14 @@ TEST(CFBundle, RegistryResourceURLsAndResourceMap) {
 )");
     CFStringRef id = CFSTR("com.qmz.varnolex.test-bundle");
     EXPECT_EQ(CFBundleGetBundleWithIdentifier(id), nullptr);
-
-    const std::string relative = std::filesystem::relative(dir).string();
-    CFURLRef url = URL(relative, true);
+    CFURLRef url = URL(std::filesystem::relative(dir).string(), true);
     EXPECT_EQ(PathOf(url), std::filesystem::absolute(dir).lexically_normal().string());
     CFBundleRef bundle = CFBundleCreate(nullptr, url);
     ASSERT_NE(bundle, nullptr);
     EXPECT_EQ(CFBundleGetBundleWithIdentifier(id), bundle);
     EXPECT_EQ(CFBundleGetBundleWithIdentifier(CFSTR("wrong.one")), nullptr);
     EXPECT_EQ(Text(CFBundleGetIdentifier(bundle)), "com.qmz.varnolex.test-bundle");
-    // The same directory again is the same bundle.
-    CFBundleRef again = CFBundleCreate(nullptr, url);
+    CFBundleRef again = CFBundleCreate(nullptr, url);  // the same directory: the same bundle
     EXPECT_EQ(again, bundle);
     CFRelease(again);
     CFRelease(url);
@@ -138,8 +132,7 @@ TEST(CFBundle, RegistryResourceURLsAndResourceMap) {
     EXPECT_EQ(CFBundleCopyResourceURL(bundle, CFSTR("passwd"), nullptr, CFSTR("/etc")), nullptr);
     for (CFURLRef u : {exe, manual, inner}) CFRelease(u);
 
-    // A URL of a missing file gives no file reference.
-    CFURLRef missing = URL("/nonexistent/kelvarin/manual.pdf", false);
+    CFURLRef missing = URL("/nonexistent/kelvarin/manual.pdf", false);  // no file: no reference
     EXPECT_FALSE(CFURLGetFSRef(missing, &ref));
     CFRelease(missing);
 
@@ -158,8 +151,7 @@ TEST(CFBundle, RegistryResourceURLsAndResourceMap) {
     CFURLRef bareURL = URL(tmp.path + "/bare", true);
     CFBundleRef bareBundle = CFBundleCreate(nullptr, bareURL);
     ASSERT_NE(bareBundle, nullptr);
-    EXPECT_EQ(CFBundleGetIdentifier(bareBundle), nullptr);
-    EXPECT_EQ(CFBundleCopyExecutableURL(bareBundle), nullptr);
+    EXPECT_TRUE(!CFBundleGetIdentifier(bareBundle) && !CFBundleCopyExecutableURL(bareBundle));
     CFRelease(bareBundle);
     CFRelease(bareURL);
     CFRelease(bundle);  // the registry keeps its own reference

@@ -9,9 +9,7 @@
 
 namespace {
 
-struct Log {
-    std::vector<std::string> calls;
-};
+using Log = std::vector<std::string>;
 
 struct Recorder {
     Log *log;
@@ -24,11 +22,8 @@ OSStatus Record(EventHandlerCallRef next, EventRef event, void *userData) {
     auto *r = static_cast<Recorder *>(userData);
     HICommand command{};
     GetEventParameter(event, kEventParamDirectObject, typeHICommand, nullptr, sizeof command, nullptr, &command);
-    r->log->calls.push_back(r->name + ":" + std::to_string(command.commandID));
-    if (r->callNext) {
-        OSStatus below = CallNextEventHandler(next, event);
-        r->log->calls.push_back(r->name + " after next=" + std::to_string(below));
-    }
+    r->log->push_back(r->name + ":" + std::to_string(command.commandID));
+    if (r->callNext) r->log->push_back(r->name + " after next=" + std::to_string(CallNextEventHandler(next, event)));
     return r->result;
 }
 
@@ -72,7 +67,7 @@ TEST(ToolboxEvents, ParametersKeepTypeAndConvertBetweenIntegers) {
     SInt32 wide = 0;
     ASSERT_EQ(GetEventParameter(e, kEventParamControlPart, typeSInt32, &actual, sizeof wide, nullptr, &wide), noErr);
     EXPECT_EQ(std::pair(wide, actual), std::pair(SInt32(-2), EventParamType(typeSInt32)));
-    UInt32 modsSet = shiftKey | optionKey;
+    const UInt32 modsSet = shiftKey | optionKey;
     SetEventParameter(e, kEventParamKeyModifiers, typeUInt32, sizeof modsSet, &modsSet);
     SInt16 narrow = 0;
     ASSERT_EQ(GetEventParameter(e, kEventParamKeyModifiers, typeSInt16, nullptr, sizeof narrow, nullptr, &narrow),
@@ -87,16 +82,12 @@ TEST(ToolboxEvents, ParametersKeepTypeAndConvertBetweenIntegers) {
     EXPECT_EQ(actual, EventParamType(typeQDPoint));
 
     // A short buffer gets what fits and the full size is reported.
-    HICommand command{};
-    command.commandID = kHICommandOK;
+    HICommand command{0, kHICommandOK, {}};
     SetEventParameter(e, kEventParamDirectObject, typeHICommand, sizeof command, &command);
-    unsigned char shortBuf[8] = {};
+    UInt32 shortBuf[2] = {};
     ASSERT_EQ(GetEventParameter(e, kEventParamDirectObject, typeHICommand, nullptr, sizeof shortBuf, &size, shortBuf),
               noErr);
-    EXPECT_EQ(size, sizeof command);
-    UInt32 id = 0;
-    memcpy(&id, shortBuf + 4, 4);
-    EXPECT_EQ(id, UInt32(kHICommandOK));
+    EXPECT_EQ(std::pair(size, shortBuf[1]), std::pair(ByteCount(sizeof command), UInt32(kHICommandOK)));
 
     EXPECT_EQ(SetEventParameter(e, kEventParamMouseLocation, typeQDPoint, 4, nullptr), paramErr);
     ReleaseEvent(e);
@@ -105,10 +96,8 @@ TEST(ToolboxEvents, ParametersKeepTypeAndConvertBetweenIntegers) {
 
 TEST(ToolboxEvents, HandlerChainRunsLastInstalledFirstAndPassesOn) {
     Log log;
-    Recorder first{&log, "first", noErr};
-    Recorder second{&log, "second", eventNotHandledErr};
-    Recorder third{&log, "third", eventNotHandledErr};
-    Recorder otherKind{&log, "otherKind", noErr};
+    Recorder first{&log, "first", noErr}, second{&log, "second", eventNotHandledErr},
+        third{&log, "third", eventNotHandledErr}, otherKind{&log, "otherKind", noErr};
     const EventTypeSpec commands{kEventClassCommand, kEventCommandProcess};
     const EventTypeSpec draws{kEventClassControl, kEventControlDraw};
     EventHandlerRef h1, h2, h3, h4;
@@ -119,24 +108,24 @@ TEST(ToolboxEvents, HandlerChainRunsLastInstalledFirstAndPassesOn) {
     ASSERT_EQ(InstallEventHandler(app, NewEventHandlerUPP(Record), 1, &commands, &third, &h3), noErr);
 
     EXPECT_EQ(SendCommand(42), noErr);
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"third:42", "second:42", "first:42"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"third:42", "second:42", "first:42"}));
 
     // A handler that calls the next one itself sees its result, and the
     // handlers below it run once only.
-    log.calls.clear();
+    log.clear();
     third.callNext = true;
     third.result = noErr;
     EXPECT_EQ(SendCommand(7), noErr);
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"third:7", "second:7", "first:7", "third after next=0"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"third:7", "second:7", "first:7", "third after next=0"}));
 
     // Removed handlers are skipped; with nobody handling, the send says so.
-    log.calls.clear();
+    log.clear();
     third.callNext = false;
     EXPECT_EQ(RemoveEventHandler(h3), noErr);
     EXPECT_EQ(RemoveEventHandler(h1), noErr);
     EXPECT_EQ(RemoveEventHandler(h1), paramErr) << "a handler is removed once";
     EXPECT_EQ(SendCommand(9), eventNotHandledErr);
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"second:9"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"second:9"}));
     RemoveEventHandler(h2);
     RemoveEventHandler(h4);
 
@@ -146,10 +135,8 @@ TEST(ToolboxEvents, HandlerChainRunsLastInstalledFirstAndPassesOn) {
 }
 
 TEST(ToolboxHeadless, EverythingVisibleFailsWithAnErrorCode) {
-    std::string path = TOOLBOX_TEST_BUNDLE;
-    CFURLRef url = CFURLCreateFromFileSystemRepresentation(nullptr, reinterpret_cast<const UInt8 *>(path.c_str()),
-                                                           static_cast<CFIndex>(path.size()), true);
-    ASSERT_NE(url, nullptr);
+    CFURLRef url = CFURLCreateFromFileSystemRepresentation(
+        nullptr, reinterpret_cast<const UInt8 *>(TOOLBOX_TEST_BUNDLE), strlen(TOOLBOX_TEST_BUNDLE), true);
     CFBundleRef bundle = CFBundleCreate(nullptr, url);
     ASSERT_NE(bundle, nullptr);
     IBNibRef nib = nullptr;
