@@ -236,8 +236,7 @@ TEST(ToolboxControls, CommandsGoThroughTheHandlerChainAfterTheClick) {
     QWidget *top = TopLevel("controls");
     ControlRef check = Find(w, "Chck", 1), popup = Find(w, "Popu", 1);
 
-    // Installed first, asked last; it handles all but Cancel.
-    CommandLog lower, upper, app;
+    CommandLog lower, upper, app;  // lower: installed first, asked last, handles all but Cancel
     lower.passOn = kHICommandCancel;
     upper.result = eventNotHandledErr;
     lower.extra = [&] {
@@ -287,16 +286,11 @@ struct CustomEvent {
     UInt32 modifiers = 0xFFFFFFFF;
     ControlPartCode part = -1;
     MouseTrackingResult result = 0;
-    bool operator==(const CustomEvent &o) const {
-        return kind == o.kind && where.v == o.where.v && where.h == o.where.h && modifiers == o.modifiers &&
-               part == o.part && result == o.result;
-    }
+    auto Fields() const { return std::tuple(kind, where.v, where.h, modifiers, part, result); }
+    bool operator==(const CustomEvent &o) const { return Fields() == o.Fields(); }
 };
 
-std::ostream &operator<<(std::ostream &os, const CustomEvent &e) {
-    return os << "{kind " << e.kind << " v" << e.where.v << " h" << e.where.h << " mods " << e.modifiers << " part "
-              << e.part << " result " << e.result << "}";
-}
+std::ostream &operator<<(std::ostream &os, const CustomEvent &e) { return os << testing::PrintToString(e.Fields()); }
 
 struct CustomClassLog {
     std::vector<CustomEvent> events;
@@ -507,11 +501,10 @@ TEST(ToolboxControls, SliderActionRunsDuringTheLiveDragAndTheCommandAfterIt) {
     QStyleOptionSlider option;
     option.initFrom(log.slider);
     option.orientation = Qt::Horizontal;
-    option.minimum = 0;
     option.maximum = 100;
     option.sliderPosition = option.sliderValue = 10;
-    QRect handle = log.slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, log.slider);
-    QPoint p = handle.center();
+    const QPoint p =
+        log.slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, log.slider).center();
     QTest::mousePress(log.slider, Qt::LeftButton, {}, p);
     QTest::mouseMove(log.slider, p + QPoint(40, 0));
     QTest::mouseMove(log.slider, p + QPoint(90, 0));
@@ -524,8 +517,7 @@ TEST(ToolboxControls, SliderActionRunsDuringTheLiveDragAndTheCommandAfterIt) {
     EXPECT_LT(10, log.actions[0].first);
     EXPECT_LT(log.actions[0].first, log.actions[1].first);
     EXPECT_EQ(log.actions[0].second, kControlIndicatorPart);
-    ASSERT_EQ(commands.entries.size(), 1u);
-    EXPECT_EQ(commands.entries[0], "Sldr " + std::to_string(log.actions[1].first) + " after 2");
+    EXPECT_EQ(commands.entries, std::vector{"Sldr " + std::to_string(log.actions[1].first) + " after 2"});
     gSliderLog = nullptr;
     DisposeWindow(w);
 }
@@ -611,9 +603,8 @@ TEST(ToolboxDialogs, AlertsAndColourPickerAnswerWhatTheUserChose) {
         DialogItemIndex item = 0;
         ASSERT_EQ(RunStandardAlert(alert, nullptr, &item), noErr);
         EXPECT_EQ(item, std::string(press) == "Stop" ? 2 : 1) << press;
-        EXPECT_EQ(seenText, "Headline");
-        EXPECT_EQ(seenInfo, "What it means");
-        EXPECT_EQ(seenIcon, QMessageBox::Warning);
+        EXPECT_EQ(std::tuple(seenText, seenInfo, seenIcon),
+                  std::tuple("Headline", "What it means", QMessageBox::Warning));
     }
 
     // The picker opens on the given colour; accepting gives the chosen one.
@@ -631,13 +622,11 @@ TEST(ToolboxDialogs, AlertsAndColourPickerAnswerWhatTheUserChose) {
         dialog->accept();
     });
     ASSERT_EQ(NPickColor(&info), noErr);
-    EXPECT_EQ(initial, QColor(0x11, 0x22, 0x33));
-    EXPECT_EQ(title, QString(prompt));
+    EXPECT_EQ(std::pair(initial, title), std::pair(QColor(0x11, 0x22, 0x33), QString(prompt)));
     EXPECT_TRUE(info.newColorChosen);
     // 8-bit channels widen to 16 bits by repeating the byte (x * 257).
-    EXPECT_EQ(info.theColor.color.rgb.red, 250 * 257);
-    EXPECT_EQ(info.theColor.color.rgb.green, 128 * 257);
-    EXPECT_EQ(info.theColor.color.rgb.blue, 3 * 257);
+    const CMRGBColor &rgb = info.theColor.color.rgb;
+    EXPECT_EQ(std::tuple(rgb.red, rgb.green, rgb.blue), std::tuple(250 * 257, 128 * 257, 3 * 257));
 
     // Cancelling chooses nothing and is no error.
     info.newColorChosen = true;
@@ -647,13 +636,13 @@ TEST(ToolboxDialogs, AlertsAndColourPickerAnswerWhatTheUserChose) {
     });
     ASSERT_EQ(NPickColor(&info), noErr);
     EXPECT_FALSE(info.newColorChosen);
-    EXPECT_EQ(info.theColor.color.rgb.red, 250 * 257) << "the colour is left as it was";
+    EXPECT_EQ(rgb.red, 250 * 257) << "the colour is left as it was";
 }
 
 namespace {
 
-/* Draws a black frame, paints the inside from the control's value, and
- * leaves the port as it found it. */
+// Paints the inside from the control's value, frames it black, and leaves
+// the port as it found it.
 OSStatus SwatchHandler(EventHandlerCallRef, EventRef event, void *) {
     if (GetEventKind(event) != kEventControlDraw) return eventNotHandledErr;
     ControlRef c = nullptr;
@@ -707,20 +696,17 @@ TEST(ToolboxWindows, QuickDrawOnTheWindowPortIsWhatTheWindowShows) {
     PaintRect(&red);
     SetPort(saved);
 
-    QWidget *top = TopLevel("controls");
-    QImage shot = top->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QImage shot = TopLevel("controls")->grab().toImage().convertToFormat(QImage::Format_RGB32);
     const Rect b = Bounds(custom);  // (10, 10) to (131, 171): 161 by 121
     int wrong = 0;
-    for (int v = b.top; v < b.bottom; ++v) {
+    for (int v = b.top; v < b.bottom; ++v)
         for (int h = b.left; h < b.right; ++h) {
-            bool onFrame = v == b.top || v == b.bottom - 1 || h == b.left || h == b.right - 1;
-            bool inRed = v >= red.top && v < red.bottom && h >= red.left && h < red.right;
-            QRgb want = inRed ? qRgb(255, 0, 0) : onFrame ? qRgb(0, 0, 0) : qRgb(0x33, 0x66, 0xCC);
+            const bool onFrame = v == b.top || v == b.bottom - 1 || h == b.left || h == b.right - 1;
+            const bool inRed = v >= red.top && v < red.bottom && h >= red.left && h < red.right;
+            const QRgb want = inRed ? qRgb(255, 0, 0) : onFrame ? qRgb(0, 0, 0) : qRgb(0x33, 0x66, 0xCC);
             if (shot.pixel(h, v) != want && ++wrong <= 5)
-                ADD_FAILURE() << "pixel h" << h << " v" << v << " is " << std::hex << shot.pixel(h, v) << " not "
-                              << want;
+                ADD_FAILURE() << "pixel h" << h << " v" << v << " is " << std::hex << shot.pixel(h, v);
         }
-    }
     EXPECT_EQ(wrong, 0);
     // Outside the custom control the window shows its own widgets, not the port.
     EXPECT_NE(shot.pixel(200, 139), qRgb(255, 0, 0));
