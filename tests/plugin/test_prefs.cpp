@@ -142,21 +142,17 @@ TEST(PrefsFile, InvalidRecordsAreIgnoredAndReplaced) {
     ASSERT_TRUE(SaveConfig(&stored));
     const std::vector<unsigned char> good = RecordOf(stored);
 
-    std::vector<std::vector<unsigned char>> damaged;
-    auto v2 = good;
-    v2[4] = 2;  // version 2
-    damaged.push_back(v2);
-    auto size = good;
-    size[0] = 0x8D;  // sizeInBytes 397
-    damaged.push_back(size);
-    auto swapped = good;  // written by the other byte order
-    std::reverse(swapped.begin(), swapped.begin() + 4);
+    auto v2 = good, size = good, swapped = good;
+    v2[4] = 2;                                           // version 2
+    size[0] = 0x8D;                                      // sizeInBytes 397
+    std::reverse(swapped.begin(), swapped.begin() + 4);  // written by the other byte order
     std::reverse(swapped.begin() + 4, swapped.begin() + 8);
-    damaged.push_back(swapped);
-    damaged.emplace_back(good.begin(), good.begin() + 395);  // one byte short
-    damaged.emplace_back(good.begin(), good.begin() + 8);    // a valid header and nothing else
-    damaged.emplace_back();                                  // empty
-
+    const std::vector<std::vector<unsigned char>> damaged = {v2,
+                                                             size,
+                                                             swapped,
+                                                             {good.begin(), good.begin() + 395},  // one byte short
+                                                             {good.begin(), good.begin() + 8},  // a valid header alone
+                                                             {}};
     for (const auto &bytes : damaged) {
         PlantRecord(prefs, bytes);
         pluginDataRec r = Defaults();
