@@ -213,8 +213,6 @@ void Press(QWidget *window, QPoint where, Qt::KeyboardModifiers modifiers) {
     QTest::mousePress(window->windowHandle(), Qt::LeftButton, modifiers, where);
 }
 
-void Move(QWidget *window, QPoint where) { QTest::mouseMove(window->windowHandle(), where); }
-
 void Release(QWidget *window, QPoint where) { QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, where); }
 
 void ChooseItem(QWidget *combo, int index) {

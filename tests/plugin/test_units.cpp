@@ -1,5 +1,5 @@
 // Pure parts of the plug-in: relative rectangles, geometry and colours,
-// control helpers, the configuration record and its file form.
+// short strings, the configuration record and its file form.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -46,10 +46,8 @@ TEST(RelRects, ConversionsFollowTheTruncatingRule) {
     const relRect s = SetRelRect(0.1, 0.2, 0.3, 0.4);
     EXPECT_EQ(std::tuple(s.left, s.top, s.right, s.bottom), std::tuple(0.1, 0.2, 0.3, 0.4));
 
-    // Random fractions against ModelRel2Rect (Pictures.h: each edge is the
-    // frame's origin plus extent * fraction truncated toward zero, which is
-    // what Rel2Rect in render/relrects.cpp must give), odd and even frames off
-    // the origin.
+    // Random fractions against the shared ModelRel2Rect (Pictures.h), odd and
+    // even frames off the origin.
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> frac(-0.5, 1.5);
     std::uniform_int_distribution<int> coord(-300, 300), size(1, 999);
@@ -197,11 +195,7 @@ TEST(ConfigRecord, DefaultsResetAndCopies) {
     for (const RGBColor &c : r.colors) EXPECT_EQ(c.red | c.green | c.blue, 0);
     EXPECT_EQ(Channels(r.frameStartColor), std::tuple(65535, 0, 0));
     EXPECT_EQ(std::memcmp(&r.frameEndColor, &endColor, sizeof endColor), 0);  // never reset
-    EXPECT_EQ(r.mediaType, 1);
-    EXPECT_EQ(r.outside, 1);
-    EXPECT_EQ(r.clipActive, 0);
-    EXPECT_EQ(r.keepProps, 0);
-    EXPECT_EQ(r.rota, 1);
+    EXPECT_EQ(std::tuple(r.mediaType, r.outside, r.clipActive, r.keepProps, r.rota), std::tuple(1, 1, 0, 0, 1));
     r.mediaType = 2;
     ResetConfig(&r, false);
     EXPECT_EQ(r.mediaType, 1);
@@ -292,50 +286,24 @@ TEST(SaveRecord, BytesFollowTheRecordTable) {
     r.clipActive = 1;
 
     Handle h = NewHandleClear(396);
-    ASSERT_NE(h, nullptr);
     ASSERT_TRUE(Config2Save(&r, h));
     const auto *b = reinterpret_cast<const unsigned char *>(*h);
-    // The record table, offset by offset.
-    auto u32 = [&](int off) {
-        UInt32 v;
-        std::memcpy(&v, b + off, 4);
+    // Native byte order, offsets of the stored record (storage/prefsloader.cpp).
+    auto at = [b](int off, auto v) {
+        std::memcpy(&v, b + off, sizeof v);
         return v;
     };
-    auto dbl = [&](int off) {
-        double v;
-        std::memcpy(&v, b + off, 8);
-        return v;
-    };
-    auto u16 = [&](int off) {
-        UInt16 v;
-        std::memcpy(&v, b + off, 2);
-        return v;
-    };
-    EXPECT_EQ(u32(0), 396u);
-    EXPECT_EQ(u32(4), 3u);
-    if (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
-        const unsigned char head[8] = {0x8C, 0x01, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00};
-        EXPECT_EQ(std::memcmp(b, head, 8), 0);
-    }
-    EXPECT_EQ(dbl(8), 0.1);  // startRel: left, right, top, bottom
-    EXPECT_EQ(dbl(16), 0.3);
-    EXPECT_EQ(dbl(24), 0.2);
-    EXPECT_EQ(dbl(32), 0.4);
-    EXPECT_EQ(dbl(40), -1.0);
-    EXPECT_EQ(dbl(64), 1e9);
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(u16(72 + 6 * i), 1000 + i);
-        EXPECT_EQ(u16(72 + 6 * i + 4), 3000 + i);
-        EXPECT_EQ(static_cast<SInt16>(u16(108 + 2 * i)), -3 * i);
-    }
-    EXPECT_EQ(u16(120), 1);
-    EXPECT_EQ(u16(124), 3);
-    EXPECT_EQ(u16(126), 4);
-    EXPECT_EQ(u16(132), 3);
-    EXPECT_EQ(b[134], 1);    // keepProps
-    EXPECT_EQ(b[135], 0);    // outside
-    EXPECT_EQ(u16(136), 4);  // rota
-    EXPECT_EQ(b[138], 1);    // clipActive
+    EXPECT_EQ(std::tuple(at(0, UInt32()), at(4, UInt32())), std::tuple(396u, 3u));  // size, version
+    // startRel and endRel as left, right, top, bottom.
+    EXPECT_EQ(std::tuple(at(8, 0.0), at(16, 0.0), at(24, 0.0), at(32, 0.0), at(40, 0.0), at(64, 0.0)),
+              std::tuple(0.1, 0.3, 0.2, 0.4, -1.0, 1e9));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(std::tuple(at(72 + 6 * i, UInt16()), at(72 + 6 * i + 4, UInt16()), at(108 + 2 * i, SInt16())),
+                  std::tuple(1000 + i, 3000 + i, -3 * i));
+    // frameStartColor red and blue, frameEndColor.red, mediaType, keepProps, outside, rota, clipActive.
+    EXPECT_EQ(std::tuple(at(120, UInt16()), at(124, UInt16()), at(126, UInt16()), at(132, UInt16()), int(b[134]),
+                         int(b[135]), at(136, UInt16()), int(b[138])),
+              std::tuple(1, 3, 4, 3, 1, 0, 4, 1));
     const char banner[] = "Config save for qmz iMovie plug-in";
     EXPECT_EQ(b[139], sizeof banner - 1);
     EXPECT_EQ(std::memcmp(b + 140, banner, sizeof banner - 1), 0);
@@ -345,35 +313,17 @@ TEST(SaveRecord, BytesFollowTheRecordTable) {
     pluginDataRec back;
     std::memset(&back, 0, sizeof back);
     CGImageRef marker = reinterpret_cast<CGImageRef>(&back);
-    back.theOriginalImage = marker;
-    back.theRendered = marker;
+    back.theOriginalImage = back.theRendered = marker;
     ASSERT_TRUE(Save2Config(&back, h));
-    EXPECT_EQ(back.theOriginalImage, marker);
-    EXPECT_EQ(back.theRendered, marker);
+    EXPECT_EQ(std::pair(back.theOriginalImage, back.theRendered), std::pair(marker, marker));
     back.theOriginalImage = back.theRendered = nullptr;
     r.theOriginalImage = r.theRendered = nullptr;
     EXPECT_EQ(std::memcmp(&back, &r, sizeof r), 0);
-
-    // Invalid records change nothing: version, size, byte order, short block.
-    pluginDataRec before;
-    std::memcpy(&before, &back, sizeof back);
-    auto *w = reinterpret_cast<unsigned char *>(*h);
-    w[4] = 2;
-    EXPECT_FALSE(Save2Config(&back, h));
-    w[4] = 3;
-    w[0] = 0x8B;
-    EXPECT_FALSE(Save2Config(&back, h));
-    const UInt32 swapped = __builtin_bswap32(396u);
-    std::memcpy(w, &swapped, 4);
-    EXPECT_FALSE(Save2Config(&back, h));
-    EXPECT_EQ(std::memcmp(&before, &back, sizeof back), 0);
-    ASSERT_TRUE(Config2Save(&r, h));
+    // Damaged records are refused by the file's reader (test_prefs.cpp); here the missing pieces.
     SetHandleSize(h, 395);
-    EXPECT_FALSE(Save2Config(&back, h));
     EXPECT_FALSE(Config2Save(&r, h));
     EXPECT_FALSE(Save2Config(nullptr, h));
     EXPECT_FALSE(Save2Config(&back, nullptr));
     EXPECT_FALSE(Config2Save(nullptr, h));
-    EXPECT_EQ(std::memcmp(&before, &back, sizeof back), 0);
     DisposeHandle(h);
 }
