@@ -35,11 +35,11 @@ class DlgUtils : public ::testing::Test {
 protected:
     pluginDataRec config{};
     void SetUp() override {
-        gConfigWorkSpace = pluginWorkSpace{};
+        ResetConfigWorkSpace();
         gConfigWorkSpace.theConfig = &config;
         gConfigWorkSpace.activeRel = 1;
     }
-    void TearDown() override { gConfigWorkSpace = pluginWorkSpace{}; }
+    void TearDown() override { ResetConfigWorkSpace(); }
 };
 
 TEST_F(DlgUtils, HandleHitFollowsCornerSquaresThenSideMiddlesThenBody) {

@@ -127,8 +127,7 @@ TEST(Compositor, FramesThroughTheEntryPoint) {
     // The host's output picture larger than frameRect: the effect lands in
     // frameRect only. Then the same size: drawn straight into the frame.
     ScopedPrefsFolder prefs;
-    gPascalData = nullptr;
-    gPascalInited = false;
+    ResetGlueGlobals();
     for (bool sameSize : {false, true}) {
         TestHost host(sameSize ? 64 : 100, sameSize ? 47 : 80);
         host.Send(kPlugDrawIcon);
@@ -164,7 +163,6 @@ TEST(Compositor, FramesThroughTheEntryPoint) {
                     ASSERT_EQ(std::memcmp(after.At(x, y), before.At(x, y), 4), 0) << x << "," << y;
                 }
         }
-        DisposePtr(reinterpret_cast<Ptr>(gPascalData));
-        gPascalData = nullptr;
+        ResetGlueGlobals();
     }
 }
