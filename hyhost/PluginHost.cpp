@@ -277,6 +277,11 @@ HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *pictu
     if (picture) *picture = nullptr;
     if (cookie) *cookie = nullptr;
     if (!s || !picture || !cookie) return kPluginBadParams;
+    // The ABI gives no sign of who will dispose of a picture: in the button
+    // message the first call is the button's own, whatever its outcome, and
+    // every later one the clip slider's, which disposes of its pictures
+    // itself. So every call counts, also one that fails below.
+    const bool pluginDisposes = s->inButtonMessage && s->buttonFetches++ > 0;
     if (width <= 0 || height <= 0 || width > 16384 || height > 16384) return kPluginBadParams;
     if (frameIndex < 0 || frameIndex >= s->clipFrames) return kPluginCantGetNeededFrame;
     bool highQuality = quality != kDVLowQuality;
@@ -295,7 +300,6 @@ HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *pictu
             return kPluginCantGetNeededFrame;
         source = &fetched;
     }
-    bool pluginDisposes = s->inButtonMessage && s->buttonFetches++ > 0;
     GWorldPtr world = nullptr;
     Rect spareBounds;
     // Renders ask for one size again and again: reuse the last released

@@ -88,6 +88,7 @@ struct HostSession {
 
     // Inside the custom button message, frames after the first one are the
     // dialog's clip slider's, which disposes of them after releasing them.
+    // Every GetFrame call counts, a failed one too.
     bool inButtonMessage = false;
     int buttonFetches = 0;
 

@@ -2,3 +2,8 @@
 
 pluginWorkSpace gConfigWorkSpace{};
 pluginDataPtr gTheConfig = nullptr;
+
+void ResetConfigWorkSpace() {
+    gConfigWorkSpace = pluginWorkSpace{};
+    gTheConfig = nullptr;
+}

@@ -26,6 +26,9 @@ struct pluginWorkSpace {
 extern pluginWorkSpace gConfigWorkSpace;
 extern pluginDataPtr gTheConfig;  // the record handed to the last ConfigurePlugIn
 
+// Empties the workspace and forgets the configured record, as at load time.
+void ResetConfigWorkSpace();
+
 // ---- Build constants ----
 inline constexpr const char cMyPluginName[] = "kelvarin";
 inline constexpr const char cMyClearName[] = "Kelvarin";

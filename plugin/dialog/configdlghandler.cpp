@@ -156,101 +156,135 @@ void OpenManual() {
     CFRelease(url);
 }
 
-OSStatus HandleCommand(UInt32 commandID, WindowRef theWindow) {
-    pluginWorkSpace &ws = gConfigWorkSpace;
-    pluginDataPtr config = ws.theConfig;
-    lgItemHit = -1;
+// The dialog's commands. Each handler gets the window, the record being
+// edited (null when there is none) and the row's number: which of the
+// controls of one sort sent it (the colour swatch, the number field, from 1),
+// or the direction of a step.
+struct DialogCommand {
+    const char *code;
+    SInt16 index;
+    OSStatus (*run)(WindowRef theWindow, pluginDataPtr theConfig, SInt16 theIndex);
+};
 
-    if (CommandIDIs(commandID, "ok  ")) {
-        lgItemHit = 1;
-        QuitAppModalLoopForWindow(theWindow);
-        return noErr;
+OSStatus EndDialog(WindowRef theWindow, SInt16 theItem) {
+    lgItemHit = theItem;
+    QuitAppModalLoopForWindow(theWindow);
+    return noErr;
+}
+
+OSStatus TakeColour(WindowRef theWindow, pluginDataPtr theConfig, SInt16 theIndex) {
+    if (theConfig != nullptr)
+        theConfig->colors[theIndex - 1] = LongInt2RGBColor(SimpleGetControlValueByID(theWindow, kColorSig, theIndex));
+    ReRenderAndBlit();
+    return noErr;
+}
+
+OSStatus ResetToDefaults(WindowRef theWindow, pluginDataPtr theConfig, SInt16) {
+    if (theConfig != nullptr) {
+        ResetConfig(theConfig, false);
+        // The standard the defaults bring; OK saves it, so it is shown.
+        SimpleSetControlValueByID(theWindow, kMediaSig, 1, theConfig->mediaType);
+        Config2Dlg(theConfig);
+        RenderLineArt(theConfig);
     }
-    if (CommandIDIs(commandID, "not!")) {
-        lgItemHit = 2;
-        QuitAppModalLoopForWindow(theWindow);
-        return noErr;
+    ReRenderAndBlit();
+    return eventNotHandledErr;  // passed on after doing its work
+}
+
+// Another standard needs the window made for it: the loop ends and reopens.
+OSStatus TakeStandard(WindowRef theWindow, pluginDataPtr theConfig, SInt16) {
+    if (theConfig == nullptr) return noErr;
+    const SInt16 former = theConfig->mediaType;
+    theConfig->mediaType = static_cast<SInt16>(SimpleGetControlValueByID(theWindow, kMediaSig, 1));
+    if (theConfig->mediaType != former) EndDialog(theWindow, 0);
+    return noErr;
+}
+
+OSStatus SelectAll(WindowRef, pluginDataPtr, SInt16) {
+    relRect whole;
+    InitRelRect(&whole);
+    PutCurrentRel(whole);
+    ReRenderAndBlit();
+    ShowRectNumbers(kNoNumberField);
+    return noErr;
+}
+
+OSStatus TakeNumbers(WindowRef theWindow, pluginDataPtr theConfig, SInt16 theIndex) {
+    if (theConfig != nullptr) ApplyNumbers(theWindow, theConfig, theIndex);
+    return noErr;
+}
+
+OSStatus TakeRotation(WindowRef theWindow, pluginDataPtr theConfig, SInt16) {
+    if (theConfig != nullptr) {
+        theConfig->rota = static_cast<SInt16>(SimpleGetControlValueByID(theWindow, kRotaSig, 1));
+        ShowClipSwitchState(theWindow, theConfig->rota);
     }
-    if (CommandIDIs(commandID, "Info")) {
-        ShowAbout();
-        return noErr;
-    }
-    static constexpr const char *colourCommands[6] = {"Col1", "Col2", "Col3", "Col4", "Col5", "Col6"};
-    for (SInt16 i = 1; i <= 6; ++i) {
-        if (CommandIDIs(commandID, colourCommands[i - 1])) {
-            if (config != nullptr)
-                config->colors[i - 1] = LongInt2RGBColor(SimpleGetControlValueByID(theWindow, kColorSig, i));
-            ReRenderAndBlit();
-            return noErr;
-        }
-    }
-    if (CommandIDIs(commandID, "Adva")) {
-        StepClip(true);
-        return noErr;
-    }
-    if (CommandIDIs(commandID, "Revi")) {
-        StepClip(false);
-        return noErr;
-    }
-    if (CommandIDIs(commandID, "Rset")) {
-        if (config != nullptr) {
-            ResetConfig(config, false);
-            // The standard the defaults bring; OK saves it, so it is shown.
-            SimpleSetControlValueByID(theWindow, kMediaSig, 1, config->mediaType);
-            Config2Dlg(config);
-            RenderLineArt(config);
-        }
-        ReRenderAndBlit();
-        return eventNotHandledErr;  // passed on after doing its work
-    }
-    if (CommandIDIs(commandID, "Medi")) {
-        if (config != nullptr) {
-            const SInt16 former = config->mediaType;
-            config->mediaType = static_cast<SInt16>(SimpleGetControlValueByID(theWindow, kMediaSig, 1));
-            if (config->mediaType != former) {
-                lgItemHit = 0;
-                QuitAppModalLoopForWindow(theWindow);
-            }
-        }
-        return noErr;
-    }
-    if (CommandIDIs(commandID, "Sall")) {
-        relRect whole;
-        InitRelRect(&whole);
-        PutCurrentRel(whole);
-        ReRenderAndBlit();
-        ShowRectNumbers(kNoNumberField);
-        return noErr;
-    }
-    static constexpr const char *numberCommands[8] = {"Num1", "Num2", "Num3", "Num4", "Pct1", "Pct2", "Pct3", "Pct4"};
-    for (SInt16 i = 1; i <= 8; ++i) {
-        if (CommandIDIs(commandID, numberCommands[i - 1])) {
-            if (config != nullptr) ApplyNumbers(theWindow, config, i);
-            return noErr;
-        }
-    }
-    if (CommandIDIs(commandID, "Help")) {
-        OpenManual();
-        return noErr;
-    }
-    if (CommandIDIs(commandID, "Rota")) {
-        if (config != nullptr) {
-            config->rota = static_cast<SInt16>(SimpleGetControlValueByID(theWindow, kRotaSig, 1));
-            ShowClipSwitchState(theWindow, config->rota);
-        }
-        ReRenderAndBlit();
-        return noErr;
-    }
-    if (CommandIDIs(commandID, "Acti")) {
-        if (config != nullptr) config->clipActive = SimpleGetControlValueByID(theWindow, kActiveSig, 1) == 1;
-        ReRenderAndBlit();
-        return noErr;
-    }
-    if (CommandIDIs(commandID, "Outs")) {
-        if (config != nullptr) config->outside = SimpleGetControlValueByID(theWindow, kOutsideSig, 1) == 1;
-        ReRenderAndBlit();
-        return noErr;
-    }
+    ReRenderAndBlit();
+    return noErr;
+}
+
+// A check box of the dialog into a switch of the record.
+template <OSType theSig, Boolean pluginDataRec::*theField>
+OSStatus TakeSwitch(WindowRef theWindow, pluginDataPtr theConfig, SInt16) {
+    if (theConfig != nullptr) theConfig->*theField = SimpleGetControlValueByID(theWindow, theSig, 1) == 1;
+    ReRenderAndBlit();
+    return noErr;
+}
+
+OSStatus Accept(WindowRef theWindow, pluginDataPtr, SInt16) { return EndDialog(theWindow, 1); }
+
+OSStatus Cancel(WindowRef theWindow, pluginDataPtr, SInt16) { return EndDialog(theWindow, 2); }
+
+OSStatus About(WindowRef, pluginDataPtr, SInt16) {
+    ShowAbout();
+    return noErr;
+}
+
+// theIndex 1 steps forward, 0 back.
+OSStatus Step(WindowRef, pluginDataPtr, SInt16 theIndex) {
+    StepClip(theIndex == 1);
+    return noErr;
+}
+
+OSStatus Manual(WindowRef, pluginDataPtr, SInt16) {
+    OpenManual();
+    return noErr;
+}
+
+constexpr DialogCommand kDialogCommands[] = {
+    {"ok  ", 0, Accept},
+    {"not!", 0, Cancel},
+    {"Info", 0, About},
+    {"Col1", 1, TakeColour},
+    {"Col2", 2, TakeColour},
+    {"Col3", 3, TakeColour},
+    {"Col4", 4, TakeColour},
+    {"Col5", 5, TakeColour},
+    {"Col6", 6, TakeColour},
+    {"Adva", 1, Step},
+    {"Revi", 0, Step},
+    {"Rset", 0, ResetToDefaults},
+    {"Medi", 0, TakeStandard},
+    {"Sall", 0, SelectAll},
+    {"Num1", 1, TakeNumbers},
+    {"Num2", 2, TakeNumbers},
+    {"Num3", 3, TakeNumbers},
+    {"Num4", 4, TakeNumbers},
+    {"Pct1", 5, TakeNumbers},
+    {"Pct2", 6, TakeNumbers},
+    {"Pct3", 7, TakeNumbers},
+    {"Pct4", 8, TakeNumbers},
+    {"Help", 0, Manual},
+    {"Rota", 0, TakeRotation},
+    {"Acti", 0, TakeSwitch<kActiveSig, &pluginDataRec::clipActive>},
+    {"Outs", 0, TakeSwitch<kOutsideSig, &pluginDataRec::outside>},
+};
+
+OSStatus HandleCommand(UInt32 commandID, WindowRef theWindow) {
+    lgItemHit = -1;
+    for (const DialogCommand &command : kDialogCommands)
+        if (CommandIDIs(commandID, command.code))
+            return command.run(theWindow, gConfigWorkSpace.theConfig, command.index);
     return eventNotHandledErr;
 }
 

@@ -11,6 +11,14 @@ Boolean gPascalInited = false;
 SInt32 gMostRecentStartFrame = 0;
 SInt32 gMostRecentFrameCount = 0;
 
+void ResetGlueGlobals() {
+    if (gPascalData != nullptr) DisposePtr(reinterpret_cast<Ptr>(gPascalData));
+    gPascalData = nullptr;
+    gPascalInited = false;
+    gMostRecentStartFrame = 0;
+    gMostRecentFrameCount = 0;
+}
+
 namespace {
 
 // ---- Host callbacks. A slot the host left empty acts like one that is not

@@ -17,6 +17,11 @@ extern Boolean gPascalInited;
 extern SInt32 gMostRecentStartFrame;
 extern SInt32 gMostRecentFrameCount;
 
+// Puts the glue's globals back as the bundle starts them (for tests that
+// load the plug-in once and run it many times): the shared record, made with
+// NewPtrClear, is freed and the rest cleared.
+void ResetGlueGlobals();
+
 // The entry point; the bundle exports it as `main`. Never throws.
 int32_t KelvarinMain(int32_t which, HYPluginParams *params);
 

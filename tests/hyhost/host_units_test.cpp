@@ -126,6 +126,13 @@ TEST(HostCallbacks, FramesAreLentUntilReleasedAndSliderFramesAreLeftToThePlugin)
     EXPECT_EQ(HostReleaseFrame(&s, sliderCookie), kPluginOK);
     DisposeGWorld(sliderPic);
     EXPECT_EQ(HostReleaseFrame(&s, buttonCookie), kPluginOK);
+    // The first call is the button's even when it fails: what follows is still the slider's.
+    s.buttonFetches = 0;
+    EXPECT_EQ(HostGetFrame(&s, 3, &buttonPic, 5, 3, kDVHighQuality, nullptr, &buttonCookie), kPluginCantGetNeededFrame);
+    ASSERT_EQ(HostGetFrame(&s, 4, &sliderPic, 5, 3, kDVLowQuality, nullptr, &sliderCookie), kPluginOK);
+    EXPECT_FALSE(static_cast<FrameLoan *>(sliderCookie)->hostDisposes);
+    EXPECT_EQ(HostReleaseFrame(&s, sliderCookie), kPluginOK);
+    DisposeGWorld(sliderPic);
     s.inButtonMessage = false;
 
     // A frame the plug-in never gives back is disposed of with the session.

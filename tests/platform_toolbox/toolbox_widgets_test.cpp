@@ -25,6 +25,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -518,6 +519,28 @@ TEST(ToolboxControls, SliderActionRunsDuringTheLiveDragAndTheCommandAfterIt) {
     EXPECT_LT(log.actions[0].first, log.actions[1].first);
     EXPECT_EQ(log.actions[0].second, kControlIndicatorPart);
     EXPECT_EQ(commands.entries, std::vector{"Sldr " + std::to_string(log.actions[1].first) + " after 2"});
+    gSliderLog = nullptr;
+    DisposeWindow(w);
+}
+
+TEST(ToolboxControls, AProgramChangeThatThrowsLeavesTheSliderListeningToTheUser) {
+    WindowRef w = OpenWindow("controls");
+    ASSERT_NE(w, nullptr);
+    ControlRef slider = Find(w, "Sldr", 1);
+    SliderLog log;
+    log.slider = TopLevel("controls")->findChild<QSlider *>("slider");
+    gSliderLog = &log;
+    SetControlAction(slider, NewControlActionUPP(SliderAction));
+    // Someone else listening to the widget fails while the program sets the value.
+    auto failing =
+        QObject::connect(log.slider, &QSlider::valueChanged, [](int) { throw std::runtime_error("listener"); });
+    SetControl32BitValue(slider, 30);
+    QObject::disconnect(failing);
+    EXPECT_TRUE(log.actions.empty());
+
+    log.slider->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    ASSERT_EQ(log.actions.size(), 1u) << "the user's change after the failed one still reaches the action";
+    EXPECT_EQ(log.actions[0].second, kControlPageUpPart);
     gSliderLog = nullptr;
     DisposeWindow(w);
 }

@@ -127,8 +127,7 @@ TEST(Compositor, OutputDependsOnlyOnConfigurationAndSource) {
 // frameRect only. Then the same size: drawn straight into the frame.
 TEST(Compositor, FramesThroughTheEntryPoint) {
     ScopedPrefsFolder prefs;
-    gPascalData = nullptr;
-    gPascalInited = false;
+    ResetGlueGlobals();
     for (bool sameSize : {false, true}) {
         TestHost host(sameSize ? 64 : 100, sameSize ? 47 : 80);
         host.Send(kPlugDrawIcon);
@@ -153,7 +152,6 @@ TEST(Compositor, FramesThroughTheEntryPoint) {
                 if (!sameSize && (y < 10 || y >= 57 || x < 20 || x >= 84)) {
                     ASSERT_EQ(std::memcmp(after.At(x, y), before.At(x, y), 4), 0) << x << "," << y;
                 }
-        DisposePtr(reinterpret_cast<Ptr>(gPascalData));
-        gPascalData = nullptr;
+        ResetGlueGlobals();
     }
 }

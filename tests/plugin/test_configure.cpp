@@ -91,6 +91,5 @@ TEST(ConfigureEntry, PreparesTheWorkspaceAndCleansUp) {
               noErr);
     if (ref) UnregisterToolboxObjectClass(ref);
     DisposeGWorld(frame);
-    DisposePtr(reinterpret_cast<Ptr>(gPascalData));
-    gPascalData = nullptr;
+    ResetGlueGlobals();
 }

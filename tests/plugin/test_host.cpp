@@ -48,15 +48,8 @@ namespace {
 class Protocol : public testing::Test {
 protected:
     ScopedPrefsFolder prefs;
-    void SetUp() override { ResetGlobals(); }
-    void TearDown() override { ResetGlobals(); }
-    static void ResetGlobals() {
-        if (gPascalData) DisposePtr(reinterpret_cast<Ptr>(gPascalData));
-        gPascalData = nullptr;
-        gPascalInited = false;
-        gMostRecentStartFrame = 0;
-        gMostRecentFrameCount = 0;
-    }
+    void SetUp() override { ResetGlueGlobals(); }
+    void TearDown() override { ResetGlueGlobals(); }
     // The first accepted message creates the shared record; the tests below
     // start after it, so the calls they look at are the message's own.
     static void Prime(TestHost &host) {

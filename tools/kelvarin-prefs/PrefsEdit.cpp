@@ -254,20 +254,6 @@ bool ParseFour(std::string_view s, double (&v)[4]) {
     return true;
 }
 
-bool RelField(relRect &r, std::string_view name, double *&field) {
-    if (name == "left")
-        field = &r.left;
-    else if (name == "right")
-        field = &r.right;
-    else if (name == "top")
-        field = &r.top;
-    else if (name == "bottom")
-        field = &r.bottom;
-    else
-        return false;
-    return true;
-}
-
 std::string Hex(const RGBColor &c) {
     char text[8];
     std::snprintf(text, sizeof text, "#%02X%02X%02X", c.red >> 8, c.green >> 8, c.blue >> 8);
@@ -296,111 +282,249 @@ const char *StandardName(int mediaType) {
 
 }  // namespace
 
+namespace {
+
+using nlohmann::json;
+
+// A setter takes the item number of a key with items (0 for the others) and
+// the value; it returns null when the value was stored, else what it expects.
+// It stores nothing unless the whole value is good.
+using Setter = const char *(*)(pluginDataRec &c, int item, std::string_view value);
+// The field as --json shows it.
+using Shower = json (*)(const pluginDataRec &c);
+
+// What follows the dot of a key with items.
+enum class Items { None, RelField, Number };
+
+struct SettingOption {
+    std::string_view key;   // "colors.N": the part after the dot names the item
+    std::string_view help;  // the value it takes
+    Items items;
+    Setter set;
+    Shower show;  // null: not shown under this name (an alias or one item)
+};
+
+const char *Set16(SInt16 &field, std::string_view value, const char *expected) {
+    long v;
+    if (!ParseInt(value, -32768, 32767, v)) return expected;
+    field = SInt16(v);
+    return nullptr;
+}
+
+constexpr const char *kColorSyntax = "#RRGGBB or R,G,B with 16-bit channels";
+
+const char *SetRect(pluginDataRec &c, int, std::string_view value) {
+    double v[4];
+    if (!ParseFour(value, v)) return "LEFT,TOP,RIGHT,BOTTOM as fractions of the frame, e.g. 0.25,0.25,0.75,0.75";
+    if (!(v[0] < v[2]) || !(v[1] < v[3])) return "LEFT < RIGHT and TOP < BOTTOM";
+    c.startRel = relRect{v[0], v[2], v[1], v[3]};
+    return nullptr;
+}
+
+template <relRect pluginDataRec::*R>
+const char *SetRel(pluginDataRec &c, int, std::string_view value) {
+    double v[4];
+    if (!ParseFour(value, v)) return "LEFT,RIGHT,TOP,BOTTOM (the record's order)";
+    c.*R = relRect{v[0], v[1], v[2], v[3]};
+    return nullptr;
+}
+
+// The fields of a relRect in the record's order, as their item numbers.
+constexpr std::string_view kRelFieldNames[] = {"left", "right", "top", "bottom"};
+constexpr double relRect::*kRelFields[] = {&relRect::left, &relRect::right, &relRect::top, &relRect::bottom};
+
+template <relRect pluginDataRec::*R>
+const char *SetRelField(pluginDataRec &c, int item, std::string_view value) {
+    double v;
+    if (!ParseDouble(value, v)) return "a number";
+    (c.*R).*kRelFields[item] = v;
+    return nullptr;
+}
+
+template <relRect pluginDataRec::*R>
+json ShowRel(const pluginDataRec &c) {
+    const relRect &r = c.*R;
+    return json{{"left", r.left}, {"right", r.right}, {"top", r.top}, {"bottom", r.bottom}};
+}
+
+const char *SetRota(pluginDataRec &c, int, std::string_view value) {
+    long deg;
+    if (!ParseInt(value, 0, 270, deg) || deg % 90 != 0) return "0, 90, 180 or 270";
+    c.rota = SInt16(deg / 90 + 1);
+    return nullptr;
+}
+
+json ShowRota(const pluginDataRec &c) { return c.rota >= 1 && c.rota <= 4 ? (c.rota - 1) * 90 : 0; }
+
+const char *SetRotaCode(pluginDataRec &c, int, std::string_view value) {
+    return Set16(c.rota, value, "a 16-bit number (1..4 turn the picture)");
+}
+
+json ShowColor(const RGBColor &k) { return json{{"red", k.red}, {"green", k.green}, {"blue", k.blue}}; }
+
+const char *SetFirstColor(pluginDataRec &c, int, std::string_view value) {
+    return ParseColor(value, c.colors[0]) ? nullptr : "#RRGGBB";
+}
+
+const char *SetColorItem(pluginDataRec &c, int item, std::string_view value) {
+    return ParseColor(value, c.colors[item - 1]) ? nullptr : kColorSyntax;
+}
+
+json ShowColors(const pluginDataRec &c) {
+    json all = json::array();
+    for (const RGBColor &k : c.colors) all.push_back(ShowColor(k));
+    return all;
+}
+
+template <RGBColor pluginDataRec::*K>
+const char *SetColorField(pluginDataRec &c, int, std::string_view value) {
+    return ParseColor(value, c.*K) ? nullptr : kColorSyntax;
+}
+
+template <RGBColor pluginDataRec::*K>
+json ShowColorField(const pluginDataRec &c) {
+    return ShowColor(c.*K);
+}
+
+const char *SetSliderItem(pluginDataRec &c, int item, std::string_view value) {
+    return Set16(c.sliders[item - 1], value, "a 16-bit number");
+}
+
+const char *SetSliders(pluginDataRec &c, int, std::string_view value) {
+    auto parts = Split(value, ',');
+    long v[6];
+    if (parts.size() != 6) return "six numbers";
+    for (int i = 0; i < 6; ++i)
+        if (!ParseInt(parts[i], -32768, 32767, v[i])) return "six 16-bit numbers";
+    for (int i = 0; i < 6; ++i) c.sliders[i] = SInt16(v[i]);
+    return nullptr;
+}
+
+json ShowSliders(const pluginDataRec &c) {
+    return json(std::vector<SInt16>(std::begin(c.sliders), std::end(c.sliders)));
+}
+
+const char *SetStandard(pluginDataRec &c, int, std::string_view value) {
+    if (value == "ntsc")
+        c.mediaType = kMediaNTSC;
+    else if (value == "pal")
+        c.mediaType = kMediaPAL;
+    else if (value == "hd")
+        c.mediaType = kMediaHD;
+    else
+        return "ntsc, pal or hd";
+    return nullptr;
+}
+
+json ShowStandard(const pluginDataRec &c) {
+    return c.mediaType == kMediaPAL ? "pal" : c.mediaType == kMediaHD ? "hd" : "ntsc";
+}
+
+const char *SetMediaType(pluginDataRec &c, int, std::string_view value) {
+    return Set16(c.mediaType, value, "a 16-bit number (1 NTSC, 2 PAL, 3 HD)");
+}
+
+json ShowMediaType(const pluginDataRec &c) { return c.mediaType; }
+
+template <Boolean pluginDataRec::*F>
+const char *SetSwitch(pluginDataRec &c, int, std::string_view value) {
+    return ParseSwitch(value, c.*F) ? nullptr : "on or off";
+}
+
+template <Boolean pluginDataRec::*F>
+json ShowSwitch(const pluginDataRec &c) {
+    return bool(c.*F);
+}
+
+// Every key kelvarin-prefs takes, the friendly ones first, then the record's
+// raw fields; also what --json shows and set --help lists.
+constexpr SettingOption kSettingOptions[] = {
+    {"rect", "L,T,R,B", Items::None, SetRect, nullptr},
+    {"rota", "0|90|180|270", Items::None, SetRota, ShowRota},
+    {"color", "#RRGGBB", Items::None, SetFirstColor, [](const pluginDataRec &c) -> json { return Hex(c.colors[0]); }},
+    {"outside", "on|off", Items::None, SetSwitch<&pluginDataRec::outside>, ShowSwitch<&pluginDataRec::outside>},
+    {"clip", "on|off", Items::None, SetSwitch<&pluginDataRec::clipActive>, nullptr},
+    {"standard", "ntsc|pal|hd", Items::None, SetStandard, ShowStandard},
+    {"startRel", "L,R,T,B", Items::None, SetRel<&pluginDataRec::startRel>, ShowRel<&pluginDataRec::startRel>},
+    {"endRel", "L,R,T,B", Items::None, SetRel<&pluginDataRec::endRel>, ShowRel<&pluginDataRec::endRel>},
+    {"startRel.FIELD", "N", Items::RelField, SetRelField<&pluginDataRec::startRel>, nullptr},
+    {"endRel.FIELD", "N", Items::RelField, SetRelField<&pluginDataRec::endRel>, nullptr},
+    {"sliders", "a,b,c,d,e,f", Items::None, SetSliders, ShowSliders},
+    {"sliders.N", "V", Items::Number, SetSliderItem, nullptr},
+    {"colors.N", "#RRGGBB|r,g,b", Items::Number, SetColorItem, ShowColors},
+    {"frameStartColor", "r,g,b", Items::None, SetColorField<&pluginDataRec::frameStartColor>,
+     ShowColorField<&pluginDataRec::frameStartColor>},
+    {"frameEndColor", "r,g,b", Items::None, SetColorField<&pluginDataRec::frameEndColor>,
+     ShowColorField<&pluginDataRec::frameEndColor>},
+    {"mediaType", "N", Items::None, SetMediaType, ShowMediaType},
+    {"keepProps", "on|off", Items::None, SetSwitch<&pluginDataRec::keepProps>, ShowSwitch<&pluginDataRec::keepProps>},
+    {"clipActive", "on|off", Items::None, SetSwitch<&pluginDataRec::clipActive>,
+     ShowSwitch<&pluginDataRec::clipActive>},
+    {"rotaCode", "N", Items::None, SetRotaCode, [](const pluginDataRec &c) -> json { return c.rota; }},
+};
+
+// The key's name without its item ("colors" of "colors.N").
+std::string_view BaseName(const SettingOption &o) { return o.key.substr(0, o.key.find('.')); }
+
+// The item a key names: 0..3 for the fields of a rectangle, 1..6 for numbered
+// items; -1 when there is no such item.
+int ItemOf(Items items, std::string_view name) {
+    if (items == Items::RelField) {
+        for (int i = 0; i < 4; ++i)
+            if (name == kRelFieldNames[i]) return i;
+        return -1;
+    }
+    long n;
+    return ParseInt(name, 1, 6, n) ? int(n) : -1;
+}
+
+const SettingOption *FindOption(std::string_view key, std::string_view &item) {
+    for (const SettingOption &o : kSettingOptions) {
+        const std::string_view base = BaseName(o);
+        if (o.items == Items::None ? key == base
+                                   : key.size() > base.size() && key.starts_with(base) && key[base.size()] == '.') {
+            item = o.items == Items::None ? std::string_view() : key.substr(base.size() + 1);
+            return &o;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 bool ApplySetting(pluginDataRec &c, std::string_view assignment, std::string &error) {
     std::size_t eq = assignment.find('=');
     if (eq == std::string_view::npos || eq == 0) {
         error = "'" + std::string(assignment) + "' is not KEY=VALUE";
         return false;
     }
-    std::string key(Trim(assignment.substr(0, eq)));
-    std::string_view value = Trim(assignment.substr(eq + 1));
-    auto bad = [&](const char *expected) {
+    const std::string key(Trim(assignment.substr(0, eq)));
+    const std::string_view value = Trim(assignment.substr(eq + 1));
+    std::string_view itemName;
+    const SettingOption *option = FindOption(key, itemName);
+    if (option == nullptr) {
+        error = "unknown key '" + key + "' (try rect, rota, color, outside, clip, standard)";
+        return false;
+    }
+    int item = 0;
+    if (option->items != Items::None && (item = ItemOf(option->items, itemName)) < 0) {
+        error =
+            "unknown key '" + key + "' (" +
+            (option->items == Items::RelField ? "fields are left, right, top, bottom" : "items are numbered 1 to 6") +
+            ")";
+        return false;
+    }
+    if (const char *expected = option->set(c, item, value)) {
         error = "bad value '" + std::string(value) + "' for " + key + "; expected " + expected;
         return false;
-    };
-    // A 16-bit number into field, or the complaint naming what was expected.
-    auto set16 = [&](SInt16 &field, const char *expected) {
-        long v;
-        if (!ParseInt(value, -32768, 32767, v)) return bad(expected);
-        field = SInt16(v);
-        return true;
-    };
-    if (key == "rect") {
-        double v[4];
-        if (!ParseFour(value, v))
-            return bad("LEFT,TOP,RIGHT,BOTTOM as fractions of the frame, e.g. 0.25,0.25,0.75,0.75");
-        if (!(v[0] < v[2]) || !(v[1] < v[3])) return bad("LEFT < RIGHT and TOP < BOTTOM");
-        c.startRel = relRect{v[0], v[2], v[1], v[3]};
-        return true;
     }
-    if (key == "startRel" || key == "endRel") {
-        double v[4];
-        if (!ParseFour(value, v)) return bad("LEFT,RIGHT,TOP,BOTTOM (the record's order)");
-        (key == "startRel" ? c.startRel : c.endRel) = relRect{v[0], v[1], v[2], v[3]};
-        return true;
-    }
-    if (key.rfind("startRel.", 0) == 0 || key.rfind("endRel.", 0) == 0) {
-        relRect &r = key[0] == 's' ? c.startRel : c.endRel;
-        double *field = nullptr;
-        double v;
-        if (!RelField(r, std::string_view(key).substr(key.find('.') + 1), field)) {
-            error = "unknown key '" + key + "' (fields are left, right, top, bottom)";
-            return false;
-        }
-        if (!ParseDouble(value, v)) return bad("a number");
-        *field = v;
-        return true;
-    }
-    if (key == "rota") {
-        long deg;
-        if (!ParseInt(value, 0, 270, deg) || deg % 90 != 0) return bad("0, 90, 180 or 270");
-        c.rota = SInt16(deg / 90 + 1);
-        return true;
-    }
-    if (key == "rotaCode") return set16(c.rota, "a 16-bit number (1..4 turn the picture)");
-    if (key == "color") {
-        if (!ParseColor(value, c.colors[0])) return bad("#RRGGBB");
-        return true;
-    }
-    if (key.rfind("colors.", 0) == 0 || key.rfind("sliders.", 0) == 0) {
-        long n;
-        if (!ParseInt(std::string_view(key).substr(key.find('.') + 1), 1, 6, n)) {
-            error = "unknown key '" + key + "' (items are numbered 1 to 6)";
-            return false;
-        }
-        if (key[0] != 'c') return set16(c.sliders[n - 1], "a 16-bit number");
-        if (!ParseColor(value, c.colors[n - 1])) return bad("#RRGGBB or R,G,B with 16-bit channels");
-        return true;
-    }
-    if (key == "sliders") {
-        auto parts = Split(value, ',');
-        long v[6];
-        if (parts.size() != 6) return bad("six numbers");
-        for (int i = 0; i < 6; ++i)
-            if (!ParseInt(parts[i], -32768, 32767, v[i])) return bad("six 16-bit numbers");
-        for (int i = 0; i < 6; ++i) c.sliders[i] = SInt16(v[i]);
-        return true;
-    }
-    if (key == "frameStartColor" || key == "frameEndColor") {
-        if (!ParseColor(value, key == "frameStartColor" ? c.frameStartColor : c.frameEndColor))
-            return bad("#RRGGBB or R,G,B with 16-bit channels");
-        return true;
-    }
-    if (key == "standard") {
-        if (value == "ntsc")
-            c.mediaType = kMediaNTSC;
-        else if (value == "pal")
-            c.mediaType = kMediaPAL;
-        else if (value == "hd")
-            c.mediaType = kMediaHD;
-        else
-            return bad("ntsc, pal or hd");
-        return true;
-    }
-    if (key == "mediaType") return set16(c.mediaType, "a 16-bit number (1 NTSC, 2 PAL, 3 HD)");
-    Boolean *flag = nullptr;
-    if (key == "outside")
-        flag = &c.outside;
-    else if (key == "clip" || key == "clipActive")
-        flag = &c.clipActive;
-    else if (key == "keepProps")
-        flag = &c.keepProps;
-    if (flag) {
-        if (!ParseSwitch(value, *flag)) return bad("on or off");
-        return true;
-    }
-    error = "unknown key '" + key + "' (try rect, rota, color, outside, clip, standard)";
-    return false;
+    return true;
+}
+
+std::string SettingsHelp() {
+    std::string help = "KEY=VALUE:";
+    for (const SettingOption &o : kSettingOptions) help += "  " + std::string(o.key) + "=" + std::string(o.help);
+    return help + "  (N is 1 to 6; FIELD is left, right, top or bottom)";
 }
 
 std::string DescribeConfig(const pluginDataRec &c) {
@@ -431,31 +555,9 @@ std::string DescribeConfig(const pluginDataRec &c) {
 }
 
 std::string DescribeConfigJson(const pluginDataRec &c, bool stored) {
-    using nlohmann::json;
-    auto rel = [](const relRect &r) {
-        return json{{"left", r.left}, {"right", r.right}, {"top", r.top}, {"bottom", r.bottom}};
-    };
-    auto color = [](const RGBColor &k) { return json{{"red", k.red}, {"green", k.green}, {"blue", k.blue}}; };
-    json j;
+    nlohmann::json j;
     j["stored"] = stored;
-    j["startRel"] = rel(c.startRel);
-    j["endRel"] = rel(c.endRel);
-    j["sliders"] = json::array();
-    for (SInt16 v : c.sliders) j["sliders"].push_back(v);
-    j["colors"] = json::array();
-    for (const RGBColor &k : c.colors) j["colors"].push_back(color(k));
-    j["color"] = Hex(c.colors[0]);
-    j["frameStartColor"] = color(c.frameStartColor);
-    j["frameEndColor"] = color(c.frameEndColor);
-    j["mediaType"] = c.mediaType;
-    j["standard"] = c.mediaType == kMediaPAL ? "pal" : c.mediaType == kMediaHD ? "hd" : "ntsc";
-    j["outside"] = bool(c.outside);
-    j["clipActive"] = bool(c.clipActive);
-    j["keepProps"] = bool(c.keepProps);
-    j["rotaCode"] = c.rota;
-    if (c.rota >= 1 && c.rota <= 4)
-        j["rota"] = (c.rota - 1) * 90;
-    else
-        j["rota"] = 0;
+    for (const SettingOption &o : kSettingOptions)
+        if (o.show) j[std::string(BaseName(o))] = o.show(c);
     return j.dump(2) + "\n";
 }

@@ -41,6 +41,9 @@ std::string PreferencesPath();
 // mediaType=N, keepProps, outside, clipActive, rotaCode=N).
 bool ApplySetting(pluginDataRec &config, std::string_view assignment, std::string &error);
 
+// The keys ApplySetting takes, each with the form of its value, on one line.
+std::string SettingsHelp();
+
 // Every field, readable (one per line) or as JSON.
 std::string DescribeConfig(const pluginDataRec &config);
 std::string DescribeConfigJson(const pluginDataRec &config, bool stored);

@@ -25,11 +25,7 @@ int main(int argc, char **argv) try {
 
     std::vector<std::string> settings;
     auto *set = app.add_subcommand("set", "Change fields and remember them");
-    set->add_option("settings", settings,
-                    "KEY=VALUE: rect=L,T,R,B  rota=0|90|180|270  color=#RRGGBB  outside=on|off  clip=on|off  "
-                    "standard=ntsc|pal|hd, or a raw field (startRel=L,R,T,B, sliders.N=, colors.N=, "
-                    "frameStartColor=, frameEndColor=, mediaType=, keepProps=, clipActive=, rotaCode=)")
-        ->required();
+    set->add_option("settings", settings, SettingsHelp())->required();
     set->add_option("--file", file, "Another preferences file instead of the user's own");
 
     auto *reset = app.add_subcommand("reset", "Remember the default configuration");
