@@ -170,13 +170,18 @@ uint32_t QuarterCover(const CGPixels &dst, const CGPixels &img, const QuarterMap
     const bool alongRows = b.stepX == 4 || b.stepX == -4;
     const int32_t tileW = alongRows ? box.Width() : 16, tileH = alongRows ? box.Height() : 256;
     uint32_t all = 0xFFFFFFFFu;
+    // Tile edges on the destination's cache lines, so that no line is
+    // written in part by two tiles (a partly written line is read first).
+    const int32_t lead =
+        alongRows ? 0 : int32_t((64 - (reinterpret_cast<uintptr_t>(dst.data) + size_t(box.left) * 4) % 64) % 64 / 4);
     for (int32_t ty = box.top; ty < box.bottom; ty += tileH)
-        for (int32_t tx = box.left; tx < box.right; tx += tileW) {
+        for (int32_t tx = box.left, next; tx < box.right; tx = next) {
+            next = tx == box.left && lead != 0 ? tx + lead : tx + tileW;
             const int64_t su0 = int64_t(qm.p) * tx + int64_t(qm.q) * ty + qm.iu;
             const int64_t sv0 = int64_t(qm.r) * tx + int64_t(qm.s) * ty + qm.iv;
             b.src = img.data + sv0 * rb + su0 * 4;
             b.dst = dst.data + ty * dst.rowBytes + ptrdiff_t(tx) * 4;
-            b.width = std::min(box.right, tx + tileW) - tx;
+            b.width = std::min(box.right, next) - tx;
             b.height = std::min(box.bottom, ty + tileH) - ty;
             all &= kernels.turn(&b);
         }

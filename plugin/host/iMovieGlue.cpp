@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "support/carbonmacros.h"
 #include "support/commonprocs.h"
 
 pluginDataPtr gPascalData = nullptr;
@@ -208,81 +209,99 @@ HYPluginResult EffectBegins(SInt16 /*which*/, HYPluginParams *params) {
     return result;
 }
 
+namespace {
+
+// Where a frame stands in the fades: whether it is inside one, and then the
+// opacity of the untouched frame over the effect.
+struct FadeStep {
+    bool inFade = false;
+    int16_t opacity = 0;
+};
+
+FadeStep FadeStepOf(const HYPluginParams *params, const EffectData *data) {
+    const SInt32 renderFrame = params->renderFrame;
+    const int64_t fadeIn = data->fadeInFrames, fadeOut = data->fadeOutFrames;
+    FadeStep step;
+    step.inFade = (fadeIn > 0 || fadeOut != 0) && (renderFrame < fadeIn || renderFrame > params->frameCount - fadeOut);
+    if (!step.inFade) return step;
+    const double percent = renderFrame < fadeIn
+                               ? static_cast<double>(renderFrame) / static_cast<double>(fadeIn)
+                               : static_cast<double>(params->frameCount - static_cast<int64_t>(renderFrame)) /
+                                     static_cast<double>(fadeOut);
+    step.opacity = FadeOpacity(percent);
+    return step;
+}
+
+// A copy of the source for the fade to blend from; nil when there is no
+// memory for it.
+GWorldPtr CopyForFade(GWorldPtr source, int16_t width, int16_t height) {
+    const Rect bounds{0, 0, height, width};
+    GWorldPtr copy = nullptr;
+    if (NewGWorld(&copy, 32, &bounds, nullptr, nullptr, 0) != noErr || copy == nullptr) return nullptr;
+    LockPixels(GetGWorldPixMap(copy));
+    Source2Target(source, copy);
+    return copy;
+}
+
+HYPluginResult BlendFade(GWorldPtr blendFrom, HYPluginParams *params, const Rect &frameRect, int16_t opacity) {
+    if (params->procs->Blit == nullptr) return kPluginUnimplemented;
+    Rect srcRect{0, 0, 0, 0};
+    GetPortBounds(blendFrom, &srcRect);
+    return params->procs->Blit(GetGWorldPixMap(blendFrom), GetGWorldPixMap(params->frame), srcRect, &frameRect,
+                               opacity);
+}
+
+// The effect, the fade and the sound for a source picture the host lent.
+HYPluginResult DrawLentFrame(GWorldPtr source, void *cookie, HYPluginParams *params, const EffectData *data) {
+    const Rect frameRect = params->frameRect;
+    const FadeStep fade = FadeStepOf(params, data);
+    // ApplyEffect only reads the host's picture, so it still holds the
+    // untouched frame at the blend; a copy is needed only when the host
+    // hands out its output picture as the source.
+    GWorldPtr fadeCopy = nullptr;
+    if (fade.inFade && source == params->frame) {
+        fadeCopy = CopyForFade(source, static_cast<int16_t>(frameRect.right - frameRect.left),
+                               static_cast<int16_t>(frameRect.bottom - frameRect.top));
+        if (fadeCopy == nullptr) return kPluginFailed;
+    }
+    HYPluginResult result = ApplyEffect(source, params);
+    // A frame the effect could not draw is not blended: its failure is the
+    // one reported.
+    if (result == kPluginOK && fade.inFade)
+        result = BlendFade(fadeCopy ? fadeCopy : source, params, frameRect, fade.opacity);
+    if (result == kPluginOK && !params->proxyOnly)
+        result = params->procs->MixAudio ? params->procs->MixAudio(params->instance, cookie, 256)
+                                         : static_cast<HYPluginResult>(kPluginUnimplemented);
+    if (fadeCopy) DisposeGWorld(fadeCopy);
+    return result;
+}
+
+}  // namespace
+
 HYPluginResult EffectDrives(SInt16 /*which*/, HYPluginParams *params) {
     if (params->clientData == nullptr) return kPluginBadParams;
-    auto *data = static_cast<EffectData *>(params->clientData);
+    const auto *data = static_cast<EffectData *>(params->clientData);
     // A block whose begin failed has no configuration: nothing to render with.
     if (data->pascalData == nullptr) return kPluginBadParams;
 
-    CGrafPtr savedPort = nullptr;
-    GDHandle savedDevice = nullptr;
-    GetGWorld(&savedPort, &savedDevice);
+    const SavedGWorld saved;
     SetGWorld(params->frame, nullptr);
-
     const Rect frameRect = params->frameRect;
     const auto width = static_cast<int16_t>(frameRect.right - frameRect.left);
     const auto height = static_cast<int16_t>(frameRect.bottom - frameRect.top);
     const int64_t index = AbsoluteIndex(params->startFrame, params->renderFrame);
     gMostRecentStartFrame = params->startFrame;
     gMostRecentFrameCount = params->frameCount;
-    if (index < 0 || index > INT32_MAX) {
-        SetGWorld(savedPort, savedDevice);
-        return index < 0 ? kPluginOK : kPluginBadParams;
-    }
+    if (index < 0 || index > INT32_MAX) return index < 0 ? kPluginOK : kPluginBadParams;
 
     GWorldPtr source = nullptr;
     void *cookie = nullptr;
     HYPluginResult result =
         HostGetFrame(params, static_cast<SInt32>(index), &source, width, height, FrameQuality(params, height), &cookie);
-    GWorldPtr fadeCopy = nullptr;
     if (result == kPluginOK && source == nullptr) result = kPluginFailed;  // success without a picture
-    if (result == kPluginOK) {
-        const SInt32 renderFrame = params->renderFrame;
-        const int64_t fadeIn = data->fadeInFrames, fadeOut = data->fadeOutFrames;
-        const bool inFade =
-            (fadeIn > 0 || fadeOut != 0) && (renderFrame < fadeIn || renderFrame > params->frameCount - fadeOut);
-        int16_t opacity = 0;
-        GWorldPtr blendFrom = source;
-        if (inFade) {
-            // ApplyEffect only reads the host's picture, so it still holds the
-            // untouched frame at the blend; a copy is needed only when the
-            // host hands out its output picture as the source.
-            if (source == params->frame) {
-                const Rect bounds{0, 0, height, width};
-                if (NewGWorld(&fadeCopy, 32, &bounds, nullptr, nullptr, 0) != noErr || fadeCopy == nullptr) {
-                    result = kPluginFailed;
-                } else {
-                    LockPixels(GetGWorldPixMap(fadeCopy));
-                    Source2Target(source, fadeCopy);
-                    blendFrom = fadeCopy;
-                }
-            }
-            const double percent = renderFrame < fadeIn
-                                       ? static_cast<double>(renderFrame) / static_cast<double>(fadeIn)
-                                       : static_cast<double>(params->frameCount - static_cast<int64_t>(renderFrame)) /
-                                             static_cast<double>(fadeOut);
-            opacity = FadeOpacity(percent);
-        }
-        if (result == kPluginOK) result = ApplyEffect(source, params);
-        // A frame the effect could not draw is not blended: its failure is
-        // the one reported.
-        if (result == kPluginOK && inFade) {
-            Rect srcRect{0, 0, 0, 0};
-            GetPortBounds(blendFrom, &srcRect);
-            result = params->procs->Blit
-                         ? params->procs->Blit(GetGWorldPixMap(blendFrom), GetGWorldPixMap(params->frame), srcRect,
-                                               &frameRect, opacity)
-                         : static_cast<HYPluginResult>(kPluginUnimplemented);
-        }
-        if (result == kPluginOK && !params->proxyOnly)
-            result = params->procs->MixAudio ? params->procs->MixAudio(params->instance, cookie, 256)
-                                             : static_cast<HYPluginResult>(kPluginUnimplemented);
-    }
+    if (result == kPluginOK) result = DrawLentFrame(source, cookie, params, data);
     const HYPluginResult released = HostReleaseFrame(params, cookie);
-    if (result == kPluginOK) result = released;
-    if (fadeCopy) DisposeGWorld(fadeCopy);
-    SetGWorld(savedPort, savedDevice);
-    return result;
+    return result == kPluginOK ? released : result;
 }
 
 HYPluginResult ApplyEffect(GWorldPtr sourceFrame, HYPluginParams *params) {

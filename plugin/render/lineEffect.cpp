@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -196,6 +197,134 @@ CGImageRef CutOut(GrafPtr Source, IRect S) {
     return image;
 }
 
+// What one frame's composition works with.
+struct Layout {
+    GrafPtr Source = nullptr, Dest = nullptr;
+    IRect F{0, 0, 0, 0};  // the frame (Source and Dest alike)
+    IRect A{0, 0, 0, 0};  // the active rectangle, anywhere
+    IRect S{0, 0, 0, 0};  // the part of A cut out: inside the frame
+    int degrees = 0;
+    Placement place;
+    // Turned pictures are sampled straight from Source into Dest (no cut-out
+    // image) unless the reference paths are asked for. `covered` is where
+    // the picture lands whole, replacing what lies beneath; the ring around
+    // it up to `reached`, where it lands on half pixels at its edges, is
+    // composited over the background like any drawing.
+    bool direct = false;
+    PlatformQuarterMap map{};
+    IRect covered{0, 0, 0, 0}, reached{0, 0, 0, 0};
+};
+
+Layout PlanFrame(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, int degrees) {
+    Layout L;
+    L.Source = Source;
+    L.Dest = Dest;
+    L.F = FromRect(GetPortRect(Dest));
+    L.A = FromRect(ActiveRect);
+    L.degrees = degrees;
+    // An empty A has nothing to cut out: the frame is the background alone.
+    L.S = L.A.Empty() ? IRect{0, 0, 0, 0} : Intersect(Intersect(L.A, L.F), FromRect(GetPortRect(Source)));
+    if (L.S.Empty()) return L;
+    L.place = Place(L.A, L.S, degrees);
+    if (degrees == 0) {
+        L.covered = L.S;
+        return L;
+    }
+    L.direct = !PlatformReferenceOnly() && Apart(Source, Dest);
+    if (!L.direct) return L;
+    L.map = PlatformQuarterMapOf(degrees / 90, L.S.Width(), L.S.Height(), std::llround(2 * L.place.centreX),
+                                 std::llround(2 * L.place.centreY));
+    PlatformBox whole{}, any{};
+    PlatformQuarterBoxes(&L.map, L.S.Width(), L.S.Height(), &whole, &any);
+    L.covered = Intersect(FromBox(whole), L.F);
+    L.reached = Intersect(FromBox(any), L.F);
+    return L;
+}
+
+// G everywhere but where the picture will land whole, and the fill inside A.
+void PaintBackground(const Layout &L, const RGBColor &fill, bool outside) {
+    const RectList parts = Subtract(L.F, L.covered);
+    if (outside) {
+        RGBForeColor(&fill);
+        for (int i = 0; i < parts.count; ++i) PaintArea(parts.items[i]);
+        return;
+    }
+    for (int i = 0; i < parts.count; ++i) CopyArea(L.Source, L.Dest, parts.items[i]);
+    RGBForeColor(&fill);
+    const RectList inside = Subtract(Intersect(L.A, L.F), L.covered);
+    for (int i = 0; i < inside.count; ++i) PaintArea(inside.items[i]);
+}
+
+// The turned picture sampled straight into Dest. False, with what lies
+// beneath `covered` put back, when one of its pixels turns out not to be
+// opaque: such a picture must be composited, not copied.
+bool PasteDirect(const Layout &L, const RGBColor &fill, bool outside) {
+    const PixelRows src = RowsOf(L.Source), dst = RowsOf(L.Dest);
+    const PlatformPixels to{dst.base, L.F.Width(), L.F.Height(), dst.rowBytes};
+    const PlatformPixels from{src.At(L.S.left, L.S.top), L.S.Width(), L.S.Height(), src.rowBytes};
+    if (!L.covered.Empty() && !PlatformQuarterCopy(&to, ToBox(L.covered), &from, &L.map)) {
+        RGBForeColor(&fill);
+        if (outside) {
+            PaintArea(L.covered);
+        } else {
+            CopyArea(L.Source, L.Dest, L.covered);
+            PaintArea(Intersect(L.covered, L.A));
+        }
+        const RGBColor black{0, 0, 0};
+        RGBForeColor(&black);
+        return false;
+    }
+    const RectList ring = Subtract(L.reached, L.covered);
+    for (int i = 0; i < ring.count; ++i) PlatformQuarterDraw(&to, ToBox(ring.items[i]), &from, &L.map);
+    return true;
+}
+
+// The cut-out drawn turned through Core Graphics, composited over Dest.
+void PasteDrawn(const Layout &L) {
+    CGImageRef theImage = CutOut(L.Source, L.S);
+    Assert(theImage, "Unable to convert theGW to theImage in theLineEffect");
+    // Unturned target of the cut-out, in Dest's y-up drawing space.
+    const Placement &p = L.place;
+    const double portHig = L.F.Height();
+    const CGRect target = CGRectMake(static_cast<CGFloat>(p.centreX - p.width / 2),
+                                     static_cast<CGFloat>(portHig - (p.centreY + p.height / 2)),
+                                     static_cast<CGFloat>(p.width), static_cast<CGFloat>(p.height));
+    const auto angle = static_cast<float>(L.degrees * CPI / 180.0);
+    DrawCGImageInCGRectOfPort(L.Dest, theImage, target, angle, false, 1.0, kCGBlendModeNormal);
+    CGImageRelease(theImage);
+}
+
+void PastePicture(const Layout &L, const RGBColor &fill, bool outside) {
+    if (L.S.Empty()) return;
+    // Unturned, the opaque picture lands on its own place: drawing it is
+    // copying those pixels, and nothing can spill.
+    if (L.degrees == 0) {
+        CopyArea(L.Source, L.Dest, L.S);
+        return;
+    }
+    if (L.direct && PasteDirect(L, fill, outside)) return;
+    PasteDrawn(L);
+}
+
+// Puts G back over the bands outside A (above, below, left, right; the
+// corners are never reached by a picture centred on A), limited to where
+// the picture may have drawn.
+void RestoreSpill(const Layout &L, const RGBColor &fill, bool outside) {
+    const RGBColor black{0, 0, 0};
+    RGBForeColor(outside ? &fill : &black);
+    const IRect &A = L.A, &F = L.F;
+    const IRect bands[4] = {IRect{F.top, A.left, A.top, A.right}, IRect{A.bottom, A.left, F.bottom, A.right},
+                            IRect{A.top, F.left, A.bottom, A.left}, IRect{A.top, A.right, A.bottom, F.right}};
+    for (const IRect &band : bands) {
+        const IRect spill = Intersect(Intersect(band, L.place.reach), F);
+        if (spill.Empty()) continue;
+        if (outside)
+            PaintArea(spill);
+        else
+            CopyArea(L.Source, L.Dest, spill);
+    }
+}
+
 }  // namespace
 
 // The output, for active rectangle A and background G (the source when
@@ -203,7 +332,7 @@ CGImageRef CutOut(GrafPtr Source, IRect S) {
 //   outside A: G, except where the turned picture spills (quarter turns of a
 //     non-square A, unless clipActive);
 //   inside A: the turned picture, and the fill colour where it does not reach.
-// Only the part of A inside the source frame is cut out (S); the rest of A is
+// Only the part of A inside the frame is cut out (S); the rest of A is
 // transparent in the cut-out, so where the turn carries it, what lies beneath
 // (the fill inside A, G outside) shows. That keeps every buffer within the
 // frame's size, however far a damaged setting reaches past it.
@@ -211,130 +340,38 @@ CGImageRef CutOut(GrafPtr Source, IRect S) {
 // Work whose result the pasted picture overwrites is skipped, leaving the
 // output unchanged: wherever every sample of a pixel lies inside the turned
 // picture (all of it on whole pixels, all but a one-pixel ring on half
-// pixels), nothing is painted or copied beneath it. The clip restores only the bands the picture
-// may have reached, from G itself, which is what a snapshot taken after the
-// background would hold there. Frames are opaque, so the picture covers what
-// it lands on.
+// pixels), nothing is painted or copied beneath it. The clip restores only
+// the bands the picture may have reached, from G itself, which is what a
+// snapshot taken after the background would hold there. Frames are opaque,
+// so the picture covers what it lands on.
 void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr theConfig, SInt32 /*CurrFrame*/,
                    SInt32 /*MaxFrame*/) {
     if (Source == nullptr || Dest == nullptr || theConfig == nullptr) return;
+    const Rect srcBounds = GetPortRect(Source), dstBounds = GetPortRect(Dest);
+    const bool sameSize = srcBounds.right - srcBounds.left == dstBounds.right - dstBounds.left &&
+                          srcBounds.bottom - srcBounds.top == dstBounds.bottom - dstBounds.top;
+    assert(sameSize && "the compositor's pictures are the same size");
+    if (!sameSize) return;
+
     CGrafPtr savedPort = nullptr;
     GDHandle savedDevice = nullptr;
     GetGWorld(&savedPort, &savedDevice);
-
     const RGBColor fill = theConfig->colors[0];
-    const RGBColor black{0, 0, 0};
-    const RGBColor white{65535, 65535, 65535};
-    const IRect F = FromRect(GetPortRect(Dest));
-    const IRect srcBounds = FromRect(GetPortRect(Source));
-    const bool sameSize = F.Width() == srcBounds.Width() && F.Height() == srcBounds.Height();
-    const IRect A = FromRect(ActiveRect);
-    const int degrees = Degrees(theConfig->rota);
-    const auto angle = static_cast<float>(degrees * CPI / 180.0);
-
-    // An empty A has nothing to cut out: the frame is the background alone.
-    const IRect S = A.Empty() ? IRect{0, 0, 0, 0} : Intersect(Intersect(A, F), srcBounds);
-    const Placement place = S.Empty() ? Placement{} : Place(A, S, degrees);
-    // Turned pictures are sampled straight from Source into Dest (no cut-out
-    // image) unless the reference paths are asked for. `covered` is where
-    // the picture lands whole, replacing what lies beneath; the ring around
-    // it, where it lands on half pixels at its edges, is composited over the
-    // background like any drawing.
-    const bool direct = degrees != 0 && !S.Empty() && sameSize && !PlatformReferenceOnly() && Apart(Source, Dest);
-    PlatformQuarterMap map{};
-    IRect covered{0, 0, 0, 0}, reached{0, 0, 0, 0};
-    if (direct) {
-        map = PlatformQuarterMapOf(degrees / 90, S.Width(), S.Height(), std::llround(2 * place.centreX),
-                                   std::llround(2 * place.centreY));
-        PlatformBox whole{}, any{};
-        PlatformQuarterBoxes(&map, S.Width(), S.Height(), &whole, &any);
-        covered = Intersect(FromBox(whole), F);
-        reached = Intersect(FromBox(any), F);
-    } else if (degrees == 0 && !S.Empty() && sameSize) {
-        covered = S;
-    }
+    const RGBColor black{0, 0, 0}, white{65535, 65535, 65535};
+    const Layout L = PlanFrame(Source, Dest, ActiveRect, Degrees(theConfig->rota));
 
     SetGWorld(Dest, nullptr);
     RGBBackColor(&white);
     RGBForeColor(&black);
-
-    // Background, and the fill inside A.
-    if (theConfig->outside) {
-        RGBForeColor(&fill);
-        const RectList parts = Subtract(F, covered);
-        for (int i = 0; i < parts.count; ++i) PaintArea(parts.items[i]);
-    } else {
-        if (sameSize) {
-            const RectList parts = Subtract(F, covered);
-            for (int i = 0; i < parts.count; ++i) CopyArea(Source, Dest, parts.items[i]);
-        } else {
-            Source2Target(Source, Dest);
-        }
-        RGBForeColor(&fill);
-        const RectList parts = Subtract(Intersect(A, F), covered);
-        for (int i = 0; i < parts.count; ++i) PaintArea(parts.items[i]);
-    }
+    PaintBackground(L, fill, theConfig->outside);
     RGBForeColor(&black);
-
-    bool pasted = false;
-    if (!S.Empty() && degrees == 0 && sameSize) {
-        // Unturned, the opaque picture lands on its own place: drawing it is
-        // copying those pixels, and nothing can spill.
-        CopyArea(Source, Dest, S);
-        pasted = true;
-    } else if (direct) {
-        // Every pixel of `covered` takes its samples from S. Should one of
-        // them turn out not to be opaque, what lies beneath is put back and
-        // the picture is drawn as usual.
-        const PixelRows src = RowsOf(Source), dst = RowsOf(Dest);
-        const PlatformPixels to{dst.base, F.Width(), F.Height(), dst.rowBytes};
-        const PlatformPixels from{src.At(S.left, S.top), S.Width(), S.Height(), src.rowBytes};
-        pasted = covered.Empty() || PlatformQuarterCopy(&to, ToBox(covered), &from, &map);
-        if (!pasted) {
-            RGBForeColor(&fill);
-            if (theConfig->outside) {
-                PaintArea(covered);
-            } else {
-                CopyArea(Source, Dest, covered);
-                PaintArea(Intersect(covered, A));
-            }
-            RGBForeColor(&black);
-        } else {
-            const RectList ring = Subtract(reached, covered);
-            for (int i = 0; i < ring.count; ++i) PlatformQuarterDraw(&to, ToBox(ring.items[i]), &from, &map);
-        }
-    }
-    if (!S.Empty() && !pasted) {
-        CGImageRef theImage = CutOut(Source, S);
-        Assert(theImage, "Unable to convert theGW to theImage in theLineEffect");
-        // Unturned target of the cut-out, in Dest's y-up drawing space.
-        const double portHig = F.Height();
-        const CGRect target = CGRectMake(static_cast<CGFloat>(place.centreX - place.width / 2),
-                                         static_cast<CGFloat>(portHig - (place.centreY + place.height / 2)),
-                                         static_cast<CGFloat>(place.width), static_cast<CGFloat>(place.height));
-        DrawCGImageInCGRectOfPort(Dest, theImage, target, angle, false, 1.0, kCGBlendModeNormal);
-        CGImageRelease(theImage);
-    }
-    if (!S.Empty() && degrees != 0 && theConfig->clipActive) {
-        // Bands outside A (above, below, left, right; the corners are never
-        // reached by a picture centred on A), limited to where the picture
-        // may have drawn.
+    PastePicture(L, fill, theConfig->outside);
+    if (!L.S.Empty() && L.degrees != 0 && theConfig->clipActive) {
         SetGWorld(Dest, nullptr);
         RGBBackColor(&white);
-        RGBForeColor(theConfig->outside ? &fill : &black);
-        const IRect bands[4] = {IRect{F.top, A.left, A.top, A.right}, IRect{A.bottom, A.left, F.bottom, A.right},
-                                IRect{A.top, F.left, A.bottom, A.left}, IRect{A.top, A.right, A.bottom, F.right}};
-        for (const IRect &band : bands) {
-            const IRect spill = Intersect(Intersect(band, place.reach), F);
-            if (spill.Empty()) continue;
-            if (theConfig->outside)
-                PaintArea(spill);
-            else if (sameSize)
-                CopyArea(Source, Dest, spill);
-        }
-        RGBForeColor(&black);
+        RestoreSpill(L, fill, theConfig->outside);
     }
-
+    RGBForeColor(&black);
     SetGWorld(savedPort, savedDevice);
 }
 
