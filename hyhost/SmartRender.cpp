@@ -192,15 +192,13 @@ bool MakePlan(AVFormatContext *in, int stream, const std::vector<int64_t> &times
     for (int rc; (rc = av_read_frame(in, pkt.get())) >= 0; av_packet_unref(pkt.get())) {
         if (pkt->stream_index != stream) continue;
         auto at = std::lower_bound(times.begin(), times.end(), pkt->pts);
-        if (pkt->pts == AV_NOPTS_VALUE || pkt->dts == AV_NOPTS_VALUE || (pkt->flags & AV_PKT_FLAG_DISCARD) ||
-            at == times.end() || *at != pkt->pts || shown[std::size_t(at - times.begin())])
+        if (pkt->pts == AV_NOPTS_VALUE || (pkt->flags & AV_PKT_FLAG_DISCARD) || at == times.end() || *at != pkt->pts ||
+            shown[std::size_t(at - times.begin())])
             return Obstacle(why, "the clip's packets do not show its frames one each (an edit list or missing times)");
         VideoPacket v{pkt->pts, pkt->dts, pkt->duration, int64_t(at - times.begin())};
         shown[std::size_t(v.frame)] = true;
         bool key = pkt->flags & AV_PKT_FLAG_KEY;
         if (plan.packets.empty() && !key) return Obstacle(why, "the clip does not begin with a key frame");
-        if (!plan.packets.empty() && v.dts <= plan.packets.back().dts)
-            return Obstacle(why, "the clip's decoding times do not increase");
         if (key) {
             if (!HoldsIdr({pkt->data, std::size_t(pkt->size)}, lengthSize) && closed) {
                 closed = false;
@@ -222,6 +220,17 @@ bool MakePlan(AVFormatContext *in, int stream, const std::vector<int64_t> &times
     }
     if (plan.packets.size() != times.size())
         return Obstacle(why, "the clip's packets do not show its frames one each (an edit list or missing times)");
+    // Containers that keep showing times only (Matroska) leave the first
+    // decoding times unknown: the n-th packet decodes when the n-th frame
+    // is shown, less the delay that keeps every packet decoded before it is shown.
+    if (std::any_of(plan.packets.begin(), plan.packets.end(), [](auto &p) { return p.dts == AV_NOPTS_VALUE; })) {
+        int64_t delay = 0;
+        for (std::size_t i = 0; i < plan.packets.size(); ++i) delay = std::max(delay, times[i] - plan.packets[i].pts);
+        for (std::size_t i = 0; i < plan.packets.size(); ++i) plan.packets[i].dts = times[i] - delay;
+    }
+    for (std::size_t i = 1; i < plan.packets.size(); ++i)
+        if (plan.packets[i].dts <= plan.packets[i - 1].dts)
+            return Obstacle(why, "the clip's decoding times do not increase");
     if (!closed)
         return Obstacle(why, "the clip has open GOPs (the key frame showing frame " + std::to_string(openAt) +
                                  " is not an IDR frame)");
@@ -577,7 +586,7 @@ struct Writer {
             while (gop + 1 < plan.gops.size() && plan.gops[gop].end <= next) ++gop;
             const Gop &g = plan.gops[gop];
             if (!g.touched) {
-                lastVideoDts = plan.packets[next].dts;
+                pkt->dts = lastVideoDts = plan.packets[next].dts;
                 ++next;
                 if (!Write(*pkt, s, error)) return false;
                 continue;

@@ -132,6 +132,7 @@ TEST_F(SmartRender, CopiesTheGopsOutsideTheSelectionAndReencodesTheRest) {
 TEST_F(SmartRender, IsTheDefaultWherePossibleAndSaysWhyNotWhenAsked) {
     fs::path closed = MakeClip("closed.mp4", "open-gop=0");
     fs::path open = MakeClip("open.mp4", "open-gop=1:scenecut=0");
+    fs::path matroska = MakeClip("closed.mkv", "open-gop=0");  // showing times only
     struct Row {
         fs::path source;
         std::string options, output, reason;  // reason empty: none is said
@@ -146,6 +147,7 @@ TEST_F(SmartRender, IsTheDefaultWherePossibleAndSaysWhyNotWhenAsked) {
         {open, "--from 60 --frames 5", "f.mp4", ""},
         {closed, "--no-smart --from 60 --frames 5", "g.mp4", ""},
         {closed, "--from 60 --frames 5", "h.mp4", "", true},
+        {matroska, "--smart --from 60 --frames 5", "i.mp4", "", true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.options + " " + row.source.filename().string());
