@@ -605,8 +605,8 @@ struct Writer {
     }
 };
 
-// The output's streams: the video with both sets of parameter sets, and the
-// source's audio and subtitles copied.
+// The output's streams: the video with both sets of parameter sets, and
+// every other stream of the source copied.
 bool MakeOutput(Writer &w, const std::string &path, const std::string &tempPath, std::string &why, std::string &error) {
     AVFormatContext *out = nullptr;
     if (avformat_alloc_output_context2(&out, nullptr, nullptr, path.c_str()) < 0 || !out) {
@@ -618,9 +618,7 @@ bool MakeOutput(Writer &w, const std::string &path, const std::string &tempPath,
     w.outputOf.assign(in->nb_streams, -1);
     for (unsigned i = 0; i < in->nb_streams; ++i) {
         const AVStream *s = in->streams[i];
-        AVMediaType type = s->codecpar->codec_type;
         bool video = int(i) == w.info.videoStream;
-        if (!video && type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_SUBTITLE) continue;
         if (avformat_query_codec(out->oformat, s->codecpar->codec_id, FF_COMPLIANCE_NORMAL) != 1) {
             why = std::string("the output cannot hold the source's ") + avcodec_get_name(s->codecpar->codec_id) +
                   " stream as it is";
