@@ -3,6 +3,7 @@
 #include "FrameQueue.h"
 #include "PluginHost.h"
 #include "SafeOutput.h"
+#include "SmartRender.h"
 #include "VideoSink.h"
 #include "VideoSource.h"
 
@@ -536,6 +537,20 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     } worldGuard{outWorld};
     LockPixels(GetGWorldPixMap(outWorld));
 
+    if (rq.smart != SmartMode::Off) {
+        SmartJob smart{rq, *clip, start, count, plugin, session, params, outWorld};
+        SmartCounts counts;
+        std::string why;
+        SmartResult s = RunSmartRender(smart, out, counts, why);
+        if (s == SmartResult::Done && !rq.quiet)
+            std::fprintf(stderr, "hyhost: smart render: %lld frames copied, %lld re-encoded\n",
+                         (long long)counts.copied, (long long)counts.reencoded);
+        if (s == SmartResult::NotPossible && rq.smart == SmartMode::On)
+            std::fprintf(stderr, "hyhost: --smart: %s; re-encoding the whole clip\n", why.c_str());
+        out.wallSeconds = std::chrono::duration<double>(Clock::now() - started).count();
+        out.pluginSeconds = plugin.secondsInPlugin;
+        if (s != SmartResult::NotPossible) return out;
+    }
     RenderJob job{rq,     *clip,   info,   start,    count,   width, height,
                   plugin, session, params, outWorld, started, 0,     outOfMemory};
     // Compressed audio is copied untouched while the plug-in passes it at

@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <string>
 
+// Smart render: copy the GOPs the selection leaves alone. Auto tries it and
+// falls back silently; On says why when it cannot be done.
+enum class SmartMode { Auto, On, Off };
+
 struct RenderRequest {
     std::string input;
     int stream = -1;  // video stream by its index in the file; -1: the default one
@@ -23,6 +27,7 @@ struct RenderRequest {
     bool lossless = false;
     bool quiet = false;
     bool stats = false;
+    SmartMode smart = SmartMode::Auto;
 };
 
 struct RenderOutcome {

@@ -108,6 +108,12 @@ int main(int argc, char **argv) try {
     render->add_option("--codec", rq.codec, "Video encoder (default libx264, else mpeg4)");
     render->add_option("--preset", rq.preset, "Encoder speed preset (e.g. ultrafast, medium)");
     render->add_flag("--lossless", rq.lossless, "FFV1 video and PCM audio, bit-exact (use a .mkv output)");
+    bool smart = false, noSmart = false;
+    auto *smartOpt =
+        render->add_flag("--smart", smart,
+                         "Copy the GOPs outside the selection, re-encode only the ones it touches (H.264; the default "
+                         "where possible); say why when it cannot be done");
+    render->add_flag("--no-smart", noSmart, "Re-encode the whole clip")->excludes(smartOpt);
     render->add_flag("--quiet", rq.quiet, "No progress or summary");
     render->add_flag("--stats", rq.stats, "Print timing: wall time and the plug-in's share");
     render
@@ -163,6 +169,7 @@ int main(int argc, char **argv) try {
     if (*configure) return CommandConfigure(input, at, standard, plugin);
     if (*demo) return CommandDemo(dir, plugin);
 
+    rq.smart = smart ? SmartMode::On : noSmart ? SmartMode::Off : SmartMode::Auto;
     rq.width = width;
     rq.height = height;
     RenderOutcome outcome = RunRender(rq);
