@@ -110,7 +110,10 @@ HYProcs *HostProcs();
 // A parameter block for a session: zeroed, with version, instance and procs set.
 void InitParams(HYPluginParams &params, HostSession &session);
 
-// Sends one message and returns the plug-in's result (0..255).
+// Sends one message and returns the plug-in's result (0..255). A render
+// that sent kPlugInitialize ends with kPlugTerminate even when the begin
+// failed: a failed begin may leave its block in clientData, which only
+// kPlugTerminate frees, and kPlugTerminate without a block does nothing.
 int32_t SendMessage(LoadedPlugin &plugin, HYPluginParams &params, HYPluginSelector selector);
 
 // Sends GetInfo; on failure error names the plug-in's result.

@@ -45,7 +45,7 @@ QMessageBox::Icon IconOf(int kind) {
 int PresentAlert(int kind, const std::string &message, const std::string &explanation,
                  const std::vector<std::string> &buttons, int defaultItem, int cancelItem) {
     if (!ToolboxHasApplication()) return 0;
-    try {
+    return ToolboxGuard<int>(0, [&]() -> int {
         QMessageBox box(DialogParent());
         box.setIcon(IconOf(kind));
         box.setWindowTitle(QCoreApplication::applicationName());
@@ -75,9 +75,7 @@ int PresentAlert(int kind, const std::string &message, const std::string &explan
             if (button == clicked) return item;
         // Closed without a button: what Escape would have chosen.
         return cancelItem > 0 ? cancelItem : defaultItem > 0 ? defaultItem : 1;
-    } catch (...) {
-        return 0;
-    }
+    });
 }
 
 [[maybe_unused]] const bool gPresenterInstalled = [] {
@@ -95,7 +93,7 @@ PLATFORM_API OSErr NPickColor(NColorPickerInfo *info) {
     if (info == nullptr) return paramErr;
     info->newColorChosen = false;
     if (!ToolboxHasApplication()) return errNoWindowSystem;
-    try {
+    return ToolboxGuard<OSErr>(memFullErr, [&]() -> OSErr {
         const CMRGBColor &in = info->theColor.color.rgb;
         QColorDialog dialog(QColor::fromRgba64(in.red, in.green, in.blue), DialogParent());
         dialog.setOption(QColorDialog::DontUseNativeDialog);
@@ -113,9 +111,7 @@ PLATFORM_API OSErr NPickColor(NColorPickerInfo *info) {
             CMRGBColor{Channel(chosen.redF()), Channel(chosen.greenF()), Channel(chosen.blueF())};
         info->newColorChosen = true;
         return noErr;
-    } catch (...) {
-        return memFullErr;
-    }
+    });
 }
 
 PLATFORM_API OSStatus LSOpenFSRef(const FSRef *inRef, FSRef *outLaunchedRef) {
@@ -123,7 +119,7 @@ PLATFORM_API OSStatus LSOpenFSRef(const FSRef *inRef, FSRef *outLaunchedRef) {
     if (inRef == nullptr) return paramErr;
     size_t length = strnlen(inRef->path, sizeof inRef->path);
     if (length == 0 || length == sizeof inRef->path) return paramErr;
-    try {
+    return ToolboxGuard<OSStatus>(kLSUnknownErr, [&]() -> OSStatus {
         QString path = QString::fromUtf8(inRef->path, static_cast<qsizetype>(length));
         if (!QFileInfo::exists(path)) return fnfErr;
         bool started = false;
@@ -132,9 +128,7 @@ PLATFORM_API OSStatus LSOpenFSRef(const FSRef *inRef, FSRef *outLaunchedRef) {
         // without a QApplication still have the desktop's opener.
         if (!started) started = QProcess::startDetached(QStringLiteral("xdg-open"), {path});
         return started ? noErr : kLSApplicationNotFoundErr;
-    } catch (...) {
-        return kLSUnknownErr;
-    }
+    });
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
  * handlers removed or targets disposed while it runs cannot be called.
  */
 #include "ToolboxEvents.h"
+#include "ToolboxGuard.h"
 
 #include <algorithm>
 #include <cstring>
@@ -192,7 +193,7 @@ PLATFORM_API OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP
     if (outRef) *outRef = nullptr;
     if (target == nullptr || handler == nullptr || (numTypes > 0 && list == nullptr) || numTypes > 4096)
         return paramErr;
-    try {
+    return ToolboxGuard<OSStatus>(memFullErr, [&]() -> OSStatus {
         auto h = std::make_shared<OpaqueEventHandlerRef>();
         h->target = target;
         h->proc = handler;
@@ -202,9 +203,7 @@ PLATFORM_API OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP
         LiveHandlers().insert(h.get());
         if (outRef) *outRef = h.get();
         return noErr;
-    } catch (...) {
-        return memFullErr;
-    }
+    });
 }
 
 PLATFORM_API OSStatus RemoveEventHandler(EventHandlerRef ref) {
@@ -221,18 +220,15 @@ PLATFORM_API OSStatus RemoveEventHandler(EventHandlerRef ref) {
 PLATFORM_API OSStatus CallNextEventHandler(EventHandlerCallRef next, EventRef event) {
     if (next == nullptr || next->chain == nullptr || !IsLiveEvent(event)) return paramErr;
     next->calledNext = true;
-    try {
-        return RunChain(*next->chain, next->index + 1, event);
-    } catch (...) {
-        return paramErr;
-    }
+    return ToolboxGuard<OSStatus>(paramErr,
+                                  [&]() -> OSStatus { return RunChain(*next->chain, next->index + 1, event); });
 }
 
 PLATFORM_API OSStatus CreateEvent(CFAllocatorRef, UInt32 eventClass, UInt32 kind, EventTime when, EventAttributes,
                                   EventRef *outEvent) {
     if (outEvent == nullptr) return paramErr;
     *outEvent = nullptr;
-    try {
+    return ToolboxGuard<OSStatus>(memFullErr, [&]() -> OSStatus {
         auto *e = new OpaqueEventRef;
         e->eventClass = eventClass;
         e->kind = kind;
@@ -240,9 +236,7 @@ PLATFORM_API OSStatus CreateEvent(CFAllocatorRef, UInt32 eventClass, UInt32 kind
         LiveEvents().insert(e);
         *outEvent = e;
         return noErr;
-    } catch (...) {
-        return memFullErr;
-    }
+    });
 }
 
 PLATFORM_API EventRef RetainEvent(EventRef event) {
@@ -260,16 +254,13 @@ PLATFORM_API void ReleaseEvent(EventRef event) {
 
 PLATFORM_API OSStatus SendEventToEventTarget(EventRef event, EventTargetRef target) {
     if (!IsLiveEvent(event) || target == nullptr) return paramErr;
-    try {
-        RetainEvent(event);
+    return ToolboxGuard<OSStatus>(paramErr, [&]() -> OSStatus {
+        // The event lives until the chain is done with it, however that ends.
+        ToolboxEventPtr held(RetainEvent(event));
         Chain chain;
         BuildChain(chain, target);
-        OSStatus status = RunChain(chain, 0, event);
-        ReleaseEvent(event);
-        return status;
-    } catch (...) {
-        return paramErr;
-    }
+        return RunChain(chain, 0, event);
+    });
 }
 
 PLATFORM_API UInt32 GetEventClass(EventRef event) { return IsLiveEvent(event) ? event->eventClass : 0; }
@@ -280,35 +271,35 @@ PLATFORM_API OSStatus GetEventParameter(EventRef event, EventParamName name, Eve
                                         EventParamType *outActualType, ByteCount bufferSize, ByteCount *outActualSize,
                                         void *outData) {
     if (!IsLiveEvent(event)) return paramErr;
-    auto it = event->params.find(name);
-    if (it == event->params.end()) return eventParameterNotFoundErr;
-    const OpaqueEventRef::Param &p = it->second;
-    std::vector<uint8_t> coerced;
-    const std::vector<uint8_t> *data = &p.data;
-    EventParamType actual = p.type;
-    if (desiredType != typeWildCard && desiredType != p.type) {
-        if (!CoerceInteger(p, desiredType, coerced)) return errAECoercionFail;
-        data = &coerced;
-        actual = desiredType;
-    }
-    if (outActualType) *outActualType = actual;
-    if (outActualSize) *outActualSize = data->size();
-    // Like Carbon, a short buffer receives what fits.
-    if (outData && bufferSize > 0 && !data->empty())
-        std::memcpy(outData, data->data(), std::min<size_t>(bufferSize, data->size()));
-    return noErr;
+    return ToolboxGuard<OSStatus>(memFullErr, [&]() -> OSStatus {
+        auto it = event->params.find(name);
+        if (it == event->params.end()) return eventParameterNotFoundErr;
+        const OpaqueEventRef::Param &p = it->second;
+        std::vector<uint8_t> coerced;
+        const std::vector<uint8_t> *data = &p.data;
+        EventParamType actual = p.type;
+        if (desiredType != typeWildCard && desiredType != p.type) {
+            if (!CoerceInteger(p, desiredType, coerced)) return errAECoercionFail;
+            data = &coerced;
+            actual = desiredType;
+        }
+        if (outActualType) *outActualType = actual;
+        if (outActualSize) *outActualSize = data->size();
+        // Like Carbon, a short buffer receives what fits.
+        if (outData && bufferSize > 0 && !data->empty())
+            std::memcpy(outData, data->data(), std::min<size_t>(bufferSize, data->size()));
+        return noErr;
+    });
 }
 
 PLATFORM_API OSStatus SetEventParameter(EventRef event, EventParamName name, EventParamType type, ByteCount size,
                                         const void *data) {
     if (!IsLiveEvent(event) || (size > 0 && data == nullptr) || size > (1u << 24)) return paramErr;
-    try {
+    return ToolboxGuard<OSStatus>(memFullErr, [&]() -> OSStatus {
         auto bytes = static_cast<const uint8_t *>(data);
         event->params[name] = OpaqueEventRef::Param{type, std::vector<uint8_t>(bytes, bytes + size)};
         return noErr;
-    } catch (...) {
-        return memFullErr;
-    }
+    });
 }
 
 }  // extern "C"

@@ -8,6 +8,7 @@
 
 #include "HIToolbox.h"
 #include "ToolboxEvents.h"
+#include "ToolboxGuard.h"
 
 #include <QPointer>
 #include <QRect>
@@ -105,24 +106,6 @@ public:
 private:
     std::shared_ptr<OpaqueWindowPtr> window;
 };
-
-/* Runs the body of an exported call so that no exception crosses the C
- * boundary; a failure gives the fallback result. */
-template <typename R, typename F>
-R ToolboxGuard(R fallback, F &&body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return fallback;
-    }
-}
-template <typename F>
-void ToolboxGuard(F &&body) noexcept {
-    try {
-        body();
-    } catch (...) {
-    }
-}
 
 /* Control side (ToolboxControls.cpp). */
 std::shared_ptr<OpaqueControlRef> ToolboxMakeControl(OpaqueWindowPtr *owner, QWidget *widget);

@@ -195,7 +195,7 @@ extern "C" {
 PLATFORM_API OSStatus CreateNibReferenceWithCFBundle(CFBundleRef bundle, CFStringRef nibName, IBNibRef *outNib) {
     if (outNib == nullptr) return paramErr;
     *outNib = nullptr;
-    try {
+    return ToolboxGuard<OSStatus>(memFullErr, [&]() -> OSStatus {
         QString name = QString::fromStdString(ToolboxString(nibName));
         if (bundle == nullptr || !SafeName(name)) return paramErr;
         CFURLRef resources = CFBundleCopyResourcesDirectoryURL(bundle);
@@ -210,9 +210,7 @@ PLATFORM_API OSStatus CreateNibReferenceWithCFBundle(CFBundleRef bundle, CFStrin
         if (!QFileInfo(directory).isDir()) return kIBCarbonRuntimeCantFindNibFile;
         *outNib = new OpaqueIBNibRef{directory};
         return noErr;
-    } catch (...) {
-        return memFullErr;
-    }
+    });
 }
 
 PLATFORM_API void DisposeNibReference(IBNibRef nib) { delete nib; }
@@ -220,7 +218,7 @@ PLATFORM_API void DisposeNibReference(IBNibRef nib) { delete nib; }
 PLATFORM_API OSStatus CreateWindowFromNib(IBNibRef nib, CFStringRef windowName, WindowRef *outWindow) {
     if (outWindow == nullptr) return paramErr;
     *outWindow = nullptr;
-    try {
+    return ToolboxGuard<OSStatus>(memFullErr, [&]() -> OSStatus {
         QString name = QString::fromStdString(ToolboxString(windowName));
         if (nib == nullptr || !SafeName(name)) return paramErr;
         QFile file(nib->directory + "/" + name + ".ui");
@@ -261,9 +259,7 @@ PLATFORM_API OSStatus CreateWindowFromNib(IBNibRef nib, CFStringRef windowName, 
             if (c->kind == ControlKind::Custom) ToolboxSendControlEvent(c.get(), kEventControlOwningWindowChanged);
         *outWindow = raw;
         return noErr;
-    } catch (...) {
-        return memFullErr;
-    }
+    });
 }
 
 PLATFORM_API void ShowWindow(WindowRef w) {
@@ -338,7 +334,7 @@ PLATFORM_API OSStatus RunAppModalLoopForWindow(WindowRef w) {
     if (!ToolboxHasApplication()) return errNoWindowSystem;
     for (auto &frame : ModalStack())
         if (frame.window == window.get()) return paramErr;  // already running a loop of its own
-    try {
+    return ToolboxGuard<OSStatus>(memFullErr, [&]() -> OSStatus {
         QWidget *widget = window->widget;
         Qt::WindowModality before = widget->windowModality();
         if (before != Qt::ApplicationModal) {
@@ -351,11 +347,21 @@ PLATFORM_API OSStatus RunAppModalLoopForWindow(WindowRef w) {
         // A hidden window could never end its loop.
         if (!widget->isVisible()) ShowWindow(w);
         QEventLoop loop;
-        ModalStack().push_back({window.get(), &loop});
-        loop.exec();
-        auto &stack = ModalStack();
-        stack.erase(std::remove_if(stack.begin(), stack.end(), [&](const ModalFrame &f) { return f.loop == &loop; }),
-                    stack.end());
+        {
+            // The frame names a loop on this stack: it goes with the loop,
+            // however the loop ends, or a later Quit would follow it.
+            ModalStack().push_back({window.get(), &loop});
+            struct FrameGone {
+                QEventLoop *loop;
+                ~FrameGone() {
+                    auto &stack = ModalStack();
+                    stack.erase(std::remove_if(stack.begin(), stack.end(),
+                                               [this](const ModalFrame &f) { return f.loop == loop; }),
+                                stack.end());
+                }
+            } gone{&loop};
+            loop.exec();
+        }
         if (window->widget && !window->disposed && before != Qt::ApplicationModal) {
             QWidget *again = window->widget;
             bool visible = again->isVisible();
@@ -364,9 +370,7 @@ PLATFORM_API OSStatus RunAppModalLoopForWindow(WindowRef w) {
             if (visible) again->show();
         }
         return noErr;
-    } catch (...) {
-        return memFullErr;
-    }
+    });
 }
 
 PLATFORM_API OSStatus QuitAppModalLoopForWindow(WindowRef w) {

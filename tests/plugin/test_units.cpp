@@ -263,7 +263,7 @@ TEST(ConfigRecord, CurrentRelIsAlwaysTheStartRectangle) {
     EXPECT_EQ(r.endRel.left, 0.0);
     const relRect back = GetCurrentRel();
     EXPECT_EQ(std::memcmp(&back, &q, sizeof q), 0);
-    gConfigWorkSpace.theConfig = nullptr;
+    ResetConfigWorkSpace();
 }
 
 TEST(SaveRecord, BytesFollowTheRecordTable) {

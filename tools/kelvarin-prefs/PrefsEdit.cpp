@@ -76,6 +76,70 @@ struct EnvRestore {
     }
 };
 
+// A private temporary folder, removed with what it holds when it goes.
+struct TempFolder {
+    fs::path path;
+    TempFolder() = default;
+    TempFolder(const TempFolder &) = delete;
+    TempFolder &operator=(const TempFolder &) = delete;
+    ~TempFolder() {
+        std::error_code e;
+        if (!path.empty()) fs::remove_all(path, e);
+    }
+    bool Make(std::string &error) {
+        std::string pattern = (fs::temp_directory_path() / "kelvarin-prefs-XXXXXX").string();
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back(0);
+        if (!mkdtemp(buf.data())) {
+            error = std::string("cannot make a temporary folder: ") + std::strerror(errno);
+            return false;
+        }
+        path = buf.data();
+        return true;
+    }
+};
+
+// Copies the file named, when there is one, to inside. Never takes a file
+// that is not a resource file at all: it was probably named by mistake, and
+// would be replaced.
+bool CopyIn(const std::string &file, const fs::path &target, const fs::path &inside, std::string &error) {
+    std::error_code ec;
+    if (!fs::exists(target, ec)) return true;
+    if (!CopyFileWhole(target, inside, error)) return false;
+    if (fs::file_size(inside, ec) == 0) return true;
+    short ref = OpenResFilePath(inside.c_str(), fsRdPerm);
+    if (ref < 0) {
+        error = "'" + file + "' is not a preferences file; it was left as it is";
+        return false;
+    }
+    CloseResFile(ref);
+    return true;
+}
+
+// The whole contents to a temporary name beside the target, then renamed
+// over it, so the target is never seen half written.
+bool ReplaceWhole(const std::string &file, const fs::path &target, const std::string &contents, std::string &error) {
+    std::error_code ec;
+    fs::path temp = target.parent_path() / ("." + target.filename().string() + ".tmp-" + std::to_string(getpid()));
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(contents.data(), std::streamsize(contents.size()));
+        out.flush();
+        if (!out) {
+            fs::remove(temp, ec);
+            error = "cannot write '" + file + "'";
+            return false;
+        }
+    }
+    fs::rename(temp, target, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        error = "cannot replace '" + file + "'";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool WithPreferencesFile(const std::string &file, const std::function<bool(const std::string &, std::string &)> &work,
@@ -93,64 +157,21 @@ bool WithPreferencesFile(const std::string &file, const std::function<bool(const
     }
     // The storage code only knows the Preferences folder: give it a private
     // one holding a copy of the file.
-    std::string pattern = (fs::temp_directory_path() / "kelvarin-prefs-XXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back(0);
-    if (!mkdtemp(buf.data())) {
-        error = std::string("cannot make a temporary folder: ") + std::strerror(errno);
-        return false;
-    }
-    fs::path folder(buf.data());
-    struct FolderGone {
-        fs::path p;
-        ~FolderGone() {
-            std::error_code e;
-            fs::remove_all(p, e);
-        }
-    } gone{folder};
-    fs::path inside = folder / kPrefFileName;
-    if (fs::exists(target, ec)) {
-        if (!CopyFileWhole(target, inside, error)) return false;
-        // Never replace a file that is not a resource file at all: it was
-        // probably named by mistake.
-        if (fs::file_size(inside, ec) > 0) {
-            short ref = OpenResFilePath(inside.c_str(), fsRdPerm);
-            if (ref < 0) {
-                error = "'" + file + "' is not a preferences file; it was left as it is";
-                return false;
-            }
-            CloseResFile(ref);
-        }
-    }
+    TempFolder folder;
+    if (!folder.Make(error)) return false;
+    fs::path inside = folder.path / kPrefFileName;
+    if (!CopyIn(file, target, inside, error)) return false;
     std::optional<std::string> before = Slurp(inside);
     bool ok;
     {
         EnvRestore restore("XDG_CONFIG_HOME");
-        setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", folder.path.c_str(), 1);
         ok = work(target.string(), error);
     }
     if (!ok) return false;
     std::optional<std::string> after = Slurp(inside);
     if (!after || after == before) return true;
-    // Whole file to a temporary name beside the target, then renamed over it.
-    fs::path temp = target.parent_path() / ("." + target.filename().string() + ".tmp-" + std::to_string(getpid()));
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(after->data(), std::streamsize(after->size()));
-        out.flush();
-        if (!out) {
-            fs::remove(temp, ec);
-            error = "cannot write '" + file + "'";
-            return false;
-        }
-    }
-    fs::rename(temp, target, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        error = "cannot replace '" + file + "'";
-        return false;
-    }
-    return true;
+    return ReplaceWhole(file, target, *after, error);
 }
 
 bool CheckSettingsFile(const std::string &path, std::string &notice, std::string &error) {
