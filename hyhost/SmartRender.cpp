@@ -388,6 +388,7 @@ struct Writer {
     CodecPtr decoder, encoder;
     int64_t delay = 0;  // the source's showing-to-decoding delay at the segment's start
     int64_t lastVideoDts = INT64_MIN;
+    int64_t packetsIn = 0, framesOut = 0;  // of the segment: a damaged packet must not shorten the clip
     bool audioChanged = false;
 
     bool begun = false;
@@ -530,6 +531,7 @@ struct Writer {
             }
             int64_t index = at - times.begin();
             frame->pts = pts;
+            ++framesOut;
             if (index >= job.start && index < job.start + job.count && !ThroughPlugin(*frame, index, frame, error))
                 return false;
             // The source's picture types would force key frames where it had them.
@@ -561,7 +563,14 @@ struct Writer {
     }
 
     bool CloseSegment(std::string &error) {
-        if (!Decode(nullptr, error) || !Encode(nullptr, error)) return false;
+        if (!Decode(nullptr, error)) return false;
+        if (framesOut != packetsIn) {
+            error = "only " + std::to_string(framesOut) + " of the " + std::to_string(packetsIn) +
+                    " frames re-encoded could be decoded; the clip is damaged";
+            return false;
+        }
+        if (!Encode(nullptr, error)) return false;
+        packetsIn = framesOut = 0;
         decoder.reset();
         encoder.reset();
         return true;
@@ -593,6 +602,7 @@ struct Writer {
             }
             if (next == g.first && !decoder && !OpenSegment(plan.packets[next], error)) return false;
             ++next;
+            ++packetsIn;
             if (!Decode(pkt.get(), error)) return false;
             bool segmentEnds = next == g.end && (gop + 1 == plan.gops.size() || !plan.gops[gop + 1].touched);
             if (segmentEnds && !CloseSegment(error)) return false;

@@ -39,7 +39,8 @@ protected:
     }
     std::vector<double> FrameTimes(const fs::path &file) {
         std::vector<double> times;
-        for (const json &f : Probe(file, "-select_streams v -show_entries frame=best_effort_timestamp_time")["frames"])
+        const json probe = Probe(file, "-select_streams v -show_entries frame=best_effort_timestamp_time");
+        for (const json &f : probe["frames"])
             times.push_back(std::stod(f["best_effort_timestamp_time"].get<std::string>()));
         return times;
     }
