@@ -378,6 +378,7 @@ TEST_F(Protocol, QualityPreviewAndFailures) {
     host.giveNoPicture = false;
     host.Send(kPlugTerminate);
 }
+
 TEST_F(Protocol, AFrameTheEffectCannotDrawIsNeitherBlendedNorPassedOn) {
     // The output picture is larger than frameRect, so the effect needs a
     // scratch picture; the platform cannot make one.

@@ -48,10 +48,11 @@ TEST(RelRects, ConversionsFollowTheTruncatingRule) {
 
     // Random fractions against the shared ModelRel2Rect (Pictures.h), odd and
     // even frames off the origin.
-    std::mt19937 rng(7);
     std::uniform_real_distribution<double> frac(-0.5, 1.5);
     std::uniform_int_distribution<int> coord(-300, 300), size(1, 999);
-    for (int i = 0; i < 500; ++i) {
+    for (unsigned seed = 7; seed < 7 + 500; ++seed) {
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        std::mt19937 rng(seed);
         const int top = coord(rng), left = coord(rng), w = size(rng), h = size(rng);
         const Rect f = R(top, left, top + h, left + w);
         const relRect q = SetRelRect(frac(rng), frac(rng), frac(rng), frac(rng));
