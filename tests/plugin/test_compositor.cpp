@@ -1,6 +1,6 @@
-// The compositor against the independent per-pixel model of its rule
-// (Pictures.h), on named and seeded random scenes, through the frame driver
-// and through the plug-in's entry point.
+// The compositor (TheLineEffect, render/lineEffect.cpp) against the shared
+// per-pixel model of the effect (Pictures.h), on named and seeded random
+// scenes, through the frame driver and through the plug-in's entry point.
 #include <gtest/gtest.h>
 
 #include <cstring>
