@@ -96,9 +96,10 @@ public:
             if (c.name == name) out.push_back(c);
         return out;
     }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> out;
-        for (const HostCall &c : calls) out.push_back(c.name);
+    // The callbacks' names, space separated.
+    std::string Names() const {
+        std::string out;
+        for (const HostCall &c : calls) out += (out.empty() ? "" : " ") + c.name;
         return out;
     }
 

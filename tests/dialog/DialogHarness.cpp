@@ -15,13 +15,13 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "host/iMovieGlue.h"
 #include "storage/prefsloader.h"
@@ -37,7 +37,6 @@ namespace {
 
 std::string gTemp;
 std::string gBundle;
-int gInotify = -1;
 QApplication *gApp = nullptr;
 std::string gOpened;
 int gSaves = 0;
@@ -94,9 +93,6 @@ void Init(int &argc, char **argv) {
         std::exit(1);
     }
     CFRelease(url);
-
-    gInotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    inotify_add_watch(gInotify, (gTemp + "/config").c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
 }
 
 void Shutdown() {
@@ -112,40 +108,12 @@ void Shutdown() {
 std::string TempDir() { return gTemp; }
 std::string BundleDir() { return gBundle; }
 
-std::string OpenedDocument() { return gOpened; }
-
-void ForgetOpenedDocument() { gOpened.clear(); }
-
-void HaveViewer(bool present) {
-    static std::string path = getenv("PATH") ? getenv("PATH") : "";
-    if (present) {
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), gApp->findChild<OpenerLog *>(), "open");
-        setenv("PATH", path.c_str(), 1);
-    } else {
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        setenv("PATH", gTemp.c_str(), 1);
-    }
-}
+std::string TakeOpenedDocument() { return std::exchange(gOpened, std::string()); }
 
 int SavesSinceLastCall() {
     const int saves = gSaves;
     gSaves = 0;
     return saves;
-}
-
-int PrefsWritesSinceLastCall() {
-    int writes = 0;
-    alignas(inotify_event) char buffer[4096];
-    for (;;) {
-        const ssize_t n = read(gInotify, buffer, sizeof buffer);
-        if (n <= 0) break;
-        for (ssize_t i = 0; i < n;) {
-            const auto *event = reinterpret_cast<const inotify_event *>(buffer + i);
-            if (event->len > 0 && std::strcmp(event->name, "qzvel-Prefs") == 0) ++writes;
-            i += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        }
-    }
-    return writes;
 }
 
 TestHost &Host() { return *gHost; }

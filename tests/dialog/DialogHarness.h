@@ -29,16 +29,10 @@ void Shutdown();
 std::string TempDir();
 // The registered bundle copy (…/Kelvarin.plugin).
 std::string BundleDir();
-// What the fake document opener was asked to open (empty when nothing).
-std::string OpenedDocument();
-void ForgetOpenedDocument();
-// Whether a program opens documents (without one, neither the desktop's
-// opener nor xdg-open on PATH).
-void HaveViewer(bool present);
+// What the fake document opener was asked to open, cleared by the call.
+std::string TakeOpenedDocument();
 // Calls of SaveConfig since the last call.
 int SavesSinceLastCall();
-// Changes of the preferences file on disk since the last call.
-int PrefsWritesSinceLastCall();
 
 // The recording test host lending the clip's frames (TestHost.h).
 TestHost &Host();

@@ -20,19 +20,13 @@ TEST(DlgUtils, HandleHitOnHandWorkedPoints) {
     const Rect box = R(100, 100, 200, 300), tiny = R(20, 20, 24, 24), off = R(-30, -50, 25, 15);
     const Row rows[] = {
         {box, 94, 94, kHandleTopLeft},
-        {box, 105, 105, kHandleTopLeft},
         {box, 93, 100, kHandleNone},
         {box, 106, 100, kHandleBody},
         {box, 300, 100, kHandleTopRight},
-        {box, 94, 205, kHandleBottomLeft},
         {box, 305, 205, kHandleBottomRight},
         {box, 306, 200, kHandleNone},
-        {box, 299, 199, kHandleBottomRight},
         {box, 200, 94, kHandleTop},
-        {box, 100, 150, kHandleLeft},
-        {box, 200, 200, kHandleBottom},
         {box, 301, 150, kHandleRight},
-        {box, 250, 150, kHandleBody},
         {box, 250, 210, kHandleNone},
         // Overlapping squares of a 4 x 4 rectangle: the first corner in
         // top-left, top-right, bottom-left, bottom-right order wins.
@@ -40,11 +34,8 @@ TEST(DlgUtils, HandleHitOnHandWorkedPoints) {
         {tiny, 26, 17, kHandleTopRight},
         {tiny, 17, 26, kHandleBottomLeft},
         {tiny, 26, 26, kHandleBottomRight},
-        {R(40, 40, 40, 40), 50, 50, kHandleNone},
         // Negative coordinates: the middle is (-50 + 15) / 2 = -17, truncated.
-        {off, -56, -36, kHandleTopLeft},
         {off, -12, -30, kHandleTop},
-        {off, -23, -30, kHandleTop},
         {off, -24, -30, kHandleBody},
     };
     for (const Row &row : rows)

@@ -95,7 +95,7 @@ TEST_F(Frei0rHosts, FfmpegFilterEqualsTheHyPathForEveryTurnFillClipAndRectangle)
         for (const auto &t : turns)
             for (bool fill : {true, false})
                 for (bool clip : {true, false}) {
-                    // Rectangles outside the rules get the plain cases only.
+                    // Inverted rectangles and ones reaching past the frame: the plain cases only.
                     if (r.name[0] != 'w' && r.name[0] != 'h' && (!fill || clip)) continue;
                     SCOPED_TRACE(std::string(r.name) + " turn " + t.frei0r + (fill ? " fill" : "") +
                                  (clip ? " clip" : ""));
