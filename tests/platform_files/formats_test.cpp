@@ -48,6 +48,9 @@ TEST(ResourceFork, ReadsHandLaidForksAndWritesWhatItReads) {
 
     // Our writer lays the file out the same way as the hand-made one.
     EXPECT_EQ(rsrc::WriteResourceFork(parsed.map).bytes, bytes);
+    // A "changed" bit left in a file is no pending change once read.
+    hand.resources[0].attributes = rsrc::kResChangedAttr;
+    EXPECT_EQ(rsrc::ParseResourceFork(hand.Build()).map.resources.at(0).attributes, 0);
 
     // An empty map: no types (count-1 stored as 0xFFFF), still readable.
     auto empty = rsrc::WriteResourceFork({});
