@@ -1,4 +1,5 @@
-// Resource forks, AppleSingle containers and MacRoman text, as bytes.
+// Resource forks (files/ResourceFork.cpp), AppleSingle containers
+// (files/AppleSingle.cpp) and MacRoman text (corefoundation/MacRoman.cpp), as bytes.
 #include "files_test_util.h"
 
 #include "corefoundation/MacRoman.h"

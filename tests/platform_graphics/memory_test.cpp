@@ -1,4 +1,4 @@
-// Memory Manager: blocks remember their size, handles keep their data
+// Memory Manager (memory/MemoryManager.cpp): blocks remember their size, handles keep their data
 // through resizing, and failures are reported through MemError.
 #include "MacMemory.h"
 

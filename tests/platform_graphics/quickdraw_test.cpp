@@ -1,4 +1,5 @@
-// QuickDraw: pictures, the current port, rectangle calls and painting.
+// QuickDraw: pictures and the current port (quickdraw/QDPorts.cpp), rectangle
+// calls (QDRects.cpp) and painting (QDDrawing.cpp).
 #include "GraphicsTestSupport.h"
 #include "quickdraw/GrafPortPrivate.h"
 
