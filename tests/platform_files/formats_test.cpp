@@ -1,4 +1,5 @@
-// Resource forks, AppleSingle containers and MacRoman text, as bytes.
+// Resource forks (files/ResourceFork.cpp), AppleSingle containers
+// (files/AppleSingle.cpp) and MacRoman text (corefoundation/MacRoman.cpp), as bytes.
 #include "files_test_util.h"
 
 #include "corefoundation/MacRoman.h"
@@ -48,6 +49,9 @@ TEST(ResourceFork, ReadsHandLaidForksAndWritesWhatItReads) {
 
     // Our writer lays the file out the same way as the hand-made one.
     EXPECT_EQ(rsrc::WriteResourceFork(parsed.map).bytes, bytes);
+    // A "changed" bit left in a file is no pending change once read.
+    hand.resources[0].attributes = rsrc::kResChangedAttr;
+    EXPECT_EQ(rsrc::ParseResourceFork(hand.Build()).map.resources.at(0).attributes, 0);
 
     // An empty map: no types (count-1 stored as 0xFFFF), still readable.
     auto empty = rsrc::WriteResourceFork({});

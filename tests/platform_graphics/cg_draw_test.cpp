@@ -5,7 +5,6 @@
 // half-integers, transparent outside) and the sample is composited
 // source-over, premultiplied, rounded to nearest.
 #include "GraphicsTestSupport.h"
-#include "CoreFoundation.h"
 #include "quickdraw/GrafPortPrivate.h"
 
 #include <cmath>
@@ -153,34 +152,6 @@ TEST(CGDraw, QuarterTurnsFollowTheReference) {
     }
 }
 
-TEST(CGDraw, FourQuarterTurnsGiveTheImageBackAndAHalfTurnIsTwoFlips) {
-    const Img img = TestImage(7, 5);
-    Img cur = img;
-    for (int step = 0; step < 4; ++step) {
-        Picture pic(cur.h, cur.w);
-        Draw(pic, cur, DrawSpec{float(cur.h - cur.w) / 2, float(cur.w - cur.h) / 2, float(cur.w), float(cur.h), 1});
-        Img next{cur.h, cur.w, pic.Snapshot()};
-        // Counter-clockwise: the image's right column becomes the top row.
-        for (int v = 0; v < next.h; ++v)
-            for (int u = 0; u < next.w; ++u) ASSERT_EQ(next.At(u, v), cur.At(cur.w - 1 - v, u)) << step;
-        cur = next;
-    }
-    EXPECT_EQ(cur.px, img.px);
-
-    Picture turned(7, 5), flipped(7, 5);
-    Draw(turned, img, DrawSpec{0, 0, 7, 5, 2});
-    CGContextRef c = nullptr;
-    ASSERT_EQ(QDBeginCGContext(flipped.gw, &c), noErr);
-    CGImageRef image = MakeImage(img);
-    CGContextTranslateCTM(c, 7, 5);
-    CGContextScaleCTM(c, -1, -1);
-    CGContextDrawImage(c, CGRectMake(0, 0, 7, 5), image);
-    QDEndCGContext(flipped.gw, &c);
-    CGImageRelease(image);
-    EXPECT_EQ(turned.Snapshot(), flipped.Snapshot());
-    EXPECT_EQ(turned.Get(0, 0), img.At(6, 4));
-}
-
 // Other angles and scaled drawing go through the general resampler; it may
 // round differently by a few levels, not more.
 TEST(CGDraw, OtherAnglesAndScalesFollowTheReferenceClosely) {
@@ -211,9 +182,7 @@ TEST(CGDraw, ContextsImagesAndPortReports) {
     CGImageRef copy = CGImageCreateCopy(image);
     ASSERT_TRUE(image && copy);
     EXPECT_EQ(std::pair(CGImageGetWidth(copy), CGImageGetHeight(copy)), std::pair(size_t(6), size_t(3)));
-    CFRetain(image);  // CFRetain / CFRelease work on Core Graphics objects too
     CGImageRelease(image);
-    CFRelease(image);
     CGContextRelease(c);
     CGColorSpaceRelease(cs);
     Picture out(6, 3);

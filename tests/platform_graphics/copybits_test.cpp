@@ -1,4 +1,4 @@
-// CopyBits against a model: each destination pixel of dstRect takes the
+// CopyBits (quickdraw/QDCopyBits.cpp) against a model: each destination pixel of dstRect takes the
 // source pixel under its centre, mapped proportionally into srcRect, when
 // that pixel exists; pixels outside the destination, the current port's clip
 // (when the destination is current) or the mask stay as they were.
