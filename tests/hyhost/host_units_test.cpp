@@ -1,5 +1,7 @@
 // The host's callbacks and pipeline pieces on their own.
 #include "FrameQueue.h"
+#include "JobSettings.h"
+#include "Options.h"
 #include "PluginHost.h"
 #include "Render.h"
 #include "SafeOutput.h"
@@ -161,20 +163,101 @@ TEST(HostCallbacks, FilterInfoCarriesTheFadeCountsAndTheTableIsComplete) {
     EXPECT_EQ(params.clientData, nullptr);
 }
 
-TEST(RenderPieces, FramesAndTimesParse) {
-    int64_t f = -1;
-    EXPECT_TRUE(ParseFrameOrTime("120", 25, true, f));
-    EXPECT_EQ(f, 120);
-    EXPECT_TRUE(ParseFrameOrTime("4.8s", 25, true, f));
-    EXPECT_EQ(f, 120);
-    EXPECT_TRUE(ParseFrameOrTime("0:04.8", 25, true, f));
-    EXPECT_EQ(f, 120);
-    EXPECT_TRUE(ParseFrameOrTime("1:00:00", 30000.0 / 1001, true, f));
-    EXPECT_EQ(f, 107892);
-    EXPECT_TRUE(ParseFrameOrTime("2", 25, false, f)) << "a duration of plain digits is seconds";
-    EXPECT_EQ(f, 50);
-    for (const char *bad : {"", "abc", "-3", "1:2:3:4", "4.8x", ":5", "1e3"})
-        EXPECT_FALSE(ParseFrameOrTime(bad, 25, true, f)) << bad;
+// Option values in the ffmpeg command's syntax; "" marks a refused value.
+TEST(OptionValues, ParseAsTheFfmpegCommandTakesThem) {
+    const std::pair<const char *, const char *> points[] = {
+        {"90", "t90000000"},
+        {"1:30", "t90000000"},
+        {"4.5", "t4500000"},
+        {"00:01:02.040", "t62040000"},
+        {"4.5s", "t4500000"},
+        {"1500ms", "t1500000"},
+        {"120f", "f120"},
+        {"0f", "f0"},
+        {"", ""},
+        {"f", ""},
+        {"-1", ""},
+        {"-3f", ""},
+        {"1.5f", ""},
+        {"4x", ""},
+        {"1:2:3:4", ""},
+        {"1 0", ""},
+    };
+    for (auto [text, want] : points) {
+        ClipPoint p;
+        std::string got =
+            ParseClipPoint(text, p) ? (p.isFrame ? "f" + std::to_string(p.frame) : "t" + std::to_string(p.micros)) : "";
+        EXPECT_EQ(got, want) << text;
+    }
+    const std::pair<const char *, const char *> sizes[] = {
+        {"1280x720", "1280x720"},
+        {"hd720", "1280x720"},
+        {"vga", "640x480"},
+        {"640x-2", "640x-2"},
+        {"-2x360", "-2x360"},
+        {"12by4", ""},
+        {"-2x-2", ""},
+        {"0x10", ""},
+        {"20000x10", ""},
+        {"", ""},
+    };
+    for (auto [text, want] : sizes) {
+        SizeRequest r;
+        EXPECT_EQ(ParseSizeRequest(text, r) ? std::to_string(r.width) + "x" + std::to_string(r.height) : "", want)
+            << text;
+    }
+    // -2 keeps the clip's aspect, rounded to even.
+    int w = 0, h = 0;
+    ASSERT_TRUE(ResolveSize({640, -2}, 1920, 1080, w, h));
+    EXPECT_EQ(h, 360);
+    ASSERT_TRUE(ResolveSize({-2, 100}, 720, 576, w, h));
+    EXPECT_EQ(w, 126);
+    const std::pair<const char *, const char *> colours[] = {
+        {"red", "#FF0000"}, {"DarkBlue", "#00008B"}, {"#1E64C8", "#1E64C8"}, {"0x1E64C8", "#1E64C8"},
+        {"blurple", ""},    {"random", ""},          {"#12345", ""},         {"", ""},
+    };
+    for (auto [text, want] : colours) {
+        std::string hex;
+        EXPECT_EQ(ParseColourHex(text, hex) ? hex : "", want) << text;
+    }
+    const std::pair<const char *, int> turns[] = {{"0", 0},     {"90", 90},    {"ccw90", 90},  {"cw90", 270},
+                                                  {"270", 270}, {"cw270", 90}, {"cw180", 180}, {"45", -1},
+                                                  {"360", -1},  {"cw", -1},    {"up", -1}};
+    for (auto [text, want] : turns) {
+        int degrees = -1;
+        EXPECT_EQ(ParseTurn(text, degrees) ? degrees : -1, want) << text;
+    }
+    const std::pair<const char *, int64_t> rates[] = {
+        {"2500000", 2500000}, {"2500k", 2500000}, {"2.5M", 2500000}, {"0", 0}, {"-5k", 0}, {"fast", 0}, {"k", 0}};
+    for (auto [text, want] : rates) {
+        int64_t v = 0;
+        EXPECT_EQ(ParseBitRate(text, v) ? v : 0, want) << text;
+    }
+}
+
+TEST(OptionValues, SetValuesInHyhostsUnitsBecomeThePrefsToolsSyntax) {
+    const std::pair<const char *, const char *> rows[] = {
+        {"rect=32:16:32:32", "rect=0.25,0.25,0.5,0.75"},  // pixels of a 128x64 frame
+        {"rect=0:0:128:64", "rect=0,0,1,1"},
+        {"rect=0.1,0.2,0.9,0.8", "rect=0.1,0.2,0.9,0.8"},
+        {"color=orange", "color=#FFA500"},
+        {"colors.2=0x102030", "colors.2=#102030"},
+        {"frameStartColor=1,2,3", "frameStartColor=1,2,3"},
+        {"rota=cw90", "rota=270"},
+        {"outside=off", "outside=off"},
+        {"rect=0:0:129:64", ""},  // past the right edge
+        {"rect=-1:0:8:8", ""},
+        {"rect=0:0:0:8", ""},
+        {"color=nocolour", ""},
+        {"rota=ccw45", ""},
+        {"rota", ""},
+    };
+    for (auto [text, want] : rows) {
+        std::string got, error;
+        bool ok = TranslateSetting(text, 128, 64, got, error);
+        EXPECT_EQ(ok ? got : "", want) << text << ": " << error;
+        EXPECT_TRUE(ok || error.find("e.g.") != std::string::npos) << error;
+    }
 }
 
 TEST(RenderPieces, AudioLevelsApplyToTheirSampleRangeOnly) {
