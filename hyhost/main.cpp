@@ -119,6 +119,122 @@ const char *const kPreviewHelp =
     "Preview quality, as the editor previews: the plug-in may take low-quality source frames for pictures 259 "
     "lines high or less, and passes no audio (the source's audio is kept as it is; see --preview-mute)";
 
+// Everything the command line gives, filled by the parser.
+struct CommandLine {
+    std::string plugin = "Kelvarin";
+    bool json = false, list = false;
+    RenderRequest rq;
+    std::string size, bitRate, audioBitRate;
+    int64_t fromFrame = -1;
+    bool replace = false, keep = false;
+    std::string input, output, at = "0f", standard, dir;
+    SettingsRequest settings;
+    CLI::App *info = nullptr, *render = nullptr, *placeholder = nullptr, *configure = nullptr, *demo = nullptr;
+};
+
+void AddInfo(CLI::App &app, CommandLine &c) {
+    c.info = app.add_subcommand("info", "Describe a plug-in: type, flags, group, button, sliders, memory");
+    c.info->add_option("PLUGIN", c.plugin, "Bundle path or name in the plug-in folders (default Kelvarin)");
+    c.info->add_flag("--json", c.json, "As JSON");
+    c.info->add_flag("--list", c.list, "List every plug-in bundle found and where, in search order");
+}
+
+void AddEncoderOptions(CLI::App *render, CommandLine &c) {
+    EncoderOptions &e = c.rq.encoder;
+    render->add_option("--codec", e.codec, "Video encoder (default libx264, else mpeg4)");
+    render->add_option("--preset", e.preset, "Encoder speed preset (e.g. ultrafast, medium)");
+    render->add_option("--crf", e.crf, "Constant quality (libx264: 0-51, 23 by default)")->check(CLI::Range(0, 63));
+    render->add_option("--bitrate", c.bitRate, "Video bit rate instead of a quality (e.g. 4M, 2500k)");
+    render->add_option("--pix-fmt", e.pixelFormat, "Pixel format of the video (e.g. yuv420p, yuv444p)");
+    render->add_option("--audio-codec", e.audioCodec, "Audio encoder (e.g. aac, libopus, flac) or copy");
+    render->add_option("--audio-bitrate", c.audioBitRate, "Audio bit rate (e.g. 192k)");
+    auto *yes = render->add_flag("-y", c.replace, "Replace an existing output without asking");
+    render->add_flag("-n", c.keep, "Never replace an existing output")->excludes(yes);
+    render->add_flag("--lossless", c.rq.lossless, "FFV1 video and PCM audio, bit-exact (use a .mkv output)");
+}
+
+void AddRender(CLI::App &app, CommandLine &c) {
+    RenderRequest &rq = c.rq;
+    auto *render = c.render =
+        app.add_subcommand("render", "Render a clip, its selection through the plug-in, to a new file");
+    render->add_option("INPUT", rq.input, "The source clip")->required();
+    render->add_option("-o,--output", rq.output, "The new file (.mp4, .mkv, .webm, ...)")->required();
+    auto *fromOpt =
+        render->add_option("--from", rq.from, "Start of the selection: a time (4.5, 0:04.5) or a frame (120f)");
+    render->add_option("--from-frame", c.fromFrame, "Start of the selection as a frame number")
+        ->check(CLI::NonNegativeNumber)
+        ->excludes(fromOpt);
+    auto *framesOpt = render->add_option("--frames", rq.frames, "Length of the selection in frames");
+    render->add_option("--duration", rq.duration, "Length of the selection as a time")->excludes(framesOpt);
+    render->add_option("--fade-in", rq.fadeIn, "Frames over which the effect fades in")->check(CLI::NonNegativeNumber);
+    render->add_option("--fade-out", rq.fadeOut, "Frames over which the effect fades out")
+        ->check(CLI::NonNegativeNumber);
+    render->add_flag("--preview", rq.preview, kPreviewHelp);
+    render->add_flag("--preview-mute", rq.previewMute, "With --preview: silence the selection's audio");
+    render->add_option("--size", c.size, "Output size: 1280x720, hd720, or 1280x-2 to keep the aspect");
+    AddEncoderOptions(render, c);
+    render->add_option("--progress", rq.progress, "Write key=value progress blocks to FILE or pipe:1");
+    render->add_flag("--quiet", rq.quiet, "No progress or summary");
+    render->add_flag("--stats", rq.stats, "Print timing: wall time and the plug-in's share");
+    render
+        ->add_option("--stream", rq.stream,
+                     "Video stream to render, by its index in the file (default: the default one)")
+        ->check(CLI::NonNegativeNumber);
+    render->add_option("--plugin", rq.plugin, "Plug-in bundle path or name (default Kelvarin)");
+    AddSettingsOptions(render, rq.settings);
+}
+
+void AddOthers(CLI::App &app, CommandLine &c) {
+    auto *placeholder = c.placeholder =
+        app.add_subcommand("placeholder", "Render the plug-in's placeholder frame to a PNG");
+    placeholder->add_option("INPUT", c.input, "The source clip")->required();
+    placeholder->add_option("-o,--output", c.output, "The PNG file")->required();
+    placeholder->add_option("--at", c.at, "Frame of the clip: a time (4.5) or a frame (120f); default the first");
+    placeholder->add_option("--size", c.size, "Picture size: 1280x720, hd720, or 1280x-2 (default: the clip's)");
+    placeholder->add_option("--plugin", c.plugin, "Plug-in bundle path or name (default Kelvarin)");
+    AddSettingsOptions(placeholder, c.settings);
+
+    auto *configure = c.configure = app.add_subcommand(
+        "configure",
+        "Open the plug-in's settings dialog on a frame of a clip; OK saves into the --settings file, "
+        "else into the remembered settings");
+    configure->add_option("INPUT", c.input, "The clip")->required();
+    configure->add_option("--at", c.at, "Frame shown first: a time (4.5) or a frame (120f); default the first");
+    configure->add_option("--standard", c.standard, "Video standard of the dialog first: ntsc, pal or hd")
+        ->check(CLI::IsMember({"ntsc", "pal", "hd"}));
+    configure->add_option("--plugin", c.plugin, "Plug-in bundle path or name (default Kelvarin)");
+    AddSettingsOptions(configure, c.settings);
+
+    c.demo = app.add_subcommand("demo", "Render a built-in test clip with a demonstration configuration");
+    c.demo->add_option("-o,--output", c.dir, "Folder for the results (default ./hyhost-demo)");
+    c.demo->add_option("--plugin", c.plugin, "Plug-in bundle path or name (default Kelvarin)");
+}
+
+// Values the parser takes as text, checked before anything is opened.
+bool CheckValues(CommandLine &c, SizeRequest &size, std::string &error) {
+    // Given but empty is a mistake (an unset shell variable), never "from the start".
+    for (const char *name : {"--from", "--frames", "--duration"})
+        if (c.render->count(name) > 0 && c.render->get_option(name)->as<std::string>().empty())
+            return error = BadValue(name, "", "a time or a frame", "4.5 or 120f"), false;
+    for (CLI::App *command : {c.placeholder, c.configure})
+        if (command->count("--at") > 0 && c.at.empty())
+            return error = BadValue("--at", "", "a time or a frame", "4.5 or 120f"), false;
+    if (!c.size.empty() && !ParseSizeRequest(c.size, size))
+        return error = BadValue("--size", c.size, "a size", "1280x720, hd720 or 1280x-2"), false;
+    return !*c.render || CheckEncoderOptions(c.rq, c.bitRate, c.audioBitRate, error);
+}
+
+int Render(CommandLine &c, const SizeRequest &size) {
+    RenderRequest &rq = c.rq;
+    if (c.fromFrame >= 0) rq.from = std::to_string(c.fromFrame) + "f";
+    rq.size = size;
+    rq.replace = c.replace ? Replace::Yes : c.keep ? Replace::No : Replace::Ask;
+    RenderOutcome outcome = RunRender(rq);
+    if (outcome.exitCode != 0) return Fail(outcome.error, outcome.exitCode);
+    PrintSummary(rq, outcome);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) try {
@@ -135,82 +251,10 @@ int main(int argc, char **argv) try {
     app.fallthrough();  // --verbose also after the command's name
     bool verbose = false;
     app.add_flag("--verbose", verbose, "Show FFmpeg's own messages");
-    std::string plugin = "Kelvarin";
-
-    bool json = false, list = false;
-    auto *info = app.add_subcommand("info", "Describe a plug-in: type, flags, group, button, sliders, memory");
-    info->add_option("PLUGIN", plugin, "Bundle path or name in the plug-in folders (default Kelvarin)");
-    info->add_flag("--json", json, "As JSON");
-    info->add_flag("--list", list, "List every plug-in bundle found and where, in search order");
-
-    RenderRequest rq;
-    std::string size, bitRate, audioBitRate;
-    int64_t fromFrame = -1;
-    bool replace = false, keep = false;
-    auto *render = app.add_subcommand("render", "Render a clip, its selection through the plug-in, to a new file");
-    render->add_option("INPUT", rq.input, "The source clip")->required();
-    render->add_option("-o,--output", rq.output, "The new file (.mp4, .mkv, .webm, ...)")->required();
-    auto *fromOpt =
-        render->add_option("--from", rq.from, "Start of the selection: a time (4.5, 0:04.5) or a frame (120f)");
-    render->add_option("--from-frame", fromFrame, "Start of the selection as a frame number")
-        ->check(CLI::NonNegativeNumber)
-        ->excludes(fromOpt);
-    auto *framesOpt = render->add_option("--frames", rq.frames, "Length of the selection in frames");
-    render->add_option("--duration", rq.duration, "Length of the selection as a time")->excludes(framesOpt);
-    render->add_option("--fade-in", rq.fadeIn, "Frames over which the effect fades in")->check(CLI::NonNegativeNumber);
-    render->add_option("--fade-out", rq.fadeOut, "Frames over which the effect fades out")
-        ->check(CLI::NonNegativeNumber);
-    render->add_flag("--preview", rq.preview, kPreviewHelp);
-    render->add_flag("--preview-mute", rq.previewMute, "With --preview: silence the selection's audio");
-    render->add_option("--size", size, "Output size: 1280x720, hd720, or 1280x-2 to keep the aspect");
-    render->add_option("--codec", rq.encoder.codec, "Video encoder (default libx264, else mpeg4)");
-    render->add_option("--preset", rq.encoder.preset, "Encoder speed preset (e.g. ultrafast, medium)");
-    render->add_option("--crf", rq.encoder.crf, "Constant quality (libx264: 0-51, 23 by default)")
-        ->check(CLI::Range(0, 63));
-    render->add_option("--bitrate", bitRate, "Video bit rate instead of a quality (e.g. 4M, 2500k)");
-    render->add_option("--pix-fmt", rq.encoder.pixelFormat, "Pixel format of the video (e.g. yuv420p, yuv444p)");
-    render->add_option("--audio-codec", rq.encoder.audioCodec, "Audio encoder (e.g. aac, libopus, flac) or copy");
-    render->add_option("--audio-bitrate", audioBitRate, "Audio bit rate (e.g. 192k)");
-    auto *yes = render->add_flag("-y", replace, "Replace an existing output without asking");
-    render->add_flag("-n", keep, "Never replace an existing output")->excludes(yes);
-    render->add_flag("--lossless", rq.lossless, "FFV1 video and PCM audio, bit-exact (use a .mkv output)");
-    render->add_option("--progress", rq.progress, "Write key=value progress blocks to FILE or pipe:1");
-    render->add_flag("--quiet", rq.quiet, "No progress or summary");
-    render->add_flag("--stats", rq.stats, "Print timing: wall time and the plug-in's share");
-    render
-        ->add_option("--stream", rq.stream,
-                     "Video stream to render, by its index in the file (default: the default one)")
-        ->check(CLI::NonNegativeNumber);
-    render->add_option("--plugin", rq.plugin, "Plug-in bundle path or name (default Kelvarin)");
-    AddSettingsOptions(render, rq.settings);
-
-    std::string input, output, at = "0f";
-    SettingsRequest settings;
-    auto *placeholder = app.add_subcommand("placeholder", "Render the plug-in's placeholder frame to a PNG");
-    placeholder->add_option("INPUT", input, "The source clip")->required();
-    placeholder->add_option("-o,--output", output, "The PNG file")->required();
-    placeholder->add_option("--at", at, "Frame of the clip: a time (4.5) or a frame (120f); default the first");
-    placeholder->add_option("--size", size, "Picture size: 1280x720, hd720, or 1280x-2 (default: the clip's)");
-    placeholder->add_option("--plugin", plugin, "Plug-in bundle path or name (default Kelvarin)");
-    AddSettingsOptions(placeholder, settings);
-
-    std::string standard;
-    auto *configure = app.add_subcommand(
-        "configure",
-        "Open the plug-in's settings dialog on a frame of a clip; OK saves into the --settings file, "
-        "else into the remembered settings");
-    configure->add_option("INPUT", input, "The clip")->required();
-    configure->add_option("--at", at, "Frame shown first: a time (4.5) or a frame (120f); default the first");
-    configure->add_option("--standard", standard, "Video standard of the dialog first: ntsc, pal or hd")
-        ->check(CLI::IsMember({"ntsc", "pal", "hd"}));
-    configure->add_option("--plugin", plugin, "Plug-in bundle path or name (default Kelvarin)");
-    AddSettingsOptions(configure, settings);
-
-    std::string dir;
-    auto *demo = app.add_subcommand("demo", "Render a built-in test clip with a demonstration configuration");
-    demo->add_option("-o,--output", dir, "Folder for the results (default ./hyhost-demo)");
-    demo->add_option("--plugin", plugin, "Plug-in bundle path or name (default Kelvarin)");
-
+    CommandLine c;
+    AddInfo(app, c);
+    AddRender(app, c);
+    AddOthers(app, c);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -219,32 +263,16 @@ int main(int argc, char **argv) try {
         return Fail(what + " (see hyhost --help)", kExitBadArguments);
     }
 
-    // Given but empty is a mistake (an unset shell variable), never "from the start".
-    for (const char *name : {"--from", "--frames", "--duration"})
-        if (render->count(name) > 0 && render->get_option(name)->as<std::string>().empty())
-            return Fail(BadValue(name, "", "a time or a frame", "4.5 or 120f"), kExitBadArguments);
-    for (CLI::App *command : {placeholder, configure})
-        if (command->count("--at") > 0 && at.empty())
-            return Fail(BadValue("--at", "", "a time or a frame", "4.5 or 120f"), kExitBadArguments);
-    SizeRequest sizeRequest;
-    if (!size.empty() && !ParseSizeRequest(size, sizeRequest))
-        return Fail(BadValue("--size", size, "a size", "1280x720, hd720 or 1280x-2"), kExitBadArguments);
-    if (*info) return list ? ListPlugins() : CommandInfo(plugin, json);
-    if (*placeholder) return CommandPlaceholder(input, output, at, plugin, sizeRequest, settings);
-    if (*configure) {
-        if (!standard.empty()) settings.sets.insert(settings.sets.begin(), "standard=" + standard);
-        return CommandConfigure(input, at, settings, plugin);
+    SizeRequest size;
+    if (std::string error; !CheckValues(c, size, error)) return Fail(error, kExitBadArguments);
+    if (*c.info) return c.list ? ListPlugins() : CommandInfo(c.plugin, c.json);
+    if (*c.placeholder) return CommandPlaceholder(c.input, c.output, c.at, c.plugin, size, c.settings);
+    if (*c.configure) {
+        if (!c.standard.empty()) c.settings.sets.insert(c.settings.sets.begin(), "standard=" + c.standard);
+        return CommandConfigure(c.input, c.at, c.settings, c.plugin);
     }
-    if (*demo) return CommandDemo(dir, plugin);
-
-    if (std::string e; !CheckEncoderOptions(rq, bitRate, audioBitRate, e)) return Fail(e, kExitBadArguments);
-    if (fromFrame >= 0) rq.from = std::to_string(fromFrame) + "f";
-    rq.size = sizeRequest;
-    rq.replace = replace ? Replace::Yes : keep ? Replace::No : Replace::Ask;
-    RenderOutcome outcome = RunRender(rq);
-    if (outcome.exitCode != 0) return Fail(outcome.error, outcome.exitCode);
-    PrintSummary(rq, outcome);
-    return 0;
+    if (*c.demo) return CommandDemo(c.dir, c.plugin);
+    return Render(c, size);
 } catch (const std::exception &e) {
     return Fail(e.what());
 }
