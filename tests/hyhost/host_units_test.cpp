@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -163,76 +164,54 @@ TEST(HostCallbacks, FilterInfoCarriesTheFadeCountsAndTheTableIsComplete) {
     EXPECT_EQ(params.clientData, nullptr);
 }
 
-// Option values in the ffmpeg command's syntax; "" marks a refused value.
+// One parser's result as text: p a clip point, s a size, c a colour, t a
+// turn, b a bit rate; "" when the parser refuses the value.
+std::string Parsed(char kind, const char *text) {
+    ClipPoint p;
+    SizeRequest r;
+    std::string hex;
+    int degrees = 0;
+    int64_t rate = 0;
+    switch (kind) {
+        case 'p':
+            if (!ParseClipPoint(text, p)) return "";
+            return p.isFrame ? "f" + std::to_string(p.frame) : "t" + std::to_string(p.micros);
+        case 's':
+            return ParseSizeRequest(text, r) ? std::to_string(r.width) + "x" + std::to_string(r.height) : "";
+        case 'c':
+            return ParseColourHex(text, hex) ? hex : "";
+        case 't':
+            return ParseTurn(text, degrees) ? std::to_string(degrees) : "";
+        default:
+            return ParseBitRate(text, rate) ? std::to_string(rate) : "";
+    }
+}
+
+// Option values in the ffmpeg command's syntax.
 TEST(OptionValues, ParseAsTheFfmpegCommandTakesThem) {
-    const std::pair<const char *, const char *> points[] = {
-        {"90", "t90000000"},
-        {"1:30", "t90000000"},
-        {"4.5", "t4500000"},
-        {"00:01:02.040", "t62040000"},
-        {"4.5s", "t4500000"},
-        {"1500ms", "t1500000"},
-        {"120f", "f120"},
-        {"0f", "f0"},
-        {"", ""},
-        {"f", ""},
-        {"-1", ""},
-        {"-3f", ""},
-        {"1.5f", ""},
-        {"4x", ""},
-        {"1:2:3:4", ""},
-        {"1 0", ""},
-    };
-    for (auto [text, want] : points) {
-        ClipPoint p;
-        std::string got =
-            ParseClipPoint(text, p) ? (p.isFrame ? "f" + std::to_string(p.frame) : "t" + std::to_string(p.micros)) : "";
-        EXPECT_EQ(got, want) << text;
-    }
-    const std::pair<const char *, const char *> sizes[] = {
-        {"1280x720", "1280x720"},
-        {"hd720", "1280x720"},
-        {"vga", "640x480"},
-        {"640x-2", "640x-2"},
-        {"-2x360", "-2x360"},
-        {"12by4", ""},
-        {"-2x-2", ""},
-        {"0x10", ""},
-        {"20000x10", ""},
-        {"", ""},
-    };
-    for (auto [text, want] : sizes) {
-        SizeRequest r;
-        EXPECT_EQ(ParseSizeRequest(text, r) ? std::to_string(r.width) + "x" + std::to_string(r.height) : "", want)
-            << text;
-    }
+    // clang-format off
+    const std::tuple<char, const char *, const char *> rows[] = {
+        {'p', "90", "t90000000"}, {'p', "1:30", "t90000000"}, {'p', "4.5", "t4500000"}, {'p', "4.5s", "t4500000"},
+        {'p', "00:01:02.040", "t62040000"}, {'p', "1500ms", "t1500000"}, {'p', "120f", "f120"}, {'p', "0f", "f0"},
+        {'p', "", ""}, {'p', "f", ""}, {'p', "-1", ""}, {'p', "-3f", ""}, {'p', "1.5f", ""}, {'p', "4x", ""},
+        {'p', "1:2:3:4", ""}, {'p', "1 0", ""},
+        {'s', "1280x720", "1280x720"}, {'s', "hd720", "1280x720"}, {'s', "vga", "640x480"}, {'s', "640x-2", "640x-2"},
+        {'s', "-2x360", "-2x360"}, {'s', "12by4", ""}, {'s', "-2x-2", ""}, {'s', "0x10", ""}, {'s', "20000x10", ""},
+        {'s', "", ""},
+        {'c', "red", "#FF0000"}, {'c', "DarkBlue", "#00008B"}, {'c', "#1E64C8", "#1E64C8"}, {'c', "0x1E64C8", "#1E64C8"},
+        {'c', "blurple", ""}, {'c', "random", ""}, {'c', "#12345", ""}, {'c', "", ""},
+        {'t', "0", "0"}, {'t', "90", "90"}, {'t', "ccw90", "90"}, {'t', "cw90", "270"}, {'t', "270", "270"},
+        {'t', "cw270", "90"}, {'t', "cw180", "180"}, {'t', "45", ""}, {'t', "360", ""}, {'t', "cw", ""}, {'t', "up", ""},
+        {'b', "2500000", "2500000"}, {'b', "2500k", "2500000"}, {'b', "2.5M", "2500000"}, {'b', "0", ""},
+        {'b', "-5k", ""}, {'b', "fast", ""}, {'b', "k", ""}};
+    // clang-format on
+    for (auto [kind, text, want] : rows) EXPECT_EQ(Parsed(kind, text), want) << kind << " " << text;
     // -2 keeps the clip's aspect, rounded to even.
     int w = 0, h = 0;
     ASSERT_TRUE(ResolveSize({640, -2}, 1920, 1080, w, h));
     EXPECT_EQ(h, 360);
     ASSERT_TRUE(ResolveSize({-2, 100}, 720, 576, w, h));
     EXPECT_EQ(w, 126);
-    const std::pair<const char *, const char *> colours[] = {
-        {"red", "#FF0000"}, {"DarkBlue", "#00008B"}, {"#1E64C8", "#1E64C8"}, {"0x1E64C8", "#1E64C8"},
-        {"blurple", ""},    {"random", ""},          {"#12345", ""},         {"", ""},
-    };
-    for (auto [text, want] : colours) {
-        std::string hex;
-        EXPECT_EQ(ParseColourHex(text, hex) ? hex : "", want) << text;
-    }
-    const std::pair<const char *, int> turns[] = {{"0", 0},     {"90", 90},    {"ccw90", 90},  {"cw90", 270},
-                                                  {"270", 270}, {"cw270", 90}, {"cw180", 180}, {"45", -1},
-                                                  {"360", -1},  {"cw", -1},    {"up", -1}};
-    for (auto [text, want] : turns) {
-        int degrees = -1;
-        EXPECT_EQ(ParseTurn(text, degrees) ? degrees : -1, want) << text;
-    }
-    const std::pair<const char *, int64_t> rates[] = {
-        {"2500000", 2500000}, {"2500k", 2500000}, {"2.5M", 2500000}, {"0", 0}, {"-5k", 0}, {"fast", 0}, {"k", 0}};
-    for (auto [text, want] : rates) {
-        int64_t v = 0;
-        EXPECT_EQ(ParseBitRate(text, v) ? v : 0, want) << text;
-    }
 }
 
 TEST(OptionValues, SetValuesInHyhostsUnitsBecomeThePrefsToolsSyntax) {
@@ -250,8 +229,7 @@ TEST(OptionValues, SetValuesInHyhostsUnitsBecomeThePrefsToolsSyntax) {
         {"rect=0:0:0:8", ""},
         {"color=nocolour", ""},
         {"rota=ccw45", ""},
-        {"rota", ""},
-    };
+        {"rota", ""}};
     for (auto [text, want] : rows) {
         std::string got, error;
         bool ok = TranslateSetting(text, 128, 64, got, error);
