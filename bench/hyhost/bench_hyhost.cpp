@@ -77,7 +77,7 @@ void BM_RenderAgainstFfmpeg(benchmark::State &state) {
         "[0:v]split[a][b];[b]crop=960:540:480:270,transpose=cclock,crop=540:540:0:210[t];"
         "[a]drawbox=x=480:y=270:w=960:h=540:color=0x1E64C8:t=fill[bg];[bg][t]overlay=690:270[v]";
     fs::path hyOut = ws.dir / "hyhost.mp4", ffOut = ws.dir / "ffmpeg.mp4", stats = ws.dir / "stats.txt";
-    std::string hyCmd = std::string(HYHOST_PATH) + " render " + ws.clip + " -o " + hyOut.string() + " --preset " +
+    std::string hyCmd = std::string(HYHOST_PATH) + " render " + ws.clip + " -o " + hyOut.string() + " -y --preset " +
                         preset + " --quiet --stats 2>" + stats.string();
     std::string ffCmd = std::string(FFMPEG_PATH) + " -v error -y -i " + ws.clip + " -filter_complex \"" + graph +
                         "\" -map [v] -map 0:a -c:v libx264 -preset " + preset +
