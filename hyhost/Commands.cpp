@@ -221,10 +221,12 @@ int CommandConfigure(const std::string &input, const std::string &atText, const 
     const ClipInfo &info = GetClipInfo(*fetcher);
     int64_t at = 0;
     if (int code = FrameInClip(*fetcher, atText, at, error)) return Fail(error, code);
-    // The dialog works on a private copy: Cancel leaves every file as it was,
-    // OK saves the copy where the settings came from.
+    // Without settings of the job's own the dialog works on the remembered
+    // settings as the plug-in keeps them. With them it works on a private
+    // copy, saved on OK where the settings came from.
     JobSettings job;
-    if (int code = 1; !job.Prepare(settings, true, info.width, info.height, error, code)) return Fail(error, code);
+    if (int code = 1; !job.Prepare(settings, settings.Any(), info.width, info.height, error, code))
+        return Fail(error, code);
 
     static int argc = 1;
     static char arg0[] = "hyhost";
@@ -271,7 +273,7 @@ int CommandConfigure(const std::string &input, const std::string &atText, const 
     // file when it starts, too); --set values count as asked-for changes.
     const std::string after = ReadWhole(job.PrefsPath());
     const std::string target = settings.file.empty() ? job.UsersPrefsPath() : settings.file;
-    if (after != ReadWhole(target) && !job.SaveTo(settings.file, error)) return Fail(error);
+    if (job.IsPrivate() && after != ReadWhole(target) && !job.SaveTo(settings.file, error)) return Fail(error);
     if (after == prefsBefore && settings.sets.empty())
         std::cout << "Settings unchanged.\n";
     else if (settings.file.empty())

@@ -196,8 +196,8 @@ void AddOthers(CLI::App &app, CommandLine &c) {
 
     auto *configure = c.configure = app.add_subcommand(
         "configure",
-        "Open the plug-in's settings dialog on a frame of a clip; OK saves into the --settings file, "
-        "else into the remembered settings");
+        "Open the plug-in's settings dialog on a frame of a clip; OK saves into the remembered settings, "
+        "or into the --settings file");
     configure->add_option("INPUT", c.input, "The clip")->required();
     configure->add_option("--at", c.at, "Frame shown first: a time (4.5) or a frame (120f); default the first");
     configure->add_option("--standard", c.standard, "Video standard of the dialog first: ntsc, pal or hd")
