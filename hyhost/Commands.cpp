@@ -7,11 +7,6 @@
 #include "TestClip.h"
 #include "VideoSource.h"
 
-#ifdef HYHOST_HAVE_PREFS
-#include "PrefsEdit.h"
-#include "storage/prefsloader.h"
-#endif
-
 #include <QApplication>
 
 #include <nlohmann/json.hpp>
@@ -65,19 +60,24 @@ bool LoadAndDescribe(const std::string &name, ClipDecoder *fetcher, int64_t clip
     return DescribePlugin(plugin, params, error);
 }
 
-// The frame --at names must lie in the clip, and the clip's length must fit
-// the plug-in interface.
-bool CheckFrameInClip(const ClipInfo &info, int64_t at, std::string &error) {
+// The frame --at names, which must lie in the clip, whose length must fit
+// the plug-in interface. The exit status for the failure, else 0.
+int FrameInClip(ClipDecoder &clip, const std::string &text, int64_t &at, std::string &error) {
+    const ClipInfo &info = GetClipInfo(clip);
+    if (!ClipPointToFrame(text, clip, at)) {
+        error = BadValue("--at", text, "a time or a frame", "4.5 (seconds) or 120f (frame 120)");
+        return kExitBadArguments;
+    }
     if (at < 0 || at >= info.frameCount) {
-        error = "--at " + std::to_string(at) + " is outside the clip; it has " + std::to_string(info.frameCount) +
-                " frames (0.." + std::to_string(info.frameCount - 1) + ")";
-        return false;
+        error = "--at " + text + " is outside the clip; it has " + std::to_string(info.frameCount) + " frames (0.." +
+                std::to_string(info.frameCount - 1) + ")";
+        return 1;
     }
     if (info.frameCount > INT32_MAX) {
         error = "the clip is too long for the plug-in interface";
-        return false;
+        return 1;
     }
-    return true;
+    return 0;
 }
 
 // Owns an offscreen picture.
@@ -142,17 +142,21 @@ int CommandInfo(const std::string &name, bool json) {
     return 0;
 }
 
-int CommandPlaceholder(const std::string &input, const std::string &output, int64_t at, const std::string &name,
-                       int width, int height) {
+int CommandPlaceholder(const std::string &input, const std::string &output, const std::string &atText,
+                       const std::string &name, const SizeRequest &size, const SettingsRequest &settings) {
     std::string error;
     ClipDecoderPtr fetcher = OpenClipDecoder(input, error);
     if (!fetcher) return Fail(error);
     const ClipInfo &info = GetClipInfo(*fetcher);
-    if (!CheckFrameInClip(info, at, error)) return Fail(error);
+    int64_t at = 0;
+    if (int code = FrameInClip(*fetcher, atText, at, error)) return Fail(error, code);
     if (!CheckOutputPath(input, output, error)) return Fail(error);
-    if (!CheckSettings(error)) return Fail(error);
-    if (width <= 0) width = info.width;
-    if (height <= 0) height = info.height;
+    int width = 0, height = 0;
+    if (!ResolveSize(size, info.width, info.height, width, height))
+        return Fail("picture size " + std::to_string(width) + "x" + std::to_string(height) + " is not usable",
+                    kExitBadArguments);
+    JobSettings job;
+    if (int code = 1; !job.Prepare(settings, false, width, height, error, code)) return Fail(error, code);
     LoadedPlugin plugin;
     HostSession session;
     HYPluginParams params;
@@ -203,7 +207,8 @@ bool HasVisibleDisplay() {
 
 void SetConfigureStartHook(void (*hook)()) { gConfigureStartHook = hook; }
 
-int CommandConfigure(const std::string &input, int64_t at, const std::string &standard, const std::string &name) {
+int CommandConfigure(const std::string &input, const std::string &atText, const SettingsRequest &settings,
+                     const std::string &name) {
     // A window nobody can see would wait for ever for OK or Cancel; say so
     // before anything is opened or written.
     if (!gConfigureStartHook && !HasVisibleDisplay())
@@ -211,31 +216,17 @@ int CommandConfigure(const std::string &input, int64_t at, const std::string &st
             "no display for the settings window: run hyhost configure in a desktop session "
             "(an X or Wayland display, not QT_QPA_PLATFORM=offscreen)");
     std::string error;
-    if (!CheckSettings(error)) return Fail(error);
-#ifdef HYHOST_HAVE_PREFS
-    if (!standard.empty()) {
-        bool ok = WithPreferencesFile(
-            "",
-            [&](const std::string &path, std::string &err) {
-                ConfigBlock config = NewDefaultConfig();
-                if (!config) return err = "out of memory", false;
-                ReadConfig(config.get());
-                if (!ApplySetting(*config, "standard=" + standard, err)) return false;
-                if (!SaveConfig(config.get())) return err = "cannot write the preferences file '" + path + "'", false;
-                return true;
-            },
-            error);
-        if (!ok) return Fail(error);
-    }
-    std::string prefsBefore;
-#else
-    if (!standard.empty()) return Fail("--standard needs the plug-in's storage code, which this build lacks");
-    std::string prefsBefore;
-#endif
     ClipDecoderPtr fetcher = OpenClipDecoder(input, error);
     if (!fetcher) return Fail(error);
     const ClipInfo &info = GetClipInfo(*fetcher);
-    if (!CheckFrameInClip(info, at, error)) return Fail(error);
+    int64_t at = 0;
+    if (int code = FrameInClip(*fetcher, atText, at, error)) return Fail(error, code);
+    // Without settings of the job's own the dialog works on the remembered
+    // settings as the plug-in keeps them. With them it works on a private
+    // copy, saved on OK where the settings came from.
+    JobSettings job;
+    if (int code = 1; !job.Prepare(settings, settings.Any(), info.width, info.height, error, code))
+        return Fail(error, code);
 
     static int argc = 1;
     static char arg0[] = "hyhost";
@@ -247,11 +238,9 @@ int CommandConfigure(const std::string &input, int64_t at, const std::string &st
     HostSession session;
     HYPluginParams params;
     if (!LoadAndDescribe(name, fetcher.get(), info.frameCount, plugin, session, params, error)) return Fail(error);
-#ifdef HYHOST_HAVE_PREFS
     // Taken once the plug-in has started, which writes its file back, so a
     // first run that is cancelled does not read as saved.
-    prefsBefore = ReadWhole(PreferencesPath());
-#endif
+    const std::string prefsBefore = ReadWhole(job.PrefsPath());
 
     // One render cycle over the whole clip first, so the plug-in knows the
     // clip the dialog's clip slider walks through.
@@ -279,12 +268,19 @@ int CommandConfigure(const std::string &input, int64_t at, const std::string &st
     int32_t r = SendMessage(plugin, params, kPlugCustomButtonClick);
     session.inButtonMessage = false;
     if (r != kPluginOK) return Fail("the settings dialog failed: " + ResultName(r));
-#ifdef HYHOST_HAVE_PREFS
-    if (ReadWhole(PreferencesPath()) != prefsBefore)
-        std::cout << "Settings saved in " << PreferencesPath() << "; the next hyhost render uses them.\n";
-    else
+    // Whatever the plug-in left in the private copy goes where the settings
+    // came from, as it would have without the copy (the plug-in writes its
+    // file when it starts, too); --set values count as asked-for changes.
+    const std::string after = ReadWhole(job.PrefsPath());
+    const std::string target = settings.file.empty() ? job.UsersPrefsPath() : settings.file;
+    if (job.IsPrivate() && after != ReadWhole(target) && !job.SaveTo(settings.file, error)) return Fail(error);
+    if (after == prefsBefore && settings.sets.empty())
         std::cout << "Settings unchanged.\n";
-#endif
+    else if (settings.file.empty())
+        std::cout << "Settings saved in " << target << "; the next hyhost render uses them.\n";
+    else
+        std::cout << "Settings saved in " << target << "; render with them: hyhost render --settings " << target
+                  << "\n";
     return 0;
 }
 
@@ -295,22 +291,14 @@ int CommandDemo(const std::string &dirArg, const std::string &name) {
     fs::create_directories(dir / "Preferences", ec);
     if (ec) return Fail("cannot make the folder '" + dir.string() + "': " + ec.message());
     dir = fs::absolute(dir);
-    // A private Preferences folder: the user's own settings are never touched.
-    setenv("XDG_CONFIG_HOME", (dir / "Preferences").c_str(), 1);
-#ifdef HYHOST_HAVE_PREFS
-    bool ok = WithPreferencesFile(
-        "",
-        [&](const std::string &path, std::string &err) {
-            ConfigBlock config = NewDefaultConfig();
-            if (!config) return err = "out of memory", false;
-            for (const char *s : {"rect=0.25,0.2,0.75,0.8", "rota=90", "clip=on", "outside=off", "color=#1E64C8"})
-                if (!ApplySetting(*config, s, err)) return false;
-            if (!SaveConfig(config.get())) return err = "cannot write the preferences file '" + path + "'", false;
-            return true;
-        },
-        error);
-    if (!ok) return Fail(error);
-#endif
+    // The demonstration settings in a file of the demo's own, used for this
+    // job only: the user's own settings are never touched.
+    const std::string prefs = (dir / "Preferences" / "qzvel-Prefs").string();
+    std::string out;
+    if (RunPrefsProgram(
+            {"--file", prefs, "set", "rect=0.25,0.2,0.75,0.8", "rota=90", "clip=on", "outside=off", "color=#1E64C8"},
+            out, error) != 0)
+        return Fail(error);
     std::string source = (dir / "demo-source.mp4").string();
     std::string result = (dir / "demo-result.mp4").string();
     std::string sheet = (dir / "demo-contact-sheet.png").string();
@@ -323,8 +311,10 @@ int CommandDemo(const std::string &dirArg, const std::string &name) {
     rq.input = source;
     rq.output = result;
     rq.plugin = name;
-    rq.from = "10";
+    rq.from = "10f";
     rq.frames = "80";
+    rq.replace = Replace::Yes;
+    rq.settings.file = prefs;
     rq.fadeIn = 12;
     rq.fadeOut = 12;
     RenderOutcome outcome = RunRender(rq);

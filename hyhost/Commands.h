@@ -2,13 +2,20 @@
 // status and prints one line to standard error when it fails.
 #pragma once
 
+#include "JobSettings.h"
+#include "Options.h"
+
 #include <cstdint>
 #include <string>
 
 int CommandInfo(const std::string &plugin, bool json);
-int CommandPlaceholder(const std::string &input, const std::string &output, int64_t at, const std::string &plugin,
-                       int width, int height);
-int CommandConfigure(const std::string &input, int64_t at, const std::string &standard, const std::string &plugin);
+// at: a time or a frame ("120f") of the clip.
+int CommandPlaceholder(const std::string &input, const std::string &output, const std::string &at,
+                       const std::string &plugin, const SizeRequest &size, const SettingsRequest &settings);
+// Without settings.file, the dialog starts from the remembered settings and
+// OK saves into them; with it, from that file and into it.
+int CommandConfigure(const std::string &input, const std::string &at, const SettingsRequest &settings,
+                     const std::string &plugin);
 int CommandDemo(const std::string &dir, const std::string &plugin);
 
 // Called by configure once the application object exists, before the

@@ -2,6 +2,7 @@
 
 #include "FrameQueue.h"
 #include "PluginHost.h"
+#include "Progress.h"
 #include "SafeOutput.h"
 #include "SmartRender.h"
 #include "VideoSink.h"
@@ -10,7 +11,11 @@
 #include "QuickDraw.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -94,40 +99,6 @@ struct FirstError {
     }
 };
 
-bool ParseSeconds(const std::string &text, double &seconds) {
-    // [[H:]M:]S[.frac][s]
-    std::string t = text;
-    if (!t.empty() && t.back() == 's') t.pop_back();
-    if (t.empty()) return false;
-    double total = 0;
-    std::size_t pos = 0;
-    int parts = 0;
-    while (true) {
-        std::size_t colon = t.find(':', pos);
-        std::string part = t.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
-        if (part.empty() || part.find_first_not_of("0123456789.") != std::string::npos) return false;
-        char *end = nullptr;
-        double v = std::strtod(part.c_str(), &end);
-        if (*end) return false;
-        total = total * 60 + v;
-        if (++parts > 3) return false;
-        if (colon == std::string::npos) break;
-        pos = colon + 1;
-    }
-    seconds = total;
-    return std::isfinite(total);
-}
-
-void PrintProgress(int64_t done, int64_t total, Clock::time_point start) {
-    double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    double fps = elapsed > 0 ? done / elapsed : 0;
-    double left = fps > 0 ? (total - done) / fps : 0;
-    int minutes = int(left) / 60, seconds = int(left) % 60;
-    std::fprintf(stderr, "\rframe %lld/%lld  %.1f fps  %d:%02d left   ", (long long)done, (long long)total, fps,
-                 minutes, seconds);
-    std::fflush(stderr);
-}
-
 // Writes audio blocks once the level of every frame they cover is known. A
 // sample belongs to the last frame shown at or before its time; samples
 // before the first frame keep their level.
@@ -169,20 +140,61 @@ struct AudioRouter {
     }
 };
 
-// A time given as text to the first frame shown at or after it, counted
-// from the clip's first frame; plain digits are frame numbers where allowed.
-bool TextToFrame(const std::string &text, const std::vector<int64_t> &times, AVRational timeBase, bool plainIsFrames,
-                 int64_t &frame) {
-    if (plainIsFrames && !text.empty() && text.find_first_not_of("0123456789") == std::string::npos)
-        return ParseFrameOrTime(text, 1, true, frame);
-    double seconds = 0;
-    if (text.empty() || !ParseSeconds(text, seconds) || seconds > 1e7) return false;
-    int64_t t = times.front() + int64_t(std::llround(seconds / av_q2d(timeBase)));
+// A point of the clip as text to a frame index: "120f" is frame 120, a time
+// is the first frame shown at or after it, counted from the clip's first frame.
+bool PointToFrame(const std::string &text, const std::vector<int64_t> &times, AVRational timeBase, int64_t &frame) {
+    ClipPoint point;
+    if (!ParseClipPoint(text, point)) return false;
+    if (point.isFrame) {
+        frame = point.frame;
+        return true;
+    }
+    int64_t t = times.front() + av_rescale_q(point.micros, AV_TIME_BASE_Q, timeBase);
     frame = int64_t(std::lower_bound(times.begin(), times.end(), t) - times.begin());
     return true;
 }
 
-// Everything one render needs, set up once for its one or two attempts.
+// The selection [start, start + count) from --from and --frames/--duration,
+// checked against the clip. exitCode 2 for a value that does not parse.
+bool ResolveSelection(const RenderRequest &rq, const ClipInfo &info, const std::vector<int64_t> &times, int64_t &start,
+                      int64_t &count, RenderOutcome &out) {
+    auto fail = [&](const std::string &e, int code = 1) {
+        out.exitCode = code;
+        out.error = e;
+        return false;
+    };
+    start = 0;
+    if (!rq.from.empty() && !PointToFrame(rq.from, times, info.timeBase, start))
+        return fail(BadValue("--from", rq.from, "a time or a frame", "4.5 (seconds), 0:04.5 or 120f (frame 120)"),
+                    kExitBadArguments);
+    count = info.frameCount - start;
+    if (!rq.frames.empty()) {
+        auto [end, ec] = std::from_chars(rq.frames.data(), rq.frames.data() + rq.frames.size(), count);
+        if (ec != std::errc() || end != rq.frames.data() + rq.frames.size() || count < 0)
+            return fail(BadValue("--frames", rq.frames, "a number of frames", "120"), kExitBadArguments);
+    } else if (!rq.duration.empty()) {
+        int64_t micros = 0;
+        if (!ParseDuration(rq.duration, micros))
+            return fail(BadValue("--duration", rq.duration, "a time", "4.5 (seconds) or 0:04.5"), kExitBadArguments);
+        // The frames shown before the selection's first frame's time plus the duration.
+        if (start >= 0 && start < info.frameCount) {
+            int64_t endTime = times[std::size_t(start)] + av_rescale_q(micros, AV_TIME_BASE_Q, info.timeBase);
+            count = int64_t(std::lower_bound(times.begin(), times.end(), endTime) - times.begin()) - start;
+        }
+    }
+    std::string clipRange =
+        "the clip has " + std::to_string(info.frameCount) + " frames (0.." + std::to_string(info.frameCount - 1) + ")";
+    if (start < 0 || start >= info.frameCount)
+        return fail("the selection starts at frame " + std::to_string(start) + ", outside the clip; " + clipRange);
+    if (count <= 0) return fail("the selection is empty; give at least one frame");
+    if (count > info.frameCount - start)
+        return fail("the selection (frames " + std::to_string(start) + ".." + std::to_string(start + count - 1) +
+                    ") reaches past the end of the clip; " + clipRange);
+    if (count > INT32_MAX || start > INT32_MAX) return fail("the selection is too long for the plug-in interface");
+    return true;
+}
+
+// Everything one render needs, set up once for its one or two passes.
 struct RenderJob {
     const RenderRequest &rq;
     ClipDecoder &clip;
@@ -193,76 +205,60 @@ struct RenderJob {
     HostSession &session;
     HYPluginParams &params;
     GWorldPtr outWorld = nullptr;
-    Clock::time_point started;
-    int64_t videoSeen = 0;
+    ProgressReporter &progress;
+    int64_t videoSeen = 0, encoded = 0, outputBytes = 0;
     std::string outOfMemory;  // the one line every shortage of memory ends with
+    bool copyNoted = false;
 };
 
 enum class Attempt { Done, Failed, EncodeAudio };
 
-// One pass over the clip. With the audio copied, the pass gives up as soon
-// as the plug-in passes a frame's audio at another level than unity: the
-// caller then renders again with the audio decoded, levelled and encoded.
-Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
+SinkSettings SinkFor(const RenderJob &job, const ClipDecoder &decoder, bool audioMayBeCopied) {
     const RenderRequest &rq = job.rq;
     const ClipInfo &info = job.info;
-    auto fail = [&](const std::string &e, int code = 1) {
-        out.exitCode = code;
-        out.error = e;
-        return Attempt::Failed;
-    };
-    std::string error;
-    ClipDecoderPtr decoder = ReopenClipDecoder(job.clip, error);
-    if (!decoder) return fail(error);
-
-    PendingOutput pending(rq.output);
     SinkSettings sink;
     sink.width = job.width;
     sink.height = job.height;
     sink.frameRate = info.frameRate;
     sink.timeBase = info.timeBase;
-    sink.source = GetClipFormat(*decoder);
+    sink.source = GetClipFormat(decoder);
     sink.sourceVideo = info.videoStream;
     sink.sourceAudio = info.audioStream;
     sink.audioMayBeCopied = audioMayBeCopied;
-    sink.videoCodec = rq.codec;
-    sink.preset = rq.preset;
+    sink.videoCodec = rq.encoder.codec;
+    sink.preset = rq.encoder.preset;
+    sink.crf = rq.encoder.crf;
+    sink.bitRate = rq.encoder.bitRate;
+    sink.pixelFormat = rq.encoder.pixelFormat;
+    sink.audioCodec = rq.encoder.audioCodec;
+    sink.audioBitRate = rq.encoder.audioBitRate;
     sink.lossless = rq.lossless;
     sink.withAudio = info.hasAudio;
     sink.sampleRate = info.sampleRate;
     sink.sourceSampleFormat = info.sampleFormat;
-    AVChannelLayout sourceLayout{};
-    av_channel_layout_default(&sourceLayout, info.channels);
-    sink.layout = sourceLayout;
+    av_channel_layout_default(&sink.layout, info.channels);
+    return sink;
+}
+
+// What the three stages of one pass share.
+struct Pass {
+    RenderJob &job;
+    ClipDecoderPtr decoder;
     ClipEncoderPtr encoder;
-    {
-        // Some encoders print straight to the terminal when memory is short.
-        QuietStderr quiet(av_log_get_level() <= AV_LOG_QUIET);
-        encoder = OpenClipEncoder(rq.output, pending.TempPath(), sink, error);
-    }
-    if (!encoder)
-        return fail(MemoryShort(std::size_t(job.width) * std::size_t(job.height) * 4) ? job.outOfMemory : error);
-    // What the output could not keep is said even in a quiet render.
-    for (const std::string &note : GetSinkNotes(*encoder)) std::fprintf(stderr, "hyhost: %s\n", note.c_str());
-    bool audioEncoded = info.hasAudio && !AudioIsCopied(*encoder) && GetAudioInput(*encoder).sampleRate > 0;
-    if (audioEncoded && !SetAudioTarget(*decoder, GetAudioInput(*encoder), error)) return fail(error);
-    SetCopiedStreams(*decoder, GetCopiedStreams(*encoder));
-    bool audioCopied = AudioIsCopied(*encoder);
-
-    HYPluginParams &params = job.params;
-    HostSession &session = job.session;
-    params.startFrame = int32_t(job.start);
-    params.frameCount = int32_t(job.count);
-    params.proxyOnly = rq.preview ? 1 : 0;
-    params.frameRect = Rect{0, 0, int16_t(job.height), int16_t(job.width)};
-    params.frame = job.outWorld;
-    params.clientData = nullptr;
-
+    std::unique_ptr<PendingOutput> pending;
+    bool audioEncoded = false, audioCopied = false;
     FirstError firstError;
     PicturePool pool;
-    FrameQueue<Unit> decoded(6, kQueueBytes, UnitBytes), finished(6, kQueueBytes, UnitBytes);
+    FrameQueue<Unit> decoded{6, kQueueBytes, UnitBytes}, finished{6, kQueueBytes, UnitBytes};
+    bool finishedOk = false, levelsChanged = false;
+
+    explicit Pass(RenderJob &j) : job(j) {}
+    void Stop() {
+        decoded.Abort();
+        finished.Abort();
+    }
     // Every thread ends with its failure recorded, never with an exception.
-    auto failed = [&](const std::exception_ptr &e) {
+    void Failed(const std::exception_ptr &e) {
         try {
             std::rethrow_exception(e);
         } catch (const std::bad_alloc &) {
@@ -272,180 +268,337 @@ Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
         } catch (...) {
             firstError.Set("the render failed");
         }
-        decoded.Abort();
-        finished.Abort();
-    };
+        Stop();
+    }
+};
 
-    std::thread reader([&] {
-        try {
-            for (;;) {
-                if (InterruptRequested()) break;
-                VideoUnit v;
-                AVFramePtr audio;
-                AVPacketPtr packet;
-                std::string e;
-                UnitKind kind = ReadNextUnit(*decoder, v.frame, v.index, audio, packet, e);
-                bool ok = true;
-                if (kind == UnitKind::Video)
-                    ok = decoded.Push(std::move(v));
-                else if (kind == UnitKind::Audio)
-                    ok = decoded.Push(std::move(audio));
-                else if (kind == UnitKind::Packet)
-                    ok = decoded.Push(std::move(packet));
-                else if (kind == UnitKind::End) {
-                    decoded.Push(EndUnit{});
-                    break;
-                } else {
-                    firstError.Set(e);
-                    break;
-                }
-                if (!ok) break;
-            }
-            decoded.Close();
-        } catch (...) {
-            failed(std::current_exception());
-        }
-    });
+// Opens the decoder and the output; the one line of the failure when not.
+bool OpenPass(Pass &pass, bool audioMayBeCopied, std::string &error) {
+    RenderJob &job = pass.job;
+    pass.decoder = ReopenClipDecoder(job.clip, error);
+    if (!pass.decoder) return false;
+    pass.pending = std::make_unique<PendingOutput>(job.rq.output);
+    {
+        // Some encoders print straight to the terminal when memory is short.
+        QuietStderr quiet(av_log_get_level() <= AV_LOG_QUIET);
+        pass.encoder = OpenClipEncoder(job.rq.output, pass.pending->TempPath(),
+                                       SinkFor(job, *pass.decoder, audioMayBeCopied), error);
+    }
+    if (!pass.encoder) {
+        if (MemoryShort(std::size_t(job.width) * std::size_t(job.height) * 4)) error = job.outOfMemory;
+        return false;
+    }
+    // What the output could not keep is said even in a quiet render.
+    for (const std::string &note : GetSinkNotes(*pass.encoder)) std::fprintf(stderr, "hyhost: %s\n", note.c_str());
+    const ClipInfo &info = job.info;
+    pass.audioEncoded = info.hasAudio && !AudioIsCopied(*pass.encoder) && GetAudioInput(*pass.encoder).sampleRate > 0;
+    if (pass.audioEncoded && !SetAudioTarget(*pass.decoder, GetAudioInput(*pass.encoder), error)) return false;
+    SetCopiedStreams(*pass.decoder, GetCopiedStreams(*pass.encoder));
+    pass.audioCopied = AudioIsCopied(*pass.encoder);
+    return true;
+}
 
-    bool finishedOk = false;
-    std::thread writer([&] {
-        try {
-            std::vector<double> gains;
-            AudioRouter audio;
-            audio.times = &GetFrameTimes(*decoder);
-            audio.timeBase = info.timeBase;
-            if (audioEncoded) audio.sampleUnit = AVRational{1, GetAudioInput(*encoder).sampleRate};
-            std::string e;
-            bool ok = true;
-            while (ok) {
-                Unit unit;
-                if (!finished.Pop(unit)) break;
-                if (auto *v = std::get_if<VideoUnit>(&unit)) {
-                    ok = v->rendered ? WriteVideo(*encoder, v->picture, v->frame.get(), e)
-                                     : WriteVideoFrame(*encoder, *v->frame, e);
-                    pool.Give(std::move(v->picture));
-                    gains.push_back(v->gain);
-                    ok = ok && audio.Flush(*encoder, gains, false, e);
-                } else if (auto *a = std::get_if<AVFramePtr>(&unit)) {
-                    audio.pending.push_back(std::move(*a));
-                    ok = audio.Flush(*encoder, gains, false, e);
-                } else if (auto *p = std::get_if<AVPacketPtr>(&unit)) {
-                    ok = WritePacket(*encoder, **p, e);
-                } else {
-                    ok = audio.Flush(*encoder, gains, true, e) && FinishClip(*encoder, e);
-                    finishedOk = ok;
-                    break;
-                }
-            }
-            if (!ok) {
-                firstError.Set(e);
-                finished.Abort();
-                decoded.Abort();
-            }
-        } catch (...) {
-            failed(std::current_exception());
-        }
-    });
-
-    bool progress = !rq.quiet && isatty(STDERR_FILENO);
-    auto lastProgress = Clock::now();
-    bool begun = false, levelsChanged = false;
-    SwsPtr toArgb;
-    int64_t &videoSeen = job.videoSeen;
-    videoSeen = 0;
+// Stage one: the clip's frames, audio blocks and copied packets, in order.
+void ReadStage(Pass &pass) {
     try {
-        for (;;) {
-            if (InterruptRequested()) break;
-            Unit unit;
-            if (!decoded.Pop(unit)) break;
+        while (!InterruptRequested()) {
+            VideoUnit v;
+            AVFramePtr audio;
+            AVPacketPtr packet;
+            std::string e;
+            UnitKind kind = ReadNextUnit(*pass.decoder, v.frame, v.index, audio, packet, e);
+            bool ok = true;
+            if (kind == UnitKind::Video)
+                ok = pass.decoded.Push(std::move(v));
+            else if (kind == UnitKind::Audio)
+                ok = pass.decoded.Push(std::move(audio));
+            else if (kind == UnitKind::Packet)
+                ok = pass.decoded.Push(std::move(packet));
+            else if (kind == UnitKind::End) {
+                pass.decoded.Push(EndUnit{});
+                break;
+            } else {
+                pass.firstError.Set(e);
+                break;
+            }
+            if (!ok) break;
+        }
+        pass.decoded.Close();
+    } catch (...) {
+        pass.Failed(std::current_exception());
+    }
+}
+
+// Stage three: everything into the output, the audio at the levels the
+// plug-in passed for the frames it belongs to.
+void WriteStage(Pass &pass) {
+    try {
+        RenderJob &job = pass.job;
+        ClipEncoder &encoder = *pass.encoder;
+        std::vector<double> gains;
+        AudioRouter audio;
+        audio.times = &GetFrameTimes(*pass.decoder);
+        audio.timeBase = job.info.timeBase;
+        if (pass.audioEncoded) audio.sampleUnit = AVRational{1, GetAudioInput(encoder).sampleRate};
+        auto outputBytes = [&] {
+            std::error_code ec;
+            auto n = std::filesystem::file_size(pass.pending->TempPath(), ec);
+            return ec ? int64_t(0) : int64_t(n);
+        };
+        std::string e;
+        bool ok = true;
+        int64_t encoded = 0;
+        Unit unit;
+        while (ok && pass.finished.Pop(unit)) {
             if (auto *v = std::get_if<VideoUnit>(&unit)) {
-                ++videoSeen;
+                ok = v->rendered ? WriteVideo(encoder, v->picture, v->frame.get(), e)
+                                 : WriteVideoFrame(encoder, *v->frame, e);
+                pass.pool.Give(std::move(v->picture));
+                gains.push_back(v->gain);
+                ok = ok && audio.Flush(encoder, gains, false, e);
+                job.progress.Encoded(++encoded, outputBytes);
+            } else if (auto *a = std::get_if<AVFramePtr>(&unit)) {
+                audio.pending.push_back(std::move(*a));
+                ok = audio.Flush(encoder, gains, false, e);
+            } else if (auto *p = std::get_if<AVPacketPtr>(&unit)) {
+                ok = WritePacket(encoder, **p, e);
+            } else {
+                ok = audio.Flush(encoder, gains, true, e) && FinishClip(encoder, e);
+                pass.finishedOk = ok;
+                job.encoded = encoded;
+                job.outputBytes = outputBytes();
+                break;
+            }
+        }
+        if (!ok) {
+            pass.firstError.Set(e);
+            pass.Stop();
+        }
+    } catch (...) {
+        pass.Failed(std::current_exception());
+    }
+}
+
+// One frame of the selection through the plug-in; false when it failed.
+bool RenderFrame(Pass &pass, VideoUnit &v, SwsPtr &toArgb) {
+    RenderJob &job = pass.job;
+    HostSession &session = job.session;
+    v.picture = pass.pool.Take();
+    if (!FrameToPicture(toArgb, *v.frame, job.width, job.height, true, v.picture)) {
+        pass.firstError.Set("cannot convert frame " + std::to_string(v.index) + " for the plug-in");
+        return false;
+    }
+    session.current = &v.picture;
+    session.currentIndex = v.index;
+    session.currentMixed = false;
+    session.currentGain = 0;
+    job.params.renderFrame = int32_t(v.index - job.start);
+    int32_t r = SendMessage(job.plugin, job.params, kPlugDoFrame);
+    session.current = nullptr;
+    if (r != kPluginOK) {
+        pass.firstError.Set("the plug-in failed on frame " + std::to_string(v.index) + ": " + ResultName(r));
+        return false;
+    }
+    CopyGWorldToPicture(job.outWorld, v.picture);
+    v.rendered = true;
+    // In preview the plug-in passes no audio: the editor plays the source's
+    // as it is, which is what a preview render keeps unless asked to mute.
+    if (job.rq.preview)
+        v.gain = job.rq.previewMute ? 0.0 : 1.0;
+    else
+        v.gain = session.currentMixed ? session.currentGain : 0.0;
+    return true;
+}
+
+// Whether a copied audio stream can stay copied after this frame's level.
+bool AudioLevelAllowsCopy(Pass &pass, double gain) {
+    if (!pass.audioCopied || gain == 1.0) return true;
+    if (pass.job.rq.encoder.audioCodec != "copy") return false;
+    if (!pass.job.copyNoted)
+        std::fprintf(stderr,
+                     "hyhost: the audio is copied as asked (--audio-codec copy); the plug-in's audio levels are "
+                     "not applied\n");
+    pass.job.copyNoted = true;
+    return true;
+}
+
+// Stage two, on the calling thread: the selection's frames through the plug-in.
+void PluginStage(Pass &pass) {
+    RenderJob &job = pass.job;
+    bool begun = false;
+    SwsPtr toArgb;
+    job.videoSeen = 0;
+    try {
+        Unit unit;
+        while (!InterruptRequested() && pass.decoded.Pop(unit)) {
+            if (auto *v = std::get_if<VideoUnit>(&unit)) {
+                ++job.videoSeen;
                 if (v->index >= job.start && v->index < job.start + job.count) {
                     if (!begun) {
                         begun = true;
-                        if (int32_t r = SendMessage(job.plugin, params, kPlugInitialize); r != kPluginOK) {
-                            firstError.Set("the plug-in could not begin the render: " + ResultName(r));
+                        if (int32_t r = SendMessage(job.plugin, job.params, kPlugInitialize); r != kPluginOK) {
+                            pass.firstError.Set("the plug-in could not begin the render: " + ResultName(r));
                             break;
                         }
                     }
-                    v->picture = pool.Take();
-                    if (!FrameToPicture(toArgb, *v->frame, job.width, job.height, true, v->picture)) {
-                        firstError.Set("cannot convert frame " + std::to_string(v->index) + " for the plug-in");
+                    if (!RenderFrame(pass, *v, toArgb)) break;
+                    if (!AudioLevelAllowsCopy(pass, v->gain)) {
+                        pass.levelsChanged = true;
                         break;
                     }
-                    session.current = &v->picture;
-                    session.currentIndex = v->index;
-                    session.currentMixed = false;
-                    session.currentGain = 0;
-                    params.renderFrame = int32_t(v->index - job.start);
-                    int32_t r = SendMessage(job.plugin, params, kPlugDoFrame);
-                    session.current = nullptr;
-                    if (r != kPluginOK) {
-                        firstError.Set("the plug-in failed on frame " + std::to_string(v->index) + ": " +
-                                       ResultName(r));
-                        break;
-                    }
-                    CopyGWorldToPicture(job.outWorld, v->picture);
-                    v->rendered = true;
-                    v->gain = session.currentMixed ? session.currentGain : 0.0;
-                    if (audioCopied && v->gain != 1.0) {
-                        levelsChanged = true;
-                        break;
-                    }
-                }
-                if (progress && Clock::now() - lastProgress > std::chrono::milliseconds(250)) {
-                    lastProgress = Clock::now();
-                    PrintProgress(videoSeen, info.frameCount, job.started);
                 }
             }
             bool isEnd = std::holds_alternative<EndUnit>(unit);
-            if (!finished.Push(std::move(unit))) break;
-            if (isEnd) break;
+            if (!pass.finished.Push(std::move(unit)) || isEnd) break;
         }
     } catch (...) {
-        failed(std::current_exception());
+        pass.Failed(std::current_exception());
     }
-    if (begun) SendMessage(job.plugin, params, kPlugTerminate);
-    bool stopped = InterruptRequested() || levelsChanged || !firstError.Get().empty();
-    if (stopped) {
-        decoded.Abort();
-        finished.Abort();
-    } else {
-        finished.Close();
-    }
-    reader.join();
-    writer.join();
-    if (progress) {
-        PrintProgress(videoSeen, info.frameCount, job.started);
-        std::fputc('\n', stderr);
-    }
+    if (begun) SendMessage(job.plugin, job.params, kPlugTerminate);
+}
+
+// How the pass ended, once its threads have.
+Attempt PassOutcome(Pass &pass, RenderOutcome &out) {
+    RenderJob &job = pass.job;
+    auto fail = [&](const std::string &e, int code = 1) {
+        out.exitCode = code;
+        out.error = e;
+        return Attempt::Failed;
+    };
     if (InterruptRequested()) return fail("interrupted; nothing was written", 128 + InterruptSignal());
-    if (std::string e = firstError.Get(); !e.empty())
+    if (std::string e = pass.firstError.Get(); !e.empty())
         return fail(e.find("Cannot allocate memory") != std::string::npos ||
                             MemoryShort(std::size_t(job.width) * std::size_t(job.height) * 4)
                         ? job.outOfMemory
                         : e);
-    if (levelsChanged) return Attempt::EncodeAudio;
-    if (!finishedOk) return fail("the render stopped before the end of the clip");
-    if (job.start + job.count > videoSeen)
-        return fail("only " + std::to_string(videoSeen) + " frames of the clip could be decoded; it is damaged");
-    if (!pending.Commit(error)) return fail(error);
+    if (pass.levelsChanged) return Attempt::EncodeAudio;
+    if (!pass.finishedOk) return fail("the render stopped before the end of the clip");
+    if (job.start + job.count > job.videoSeen)
+        return fail("only " + std::to_string(job.videoSeen) + " frames of the clip could be decoded; it is damaged");
+    std::string error;
+    if (!pass.pending->Commit(error)) return fail(error);
     return Attempt::Done;
+}
+
+// One pass over the clip. With the audio copied, the pass gives up as soon
+// as the plug-in passes a frame's audio at another level than unity: the
+// caller then renders again with the audio decoded, levelled and encoded.
+Attempt RenderPass(RenderJob &job, bool audioMayBeCopied, RenderOutcome &out) {
+    Pass pass(job);
+    std::string error;
+    if (!OpenPass(pass, audioMayBeCopied, error)) {
+        out.exitCode = 1;
+        out.error = error;
+        return Attempt::Failed;
+    }
+    HYPluginParams &params = job.params;
+    params.startFrame = int32_t(job.start);
+    params.frameCount = int32_t(job.count);
+    params.proxyOnly = job.rq.preview ? 1 : 0;
+    params.frameRect = Rect{0, 0, int16_t(job.height), int16_t(job.width)};
+    params.frame = job.outWorld;
+    params.clientData = nullptr;
+
+    std::thread reader(ReadStage, std::ref(pass));
+    std::thread writer(WriteStage, std::ref(pass));
+    PluginStage(pass);
+    if (InterruptRequested() || pass.levelsChanged || !pass.firstError.Get().empty())
+        pass.Stop();
+    else
+        pass.finished.Close();
+    reader.join();
+    writer.join();
+    return PassOutcome(pass, out);
+}
+
+// Compressed audio is copied untouched while the plug-in passes it at unity
+// (or always, when asked); uncompressed audio goes through the levels and
+// the encoder, losing nothing.
+bool AudioMayBeCopied(const RenderRequest &rq, const ClipDecoder &clip, const ClipInfo &info) {
+    if (!info.hasAudio) return false;
+    if (rq.encoder.audioCodec == "copy") return true;
+    if (!rq.encoder.audioCodec.empty() || (rq.preview && rq.previewMute)) return false;
+    const AVFormatContext *format = GetClipFormat(clip);
+    const AVCodecDescriptor *d = avcodec_descriptor_get(format->streams[info.audioStream]->codecpar->codec_id);
+    return d && (d->props & AV_CODEC_PROP_LOSSY);
+}
+
+struct WorldGuard {
+    GWorldPtr w = nullptr;
+    ~WorldGuard() {
+        if (w) DisposeGWorld(w);
+    }
+};
+
+// The plug-in loaded, described for the selection and checked to be a filter.
+bool LoadFilter(const RenderRequest &rq, ClipDecoder *fetcher, const ClipInfo &info, int64_t count,
+                LoadedPlugin &plugin, HostSession &session, HYPluginParams &params, std::string &error) {
+    std::string bundle;
+    if (!FindPluginBundle(rq.plugin, bundle, error) || !LoadPlugin(bundle, plugin, error)) return false;
+    session.fetcher = fetcher;
+    session.clipFrames = info.frameCount;
+    session.fadeIn = rq.fadeIn;
+    session.fadeOut = rq.fadeOut;
+    InitParams(params, session);
+    params.getInfo2.selectedFrames = int32_t(count);
+    if (!DescribePlugin(plugin, params, error)) return false;
+    if (params.getInfo.pluginType != kPluginFilterType) {
+        error = "'" + plugin.bundlePath + "' is not a filter plug-in (type " +
+                std::to_string(params.getInfo.pluginType) + ")";
+        return false;
+    }
+    return true;
+}
+
+// Where the output goes: never over the input, into a folder that takes it, as one file.
+bool CheckOutput(const RenderRequest &rq, RenderOutcome &out) {
+    std::string error;
+    if (!CheckOutputPath(rq.input, rq.output, error)) return out.exitCode = 1, out.error = error, false;
+    if (!CheckOneFileOutput(rq.output, error)) return out.exitCode = kExitBadArguments, out.error = error, false;
+    return true;
 }
 
 }  // namespace
 
-bool ParseFrameOrTime(const std::string &text, double fps, bool plainIsFrames, int64_t &frames) {
-    if (text.empty()) return false;
-    if (plainIsFrames && text.find_first_not_of("0123456789") == std::string::npos) {
-        if (text.size() > 12) return false;
-        frames = std::stoll(text);
-        return true;
+bool ClipPointToFrame(const std::string &text, ClipDecoder &clip, int64_t &frame) {
+    return PointToFrame(text, GetFrameTimes(clip), GetClipInfo(clip).timeBase, frame);
+}
+
+bool MayReplaceOutput(const std::string &output, Replace replace, std::string &error) {
+    std::error_code ec;
+    if (replace == Replace::Yes || !std::filesystem::exists(output, ec)) return true;
+    if (replace == Replace::No) {
+        error = "'" + output + "' already exists; not replaced (-n)";
+        return false;
     }
-    double seconds = 0;
-    if (!ParseSeconds(text, seconds) || seconds > 1e7) return false;
-    frames = std::llround(seconds * fps);
+    if (!isatty(STDIN_FILENO)) {
+        error = "'" + output + "' already exists; give -y to replace it or -n never to";
+        return false;
+    }
+    std::fprintf(stderr, "File '%s' already exists. Overwrite? [y/N] ", output.c_str());
+    std::fflush(stderr);
+    char answer[16] = {};
+    if (!std::fgets(answer, sizeof answer, stdin) || (answer[0] != 'y' && answer[0] != 'Y')) {
+        error = "'" + output + "' already exists; not replaced";
+        return false;
+    }
     return true;
+}
+
+// Smart render where it can be done: true when it wrote the output or
+// failed for good (out says which), false to go on with the full render.
+bool TrySmartRender(SmartJob smart, RenderOutcome &out) {
+    const RenderRequest &rq = smart.request;
+    if (rq.smart == SmartMode::Off) return false;
+    SmartCounts counts;
+    std::string why;
+    SmartResult s = RunSmartRender(smart, out, counts, why);
+    if (s == SmartResult::Done && !rq.quiet)
+        std::fprintf(stderr, "hyhost: smart render: %lld frames copied, %lld re-encoded\n", (long long)counts.copied,
+                     (long long)counts.reencoded);
+    if (s == SmartResult::NotPossible && rq.smart == SmartMode::On)
+        std::fprintf(stderr, "hyhost: --smart: %s; re-encoding the whole clip\n", why.c_str());
+    return s != SmartResult::NotPossible;
 }
 
 RenderOutcome RunRender(const RenderRequest &rq) {
@@ -464,112 +617,56 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     ClipDecoderPtr fetcher = ReopenClipDecoder(*clip, error);
     if (!fetcher) return fail(error);
     const ClipInfo info = GetClipInfo(*clip);
-    const std::vector<int64_t> &times = GetFrameTimes(*clip);
     if (!info.streamNote.empty()) std::fprintf(stderr, "hyhost: %s\n", info.streamNote.c_str());
 
-    // The selection, checked against the clip.
-    int64_t start = 0, count = info.frameCount;
-    if (!rq.from.empty() && !TextToFrame(rq.from, times, info.timeBase, true, start))
-        return fail("--from '" + rq.from + "' is neither a frame number nor a time like 4.5s or 0:04.5", 2);
-    if (!rq.frames.empty()) {
-        if (!ParseFrameOrTime(rq.frames, 1, true, count) ||
-            rq.frames.find_first_not_of("0123456789") != std::string::npos)
-            return fail("--frames '" + rq.frames + "' is not a number of frames", 2);
-    } else if (!rq.duration.empty()) {
-        double seconds = 0;
-        if (!ParseSeconds(rq.duration, seconds) || seconds > 1e7)
-            return fail("--duration '" + rq.duration + "' is not a time like 4.5s or 0:04.5", 2);
-        // The frames shown before the selection's first frame's time plus the duration.
-        if (start >= 0 && start < info.frameCount) {
-            int64_t end = times[std::size_t(start)] + int64_t(std::llround(seconds / av_q2d(info.timeBase)));
-            count = int64_t(std::lower_bound(times.begin(), times.end(), end) - times.begin()) - start;
-        }
-    } else {
-        count = info.frameCount - start;
-    }
-    std::string clipRange =
-        "the clip has " + std::to_string(info.frameCount) + " frames (0.." + std::to_string(info.frameCount - 1) + ")";
-    if (start < 0 || start >= info.frameCount)
-        return fail("the selection starts at frame " + std::to_string(start) + ", outside the clip; " + clipRange);
-    if (count <= 0) return fail("the selection is empty; give at least one frame");
-    if (count > info.frameCount - start)
-        return fail("the selection (frames " + std::to_string(start) + ".." + std::to_string(start + count - 1) +
-                    ") reaches past the end of the clip; " + clipRange);
-    if (count > INT32_MAX || start > INT32_MAX) return fail("the selection is too long for the plug-in interface");
-    if (rq.fadeIn < 0 || rq.fadeOut < 0) return fail("fade counts must be 0 or more", 2);
+    int64_t start = 0, count = 0;
+    if (!ResolveSelection(rq, info, GetFrameTimes(*clip), start, count, out)) return out;
+    if (rq.fadeIn < 0 || rq.fadeOut < 0) return fail("fade counts must be 0 or more", kExitBadArguments);
     out.selectionStart = start;
     out.selectionCount = count;
+    out.frameRate = av_q2d(info.frameRate);
 
-    int width = rq.width > 0 ? rq.width : info.width;
-    int height = rq.height > 0 ? rq.height : info.height;
-    if (width > 16384 || height > 16384 || width <= 0 || height <= 0)
-        return fail("picture size " + std::to_string(width) + "x" + std::to_string(height) + " is not usable", 2);
-
-    if (!CheckOutputPath(rq.input, rq.output, error)) return fail(error);
-    if (!CheckOneFileOutput(rq.output, error)) return fail(error, 2);
-    if (!CheckSettings(error)) return fail(error);
+    int width = 0, height = 0;
+    if (!ResolveSize(rq.size, info.width, info.height, width, height))
+        return fail("picture size " + std::to_string(width) + "x" + std::to_string(height) + " is not usable",
+                    kExitBadArguments);
+    if (!CheckOutput(rq, out)) return out;
+    JobSettings settings;
+    if (int code = 1; !settings.Prepare(rq.settings, false, width, height, error, code)) return fail(error, code);
+    // Asked last, once every value is known to be good.
+    if (!MayReplaceOutput(rq.output, rq.replace, error)) return fail(error);
     const std::string outOfMemory = "not enough memory for " + std::to_string(width) + "x" + std::to_string(height) +
                                     " frames; try a smaller --size";
 
-    std::string bundle;
     LoadedPlugin plugin;
-    if (!FindPluginBundle(rq.plugin, bundle, error) || !LoadPlugin(bundle, plugin, error)) return fail(error);
-
-    // The plug-in's render cycle.
     HostSession session;
-    session.fetcher = fetcher.get();
-    session.clipFrames = info.frameCount;
-    session.fadeIn = rq.fadeIn;
-    session.fadeOut = rq.fadeOut;
     HYPluginParams params;
-    InitParams(params, session);
-    params.getInfo2.selectedFrames = int32_t(count);
-    if (!DescribePlugin(plugin, params, error)) return fail(error);
-    if (params.getInfo.pluginType != kPluginFilterType)
-        return fail("'" + plugin.bundlePath + "' is not a filter plug-in (type " +
-                    std::to_string(params.getInfo.pluginType) + ")");
+    if (!LoadFilter(rq, fetcher.get(), info, count, plugin, session, params, error)) return fail(error);
     Rect frameRect{0, 0, int16_t(height), int16_t(width)};
-    GWorldPtr outWorld = nullptr;
-    if (NewGWorld(&outWorld, 32, &frameRect, nullptr, nullptr, 0) != noErr || !outWorld) return fail(outOfMemory);
-    struct WorldGuard {
-        GWorldPtr w;
-        ~WorldGuard() { DisposeGWorld(w); }
-    } worldGuard{outWorld};
-    LockPixels(GetGWorldPixMap(outWorld));
+    WorldGuard world;
+    if (NewGWorld(&world.w, 32, &frameRect, nullptr, nullptr, 0) != noErr || !world.w) return fail(outOfMemory);
+    LockPixels(GetGWorldPixMap(world.w));
 
-    if (rq.smart != SmartMode::Off) {
-        SmartJob smart{rq, *clip, start, count, plugin, session, params, outWorld};
-        SmartCounts counts;
-        std::string why;
-        SmartResult s = RunSmartRender(smart, out, counts, why);
-        if (s == SmartResult::Done && !rq.quiet)
-            std::fprintf(stderr, "hyhost: smart render: %lld frames copied, %lld re-encoded\n",
-                         (long long)counts.copied, (long long)counts.reencoded);
-        if (s == SmartResult::NotPossible && rq.smart == SmartMode::On)
-            std::fprintf(stderr, "hyhost: --smart: %s; re-encoding the whole clip\n", why.c_str());
+    if (TrySmartRender({rq, *clip, start, count, plugin, session, params, world.w}, out)) {
         out.wallSeconds = std::chrono::duration<double>(Clock::now() - started).count();
         out.pluginSeconds = plugin.secondsInPlugin;
-        if (s != SmartResult::NotPossible) return out;
+        return out;
     }
-    RenderJob job{rq,     *clip,   info,   start,    count,   width, height,
-                  plugin, session, params, outWorld, started, 0,     outOfMemory};
-    // Compressed audio is copied untouched while the plug-in passes it at
-    // unity; uncompressed audio and previews (which pass none) go through
-    // the levels and the encoder, losing nothing or nothing that is heard.
-    const AVFormatContext *format = GetClipFormat(*clip);
-    bool mayCopy = !rq.preview && info.hasAudio;
-    if (mayCopy) {
-        const AVCodecDescriptor *d = avcodec_descriptor_get(format->streams[info.audioStream]->codecpar->codec_id);
-        mayCopy = d && (d->props & AV_CODEC_PROP_LOSSY);
-    }
-    Attempt result = RenderPass(job, mayCopy, out);
+    ProgressReporter progress;
+    if (!progress.Open(!rq.quiet && isatty(STDERR_FILENO), rq.progress, info.frameCount, out.frameRate, error))
+        return fail(error);
+    RenderJob job{rq,      *clip,  info,    start,    count, width, height, plugin,
+                  session, params, world.w, progress, 0,     0,     0,      outOfMemory};
+    Attempt result = RenderPass(job, AudioMayBeCopied(rq, *clip, info), out);
     if (result == Attempt::EncodeAudio) {
         std::fprintf(stderr, "hyhost: the plug-in changes the audio's level: rendering again with the audio encoded\n");
         result = RenderPass(job, false, out);
     }
+    progress.Finish(job.encoded, job.outputBytes);
     out.wallSeconds = std::chrono::duration<double>(Clock::now() - started).count();
     out.pluginSeconds = plugin.secondsInPlugin;
-    out.framesWritten = job.videoSeen;
+    out.framesWritten = job.encoded;
+    out.outputBytes = job.outputBytes;
     if (result != Attempt::Done && out.exitCode == 0) return fail("the render stopped before the end of the clip");
     return out;
 }

@@ -1,9 +1,5 @@
 #include "SafeOutput.h"
 
-#ifdef HYHOST_HAVE_PREFS
-#include "PrefsEdit.h"
-#endif
-
 extern "C" {
 #include <libavformat/avformat.h>
 }
@@ -152,19 +148,6 @@ bool CheckOneFileOutput(const std::string &output, std::string &error) {
                 "); hyhost writes one video file: use .mp4, .mkv or .mov";
         return false;
     }
-    return true;
-}
-
-bool CheckSettings(std::string &error) {
-#ifdef HYHOST_HAVE_PREFS
-    std::string notice;
-    const std::string path = PreferencesPath();
-    if (path.find('/') == std::string::npos) return true;  // no Preferences folder at all
-    if (!CheckSettingsFile(path, notice, error)) return false;
-    if (!notice.empty()) std::fprintf(stderr, "hyhost: %s\n", notice.c_str());
-#else
-    (void)error;
-#endif
     return true;
 }
 

@@ -18,11 +18,6 @@ bool CheckOutputPath(const std::string &input, const std::string &output, std::s
 // overwrite files already there.
 bool CheckOneFileOutput(const std::string &output, std::string &error);
 
-// Before a command that uses the user's settings file: false with a
-// one-line error when it cannot be used at all; prints one line when a
-// damaged file was kept aside.
-bool CheckSettings(std::string &error);
-
 class PendingOutput {
 public:
     explicit PendingOutput(const std::string &finalPath);

@@ -1,5 +1,6 @@
 #include "SmartRender.h"
 
+#include "Options.h"
 #include "SafeOutput.h"
 #include "VideoSource.h"
 
@@ -287,7 +288,7 @@ const char *X264Profile(int profile) {
 // parameter sets under ids of their own (`setId`) and independent of the
 // pictures (stitchable), no B-frames, so each GOP re-encoded can be joined
 // to the copied ones by timestamps alone.
-CodecPtr OpenMatchingEncoder(const AVStream *in, int setId, const std::string &preset, std::string &error) {
+CodecPtr OpenMatchingEncoder(const AVStream *in, int setId, const EncoderOptions &enc, std::string &error) {
     const AVCodecParameters *par = in->codecpar;
     const AVCodec *codec = avcodec_find_encoder_by_name("libx264");
     const char *profile = X264Profile(par->profile);
@@ -314,10 +315,11 @@ CodecPtr OpenMatchingEncoder(const AVStream *in, int setId, const std::string &p
     c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary *options = nullptr;
     av_dict_set(&options, "profile", profile, 0);
-    av_dict_set(&options, "preset", preset.empty() ? "medium" : preset.c_str(), 0);
-    // Quality a little above the usual default: the re-encoded GOPs sit
-    // between copies of the original and should not look worse than them.
-    av_dict_set(&options, "crf", "16", 0);
+    av_dict_set(&options, "preset", enc.preset.empty() ? "medium" : enc.preset.c_str(), 0);
+    // Unless asked otherwise, quality a little above the usual default: the
+    // re-encoded GOPs sit between copies of the original and should not look
+    // worse than them.
+    av_dict_set(&options, "crf", std::to_string(enc.crf >= 0 ? enc.crf : 16).c_str(), 0);
     av_dict_set(&options, "x264-params", ("stitchable=1:open-gop=0:sps-id=" + std::to_string(setId)).c_str(), 0);
     int rc = avcodec_open2(c.get(), codec, &options);
     av_dict_free(&options);
@@ -422,7 +424,7 @@ struct Writer {
         if (firstEncoder) {
             encoder = std::move(firstEncoder);
         } else {
-            encoder = OpenMatchingEncoder(st, setId, job.request.preset, error);
+            encoder = OpenMatchingEncoder(st, setId, job.request.encoder, error);
             if (!encoder) return false;
             if (std::string_view(reinterpret_cast<const char *>(encoder->extradata),
                                  std::size_t(encoder->extradata_size)) != firstExtradata) {
@@ -688,13 +690,19 @@ bool MakeOutput(Writer &w, const std::string &path, const std::string &tempPath,
 // Why this request must be re-encoded whole; empty when smart render may be tried.
 std::string RequestObstacle(const RenderRequest &rq, const ClipInfo &info, const AVStream *video) {
     if (rq.lossless) return "--lossless re-encodes every frame";
-    if ((rq.width > 0 && rq.width != info.width) || (rq.height > 0 && rq.height != info.height))
+    if (int w = 0, h = 0; ResolveSize(rq.size, info.width, info.height, w, h) && (w != info.width || h != info.height))
         return "--size changes the picture size";
+    const EncoderOptions &enc = rq.encoder;
+    if (enc.bitRate > 0) return "--bitrate sets the whole stream's rate";
+    if (!enc.pixelFormat.empty() && av_get_pix_fmt(enc.pixelFormat.c_str()) != AVPixelFormat(video->codecpar->format))
+        return "--pix-fmt " + enc.pixelFormat + " differs from the source's";
+    if (!enc.audioCodec.empty() && enc.audioCodec != "copy")
+        return "--audio-codec " + enc.audioCodec + " re-encodes the audio";
     const AVCodecParameters *par = video->codecpar;
     if (par->codec_id != AV_CODEC_ID_H264)
         return std::string("the source's video is ") + avcodec_get_name(par->codec_id) + "; only H.264 video is copied";
-    if (!rq.codec.empty() && rq.codec != "libx264" && rq.codec != "h264")
-        return "--codec " + rq.codec + " differs from the source's H.264";
+    if (!enc.codec.empty() && enc.codec != "libx264" && enc.codec != "h264")
+        return "--codec " + enc.codec + " differs from the source's H.264";
     if (par->field_order != AV_FIELD_PROGRESSIVE && par->field_order != AV_FIELD_UNKNOWN)
         return "the source's video is interlaced";
     const AVPixFmtDescriptor *d = av_pix_fmt_desc_get(AVPixelFormat(par->format));
@@ -761,7 +769,7 @@ SmartResult RunSmartRender(SmartJob &job, RenderOutcome &out, SmartCounts &count
     const AVStream *video = in->streams[info.videoStream];
     w.sourceColour = ColourModelOf(video->codecpar->color_space, video->codecpar->color_range,
                                    AVPixelFormat(video->codecpar->format), info.height);
-    w.firstEncoder = OpenMatchingEncoder(video, setId, rq.preset, error);
+    w.firstEncoder = OpenMatchingEncoder(video, setId, rq.encoder, error);
     if (!w.firstEncoder) return notPossible(error);
     w.firstExtradata.assign(reinterpret_cast<const char *>(w.firstEncoder->extradata),
                             std::size_t(w.firstEncoder->extradata_size));

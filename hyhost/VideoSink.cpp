@@ -229,7 +229,13 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
     AVPixelFormat wanted = sp && sp->format >= 0 ? AVPixelFormat(sp->format)
                            : s.lossless          ? AV_PIX_FMT_0RGB32
                                                  : AV_PIX_FMT_YUV420P;
+    if (!s.pixelFormat.empty()) wanted = av_get_pix_fmt(s.pixelFormat.c_str());
     c->pix_fmt = ChoosePixelFormat(codec, wanted, s.width, s.height, e.notes);
+    if (!s.pixelFormat.empty() && c->pix_fmt != wanted) {
+        error = std::string(codec->name) + " cannot write " + s.pixelFormat + "; it writes e.g. " +
+                av_get_pix_fmt_name(c->pix_fmt);
+        return false;
+    }
     if (!FitsSize(c->pix_fmt, s.width, s.height)) {
         error = std::to_string(s.width) + "x" + std::to_string(s.height) + " frames cannot be encoded by " +
                 codec->name + " in " + av_get_pix_fmt_name(c->pix_fmt) +
@@ -269,7 +275,8 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
         if (sp->field_order != AV_FIELD_PROGRESSIVE && sp->field_order != AV_FIELD_UNKNOWN)
             c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
     }
-    if (codec->id == AV_CODEC_ID_MPEG4) {
+    if (s.bitRate > 0) c->bit_rate = s.bitRate;
+    if (codec->id == AV_CODEC_ID_MPEG4 && s.bitRate <= 0) {
         c->flags |= AV_CODEC_FLAG_QSCALE;
         c->global_quality = FF_QP2LAMBDA * 3;
     }
@@ -279,11 +286,12 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
     if (std::strcmp(codec->name, "libvpx-vp9") == 0) {
         // Constant quality, at a speed fit for a host that renders whole clips.
         av_dict_set(&options, "crf", "31", 0);
-        av_dict_set(&options, "b", "0", 0);
+        if (s.bitRate <= 0) av_dict_set(&options, "b", "0", 0);
         av_dict_set(&options, "row-mt", "1", 0);
         if (s.preset.empty()) av_dict_set(&options, "deadline", "good", 0);
         av_dict_set(&options, "cpu-used", "4", 0);
     }
+    if (s.crf >= 0) av_dict_set(&options, "crf", std::to_string(s.crf).c_str(), 0);
     int rc = avcodec_open2(c, codec, &options);
     av_dict_free(&options);
     if (rc < 0) {
@@ -329,6 +337,11 @@ bool OpenAudio(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
         id = ContainerMayTake(of, AV_CODEC_ID_OPUS) ? AV_CODEC_ID_OPUS : of->audio_codec;
     }
     const AVCodec *codec = id == AV_CODEC_ID_OPUS ? avcodec_find_encoder_by_name("libopus") : nullptr;
+    if (!s.audioCodec.empty() && s.audioCodec != "copy") {
+        codec = avcodec_find_encoder_by_name(s.audioCodec.c_str());
+        if (!codec) return error = "unknown audio encoder '" + s.audioCodec + "'", false;
+        id = codec->id;
+    }
     if (!codec) codec = avcodec_find_encoder(id);
     if (!codec) {
         error = std::string("no ") + avcodec_get_name(id) + " audio encoder is installed";
@@ -371,6 +384,7 @@ bool OpenAudio(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
             rate = src->codecpar->bit_rate;
         c->bit_rate = std::min<int64_t>(rate, 256000 * channels);
     }
+    if (s.audioBitRate > 0) c->bit_rate = s.audioBitRate;
     if (of->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (int rc = avcodec_open2(c, codec, nullptr); rc < 0) {
         error = std::string("cannot open the ") + codec->name + " audio encoder: " + AVErrorText(rc);

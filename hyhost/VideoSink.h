@@ -25,9 +25,14 @@ struct SinkSettings {
     int sourceAudio = -1;          // the audio carried through the plug-in's levels
     bool audioMayBeCopied = true;  // false: always decoded, levelled and encoded
 
-    std::string videoCodec;  // encoder name; empty: libx264 where the container takes it
-    std::string preset;      // encoder speed preset where the encoder has one
-    bool lossless = false;   // FFV1 in the source's pixel format, PCM audio
+    std::string videoCodec;   // encoder name; empty: libx264 where the container takes it
+    std::string preset;       // encoder speed preset where the encoder has one
+    bool lossless = false;    // FFV1 in the source's pixel format, PCM audio
+    int crf = -1;             // constant quality where the encoder has it; -1: the encoder's default
+    int64_t bitRate = 0;      // video bits per second; 0: quality-based
+    std::string pixelFormat;  // empty: the source's where the encoder takes it
+    std::string audioCodec;   // audio encoder name; empty: AAC where the container takes it
+    int64_t audioBitRate = 0;
 
     // Audio to encode, from made-up samples or the decoded source.
     bool withAudio = false;

@@ -109,8 +109,8 @@ void BM_RenderAgainstFfmpeg(benchmark::State &state) {
     const std::string ext = lossless ? ".mkv" : ".mp4";
     fs::path hyOut = ws.dir / ("hyhost" + ext), ffOut = ws.dir / ("ffmpeg" + ext), stats = ws.dir / "stats.txt";
     const std::string hyCmd = std::string(HYHOST_PATH) + " render " + ws.clip + " -o " + hyOut.string() +
-                              (lossless ? " --lossless" : " --preset " + preset) + " --quiet --stats 2>" +
-                              stats.string();
+                              " -y --no-smart" + (lossless ? " --lossless" : " --preset " + preset) +
+                              " --quiet --stats 2>" + stats.string();
     const std::string encoder = lossless ? " -c:v ffv1 -c:a pcm_f32le "
                                          : " -c:v libx264 -preset " + preset + " -pix_fmt yuv420p -c:a aac -b:a 128k ";
     const std::string ffCmd = std::string(FFMPEG_PATH) + " -v error -y -i " + ws.clip + " -filter_complex \"" + graph +

@@ -29,5 +29,5 @@ measure() {  # name output command...
 measure open "$WORK/frame.png" "$HYHOST" placeholder "$WORK/source.mp4" -o "$WORK/frame.png"
 for mode in --smart --no-smart; do
     measure "$mode" "$WORK/out$mode.mp4" "$HYHOST" render "$WORK/source.mp4" -o "$WORK/out$mode.mp4" \
-        --from 30 --duration 5 --preset "$PRESET" "$mode" --quiet
+        --from 30 --duration 5 --preset "$PRESET" "$mode" -y --quiet
 done

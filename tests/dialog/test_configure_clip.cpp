@@ -63,7 +63,7 @@ TEST_F(ConfigureOnAClip, SliderSpansTheClipAndOpensOnTheAtFrame) {
     ASSERT_TRUE(WriteTestClip(clip, settings, error)) << error;
 
     SetConfigureStartHook(Inspect);
-    EXPECT_EQ(CommandConfigure(clip, 39, "", "Kelvarin"), 0);
+    EXPECT_EQ(CommandConfigure(clip, "39f", {}, "Kelvarin"), 0);
     SetConfigureStartHook(nullptr);
     // NTSC, the default standard: 30 timecode frames a second.
     EXPECT_EQ(std::tuple(gSeen.minimum, gSeen.maximum, gSeen.value), std::tuple(0, 39, 39));

@@ -26,7 +26,7 @@ mkdir -p "$XDG_CONFIG_HOME"
 ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=25 -frames:v 30 -c:v ffv1 "$dir/clip.mkv" ||
     fail "cannot make the clip"
 
-"$hyhost" configure "$dir/clip.mkv" --at 5 >"$dir/out" 2>"$dir/err" &
+"$hyhost" configure "$dir/clip.mkv" --at 5f >"$dir/out" 2>"$dir/err" &
 host=$!
 window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Kelvarin' | head -n 1)
 [ -n "$window" ] || fail "the settings window did not appear"

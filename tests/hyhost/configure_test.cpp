@@ -46,7 +46,7 @@ TEST_F(Configure, ReturnAcceptsTheDialogAndTheStandardIsKept) {
     ASSERT_TRUE(WriteTestClip(clip, clipSettings, error)) << error;
 
     SetConfigureStartHook(DriveDialog);
-    EXPECT_EQ(CommandConfigure(clip, 5, "hd", "Kelvarin"), 0);
+    EXPECT_EQ(CommandConfigure(clip, "5f", SettingsRequest{{"standard=hd"}, ""}, "Kelvarin"), 0);
     SetConfigureStartHook(nullptr);
     EXPECT_GT(gPokes, 0) << "the dialog was shown";
 
@@ -54,8 +54,8 @@ TEST_F(Configure, ReturnAcceptsTheDialogAndTheStandardIsKept) {
     ASSERT_TRUE(ReadConfig(c.get()));
     EXPECT_EQ(c->mediaType, 3);
 
-    EXPECT_NE(CommandConfigure(clip, 30, "", "Kelvarin"), 0) << "a frame outside the clip is refused";
-    EXPECT_NE(CommandConfigure((dir / "none.mkv").string(), 0, "", "Kelvarin"), 0);
+    EXPECT_NE(CommandConfigure(clip, "30f", {}, "Kelvarin"), 0) << "a frame outside the clip is refused";
+    EXPECT_NE(CommandConfigure((dir / "none.mkv").string(), "0", {}, "Kelvarin"), 0);
 }
 
 }  // namespace

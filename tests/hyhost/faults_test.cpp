@@ -154,10 +154,44 @@ TEST_F(Faults, BadOutputsAndOptionsAreRefusedWithOneLine) {
         {"render " + in + "-o " + Quote(dir / "x.mpd"), "several files", 2},
         {"render " + in + "-o " + Quote(dir / "x.m3u8"), "several files", 2},
         {"render " + in + "-o " + Quote(dir / "f%03d.png"), "several files", 2},
-        {"render " + in + "-o " + Quote(dir / "o.mp4") + " --from ''", "empty", 2},
         {"render " + in + "-o " + Quote(dir / "o.mp4") + " --preset bogus", "--preset 'bogus'", 2},
-        {"placeholder " + in + "-o " + Quote(dir / "p.png") + " --at 99999999999999999999", "out of range", 2},
     };
+    // A value of the wrong kind: one line naming the option, with an example of a good value.
+    const std::string o = "render " + in + "-o " + Quote(dir / "o.mp4");
+    const std::pair<std::string, std::string> values[] = {
+        {o + " --from ''", "--from ''"},
+        {o + " --from 4x", "--from '4x'"},
+        {o + " --from -1", "--from '-1'"},
+        {o + " --from 1.5ff", "--from '1.5ff'"},
+        {o + " --duration 1f", "--duration '1f'"},
+        {o + " --frames 1.5", "--frames '1.5'"},
+        {o + " --size 12by4", "--size '12by4'"},
+        {o + " --size -2x-2", "--size '-2x-2'"},
+        {o + " --size 20000x10", "--size '20000x10'"},
+        {o + " --codec nosuchcodec", "--codec 'nosuchcodec'"},
+        {o + " --codec mpeg4 --crf 20", "--crf"},
+        {o + " --bitrate fast", "--bitrate 'fast'"},
+        {o + " --audio-bitrate -5k", "--audio-bitrate '-5k'"},
+        {o + " --pix-fmt yuv999", "--pix-fmt 'yuv999'"},
+        {o + " --audio-codec libx264", "--audio-codec 'libx264'"},
+        {o + " --set color=blurple", "--set 'color=blurple'"},
+        {o + " --set color=random", "--set 'color=random'"},
+        {o + " --set rect=0:0:65:48", "--set 'rect=0:0:65:48'"},
+        {o + " --set rect=0:0:64", "--set 'rect=0:0:64'"},
+        {o + " --set rota=cw45", "--set 'rota=cw45'"},
+        {o + " --set nokey=1", "--set: unknown key"},
+        {"placeholder " + in + "-o " + Quote(dir / "p.png") + " --at 99999999999999999999", "--at"},
+        {"placeholder " + in + "-o " + Quote(dir / "p.png") + " --at 3frames", "--at '3frames'"},
+    };
+    for (const auto &[args, says] : values) {
+        Result r = Host(args);
+        EXPECT_EQ(r.status, 2) << args << ": " << r.err;
+        EXPECT_EQ(r.err.rfind("hyhost: " + says, 0), 0u) << args << ": " << r.err;
+        bool example = false;
+        for (const char *hint : {"e.g.", "expected", "try "}) example |= r.err.find(hint) != std::string::npos;
+        EXPECT_TRUE(example) << "an example: " << r.err;
+        EXPECT_EQ(Lines(r.err), 1) << r.err;
+    }
     for (const Row &row : rows) {
         Result r = Host(row.args);
         EXPECT_EQ(r.status, row.status) << row.args << ": " << r.err;

@@ -1,5 +1,7 @@
 // The host's callbacks and pipeline pieces on their own.
 #include "FrameQueue.h"
+#include "JobSettings.h"
+#include "Options.h"
 #include "PluginHost.h"
 #include "Render.h"
 #include "SafeOutput.h"
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -168,20 +171,78 @@ TEST(HostCallbacks, FilterInfoCarriesTheFadeCountsAndTheTableIsComplete) {
     EXPECT_EQ(params.clientData, nullptr);
 }
 
-TEST(RenderPieces, FramesAndTimesParse) {
-    int64_t f = -1;
-    EXPECT_TRUE(ParseFrameOrTime("120", 25, true, f));
-    EXPECT_EQ(f, 120);
-    EXPECT_TRUE(ParseFrameOrTime("4.8s", 25, true, f));
-    EXPECT_EQ(f, 120);
-    EXPECT_TRUE(ParseFrameOrTime("0:04.8", 25, true, f));
-    EXPECT_EQ(f, 120);
-    EXPECT_TRUE(ParseFrameOrTime("1:00:00", 30000.0 / 1001, true, f));
-    EXPECT_EQ(f, 107892);
-    EXPECT_TRUE(ParseFrameOrTime("2", 25, false, f)) << "a duration of plain digits is seconds";
-    EXPECT_EQ(f, 50);
-    for (const char *bad : {"", "abc", "-3", "1:2:3:4", "4.8x", ":5", "1e3"})
-        EXPECT_FALSE(ParseFrameOrTime(bad, 25, true, f)) << bad;
+// One parser's result as text: p a clip point, s a size, c a colour, t a
+// turn, b a bit rate; "" when the parser refuses the value.
+std::string Parsed(char kind, const char *text) {
+    ClipPoint p;
+    SizeRequest r;
+    std::string hex;
+    int degrees = 0;
+    int64_t rate = 0;
+    switch (kind) {
+        case 'p':
+            if (!ParseClipPoint(text, p)) return "";
+            return p.isFrame ? "f" + std::to_string(p.frame) : "t" + std::to_string(p.micros);
+        case 's':
+            return ParseSizeRequest(text, r) ? std::to_string(r.width) + "x" + std::to_string(r.height) : "";
+        case 'c':
+            return ParseColourHex(text, hex) ? hex : "";
+        case 't':
+            return ParseTurn(text, degrees) ? std::to_string(degrees) : "";
+        default:
+            return ParseBitRate(text, rate) ? std::to_string(rate) : "";
+    }
+}
+
+// Option values in the ffmpeg command's syntax.
+TEST(OptionValues, ParseAsTheFfmpegCommandTakesThem) {
+    // clang-format off
+    const std::tuple<char, const char *, const char *> rows[] = {
+        {'p', "90", "t90000000"}, {'p', "1:30", "t90000000"}, {'p', "4.5", "t4500000"}, {'p', "4.5s", "t4500000"},
+        {'p', "00:01:02.040", "t62040000"}, {'p', "1500ms", "t1500000"}, {'p', "120f", "f120"}, {'p', "0f", "f0"},
+        {'p', "", ""}, {'p', "f", ""}, {'p', "-1", ""}, {'p', "-3f", ""}, {'p', "1.5f", ""}, {'p', "4x", ""},
+        {'p', "1:2:3:4", ""}, {'p', "1 0", ""},
+        {'s', "1280x720", "1280x720"}, {'s', "hd720", "1280x720"}, {'s', "vga", "640x480"}, {'s', "640x-2", "640x-2"},
+        {'s', "-2x360", "-2x360"}, {'s', "12by4", ""}, {'s', "-2x-2", ""}, {'s', "0x10", ""}, {'s', "20000x10", ""},
+        {'s', "", ""},
+        {'c', "red", "#FF0000"}, {'c', "DarkBlue", "#00008B"}, {'c', "#1E64C8", "#1E64C8"}, {'c', "0x1E64C8", "#1E64C8"},
+        {'c', "blurple", ""}, {'c', "random", ""}, {'c', "#12345", ""}, {'c', "", ""},
+        {'t', "0", "0"}, {'t', "90", "90"}, {'t', "ccw90", "90"}, {'t', "cw90", "270"}, {'t', "270", "270"},
+        {'t', "cw270", "90"}, {'t', "cw180", "180"}, {'t', "45", ""}, {'t', "360", ""}, {'t', "cw", ""}, {'t', "up", ""},
+        {'b', "2500000", "2500000"}, {'b', "2500k", "2500000"}, {'b', "2.5M", "2500000"}, {'b', "0", ""},
+        {'b', "-5k", ""}, {'b', "fast", ""}, {'b', "k", ""}};
+    // clang-format on
+    for (auto [kind, text, want] : rows) EXPECT_EQ(Parsed(kind, text), want) << kind << " " << text;
+    // -2 keeps the clip's aspect, rounded to even.
+    int w = 0, h = 0;
+    ASSERT_TRUE(ResolveSize({640, -2}, 1920, 1080, w, h));
+    EXPECT_EQ(h, 360);
+    ASSERT_TRUE(ResolveSize({-2, 100}, 720, 576, w, h));
+    EXPECT_EQ(w, 126);
+}
+
+TEST(OptionValues, SetValuesInHyhostsUnitsBecomeThePrefsToolsSyntax) {
+    const std::pair<const char *, const char *> rows[] = {
+        {"rect=32:16:32:32", "rect=0.25,0.25,0.5,0.75"},  // pixels of a 128x64 frame
+        {"rect=0:0:128:64", "rect=0,0,1,1"},
+        {"rect=0.1,0.2,0.9,0.8", "rect=0.1,0.2,0.9,0.8"},
+        {"color=orange", "color=#FFA500"},
+        {"colors.2=0x102030", "colors.2=#102030"},
+        {"frameStartColor=1,2,3", "frameStartColor=1,2,3"},
+        {"rota=cw90", "rota=270"},
+        {"outside=off", "outside=off"},
+        {"rect=0:0:129:64", ""},  // past the right edge
+        {"rect=-1:0:8:8", ""},
+        {"rect=0:0:0:8", ""},
+        {"color=nocolour", ""},
+        {"rota=ccw45", ""},
+        {"rota", ""}};
+    for (auto [text, want] : rows) {
+        std::string got, error;
+        bool ok = TranslateSetting(text, 128, 64, got, error);
+        EXPECT_EQ(ok ? got : "", want) << text << ": " << error;
+        EXPECT_TRUE(ok || error.find("e.g.") != std::string::npos) << error;
+    }
 }
 
 TEST(RenderPieces, AudioLevelsApplyToTheirSampleRangeOnly) {

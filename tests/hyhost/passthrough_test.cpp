@@ -188,7 +188,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          "tagged.mkv",
          {kTagged},
          "tagged-out.mkv",
-         "--from 10 --frames 10",
+         "--from 10f --frames 10",
          [](Context &c) {
              const json &v = c.out["streams"][0];
              EXPECT_EQ(v["codec_name"], "h264");
@@ -216,7 +216,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          "tagged.mkv",
          {kTagged},
          "lossless.mkv",
-         "--from 5 --frames 5 --lossless",
+         "--from 5f --frames 5 --lossless",
          [](Context &c) {
              EXPECT_EQ(c.out["streams"][0]["codec_name"], "ffv1");
              EXPECT_EQ(c.out["streams"][0]["pix_fmt"], "yuv420p10le");
@@ -237,7 +237,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
           "-vf scale=out_color_matrix=bt709:out_range=tv,format=yuv420p -colorspace bt709 -color_primaries bt709 "
           "-color_trc bt709 -color_range tv -c:v libx264 -preset ultrafast -qp 0 SRC"},
          "green-out.mp4",
-         "--from 10 --frames 10",
+         "--from 10f --frames 10",
          [](Context &c) {
              std::string frames = ArgbFrames(c.output);
              EXPECT_TRUE(Near(PixelAt(frames, 160, 90, 15, 80, 45), {0, 191, 0}, 3)) << "inside, turned";
@@ -261,7 +261,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
              for (int n : {10, 41, 58, 79}) {
                  fs::path png = dir / "thumb.png";
                  Result r = Run(std::string(HYHOST_PATH) + " placeholder " + Quote(c.source) + " -o " + Quote(png) +
-                                " --at " + std::to_string(n));
+                                " --at " + std::to_string(n) + "f");
                  ASSERT_EQ(r.status, 0) << r.err;
                  EXPECT_TRUE(ArgbFrames(png) == rendered.substr(size * n, size)) << "frame " << n;
              }
@@ -281,7 +281,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          "long.ts",
          {"-f lavfi -i testsrc2=size=160x90:rate=25:duration=2 -c:v mpeg2video -g 15 -bf 2 -q:v 4 SRC"},
          "long-out.mp4",
-         "--from 45",
+         "--from 45f",
          [](Context &c) {
              std::string error;
              ClipDecoderPtr seq = OpenClipDecoder(c.source.string(), error);
@@ -349,7 +349,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          "rotated.mp4",
          {},
          "levelled.mp4",
-         "--plugin " + Quote(PROBE_BUNDLE) + " --from 3 --frames 9",
+         "--plugin " + Quote(PROBE_BUNDLE) + " --from 3f --frames 9",
          [](Context &c) {
              EXPECT_NE(c.render.err.find("again"), std::string::npos) << c.render.err;
              EXPECT_EQ(c.out["streams"][1]["codec_name"], "aac");
@@ -367,6 +367,36 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
              EXPECT_GT(peak(3), 2000);
              EXPECT_LT(peak(4), peak(3) / 10);
              EXPECT_NEAR(peak(5), peak(3) / 2, peak(3) / 8);
+         }},
+        {"the encoder as asked: pixel format, audio codec and rate; the copied audio stays copied",
+         "rotated.mp4",
+         {},
+         "asked.mkv",
+         "--plugin " + Quote(PROBE_BUNDLE) + " --crf 30 --pix-fmt yuv444p --audio-codec copy",
+         [](Context &c) {
+             EXPECT_EQ(c.out["streams"][0]["pix_fmt"], "yuv444p");
+             EXPECT_EQ(c.out["streams"][1]["codec_name"], "aac");
+             EXPECT_EQ(c.render.err.find("again"), std::string::npos) << c.render.err;
+             EXPECT_NE(c.render.err.find("copied as asked"), std::string::npos) << c.render.err;
+         }},
+        {"a preview keeps the audio the plug-in passes none of",
+         "rotated.mp4",
+         {},
+         "preview.mp4",
+         "--plugin " + Quote(PROBE_BUNDLE) + " --preview --audio-codec aac --audio-bitrate 96k",
+         [](Context &c) {
+             EXPECT_NEAR(Number(c.out["streams"][1], "bit_rate"), 96000, 20000);
+             Result in = Ffmpeg("-i " + Quote(c.source) + " -map 0:a -ac 1 -ar 8000 -f s16le -");
+             Result out = Ffmpeg("-i " + Quote(c.output) + " -map 0:a -ac 1 -ar 8000 -f s16le -");
+             auto peak = [](const std::string &pcm) {
+                 int top = 0;
+                 for (std::size_t i = 0; i + 1 < pcm.size(); i += 2)
+                     top = std::max(
+                         top, std::abs(int(int16_t(uint16_t(uint8_t(pcm[i])) | uint16_t(uint8_t(pcm[i + 1])) << 8))));
+                 return top;
+             };
+             EXPECT_GT(peak(in.out), 2000);
+             EXPECT_GT(peak(out.out), peak(in.out) / 2) << "not silenced";
          }},
         {".webm gets VP9 and Opus",
          "rotated.mp4",

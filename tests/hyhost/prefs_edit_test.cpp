@@ -1,6 +1,7 @@
 // Settings given as KEY=VALUE land in the right fields of the record and
 // survive the plug-in's storage code; refused values change nothing.
 #include "PrefsEdit.h"
+#include "PrefsJson.h"
 
 #include "storage/prefsloader.h"
 
@@ -150,6 +151,32 @@ TEST(PrefsEdit, DescriptionsShowEveryField) {
     for (const char *key : {"rect", "rota", "color", "outside", "clip", "standard", "keepProps", "endRel", "sliders",
                             "frameStartColor", "frameEndColor"})
         EXPECT_NE(text.find(key), std::string::npos) << key;
+}
+
+}  // namespace
+
+namespace {
+
+// What show --json prints reads back into the same record, odd values too:
+// the raw fields win over the readable ones derived from them.
+TEST(PrefsEdit, JsonReadsBackIntoTheSameRecord) {
+    ConfigBlock c = NewDefaultConfig(), back = NewDefaultConfig();
+    std::string error;
+    for (const char *s : {"startRel=0.1,0.6,0.2,0.7", "endRel=0,1,0.25,0.75", "sliders=1,-2,3,-32768,5,32767",
+                          "colors.1=1,2,65535", "colors.6=#ABCDEF", "frameEndColor=7,8,9", "mediaType=9", "rotaCode=7",
+                          "outside=off", "clip=on", "keepProps=on"})
+        ASSERT_TRUE(ApplySetting(*c, s, error)) << s << ": " << error;
+    const std::string json = DescribeConfigJson(*c, true);
+    ASSERT_TRUE(ApplySettingsJson(*back, json, error)) << error;
+    EXPECT_EQ(DescribeConfigJson(*back, true), json);
+
+    // Fields left out keep their value; bad ones are named.
+    ASSERT_TRUE(ApplySettingsJson(*back, R"({"rota": 180, "color": "#010203"})", error)) << error;
+    EXPECT_EQ(back->rota, 3);
+    EXPECT_EQ(back->colors[0].red, 0x0101);
+    EXPECT_EQ(back->sliders[5], 32767);
+    for (const char *bad : {"[1]", "{\"rota\": 45}", "{\"sliders\": [1, \"x\"]}", "{\"nokey\": 1}", "{"})
+        EXPECT_FALSE(ApplySettingsJson(*back, bad, error)) << bad;
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ TEST_F(SmartRender, CopiesTheGopsOutsideTheSelectionAndReencodesTheRest) {
         SCOPED_TRACE(out);
         // Frames 30..39 lie in the second GOP (25..49): only it is re-encoded.
         CommandResult r = Run(std::string(HYHOST_PATH) + " render " + Quote(src) + " -o " + Quote(dir / out) +
-                              " --from 30 --frames 10 --fade-in 3 --smart");
+                              " --from 30f --frames 10 --fade-in 3 --smart");
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.err.find("75 frames copied, 25 re-encoded"), std::string::npos) << r.err;
 
@@ -120,7 +120,7 @@ TEST_F(SmartRender, CopiesTheGopsOutsideTheSelectionAndReencodesTheRest) {
     // the plug-in changed the selection's frames (else the check proves nothing).
     fs::path exact = dir / "exact.mkv";
     CommandResult r = Run(std::string(HYHOST_PATH) + " render " + Quote(src) + " -o " + Quote(exact) +
-                          " --from 30 --frames 10 --fade-in 3 --lossless --quiet");
+                          " --from 30f --frames 10 --fade-in 3 --lossless --quiet");
     ASSERT_EQ(r.status, 0) << r.err;
     std::string s = Raw(dir / "smart.mp4"), x = Raw(exact), o = Raw(src);
     const std::size_t frame = kW * kH * 3 / 2;
@@ -140,15 +140,15 @@ TEST_F(SmartRender, IsTheDefaultWherePossibleAndSaysWhyNotWhenAsked) {
         bool copies = false;
     };
     const std::vector<Row> rows = {
-        {open, "--smart --from 60 --frames 5", "a.mp4", "open GOPs"},
-        {closed, "--smart --from 60 --frames 5 --codec mpeg4", "b.mp4", "--codec mpeg4"},
-        {closed, "--smart --from 60 --frames 5 --lossless", "c.mkv", "--lossless"},
-        {closed, "--smart --from 60 --frames 5 --size 160x120", "d.mp4", "--size"},
-        {closed, "--smart --from 20 --frames 60", "e.mp4", "touches every GOP"},
-        {open, "--from 60 --frames 5", "f.mp4", ""},
-        {closed, "--no-smart --from 60 --frames 5", "g.mp4", ""},
-        {closed, "--from 60 --frames 5", "h.mp4", "", true},
-        {matroska, "--smart --from 60 --frames 5", "i.mp4", "", true},
+        {open, "--smart --from 60f --frames 5", "a.mp4", "open GOPs"},
+        {closed, "--smart --from 60f --frames 5 --codec mpeg4", "b.mp4", "--codec mpeg4"},
+        {closed, "--smart --from 60f --frames 5 --lossless", "c.mkv", "--lossless"},
+        {closed, "--smart --from 60f --frames 5 --size 160x120", "d.mp4", "--size"},
+        {closed, "--smart --from 20f --frames 60", "e.mp4", "touches every GOP"},
+        {open, "--from 60f --frames 5", "f.mp4", ""},
+        {closed, "--no-smart --from 60f --frames 5", "g.mp4", ""},
+        {closed, "--from 60f --frames 5", "h.mp4", "", true},
+        {matroska, "--smart --from 60f --frames 5", "i.mp4", "", true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.options + " " + row.source.filename().string());

@@ -1,7 +1,9 @@
 // kelvarin-prefs: shows, sets and resets Kelvarin's remembered configuration
 // with the plug-in's own storage code, so renders can be set up by script.
+// Exit status: 0 done, 1 failed, 2 bad arguments (a KEY=VALUE that is not one).
 #include "KelvarinVersion.h"
 #include "PrefsEdit.h"
+#include "PrefsJson.h"
 
 #include "storage/prefsloader.h"
 
@@ -9,7 +11,45 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <sstream>
+
+namespace {
+
+// The turn named with its direction, as hyhost takes it: ccw90 is rota=90
+// (a quarter turn counter-clockwise as seen), cw90 is rota=270.
+std::string WithTurnDirection(const std::string &setting) {
+    const std::size_t eq = setting.find('=');
+    if (eq == std::string::npos || setting.compare(0, eq, "rota") != 0) return setting;
+    std::string value = setting.substr(eq + 1);
+    if (value.rfind("ccw", 0) == 0) return "rota=" + value.substr(3);
+    if (value.rfind("cw", 0) != 0) return setting;
+    value.erase(0, 2);
+    if (value == "90") return "rota=270";
+    if (value == "270") return "rota=90";
+    return "rota=" + value;
+}
+
+// FILE as `load` takes it: the JSON of `show --json` or a preferences file.
+bool LoadInto(pluginDataRec &config, const std::string &file, std::string &error) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return error = "cannot read '" + file + "'", false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (LooksLikeJson(text.str())) {
+        if (ApplySettingsJson(config, text.str(), error)) return true;
+        error = "'" + file + "': " + error;
+        return false;
+    }
+    std::string detail;
+    if (InspectPrefsFile(std::filesystem::absolute(file).string(), detail) != kPrefsValid)
+        return error = "'" + file + "' is neither settings JSON nor a preferences file with settings", false;
+    return WithPreferencesFile(
+        file, [&](const std::string &, std::string &) { return bool(ReadConfig(&config)); }, error);
+}
+
+}  // namespace
 
 int main(int argc, char **argv) try {
     CLI::App app{"Shows and changes the Kelvarin configuration that renders use (the preferences file)."};
@@ -31,6 +71,20 @@ int main(int argc, char **argv) try {
     auto *reset = app.add_subcommand("reset", "Remember the default configuration");
     reset->add_option("--file", file, "Another preferences file instead of the user's own");
 
+    std::string source;
+    auto *load =
+        app.add_subcommand("load",
+                           "Remember every field of FILE: the JSON of 'show --json' (fields left out are the defaults) "
+                           "or another preferences file");
+    load->add_option("FILE", source, "Settings JSON or preferences file")->required();
+    load->add_option("--file", file, "Another preferences file instead of the user's own");
+
+    auto *check = app.add_subcommand(
+        "check",
+        "Say whether the preferences file can be used (a damaged one is kept aside and replaced by the "
+        "defaults); exit 1 when it cannot");
+    check->add_option("--file", file, "Another preferences file instead of the user's own");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -48,8 +102,13 @@ int main(int argc, char **argv) try {
         std::cerr << "kelvarin-prefs: " << error << "\n";
         return 1;
     }
+    if (*check) {
+        if (!notice.empty()) std::cerr << "kelvarin-prefs: " << notice << "\n";
+        return 0;
+    }
     if (!notice.empty() && !*show)
         std::cerr << "kelvarin-prefs: " << notice << (*set ? "; the fields not set here are the defaults" : "") << "\n";
+    bool badSetting = false;  // a KEY=VALUE that is not one: a bad argument
     bool ok = WithPreferencesFile(
         file,
         [&](const std::string &path, std::string &err) {
@@ -76,8 +135,9 @@ int main(int argc, char **argv) try {
             if (*set) {
                 ReadConfig(config.get());
                 for (const std::string &s : settings)
-                    if (!ApplySetting(*config, s, err)) return false;
+                    if (!ApplySetting(*config, WithTurnDirection(s), err)) return badSetting = true, false;
             }
+            if (*load && !LoadInto(*config, source, err)) return false;
             if (!SaveConfig(config.get())) {
                 const OSErr why = ResError();
                 err = why == dskFulErr   ? "no space left on the device for the preferences file '" + path + "'"
@@ -90,7 +150,7 @@ int main(int argc, char **argv) try {
         error);
     if (!ok) {
         std::cerr << "kelvarin-prefs: " << error << "\n";
-        return 1;
+        return badSetting ? 2 : 1;
     }
     return 0;
 } catch (const std::exception &e) {
