@@ -562,6 +562,23 @@ void CopyFrameProperties(AVFrame &to, const AVFrame &from) {
     to.repeat_pict = from.repeat_pict;
 }
 
+// Converts src into the encoder's frame with the colour models given.
+bool ConvertForEncoder(ClipEncoder &e, const AVFrame &src, int flags, const ColourModel &from, std::string &error) {
+    AVCodecContext *c = e.video.get();
+    SwsContext *converter = SlicedScaler(e.converter, src.width, src.height, AVPixelFormat(src.format), c->width,
+                                         c->height, c->pix_fmt, flags);
+    if (!converter) {
+        error = "cannot convert the frames for the encoder";
+        return false;
+    }
+    SetConversionColour(converter, from, e.outputColour);
+    if (int rc = sws_scale_frame(converter, e.videoFrame.get(), &src); rc < 0) {
+        error = "cannot convert the frames for the encoder: " + AVErrorText(rc);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool WriteVideoFrame(ClipEncoder &e, AVFrame &frame, std::string &error) {
@@ -569,36 +586,24 @@ bool WriteVideoFrame(ClipEncoder &e, AVFrame &frame, std::string &error) {
     if (frame.format == c->pix_fmt && frame.width == c->width && frame.height == c->height)
         return Encode(e, frame, error);
     if (!PrepareFrame(e, error)) return false;
-    auto format = AVPixelFormat(frame.format);
-    e.converter.reset(sws_getCachedContext(e.converter.release(), frame.width, frame.height, format, c->width,
-                                           c->height, c->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr,
-                                           nullptr));
-    if (!e.converter) {
-        error = "cannot convert the frames for the encoder";
+    const auto format = AVPixelFormat(frame.format);
+    if (!ConvertForEncoder(e, frame, SWS_BICUBIC | SWS_ACCURATE_RND,
+                           ColourModelOf(frame.colorspace, frame.color_range, format, frame.height), error))
         return false;
-    }
-    SetConversionColour(e.converter.get(), ColourModelOf(frame.colorspace, frame.color_range, format, frame.height),
-                        e.outputColour);
-    sws_scale(e.converter.get(), frame.data, frame.linesize, 0, frame.height, e.videoFrame->data,
-              e.videoFrame->linesize);
     CopyFrameProperties(*e.videoFrame, frame);
     return Encode(e, *e.videoFrame, error);
 }
 
 bool WriteVideo(ClipEncoder &e, const ArgbPicture &picture, const AVFrame *like, std::string &error) {
-    AVCodecContext *c = e.video.get();
     if (!PrepareFrame(e, error)) return false;
-    e.converter.reset(sws_getCachedContext(
-        e.converter.release(), picture.width, picture.height, AV_PIX_FMT_ARGB, c->width, c->height, c->pix_fmt,
-        SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr));
-    if (!e.converter) {
-        error = "cannot convert the frames for the encoder";
+    const AVFramePtr src = LendPicture(picture);  // not copied
+    if (!src) {
+        error = "out of memory for an output frame";
         return false;
     }
-    SetConversionColour(e.converter.get(), ColourModel{}, e.outputColour);
-    const uint8_t *src[4] = {picture.pixels.get(), nullptr, nullptr, nullptr};
-    int srcStride[4] = {int(picture.RowBytes()), 0, 0, 0};
-    sws_scale(e.converter.get(), src, srcStride, 0, picture.height, e.videoFrame->data, e.videoFrame->linesize);
+    const bool converted =
+        ConvertForEncoder(e, *src, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, ColourModel{}, error);
+    if (!converted) return false;
     if (like) {
         CopyFrameProperties(*e.videoFrame, *like);
     } else {

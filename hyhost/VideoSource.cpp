@@ -5,10 +5,12 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <thread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -341,21 +343,53 @@ void SetConversionColour(SwsContext *scaler, const ColourModel &from, const Colo
                              sws_getCoefficients(to.matrix), to.fullRange ? 1 : 0, brightness, contrast, saturation);
 }
 
+SwsContext *SlicedScaler(SwsPtr &held, int srcW, int srcH, AVPixelFormat srcFormat, int dstW, int dstH,
+                         AVPixelFormat dstFormat, int flags) {
+    const std::pair<const char *, int64_t> options[] = {{"srcw", srcW},      {"srch", srcH}, {"src_format", srcFormat},
+                                                        {"dstw", dstW},      {"dsth", dstH}, {"dst_format", dstFormat},
+                                                        {"sws_flags", flags}};
+    auto same = [&] {
+        for (const auto &[name, value] : options) {
+            int64_t now = 0;
+            if (av_opt_get_int(held.get(), name, 0, &now) < 0 || now != value) return false;
+        }
+        return true;
+    };
+    if (held && same()) return held.get();
+    held.reset(sws_alloc_context());
+    if (!held) return nullptr;
+    bool set = av_opt_set_int(held.get(), "threads", std::max(1u, std::thread::hardware_concurrency()), 0) >= 0;
+    for (const auto &[name, value] : options) set = set && av_opt_set_int(held.get(), name, value, 0) >= 0;
+    if (!set || sws_init_context(held.get(), nullptr, nullptr) < 0) held.reset();
+    return held.get();
+}
+
+AVFramePtr LendPicture(const ArgbPicture &picture) {
+    AVFramePtr f(av_frame_alloc());
+    if (!f) return nullptr;
+    f->buf[0] = av_buffer_create(
+        picture.pixels.get(), picture.ByteCount(), [](void *, uint8_t *) {}, nullptr, 0);
+    if (!f->buf[0]) return nullptr;
+    f->format = AV_PIX_FMT_ARGB;
+    f->width = picture.width;
+    f->height = picture.height;
+    f->data[0] = f->buf[0]->data;
+    f->linesize[0] = int(picture.RowBytes());
+    return f;
+}
+
 bool FrameToPicture(SwsPtr &scaler, const AVFrame &frame, int width, int height, bool highQuality,
                     ArgbPicture &picture) {
     if (width <= 0 || height <= 0) return false;
     if (picture.width != width || picture.height != height || !picture.pixels) picture = MakePicture(width, height);
     auto format = AVPixelFormat(frame.format);
     int flags = (highQuality ? SWS_BICUBIC : SWS_FAST_BILINEAR) | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
-    scaler.reset(sws_getCachedContext(scaler.release(), frame.width, frame.height, format, width, height,
-                                      AV_PIX_FMT_ARGB, flags, nullptr, nullptr, nullptr));
-    if (!scaler) return false;
+    SwsContext *s = SlicedScaler(scaler, frame.width, frame.height, format, width, height, AV_PIX_FMT_ARGB, flags);
+    AVFramePtr out = LendPicture(picture);
+    if (!s || !out) return false;
     ColourModel rgb;  // full-range RGB out; the matrix does not matter for it
-    SetConversionColour(scaler.get(), ColourModelOf(frame.colorspace, frame.color_range, format, frame.height), rgb);
-    uint8_t *dst[4] = {picture.pixels.get(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {int(picture.RowBytes()), 0, 0, 0};
-    sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, dst, dstStride);
-    return true;
+    SetConversionColour(s, ColourModelOf(frame.colorspace, frame.color_range, format, frame.height), rgb);
+    return sws_scale_frame(s, out.get(), &frame) >= 0;
 }
 
 // ---- Sequential reading ---------------------------------------------------

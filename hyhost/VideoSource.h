@@ -116,6 +116,17 @@ ColourModel ColourModelOf(AVColorSpace space, AVColorRange range, AVPixelFormat 
 // Sets a scaler's conversion to read and write with these models.
 void SetConversionColour(SwsContext *scaler, const ColourModel &from, const ColourModel &to);
 
+// A scaler that cuts every picture into slices converted on all the cores at
+// once (swscale's threads; the same output as one thread), for
+// sws_scale_frame. `held` is a cache: kept while the sizes, formats and
+// flags stay. Nil when swscale cannot make one.
+SwsContext *SlicedScaler(SwsPtr &held, int srcW, int srcH, AVPixelFormat srcFormat, int dstW, int dstH,
+                         AVPixelFormat dstFormat, int flags);
+
+// A frame that lends the memory of an ARGB picture (freeing nothing), for
+// sws_scale_frame; nil when out of memory.
+AVFramePtr LendPicture(const ArgbPicture &picture);
+
 // A decoded frame in ARGB at width x height, converted with the frame's own
 // matrix and range. The scaler is a cache kept by the caller.
 bool FrameToPicture(SwsPtr &scaler, const AVFrame &frame, int width, int height, bool highQuality,
