@@ -123,6 +123,10 @@ TEST(Frei0rLoad, BadValuesGiveTheFrameOfTheValuesTheRecordHolds) {
         SCOPED_TRACE(testing::Message() << "turn " << row.bad.v[4] << " amount " << row.bad.amount);
         EXPECT_TRUE(run(row.bad) == run(row.plain));
     }
+    // A channel that is no number or below 0 is 0, above 1 full: the fill
+    // shows around the empty rectangle of the first row.
+    const uint8_t blue[4] = {0, 0, 255, 255};
+    EXPECT_EQ(std::memcmp(run(rows[0].bad).data(), blue, 4), 0);
     // A turn that is no number turns nothing; no amount leaves the frame as it is.
     EXPECT_FALSE(run(rows[4].plain) == run(rows[2].plain)) << "the turn shows";
     EXPECT_TRUE(run(Params{{0.25, 0.25, 0.75, 0.75, kInf, 1, 0}, {1, 0, 0}, -kInf}) == frame);
