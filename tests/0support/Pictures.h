@@ -29,18 +29,6 @@ testing::AssertionResult SameRect(const Rect &got, const Rect &want);
 testing::AssertionResult SameRel(const relRect &got, const relRect &want);
 inline std::tuple<int, int, int> Channels(const RGBColor &c) { return {c.red, c.green, c.blue}; }
 
-// Relative to pixel rectangles as Rel2Rect (render/relrects.cpp) must make
-// them: each edge is the frame's origin plus extent * fraction truncated
-// toward zero.
-inline int16_t ModelEdge(int origin, int extent, double fraction) {
-    return static_cast<int16_t>(origin + static_cast<int>(std::trunc(extent * fraction)));
-}
-inline Rect ModelRel2Rect(const relRect &rel, const Rect &f) {
-    const int w = f.right - f.left, h = f.bottom - f.top;
-    return Rect{ModelEdge(f.top, h, rel.top), ModelEdge(f.left, w, rel.left), ModelEdge(f.top, h, rel.bottom),
-                ModelEdge(f.left, w, rel.right)};
-}
-
 // Plain bytes A, R, G, B, rows packed.
 struct Picture {
     int W = 0, H = 0;

@@ -311,49 +311,6 @@ TEST(PrefsFile, KilledSavesLeaveTheOldRecordOrTheNew) {
     EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);  // inode numbers are soon reused
 }
 
-// Two processes saving while a third reads: every read finds a whole record
-// of one of them, and the last save wins.
-TEST(PrefsFile, ConcurrentSavesNeverLoseTheRecord) {
-    ScopedPrefsFolder prefs;
-    pluginDataRec first = Defaults();
-    ASSERT_TRUE(SaveConfig(&first));
-    auto writer = [](SInt16 rota, const RGBColor &color) {
-        const pid_t child = fork();
-        if (child != 0) return child;
-        pluginDataRec mine = Defaults();
-        mine.rota = rota;
-        mine.colors[0] = color;
-        bool ok = true;
-        for (int i = 0; i < 100; ++i) {
-            mine.sliders[0] = SInt16(i);  // a change every time, so every save writes
-            ok = SaveConfig(&mine) && ok;
-        }
-        _exit(ok ? 0 : 1);
-    };
-    const RGBColor red = SetRGBColor(0xFFFF, 0, 0), blue = SetRGBColor(0, 0, 0xFFFF);
-    const pid_t a = writer(2, red), b = writer(4, blue);
-    int reads = 0, bad = 0, statusA = -1, statusB = -1;
-    while (statusA < 0 || statusB < 0) {
-        pluginDataRec seen = Defaults();
-        seen.rota = 0;
-        const bool whole =
-            ReadConfig(&seen) && ((seen.rota == 2 && seen.colors[0].red == 0xFFFF) ||
-                                  (seen.rota == 4 && seen.colors[0].blue == 0xFFFF) || SameSettings(seen, first));
-        bad += whole ? 0 : 1;
-        ++reads;
-        int status = 0;
-        if (statusA < 0 && waitpid(a, &status, WNOHANG) == a) statusA = status;
-        if (statusB < 0 && waitpid(b, &status, WNOHANG) == b) statusB = status;
-    }
-    EXPECT_EQ(statusA, 0);
-    EXPECT_EQ(statusB, 0);
-    EXPECT_EQ(bad, 0) << "of " << reads << " reads";
-    pluginDataRec last = Defaults();
-    ASSERT_TRUE(ReadConfig(&last));
-    EXPECT_EQ(last.sliders[0], 99);
-    EXPECT_TRUE(last.rota == 2 || last.rota == 4);
-}
-
 // A damaged file is kept beside it, once, before a save replaces it.
 TEST(PrefsFile, DamagedFilesAreKeptBeforeTheyAreReplaced) {
     ScopedPrefsFolder prefs;
