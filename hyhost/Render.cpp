@@ -537,19 +537,10 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     } worldGuard{outWorld};
     LockPixels(GetGWorldPixMap(outWorld));
 
-    if (rq.smart != SmartMode::Off) {
-        SmartJob smart{rq, *clip, start, count, plugin, session, params, outWorld};
-        SmartCounts counts;
-        std::string why;
-        SmartResult s = RunSmartRender(smart, out, counts, why);
-        if (s == SmartResult::Done && !rq.quiet)
-            std::fprintf(stderr, "hyhost: smart render: %lld frames copied, %lld re-encoded\n",
-                         (long long)counts.copied, (long long)counts.reencoded);
-        if (s == SmartResult::NotPossible && rq.smart == SmartMode::On)
-            std::fprintf(stderr, "hyhost: --smart: %s; re-encoding the whole clip\n", why.c_str());
+    if (SmartJob smart{rq, *clip, start, count, plugin, session, params, outWorld}; RunSmartRender(smart, out)) {
         out.wallSeconds = std::chrono::duration<double>(Clock::now() - started).count();
         out.pluginSeconds = plugin.secondsInPlugin;
-        if (s != SmartResult::NotPossible) return out;
+        return out;
     }
     RenderJob job{rq,     *clip,   info,   start,    count,   width, height,
                   plugin, session, params, outWorld, started, 0,     outOfMemory};
