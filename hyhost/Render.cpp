@@ -585,22 +585,6 @@ bool MayReplaceOutput(const std::string &output, Replace replace, std::string &e
     return true;
 }
 
-// Smart render where it can be done: true when it wrote the output or
-// failed for good (out says which), false to go on with the full render.
-bool TrySmartRender(SmartJob smart, RenderOutcome &out) {
-    const RenderRequest &rq = smart.request;
-    if (rq.smart == SmartMode::Off) return false;
-    SmartCounts counts;
-    std::string why;
-    SmartResult s = RunSmartRender(smart, out, counts, why);
-    if (s == SmartResult::Done && !rq.quiet)
-        std::fprintf(stderr, "hyhost: smart render: %lld frames copied, %lld re-encoded\n", (long long)counts.copied,
-                     (long long)counts.reencoded);
-    if (s == SmartResult::NotPossible && rq.smart == SmartMode::On)
-        std::fprintf(stderr, "hyhost: --smart: %s; re-encoding the whole clip\n", why.c_str());
-    return s != SmartResult::NotPossible;
-}
-
 RenderOutcome RunRender(const RenderRequest &rq) {
     RenderOutcome out;
     auto fail = [&](const std::string &e, int code = 1) {
@@ -647,7 +631,7 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     if (NewGWorld(&world.w, 32, &frameRect, nullptr, nullptr, 0) != noErr || !world.w) return fail(outOfMemory);
     LockPixels(GetGWorldPixMap(world.w));
 
-    if (TrySmartRender({rq, *clip, start, count, plugin, session, params, world.w}, out)) {
+    if (SmartJob smart{rq, *clip, start, count, plugin, session, params, world.w}; RunSmartRender(smart, out)) {
         out.wallSeconds = std::chrono::duration<double>(Clock::now() - started).count();
         out.pluginSeconds = plugin.secondsInPlugin;
         return out;

@@ -7,6 +7,7 @@
 #include "QuickDraw.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -713,9 +714,9 @@ std::string RequestObstacle(const RenderRequest &rq, const ClipInfo &info, const
     return {};
 }
 
-}  // namespace
+enum class SmartResult { Done, Failed, NotPossible };
 
-SmartResult RunSmartRender(SmartJob &job, RenderOutcome &out, SmartCounts &counts, std::string &why) {
+SmartResult TrySmartRender(SmartJob &job, RenderOutcome &out, Plan &plan, std::string &why) {
     const RenderRequest &rq = job.request;
     const ClipInfo &info = GetClipInfo(job.clip);
     const std::vector<int64_t> &times = GetFrameTimes(job.clip);
@@ -740,7 +741,6 @@ SmartResult RunSmartRender(SmartJob &job, RenderOutcome &out, SmartCounts &count
         return notPossible("copied H.264 needs an MP4, MOV or Matroska output");
 
     std::string error;
-    Plan plan;
     AvcConfig avc;
     const AVCodecParameters *par = clipFormat->streams[info.videoStream]->codecpar;
     if (!ParseAvcC({par->extradata, std::size_t(par->extradata_size)}, avc))
@@ -805,8 +805,22 @@ SmartResult RunSmartRender(SmartJob &job, RenderOutcome &out, SmartCounts &count
     if (w.audioChanged) return notPossible("the plug-in changes the audio's level");
     if (!ran) return failed(error);
     if (!pending.Commit(error)) return failed(error);
-    counts.copied = plan.copied;
-    counts.reencoded = plan.reencoded;
     out.framesWritten = int64_t(plan.packets.size());
     return SmartResult::Done;
+}
+
+}  // namespace
+
+bool RunSmartRender(SmartJob &job, RenderOutcome &out) {
+    const RenderRequest &rq = job.request;
+    if (rq.smart == SmartMode::Off) return false;
+    Plan plan;
+    std::string why;
+    SmartResult s = TrySmartRender(job, out, plan, why);
+    if (s == SmartResult::Done && !rq.quiet)
+        std::fprintf(stderr, "hyhost: smart render: %lld frames copied, %lld re-encoded\n", (long long)plan.copied,
+                     (long long)plan.reencoded);
+    if (s == SmartResult::NotPossible && rq.smart == SmartMode::On)
+        std::fprintf(stderr, "hyhost: --smart: %s; re-encoding the whole clip\n", why.c_str());
+    return s != SmartResult::NotPossible;
 }

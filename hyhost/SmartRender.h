@@ -23,14 +23,9 @@ struct SmartJob {
     GWorldPtr outWorld = nullptr;  // the plug-in's frame, the clip's size
 };
 
-enum class SmartResult {
-    Done,         // written; `out` holds the counts
-    Failed,       // out.exitCode and out.error say why; nothing was written
-    NotPossible,  // nothing was written; `why` says in one line why the clip must be re-encoded whole
-};
-
-struct SmartCounts {
-    int64_t copied = 0, reencoded = 0;  // frames
-};
-
-SmartResult RunSmartRender(SmartJob &job, RenderOutcome &out, SmartCounts &counts, std::string &why);
+// Renders the request smartly when the clip and request allow it (and the
+// request does not say --no-smart), saying how many frames were copied and
+// re-encoded. True when it rendered or failed (`out` says which); false when
+// the whole clip must be re-encoded instead, after saying why if --smart
+// asked for it. Nothing is written when it returns false.
+bool RunSmartRender(SmartJob &job, RenderOutcome &out);
