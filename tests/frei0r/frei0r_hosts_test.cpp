@@ -1,4 +1,5 @@
-// The frei0r filter in a real host, the ffmpeg command, against
+// The frei0r filter in its real hosts, the ffmpeg command and melt (MLT's
+// editors load it the same way), against
 // the HY plug-in rendered by hyhost with the same settings: the two faces of
 // the effect must give the same pixels. Clips are tiny lossless RGB files
 // made here.
@@ -111,6 +112,28 @@ TEST_F(Frei0rHosts, HalfAmountEqualsTheHostsFadeAtOpacity127) {
     ASSERT_EQ(hy.size(), 10 * kFrameBytes);
     EXPECT_EQ(CountDiffering(FrameAt(filtered, 5), FrameAt(hy, 5)), 0);
     EXPECT_GT(CountDiffering(FrameAt(filtered, 5), FrameAt(effectOnly, 5)), 0) << "the mix shows";
+}
+
+// melt animates `left` from 0.1 at frame 0 to 0.4 at frame 24; linear
+// interpolation puts frame 12 at 0.25.
+TEST_F(Frei0rHosts, MeltKeyframesGiveTheFilterOutputForTheInterpolatedValue) {
+    const fs::path src = MakeClip(25);
+    const fs::path out = dir / "melt.mkv";
+    Run(std::string(MELT_PATH) + " -silent -quiet " + Quote(src) +
+        " -filter frei0r.kelvarin 'left=0=0.1;24=0.4' top=0.2 right=0.75 bottom=0.8 turn=0.25 fill=0"
+        " -consumer avformat:" +
+        Quote(out) + " vcodec=ffv1 pix_fmt=bgr0 an=1");
+    const std::string melted = Frames(out);
+    ASSERT_EQ(melted.size(), 25 * kFrameBytes);
+    const struct {
+        int frame;
+        const char *left;
+    } rows[] = {{0, "0.1"}, {12, "0.25"}, {24, "0.4"}};
+    for (const auto &row : rows) {
+        const std::string filtered = Filter(src, std::string(row.left) + "|0.2|0.75|0.8|0.25|n");
+        EXPECT_EQ(CountDiffering(FrameAt(melted, row.frame), FrameAt(filtered, row.frame)), 0) << "frame " << row.frame;
+    }
+    EXPECT_GT(CountDiffering(FrameAt(melted, 0), FrameAt(melted, 24)), 0) << "the keyframes move the rectangle";
 }
 
 }  // namespace
