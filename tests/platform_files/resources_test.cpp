@@ -87,8 +87,7 @@ TEST_F(ResourceFiles, PreferencesFolderAndSpecs) {
     ASSERT_TRUE(FSSpecGetPath(&fileSpec, path, sizeof path));
     EXPECT_EQ(std::string(path), home.path + "/qzvel-Prefs");
     EXPECT_FALSE(FSSpecGetPath(&fileSpec, path, 5));
-    for (const char *bad : {"", "a/b", "..", "."})
-        EXPECT_EQ(FSMakeFSSpec(vRef, dirID, PStr(bad).s, &fileSpec), bdNamErr);
+    for (const char *bad : {"", "a/b", ".."}) EXPECT_EQ(FSMakeFSSpec(vRef, dirID, PStr(bad).s, &fileSpec), bdNamErr);
     EXPECT_EQ(FSMakeFSSpec(vRef, 12345, name.s, &fileSpec), dirNFErr);
 
     // Without XDG_CONFIG_HOME (or with a relative one) it is $HOME/.config.
@@ -106,7 +105,6 @@ TEST_F(ResourceFiles, PreferencesFolderAndSpecs) {
     ASSERT_EQ(FSMakeFSSpec(v, d, name.s, &fileSpec), fnfErr);
     ASSERT_TRUE(FSSpecGetPath(&fileSpec, path, sizeof path));
     EXPECT_EQ(std::string(path), other.path + "/.config/qzvel-Prefs");
-    setenv("XDG_CONFIG_HOME", home.path.c_str(), 1);
 }
 
 TEST_F(ResourceFiles, CreatedFileRoundTripsAndKeepsOtherResources) {
