@@ -2,6 +2,8 @@
 
 #include "Options.h"
 
+#include "Files.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -103,14 +105,10 @@ bool IsColourKey(std::string_view key) {
 }  // namespace
 
 std::string UserPrefsPath() {
-    // A relative XDG_CONFIG_HOME is ignored, as the platform's folder lookup does.
-    const char *xdg = std::getenv("XDG_CONFIG_HOME");
-    fs::path dir;
-    if (xdg && *xdg == '/')
-        dir = xdg;
-    else if (const char *home = std::getenv("HOME"); home && *home)
-        dir = fs::path(home) / ".config";
-    return (dir / kPrefsName).string();
+    // The folder the plug-in's FindFolder finds, whether or not it exists yet.
+    char folder[4096];
+    if (!PlatformFolderPath(kPreferencesFolderType, folder, sizeof folder)) return {};
+    return (fs::path(folder) / kPrefsName).string();
 }
 
 int RunPrefsProgram(const std::vector<std::string> &args, std::string &out, std::string &error) {

@@ -82,6 +82,13 @@ bool ValidName(std::string_view name) {
 
 }  // namespace
 
+Boolean PlatformFolderPath(OSType folderType, char *buf, size_t bufSize) {
+    const std::string path = FolderPath(folderType);
+    if (path.empty() || !buf || path.size() >= bufSize) return false;
+    std::memcpy(buf, path.c_str(), path.size() + 1);
+    return true;
+}
+
 std::optional<std::string> FSSpecPath(const FSSpec &fileSpec) {
     auto dir = PathForDirID(fileSpec.parID);
     const size_t length = fileSpec.name[0] < sizeof fileSpec.name ? fileSpec.name[0] : sizeof fileSpec.name - 1;

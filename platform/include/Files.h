@@ -40,6 +40,10 @@ enum {
 /* The Preferences folder is $XDG_CONFIG_HOME, else $HOME/.config. */
 PLATFORM_API OSErr FindFolder(short vRefNum, OSType folderType, Boolean createFolder, short *foundVRefNum,
                               SInt32 *foundDirID);
+/* Platform extension: the path FindFolder stands for, zero-terminated,
+ * without looking whether the folder exists or making it; false for an
+ * unknown folder type or a path that does not fit. */
+PLATFORM_API Boolean PlatformFolderPath(OSType folderType, char *buf, size_t bufSize);
 /* fnfErr when the file does not exist (the record is filled all the same). */
 PLATFORM_API OSErr FSMakeFSSpec(short vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec *fileSpec);
 /* The path of a fileSpec, zero-terminated; false if it does not fit. */

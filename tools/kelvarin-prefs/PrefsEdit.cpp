@@ -34,14 +34,10 @@ ConfigBlock NewDefaultConfig() {
 }
 
 std::string PreferencesPath() {
-    // A relative XDG_CONFIG_HOME is ignored, as the platform's folder lookup does.
-    const char *xdg = std::getenv("XDG_CONFIG_HOME");
-    fs::path dir;
-    if (xdg && *xdg == '/')
-        dir = xdg;
-    else if (const char *home = std::getenv("HOME"); home && *home)
-        dir = fs::path(home) / ".config";
-    return (dir / kPrefFileName).string();
+    // The folder the plug-in's FindFolder finds, whether or not it exists yet.
+    char folder[4096];
+    if (!PlatformFolderPath(kPreferencesFolderType, folder, sizeof folder)) return {};
+    return (fs::path(folder) / kPrefFileName).string();
 }
 
 namespace {
