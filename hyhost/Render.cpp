@@ -572,7 +572,7 @@ bool MayReplaceOutput(const std::string &output, Replace replace, std::string &e
         return false;
     }
     if (!isatty(STDIN_FILENO)) {
-        error = "'" + output + "' already exists; give -y to replace it or -n never to";
+        error = "'" + output + "' already exists; give -y to replace it (-n keeps it without asking)";
         return false;
     }
     std::fprintf(stderr, "File '%s' already exists. Overwrite? [y/N] ", output.c_str());
@@ -631,14 +631,19 @@ RenderOutcome RunRender(const RenderRequest &rq) {
     if (NewGWorld(&world.w, 32, &frameRect, nullptr, nullptr, 0) != noErr || !world.w) return fail(outOfMemory);
     LockPixels(GetGWorldPixMap(world.w));
 
+    ProgressReporter progress;
+    if (!progress.Open(!rq.quiet && isatty(STDERR_FILENO), rq.progress, info.frameCount, out.frameRate, error))
+        return fail(error);
     if (SmartJob smart{rq, *clip, start, count, plugin, session, params, world.w}; RunSmartRender(smart, out)) {
+        // Scripts reading --progress see the end of a smart render too.
+        std::error_code ec;
+        const auto bytes = out.exitCode == 0 ? std::filesystem::file_size(rq.output, ec) : 0;
+        out.outputBytes = ec ? 0 : int64_t(bytes);
+        progress.Finish(out.exitCode == 0 ? out.framesWritten : 0, out.outputBytes);
         out.wallSeconds = std::chrono::duration<double>(Clock::now() - started).count();
         out.pluginSeconds = plugin.secondsInPlugin;
         return out;
     }
-    ProgressReporter progress;
-    if (!progress.Open(!rq.quiet && isatty(STDERR_FILENO), rq.progress, info.frameCount, out.frameRate, error))
-        return fail(error);
     RenderJob job{rq,      *clip,  info,    start,    count, width, height, plugin,
                   session, params, world.w, progress, 0,     0,     0,      outOfMemory};
     Attempt result = RenderPass(job, AudioMayBeCopied(rq, *clip, info), out);

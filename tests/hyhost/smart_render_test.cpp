@@ -73,9 +73,12 @@ TEST_F(SmartRender, CopiesTheGopsOutsideTheSelectionAndReencodesTheRest) {
         SCOPED_TRACE(out);
         // Frames 30..39 lie in the second GOP (25..49): only it is re-encoded.
         CommandResult r = Run(std::string(HYHOST_PATH) + " render " + Quote(src) + " -o " + Quote(dir / out) +
-                              " --from 30f --frames 10 --fade-in 3 --smart");
+                              " --from 30f --frames 10 --fade-in 3 --smart --progress pipe:1");
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.err.find("75 frames copied, 25 re-encoded"), std::string::npos) << r.err;
+        // Scripts following --progress learn that a smart render ended, and how far.
+        EXPECT_NE(r.out.find("frame=100\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("progress=end\n"), std::string::npos) << r.out;
 
         // Every packet outside the re-encoded GOP, video and audio, is the
         // source's. Times are counted from the first frame's: Matroska
