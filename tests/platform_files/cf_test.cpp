@@ -70,25 +70,20 @@ CFURLRef URL(const std::string &path, bool isDirectory) {
                                                    static_cast<CFIndex>(path.size()), isDirectory);
 }
 
-void MakeBundle(const std::string &dir, const std::string &plist) {
-    namespace fs = std::filesystem;
-    fs::create_directories(dir + "/Contents/Linux");
-    fs::create_directories(dir + "/Contents/Resources");
-    WriteFileBytes(dir + "/Contents/Info.plist", Bytes(plist.begin(), plist.end()));
-    WriteFileBytes(dir + "/Contents/Linux/Kelvarin.so", Bytes{0x7F, 'E', 'L', 'F'});
-    WriteFileBytes(dir + "/Contents/Resources/manual.pdf", Bytes{'%', 'P', 'D', 'F'});
-    HandFork strings;
-    strings.resources = {{PLATFORM_FOURCC('S', 'T', 'R', '#'), 17000, "Group name", StringList({"Kelvarin"})}};
-    WriteFileBytes(dir + "/Contents/Resources/kelvarin.rsrc", strings.Build());
-}
-
 TEST(CFBundle, RegistryResourceURLsAndResourceMap) {
     TempDir tmp;
     // Bundles live at their real path; compare against that.
     const std::string dir = std::filesystem::canonical(tmp.path).string() + "/Kelvarin.plugin";
+    std::filesystem::create_directories(dir + "/Contents/Linux");
+    std::filesystem::create_directories(dir + "/Contents/Resources");
+    WriteFileBytes(dir + "/Contents/Linux/Kelvarin.so", Bytes{0x7F, 'E', 'L', 'F'});
+    WriteFileBytes(dir + "/Contents/Resources/manual.pdf", Bytes{'%', 'P', 'D', 'F'});
+    WriteFileBytes(
+        dir + "/Contents/Resources/kelvarin.rsrc",
+        Fork({{PLATFORM_FOURCC('S', 'T', 'R', '#'), 17000, 0, true, "Group name", StringList({"Kelvarin"})}}));
     // Comments, unrelated keys and a nested dictionary with a misleading key
     // must not confuse the reader.
-    MakeBundle(dir, R"(<?xml version="1.0" encoding="UTF-8"?>
+    const std::string plist = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0">
 <dict>
@@ -101,7 +96,8 @@ TEST(CFBundle, RegistryResourceURLsAndResourceMap) {
     <key>CFBundleExecutable</key><string>Kelvarin</string>
 </dict>
 </plist>
-)");
+)";
+    WriteFileBytes(dir + "/Contents/Info.plist", Bytes(plist.begin(), plist.end()));
     CFStringRef id = CFSTR("com.qmz.varnolex.test-bundle");
     EXPECT_EQ(CFBundleGetBundleWithIdentifier(id), nullptr);
     CFURLRef url = URL(std::filesystem::relative(dir).string(), true);

@@ -2,8 +2,12 @@
 #ifndef TESTS_PLATFORM_FILES_UTIL_H
 #define TESTS_PLATFORM_FILES_UTIL_H
 
+#include "files/ResourceFork.h"
+
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
@@ -19,32 +23,18 @@ struct TempDir {
 
 Bytes ReadFileBytes(const std::string &path);
 void WriteFileBytes(const std::string &path, const Bytes &bytes);
-bool FileExists(const std::string &path);
 
 uint32_t BE32(const Bytes &b, size_t at);
-uint16_t BE16(const Bytes &b, size_t at);
 void PutBE(Bytes &b, size_t at, uint32_t value, int width);
-
-// A resource fork laid out by hand, independently of the library's writer:
-// header, 240 reserved bytes, data blocks in the order given, then the map
-// (fixed part of 28 bytes, type list, reference lists, names). One type list
-// entry per distinct type, in first-seen order.
-struct HandFork {
-    struct Res {
-        uint32_t type;
-        int16_t id;
-        std::string name;  // empty: no name
-        Bytes data;
-        uint8_t attributes = 0;
-    };
-    std::vector<Res> resources;
-
-    Bytes Build() const;
-    // Offsets into Build()'s bytes, for damage tests.
-    size_t mapOffset = 0, typeListOffset = 0, refListOffset = 0, nameListOffset = 0;
-};
+// Bytes written as pairs of hex digits; spaces between them are ignored.
+Bytes Hex(std::string_view digits);
 
 // A 'STR#' body: big-endian count, then length-prefixed strings.
 Bytes StringList(const std::vector<std::string> &items);
+// A fork of these resources as the library writes it (its layout is checked in formats_test).
+Bytes Fork(std::vector<rsrc::Resource> resources);
+// Every field of each resource, to compare lists in one expectation.
+std::vector<std::tuple<uint32_t, int16_t, uint8_t, bool, std::string, Bytes>> Fields(
+    const std::vector<rsrc::Resource> &resources);
 
 #endif

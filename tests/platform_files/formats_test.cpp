@@ -4,7 +4,6 @@
 
 #include "corefoundation/MacRoman.h"
 #include "files/AppleSingle.h"
-#include "files/ResourceFork.h"
 #include "MacTypes.h"
 
 #include <gtest/gtest.h>
@@ -16,147 +15,135 @@ namespace {
 constexpr uint32_t kSTR = PLATFORM_FOURCC('S', 'T', 'R', '#');
 constexpr uint32_t kPref = PLATFORM_FOURCC('P', 'r', 'e', 'f');
 
-HandFork SampleFork() {
-    HandFork f;
-    f.resources = {
-        {kPref, 1, "Config Settings", Bytes(396, 0x5A), 0},
-        {kPref, -7, "", Bytes{}, 0},
-        {kSTR, 128, "", StringList({"one", "two"}), 0x20},
-        {kSTR, 17000, "Group", StringList({"Kelvarin"}), 0},
-    };
+const std::vector<rsrc::Resource> kResources = {
+    {kPref, 1, 0, true, "Config", {0x5A, 0x5A}},
+    {kPref, -7, 0, false, "", {}},
+    {kSTR, 128, 0x20, false, "", StringList({"one", "two"})},
+    {kSTR, 17000, 0, true, "Group", StringList({"Kelvarin"})},
+};
+
+// kResources laid out by hand: header (data at 256, map at 295, their lengths), 240 reserved bytes,
+// four data blocks (length, bytes), then the map.
+const Bytes kFork = Hex("00000100 00000127 00000027 0000006B" + std::string(480, '0') +
+                        "00000002 5A5A  00000000  0000000A 0002 036F6E65 0374776F  0000000B 0001 084B656C766172696E"
+                        // Header copy, handle, file ref and attributes, type list at 28, name list at 94.
+                        "00000100 00000127 00000027 0000006B 00000000 0000 0000 001C 005E"
+                        // Two types: 'Pref' and 'STR#', two references each (count-1, list offset).
+                        "0001 50726566 0001 0012 53545223 0001 002A"
+                        // References: ID, name offset or FFFF, attributes, data offset, handle.
+                        "0001 0000 00 000000 00000000  FFF9 FFFF 00 000006 00000000"
+                        "0080 FFFF 20 00000A 00000000  4268 0007 00 000018 00000000"
+                        "06 436F6E666967 05 47726F7570");
+constexpr size_t kMap = 295, kTypes = kMap + 28, kRefs = kTypes + 18, kNames = kMap + 94;
+
+// `n` empty 'STR#' resources and one 'Pref', each with its own data block: more than the writer can lay out.
+Bytes ManyResources(uint32_t n) {
+    const uint32_t data = 4 * (n + 1), map = 256 + data, mapLength = 46 + 12 * (n + 1);
+    Bytes f(map + mapLength, 0);
+    for (uint32_t h : {0u, map})
+        for (uint32_t i = 0; uint32_t v : {256u, map, data, mapLength}) PutBE(f, h + 4 * i++, v, 4);
+    const Bytes lists = Hex("001C 001C 0001 50726566 0000 0012 53545223 0000 001E");
+    std::copy(lists.begin(), lists.end(), f.begin() + map + 24);
+    PutBE(f, map + 42, n - 1, 2);
+    for (uint32_t i = 0; i <= n; ++i) {
+        PutBE(f, map + 46 + 12 * i, (i ? 0x8000 + i - 1 : 0) << 16 | 0xFFFF, 4);  // IDs 0, then -32768 up; no name
+        PutBE(f, map + 46 + 12 * i + 5, 4 * i, 3);
+    }
     return f;
 }
 
-void ExpectSameResources(const std::vector<HandFork::Res> &expected, const rsrc::ResourceMap &got) {
-    ASSERT_EQ(got.resources.size(), expected.size());
-    for (const HandFork::Res &e : expected) {
-        auto it = std::find_if(got.resources.begin(), got.resources.end(),
-                               [&](const rsrc::Resource &r) { return r.type == e.type && r.id == e.id; });
-        ASSERT_NE(it, got.resources.end()) << e.id;
-        EXPECT_EQ(it->data, e.data) << e.id;
-        EXPECT_EQ(it->hasName, !e.name.empty()) << e.id;
-        EXPECT_EQ(it->name, e.name) << e.id;
-        EXPECT_EQ(it->attributes, e.attributes) << e.id;
-    }
-}
-
 TEST(ResourceFork, ReadsHandLaidForksAndWritesWhatItReads) {
-    HandFork hand = SampleFork();
-    const Bytes bytes = hand.Build();
-    auto parsed = rsrc::ParseResourceFork(bytes);
+    auto parsed = rsrc::ParseResourceFork(kFork);
     ASSERT_EQ(parsed.error, 0);
-    ExpectSameResources(hand.resources, parsed.map);
+    EXPECT_EQ(Fields(parsed.map.resources), Fields(kResources));
+    EXPECT_EQ(Fork(kResources), kFork);
 
-    // Our writer lays the file out the same way as the hand-made one.
-    EXPECT_EQ(rsrc::WriteResourceFork(parsed.map).bytes, bytes);
-    // A "changed" bit left in a file is no pending change once read.
-    hand.resources[0].attributes = rsrc::kResChangedAttr;
-    EXPECT_EQ(rsrc::ParseResourceFork(hand.Build()).map.resources.at(0).attributes, 0);
+    // The "changed" attribute is an in-memory flag: never stored, and no pending change once read.
+    auto changed = kResources;
+    changed[2].attributes |= rsrc::kResChangedAttr;
+    EXPECT_EQ(Fork(changed), kFork);
+    Bytes flagged = kFork;
+    flagged[kRefs + 24 + 4] |= rsrc::kResChangedAttr;
+    EXPECT_EQ(rsrc::ParseResourceFork(flagged).map.resources.at(2).attributes, 0x20);
 
     // An empty map: no types (count-1 stored as 0xFFFF), still readable.
-    auto empty = rsrc::WriteResourceFork({});
-    ASSERT_EQ(empty.error, 0);
-    EXPECT_EQ(BE16(empty.bytes, BE32(empty.bytes, 4) + 28), 0xFFFF);
-    EXPECT_EQ(rsrc::ParseResourceFork(empty.bytes).error, 0);
-
-    // The "changed" attribute is an in-memory flag and never stored.
-    rsrc::ResourceMap m;
-    m.resources.push_back({kPref, 1, rsrc::kResChangedAttr | 0x20, false, "", {1, 2, 3}});
-    EXPECT_EQ(rsrc::ParseResourceFork(rsrc::WriteResourceFork(m).bytes).map.resources.at(0).attributes, 0x20);
+    const Bytes empty = Fork({});
+    EXPECT_EQ(Bytes(empty.end() - 2, empty.end()), Hex("FFFF"));
+    EXPECT_EQ(rsrc::ParseResourceFork(empty).error, 0);
 
     // Names longer than a length byte can say cannot be written.
-    m.resources[0].hasName = true;
-    m.resources[0].name = std::string(256, 'n');
-    EXPECT_NE(rsrc::WriteResourceFork(m).error, 0);
+    changed[0].name = std::string(256, 'n');
+    EXPECT_EQ(rsrc::WriteResourceFork({0, changed}).error, addResFailed);
 }
 
 TEST(ResourceFork, DamageIsReportedNeverReadOutOfBounds) {
-    HandFork hand = SampleFork();
-    const Bytes good = hand.Build();
-    auto expectDamaged = [](const Bytes &b, const char *what) {
-        auto r = rsrc::ParseResourceFork(b);
-        EXPECT_EQ(r.error, mapReadErr) << what;
-        EXPECT_TRUE(r.map.resources.empty()) << what;
-    };
     EXPECT_EQ(rsrc::ParseResourceFork(Bytes{}).error, eofErr);
-
     // Every truncation: the header's regions then reach past the end.
-    for (size_t n = 1; n < good.size(); ++n)
-        EXPECT_EQ(rsrc::ParseResourceFork(Bytes(good.begin(), good.begin() + n)).error, mapReadErr) << n;
-    auto mutate = [&](size_t at, uint32_t value, int width) {
-        Bytes b = good;
-        PutBE(b, at, value, width);
-        return b;
+    for (size_t n = 1; n < kFork.size(); ++n)
+        EXPECT_EQ(rsrc::ParseResourceFork(Bytes(kFork.begin(), kFork.begin() + n)).error, mapReadErr) << n;
+    const struct {
+        size_t at;
+        uint32_t value;
+        int width;
+        const char *what;
+    } rows[] = {
+        {0, 0xFFFFFFF0, 4, "data offset past the end"},
+        {12, 0x7FFFFFFF, 4, "map length absurd"},
+        {4, 256, 4, "map overlaps data"},
+        {0, 4, 4, "data overlaps header"},
+        {kMap + 24, 0xFFF0, 2, "type list outside the map"},
+        {kMap + 26, 0xFFF0, 2, "name list outside the map"},
+        {kTypes, 0x0FFF, 2, "type count too large"},
+        {kTypes + 6, 0x7FFF, 2, "reference count too large"},
+        {kTypes + 8, 0xFF00, 2, "reference list outside the map"},
+        {kRefs + 2, 0x7000, 2, "name offset outside"},
+        {kRefs + 5, 0xFFFFF0, 3, "data offset outside"},
+        {256, 0xFFFFFFFF, 4, "data length absurd"},
+        {kRefs + 12 + 5, 0, 3, "second reference on the first one's block"},
+        {kRefs + 12, 1, 2, "duplicate type and ID"},
+        {kNames, 0xFF, 1, "name runs past the map"},
     };
-    expectDamaged(mutate(0, 0xFFFFFFF0, 4), "data offset past the end");
-    expectDamaged(mutate(12, 0x7FFFFFFF, 4), "map length absurd");
-    expectDamaged(mutate(4, 256, 4), "map overlaps data");
-    expectDamaged(mutate(0, 4, 4), "data overlaps header");
-    expectDamaged(mutate(hand.mapOffset + 24, 0xFFF0, 2), "type list outside the map");
-    expectDamaged(mutate(hand.mapOffset + 26, 0xFFF0, 2), "name list outside the map");
-    expectDamaged(mutate(hand.typeListOffset, 0x0FFF, 2), "type count too large");
-    expectDamaged(mutate(hand.typeListOffset + 2 + 4, 0x7FFF, 2), "reference count too large");
-    expectDamaged(mutate(hand.typeListOffset + 2 + 6, 0xFF00, 2), "reference list outside the map");
-    expectDamaged(mutate(hand.refListOffset + 2, 0x7000, 2), "name offset outside");
-    expectDamaged(mutate(hand.refListOffset + 5, 0xFFFFF0, 3), "data offset outside");
-    expectDamaged(mutate(256, 0xFFFFFFFF, 4), "data length absurd");
-    expectDamaged(mutate(hand.refListOffset + 12 + 5, 0, 3), "second reference on the first one's block");
-    expectDamaged(mutate(hand.refListOffset + 12, 1, 2), "duplicate type and ID");
-    expectDamaged(mutate(hand.nameListOffset, 0xFF, 1), "name runs past the map");
-    // More resources than any real file holds: each reference may be small,
-    // but together they are not data.
-    {
-        HandFork many;
-        many.resources.push_back({kPref, 0, "", Bytes{}});
-        for (int id = -32768; id <= 32767; ++id)
-            many.resources.push_back({kSTR, static_cast<int16_t>(id), "", Bytes{}});
-        expectDamaged(many.Build(), "too many resources");
-        many.resources.erase(many.resources.begin());
-        EXPECT_EQ(rsrc::ParseResourceFork(many.Build()).error, 0);
+    for (const auto &row : rows) {
+        Bytes b = kFork;
+        PutBE(b, row.at, row.value, row.width);
+        const auto r = rsrc::ParseResourceFork(b);
+        EXPECT_TRUE(r.error == mapReadErr && r.map.resources.empty()) << row.what;
     }
+    // More resources than any real file holds: each reference may be small, but together they are not data.
+    EXPECT_EQ(rsrc::ParseResourceFork(ManyResources(65535)).error, 0);
+    EXPECT_EQ(rsrc::ParseResourceFork(ManyResources(65536)).error, mapReadErr);
 }
 
 TEST(AppleSingle, CarriesTypeCreatorAndForkAndRejectsDamage) {
-    const Bytes fork = SampleFork().Build();
-    const Bytes file = applesingle::WriteAppleSingle(
-        applesingle::MakeResourceFile(PLATFORM_FOURCC('P', 'r', 'e', 'f'), PLATFORM_FOURCC('q', 'm', 'z', ' '), fork));
+    // Magic, version 2, filler, two entries (ID, offset, length): Finder info (9) and resource fork (2).
+    Bytes want =
+        Hex("00051600 00020000" + std::string(32, '0') +
+            "0002 00000009 00000032 00000020 00000002 00000052 00000192 50726566 716D7A20" + std::string(48, '0'));
+    want.insert(want.end(), kFork.begin(), kFork.end());
+    const Bytes file =
+        applesingle::WriteAppleSingle(applesingle::MakeResourceFile(kPref, PLATFORM_FOURCC('q', 'm', 'z', ' '), kFork));
+    EXPECT_EQ(file, want);
 
-    // Read the layout by hand: magic, version 2, entries (id, offset, length).
-    ASSERT_GE(file.size(), 26u);
-    EXPECT_EQ(BE32(file, 0), 0x00051600u);
-    EXPECT_EQ(BE32(file, 4), 0x00020000u);
-    const uint16_t count = BE16(file, 24);
-    Bytes finderInfo, resourceFork;
-    for (uint16_t i = 0; i < count; ++i) {
-        const uint32_t id = BE32(file, 26 + 12 * i), at = BE32(file, 30 + 12 * i), len = BE32(file, 34 + 12 * i);
-        ASSERT_LE(uint64_t(at) + len, file.size());
-        Bytes entry(file.begin() + at, file.begin() + at + len);
-        if (id == 9) finderInfo = entry;
-        if (id == 2) resourceFork = entry;
-    }
-    EXPECT_EQ(std::string(finderInfo.begin(), finderInfo.end()), std::string("Prefqmz ") + std::string(24, '\0'));
-    EXPECT_EQ(resourceFork, fork);
-
-    auto parsed = applesingle::ParseAppleSingle(file);
+    auto parsed = applesingle::ParseAppleSingle(want);
     ASSERT_EQ(parsed.error, 0);
     uint32_t type = 0, creator = 0;
     EXPECT_TRUE(applesingle::GetTypeAndCreator(parsed.container, &type, &creator));
     EXPECT_EQ(std::pair(type, creator), std::pair(kPref, PLATFORM_FOURCC('q', 'm', 'z', ' ')));
-    EXPECT_EQ(applesingle::WriteAppleSingle(parsed.container), file);
+    EXPECT_EQ(parsed.container.Find(applesingle::kResourceForkID)->bytes, kFork);
 
-    for (size_t n = 4; n < file.size(); ++n)
-        EXPECT_EQ(applesingle::ParseAppleSingle(Bytes(file.begin(), file.begin() + n)).error, mapReadErr) << n;
+    for (size_t n = 4; n < want.size(); ++n)
+        EXPECT_EQ(applesingle::ParseAppleSingle(Bytes(want.begin(), want.begin() + n)).error, mapReadErr) << n;
     // An entry starting past the end, an absurd length, an entry over the
     // header, the second entry overlapping the first, the same entry twice,
     // an unknown version, more entries than the file holds.
     for (auto [at, value, width] : {std::tuple{30, 0xFFFFFF00u, 4},
                                     {34, 0xFFFFFFFFu, 4},
                                     {30, 0u, 4},
-                                    {42, BE32(file, 30) + 4, 4},
+                                    {42, 0x36u, 4},
                                     {38, 9u, 4},
                                     {4, 0x00030000u, 4},
                                     {24, 0xFFFFu, 2}}) {
-        Bytes b = file;
+        Bytes b = want;
         PutBE(b, size_t(at), value, width);
         EXPECT_EQ(applesingle::ParseAppleSingle(b).error, mapReadErr) << at;
     }

@@ -12,11 +12,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
 constexpr ResType kPref = PLATFORM_FOURCC('P', 'r', 'e', 'f');
 constexpr ResType kSTR = PLATFORM_FOURCC('S', 'T', 'R', '#');
+constexpr OSType kCreator = PLATFORM_FOURCC('q', 'm', 'z', ' ');
 
 struct PStr {
     unsigned char s[256];
@@ -46,34 +48,6 @@ protected:
         ASSERT_EQ(FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRef, &dirID), noErr);
     }
 
-    // What the preferences code does: fileSpec, create when missing, open.
-    short CreateAndOpen(const std::string &name, FSSpec *fileSpec) {
-        PStr n(name);
-        OSErr err = FSMakeFSSpec(vRef, dirID, n.s, fileSpec);
-        if (err == fnfErr) {
-            FSpCreateResFile(fileSpec, PLATFORM_FOURCC('q', 'm', 'z', ' '), kPref, smSystemScript);
-            if (ResError() != noErr) return -1;
-        }
-        return FSpOpenResFile(fileSpec, fsCurPerm);
-    }
-
-    // Adds (or replaces, as remove then add) a resource in the current file and writes it.
-    void Store(short ref, ResType type, short id, const Bytes &data, const std::string &name = "") {
-        if (Handle old = Get1Resource(type, id)) {
-            RemoveResource(old);
-            ASSERT_EQ(ResError(), noErr);
-            DisposeHandle(old);
-        }
-        Handle h = MakeHandle(data);
-        PStr n(name);
-        AddResource(h, type, id, n.s);
-        ASSERT_EQ(ResError(), noErr);
-        UpdateResFile(ref);
-        ASSERT_EQ(ResError(), noErr);
-        ReleaseResource(h);
-        ASSERT_EQ(ResError(), noErr);
-    }
-
     TempDir home;
     short vRef = 0;
     SInt32 dirID = 0;
@@ -97,7 +71,7 @@ TEST_F(ResourceFiles, PreferencesFolderAndSpecs) {
     short v;
     SInt32 d, d2;
     EXPECT_EQ(FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &v, &d), fnfErr);
-    EXPECT_FALSE(FileExists(other.path + "/.config"));
+    EXPECT_FALSE(std::filesystem::exists(other.path + "/.config"));
     ASSERT_EQ(FindFolder(kOnSystemDisk, kPreferencesFolderType, kCreateFolder, &v, &d), noErr);
     unsetenv("XDG_CONFIG_HOME");
     ASSERT_EQ(FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &v, &d2), noErr);
@@ -107,9 +81,12 @@ TEST_F(ResourceFiles, PreferencesFolderAndSpecs) {
     EXPECT_EQ(std::string(path), other.path + "/.config/qzvel-Prefs");
 }
 
-TEST_F(ResourceFiles, CreatedFileRoundTripsAndKeepsOtherResources) {
+TEST_F(ResourceFiles, WrittenResourcesComeBack) {
+    // What the preferences code does: fileSpec, create when missing, open.
     FSSpec fileSpec;
-    const short ref = CreateAndOpen("qzvel-Prefs", &fileSpec);
+    ASSERT_EQ(FSMakeFSSpec(vRef, dirID, PStr("qzvel-Prefs").s, &fileSpec), fnfErr);
+    FSpCreateResFile(&fileSpec, kCreator, kPref, smSystemScript);
+    short ref = FSpOpenResFile(&fileSpec, fsCurPerm);
     ASSERT_GT(ref, 0) << ResError();
     FSpCreateResFile(&fileSpec, 1, 2, smSystemScript);  // a second create leaves the file alone
     EXPECT_EQ(ResError(), dupFNErr);
@@ -117,39 +94,10 @@ TEST_F(ResourceFiles, CreatedFileRoundTripsAndKeepsOtherResources) {
     EXPECT_EQ(ResError(), resNotFound);
 
     const Bytes record(396, 0xEE);
-    Store(ref, kPref, 1, record, "Config Settings");
-    CloseResFile(ref);
+    AddResource(MakeHandle(record), kPref, 1, PStr("Config Settings").s);
+    AddResource(MakeHandle({1, 2, 3}), kPref, 5, nullptr);
+    UpdateResFile(ref);
     EXPECT_EQ(ResError(), noErr);
-
-    // On disk: an AppleSingle file with type, creator and both resources.
-    auto box = applesingle::ParseAppleSingle(ReadFileBytes(home.path + "/qzvel-Prefs"));
-    ASSERT_EQ(box.error, 0);
-    uint32_t type = 0, creator = 0;
-    ASSERT_TRUE(applesingle::GetTypeAndCreator(box.container, &type, &creator));
-    EXPECT_EQ(std::pair(type, creator), std::pair(kPref, PLATFORM_FOURCC('q', 'm', 'z', ' ')));
-
-    const short ref2 = FSpOpenResFile(&fileSpec, fsCurPerm);
-    Handle h1 = Get1Resource(kPref, 1);
-    ASSERT_NE(h1, nullptr);
-    short id = 0;
-    ResType t = 0;
-    Str255 name;
-    GetResInfo(h1, &id, &t, name);
-    EXPECT_EQ(std::tuple(id, t, FromP(name)), std::tuple(short(1), kPref, std::string("Config Settings")));
-
-    // A detached handle is the caller's and outlives the file.
-    DetachResource(h1);
-    EXPECT_EQ(ResError(), noErr);
-    CloseResFile(ref2);
-    EXPECT_EQ(HandleContent(h1), record);
-    DisposeHandle(h1);
-}
-
-TEST_F(ResourceFiles, ChangedResourcesAreWrittenAndNotLost) {
-    FSSpec fileSpec;
-    short ref = CreateAndOpen("changes", &fileSpec);
-    ASSERT_GT(ref, 0);
-    Store(ref, kPref, 5, Bytes{1, 2, 3});
     Handle h = Get1Resource(kPref, 5);
     ASSERT_NE(h, nullptr);
     SetHandleSize(h, 4);
@@ -158,30 +106,45 @@ TEST_F(ResourceFiles, ChangedResourcesAreWrittenAndNotLost) {
     EXPECT_EQ(ResError(), noErr);
     ReleaseResource(h);  // refused rather than losing the change
     EXPECT_NE(ResError(), noErr);
-    Handle dup = MakeHandle(Bytes{0});
+    Handle dup = MakeHandle({0});
     AddResource(dup, kPref, 5, nullptr);  // the same type and ID again
     EXPECT_EQ(ResError(), addResFailed);
     DisposeHandle(dup);
     CloseResFile(ref);  // writes pending changes
     EXPECT_EQ(ResError(), noErr);
+
+    // On disk: an AppleSingle file with type, creator and the resources as they were left.
+    const Bytes fork =
+        Fork({{kPref, 1, 0, true, "Config Settings", record}, {kPref, 5, 0, false, "", {10, 11, 12, 13}}});
+    EXPECT_EQ(ReadFileBytes(home.path + "/qzvel-Prefs"),
+              applesingle::WriteAppleSingle(applesingle::MakeResourceFile(kPref, kCreator, fork)));
+
     ref = FSpOpenResFile(&fileSpec, fsRdPerm);
-    Handle again = Get1Resource(kPref, 5);
-    ASSERT_NE(again, nullptr);
-    EXPECT_EQ(HandleContent(again), (Bytes{0x0A, 0x0B, 0x0C, 0x0D}));
-    RemoveResource(again);  // read-only
+    Handle h1 = Get1Resource(kPref, 1);
+    ASSERT_NE(h1, nullptr);
+    short id = 0;
+    ResType t = 0;
+    Str255 name;
+    GetResInfo(h1, &id, &t, name);
+    EXPECT_EQ(std::tuple(id, t, FromP(name)), std::tuple(short(1), kPref, std::string("Config Settings")));
+    RemoveResource(h1);  // read-only
     EXPECT_NE(ResError(), noErr);
+    // A detached handle is the caller's and outlives the file.
+    DetachResource(h1);
+    EXPECT_EQ(ResError(), noErr);
     CloseResFile(ref);
+    EXPECT_EQ(HandleContent(h1), record);
+    DisposeHandle(h1);
 }
 
 TEST_F(ResourceFiles, ChainOrderAndStringLists) {
-    // Two plain fork files laid out by hand, opened one after the other.
-    HandFork a, b;
-    a.resources = {{kSTR, 128, "", StringList({"first", "", "third"})},
-                   {kSTR, 300, "", Bytes{0x00, 0x05, 0x02, 'o', 'k', 0x30}},  // says 5, holds 1 and a cut one
-                   {kPref, 7, "", Bytes{1}}};
-    b.resources = {{kSTR, 129, "", StringList({"b1"})}, {kPref, 7, "", Bytes{2}}};
-    WriteFileBytes(home.path + "/a.rsrc", a.Build());
-    WriteFileBytes(home.path + "/b.rsrc", b.Build());
+    // Two plain fork files, opened one after the other.
+    WriteFileBytes(home.path + "/a.rsrc",
+                   Fork({{kSTR, 128, 0, false, "", StringList({"first", "", "third"})},
+                         {kSTR, 300, 0, false, "", Hex("0005 026F6B 30")},  // 5 items: "ok", a cut one
+                         {kPref, 7, 0, false, "", {1}}}));
+    WriteFileBytes(home.path + "/b.rsrc",
+                   Fork({{kSTR, 129, 0, false, "", StringList({"b1"})}, {kPref, 7, 0, false, "", {2}}}));
     const short ra = OpenResFilePath((home.path + "/a.rsrc").c_str(), fsRdPerm);
     const short rb = OpenResFilePath((home.path + "/b.rsrc").c_str(), fsRdPerm);
     ASSERT_TRUE(ra > 0 && rb > 0 && ra != rb);
@@ -231,9 +194,8 @@ TEST_F(ResourceFiles, ChainOrderAndStringLists) {
 // The damage itself is the format readers' (formats_test); here only that
 // a damaged file is refused with an error and never opened.
 TEST_F(ResourceFiles, DamagedFilesAreReportedNotOpened) {
-    HandFork good;
-    good.resources = {{kPref, 1, "Config Settings", Bytes(396, 1)}};
-    const Bytes fork = good.Build(), box = applesingle::WriteAppleSingle(applesingle::MakeResourceFile(kPref, 1, fork));
+    const Bytes fork = Fork({{kPref, 1, 0, true, "Config Settings", Bytes(396, 1)}}),
+                box = applesingle::WriteAppleSingle(applesingle::MakeResourceFile(kPref, 1, fork));
     applesingle::Container noFork;
     noFork.entries.push_back({applesingle::kDataForkID, Bytes{1, 2, 3}});
     const std::string path = home.path + "/damaged";

@@ -8,12 +8,6 @@
 
 namespace {
 
-const rsrc::Resource *Find(const rsrc::ResourceMap &m, uint32_t type, int16_t id) {
-    for (const auto &r : m.resources)
-        if (r.type == type && r.id == id) return &r;
-    return nullptr;
-}
-
 TEST(RezCompiler, CompilesStringListsAndHexData) {
     const char *source = R"(// the plug-in's texts
 /* a block
@@ -28,22 +22,11 @@ resource 'TYPE' (129) $"0102 A0ff" $"7F";
 )";
     RezResult r = CompileRez(source, "in.r");
     ASSERT_TRUE(r.ok) << r.error;
-    ASSERT_EQ(r.map.resources.size(), 3u);
-
-    const auto *list = Find(r.map, PLATFORM_FOURCC('S', 'T', 'R', '#'), 128);
-    ASSERT_NE(list, nullptr);
-    EXPECT_TRUE(list->hasName);
-    EXPECT_EQ(list->name, "Slider names");
-    EXPECT_EQ(list->data, StringList({"First text", "Caf\x8E \"quoted\" back\\slash", "tab\therejoined\nA"}));
-
-    const auto *empty = Find(r.map, PLATFORM_FOURCC('S', 'T', 'R', '#'), -2);
-    ASSERT_NE(empty, nullptr);
-    EXPECT_FALSE(empty->hasName);
-    EXPECT_EQ(empty->data, (Bytes{0, 0}));
-
-    const auto *raw = Find(r.map, PLATFORM_FOURCC('T', 'Y', 'P', 'E'), 129);
-    ASSERT_NE(raw, nullptr);
-    EXPECT_EQ(raw->data, (Bytes{0x01, 0x02, 0xA0, 0xFF, 0x7F}));
+    EXPECT_EQ(Fields(r.map.resources),
+              Fields({{PLATFORM_FOURCC('S', 'T', 'R', '#'), 128, 0, true, "Slider names",
+                       StringList({"First text", "Caf\x8E \"quoted\" back\\slash", "tab\therejoined\nA"})},
+                      {PLATFORM_FOURCC('S', 'T', 'R', '#'), -2, 0, false, "", {0, 0}},
+                      {PLATFORM_FOURCC('T', 'Y', 'P', 'E'), 129, 0, false, "", {0x01, 0x02, 0xA0, 0xFF, 0x7F}}}));
 
     // The longest item that fits a length byte.
     std::string longest = "resource 'STR#' (1) { \"" + std::string(255, 'x') + "\" };";

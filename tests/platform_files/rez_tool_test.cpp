@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -31,11 +32,9 @@ TEST(RezTool, WritesAResourceFileOrNothing) {
               "resource 'STR#' (130) { \"Settings\\xC9\" };\n");
     std::string err;
     ASSERT_EQ(RunRez(in + " -o " + out, &err), 0) << err;
-    auto parsed = rsrc::ParseResourceFork(ReadFileBytes(out));
-    ASSERT_EQ(parsed.error, 0);
-    ASSERT_EQ(parsed.map.resources.size(), 2u);
-    EXPECT_EQ(std::tuple(parsed.map.resources[0].id, parsed.map.resources[0].name, parsed.map.resources[1].data),
-              std::tuple(17000, std::string("Group name"), StringList({"Settings\xC9"})));
+    EXPECT_EQ(ReadFileBytes(out),
+              Fork({{PLATFORM_FOURCC('S', 'T', 'R', '#'), 17000, 0, true, "Group name", StringList({"Kelvarin"})},
+                    {PLATFORM_FOURCC('S', 'T', 'R', '#'), 130, 0, false, "", StringList({"Settings\xC9"})}}));
 
     // An error keeps the earlier output untouched and names the place.
     const Bytes before = ReadFileBytes(out);
@@ -46,7 +45,7 @@ TEST(RezTool, WritesAResourceFileOrNothing) {
 
     const std::string fresh = tmp.path + "/fresh.rsrc";
     EXPECT_EQ(RunRez(in + " -o " + fresh, nullptr), 1);
-    EXPECT_FALSE(FileExists(fresh));
+    EXPECT_FALSE(std::filesystem::exists(fresh));
     EXPECT_EQ(RunRez(tmp.path + "/missing.r -o " + fresh, &err), 1);
     EXPECT_NE(err.find("missing.r"), std::string::npos);
 }

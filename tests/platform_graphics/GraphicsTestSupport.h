@@ -3,6 +3,7 @@
 
 #include "CoreGraphics.h"
 #include "QuickDraw.h"
+#include "quickdraw/GrafPortPrivate.h"
 
 #include <gtest/gtest.h>
 
@@ -28,16 +29,16 @@ struct Picture {
     Picture(const Picture &) = delete;
     Picture &operator=(const Picture &) = delete;
 
-    PixMapHandle pm() const { return GetGWorldPixMap(gw); }
     Rect Bounds() const {
         Rect b;
         GetPortBounds(gw, &b);
         return b;
     }
-    int Width() const { return Bounds().right - Bounds().left; }
-    int Height() const { return Bounds().bottom - Bounds().top; }
+    int Width() const { return Bounds().right; }
+    int Height() const { return Bounds().bottom; }
     uint8_t *At(int x, int y) const {
-        return reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm())) + y * GetPixRowBytes(pm()) + x * 4;
+        PixMapHandle pm = GetGWorldPixMap(gw);
+        return reinterpret_cast<uint8_t *>(GetPixBaseAddr(pm)) + y * GetPixRowBytes(pm) + x * 4;
     }
     Px Get(int x, int y) const {
         Px v;
@@ -72,33 +73,31 @@ struct PortGuard {
     ~PortGuard() { SetGWorld(port, device); }
 };
 
+// Collects the areas a picture reports changed.
+inline void LogChanges(GWorldPtr gw, std::vector<Rect> *areas) {
+    gw->onChanged = [](GrafPort *, const Rect *area, void *log) {
+        static_cast<std::vector<Rect> *>(log)->push_back(*area);
+    };
+    gw->onChangedContext = areas;
+}
+
 // "top,left,bottom,right", to compare a rectangle in one expectation.
 inline std::string Show(const Rect &r) {
     return std::to_string(r.top) + "," + std::to_string(r.left) + "," + std::to_string(r.bottom) + "," +
            std::to_string(r.right);
 }
 
-inline std::string Show(const Px &p) {
-    char buf[32];
-    snprintf(buf, sizeof buf, "%02x%02x%02x%02x", p[0], p[1], p[2], p[3]);
-    return buf;
-}
-
-// Compares a picture with a model pixel by pixel; reports the first few misses.
+// Compares a picture with a model pixel by pixel; reports the first miss.
 inline ::testing::AssertionResult MatchesModel(const Picture &pic, const std::function<Px(int, int)> &model,
                                                int tolerance = 0) {
-    int misses = 0;
-    std::string where;
     for (int y = 0; y < pic.Height(); ++y)
         for (int x = 0; x < pic.Width(); ++x) {
             const Px got = pic.Get(x, y), want = model(x, y);
-            bool ok = true;
-            for (int k = 0; k < 4; ++k) ok &= std::abs(int(got[k]) - int(want[k])) <= tolerance;
-            if (ok) continue;
-            if (++misses <= 5)
-                where +=
-                    " (" + std::to_string(x) + "," + std::to_string(y) + ") got " + Show(got) + " want " + Show(want);
+            for (int k = 0; k < 4; ++k)
+                if (std::abs(got[k] - want[k]) > tolerance)
+                    return ::testing::AssertionFailure()
+                           << "pixel (" << x << "," << y << ") is " << ::testing::PrintToString(got) << ", model "
+                           << ::testing::PrintToString(want);
         }
-    if (misses == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << misses << " pixels differ:" << where;
+    return ::testing::AssertionSuccess();
 }

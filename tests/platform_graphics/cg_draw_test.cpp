@@ -5,7 +5,6 @@
 // half-integers, transparent outside) and the sample is composited
 // source-over, premultiplied, rounded to nearest.
 #include "GraphicsTestSupport.h"
-#include "quickdraw/GrafPortPrivate.h"
 
 #include <cmath>
 
@@ -198,10 +197,7 @@ TEST(CGDraw, ContextsImagesAndPortReports) {
     // y-up rectangle converted to the port's rows; the context closes to NULL.
     Picture pic(10, 8);
     std::vector<Rect> areas;
-    pic.gw->onChanged = [](GrafPort *, const Rect *a, void *ctx) {
-        static_cast<std::vector<Rect> *>(ctx)->push_back(*a);
-    };
-    pic.gw->onChangedContext = &areas;
+    LogChanges(pic.gw, &areas);
     ASSERT_EQ(QDBeginCGContext(pic.gw, &pc), noErr);
     CGImageRef small = MakeImage(TestImage(3, 2));
     CGContextDrawImage(pc, CGRectMake(1, 0, 3, 2), small);  // bottom rows 6 and 7

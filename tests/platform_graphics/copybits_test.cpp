@@ -3,7 +3,6 @@
 // that pixel exists; pixels outside the destination, the current port's clip
 // (when the destination is current) or the mask stay as they were.
 #include "GraphicsTestSupport.h"
-#include "quickdraw/GrafPortPrivate.h"
 
 #include <cmath>
 
@@ -102,12 +101,12 @@ TEST(CopyBits, OverlappingCopyWithinOnePicture) {
 TEST(CopyBits, KeepsAlphaAndReportsTheChangedArea) {
     Picture src(4, 4), dst(6, 6);
     src.Fill([](int x, int y) { return Px{uint8_t(x * 60), uint8_t(y), 2, 3}; });
-    Rect changed{0, 0, 0, 0};
-    dst.gw->onChanged = [](GrafPort *, const Rect *area, void *ctx) { *static_cast<Rect *>(ctx) = *area; };
-    dst.gw->onChangedContext = &changed;
+    std::vector<Rect> changed;
+    LogChanges(dst.gw, &changed);
     Rect s{0, 0, 4, 4}, d{3, 3, 7, 7};  // reaches past the destination
     CopyBits(src.Bits(), dst.Bits(), &s, &d, srcCopy, nullptr);
-    EXPECT_EQ(Show(changed), "3,3,6,6");
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_EQ(Show(changed[0]), "3,3,6,6");
     EXPECT_EQ(dst.Get(3, 3), (Px{0, 0, 2, 3}));
     EXPECT_EQ(dst.Get(5, 4), (Px{120, 1, 2, 3}));
 }
