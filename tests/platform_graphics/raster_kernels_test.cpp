@@ -7,10 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <random>
-#include <string>
 #include <vector>
 
 namespace {
@@ -110,43 +108,6 @@ TEST(RasterKernels, BlendMatchesTheRuleForEveryValue) {
             }
         PlatformBlend(src.data(), srcRowBytes, canvas.Block(), canvas.rowBytes, kWidth, kHeight, op);
         EXPECT_TRUE(canvas.mem == expect) << "opacity " << op;
-    }
-}
-
-// The map of a turned image is the turn the drawing makes: rows of image
-// size, centre and turn with the pixel that shows image pixel (0, 0) (or the
-// four around it) and the boxes covered whole and reached.
-TEST(RasterKernels, QuarterMapsPlaceTheTurnedImage) {
-    struct Row {
-        int quarters, w, h;
-        int64_t cx2, cy2;
-        int32_t hu, hv;
-        PlatformBox covered, reached;
-    };
-    const Row rows[] = {
-        // 4 x 2 image centred on (10, 10): unturned at (8..12, 9..11).
-        {0, 4, 2, 20, 20, 0, 0, {8, 9, 12, 11}, {8, 9, 12, 11}},
-        // A quarter turn: 2 wide and 4 high about the same centre.
-        {1, 4, 2, 20, 20, 0, 0, {9, 8, 11, 12}, {9, 8, 11, 12}},
-        {3, 4, 2, 20, 20, 0, 0, {9, 8, 11, 12}, {9, 8, 11, 12}},
-        // 5 x 2 turned: 2 wide, 5 high, centre (10, 10) puts its top edge at
-        // 7.5, so rows average pairs of image columns; one row fewer whole.
-        {1, 5, 2, 20, 20, 1, 0, {9, 8, 11, 12}, {9, 7, 11, 13}},
-        // Half pixels both ways: 3 x 3 centred on a pixel corner, four taps.
-        {2, 3, 3, 20, 20, 1, 1, {9, 9, 11, 11}, {8, 8, 12, 12}},
-    };
-    for (const Row &row : rows) {
-        const PlatformQuarterMap m = PlatformQuarterMapOf(row.quarters, row.w, row.h, row.cx2, row.cy2);
-        PlatformBox covered{}, reached{};
-        PlatformQuarterBoxes(&m, row.w, row.h, &covered, &reached);
-        const auto show = [](const PlatformBox &b) {
-            return std::to_string(b.left) + "," + std::to_string(b.top) + "," + std::to_string(b.right) + "," +
-                   std::to_string(b.bottom);
-        };
-        EXPECT_EQ(
-            std::to_string(m.hu) + " " + std::to_string(m.hv) + " " + show(covered) + " " + show(reached),
-            std::to_string(row.hu) + " " + std::to_string(row.hv) + " " + show(row.covered) + " " + show(row.reached))
-            << "quarters " << row.quarters << ", " << row.w << "x" << row.h;
     }
 }
 
