@@ -8,12 +8,6 @@
 
 namespace {
 
-struct Case {
-    Rect srcRect, dstRect;
-    bool useMask, dstCurrent;
-    Rect mask, clip;
-};
-
 Rect RandomRect(std::mt19937 &rng, int extent) {
     std::uniform_int_distribution<int> pos(-4, extent + 3), len(0, extent + 4);
     const int l = pos(rng), t = pos(rng);
@@ -39,35 +33,33 @@ TEST(CopyBits, ScalesAndClipsLikeTheModel) {
         const Picture &dst = seed % 4 == 0 ? src : other;
         src.Fill([&](int, int) { return Noise(rng); });
         other.Fill([&](int, int) { return Noise(rng); });
-        Case c{RandomRect(rng, src.Width()), RandomRect(rng, dst.Width()), coin(rng) == 1, coin(rng) == 1,
-               RandomRect(rng, dst.Width()), RandomRect(rng, dst.Width())};
+        const Rect srcRect = RandomRect(rng, src.Width());
+        Rect dstRect = RandomRect(rng, dst.Width());
+        const bool useMask = coin(rng) == 1, dstCurrent = coin(rng) == 1;
+        const Rect mask = RandomRect(rng, dst.Width()), clip = RandomRect(rng, dst.Width());
         if (seed % 3 == 0) {
-            c.dstRect.right = int16_t(c.dstRect.left + c.srcRect.right - c.srcRect.left);
-            c.dstRect.bottom = int16_t(c.dstRect.top + c.srcRect.bottom - c.srcRect.top);
+            dstRect.right = int16_t(dstRect.left + srcRect.right - srcRect.left);
+            dstRect.bottom = int16_t(dstRect.top + srcRect.bottom - srcRect.top);
         }
-        const int sw = c.srcRect.right - c.srcRect.left, sh = c.srcRect.bottom - c.srcRect.top;
-        const int dw = c.dstRect.right - c.dstRect.left, dh = c.dstRect.bottom - c.dstRect.top;
-        SetGWorld(c.dstCurrent ? dst.gw : &dst == &src ? other.gw : src.gw, nullptr);
-        ClipRect(&c.clip);  // only matters when dst is current
-        RgnHandle mask = nullptr;
-        if (c.useMask) {
-            mask = NewRgn();
-            RectRgn(mask, &c.mask);
-        }
+        const int sw = srcRect.right - srcRect.left, sh = srcRect.bottom - srcRect.top;
+        const int dw = dstRect.right - dstRect.left, dh = dstRect.bottom - dstRect.top;
+        SetGWorld(dstCurrent ? dst.gw : &dst == &src ? other.gw : src.gw, nullptr);
+        ClipRect(&clip);  // only matters when dst is current
+        RgnHandle maskRgn = NewRgn();
+        RectRgn(maskRgn, &mask);
         const auto before = dst.Snapshot(), source = src.Snapshot();
-        CopyBits(src.Bits(), dst.Bits(), &c.srcRect, &c.dstRect, srcCopy, mask);
-        if (mask) DisposeRgn(mask);
+        CopyBits(src.Bits(), dst.Bits(), &srcRect, &dstRect, srcCopy, useMask ? maskRgn : nullptr);
+        DisposeRgn(maskRgn);
         Rect wide{-32000, -32000, 32000, 32000};
         ClipRect(&wide);
 
         ASSERT_TRUE(MatchesModel(dst,
                                  [&](int x, int y) {
                                      const Px old = before[size_t(y * dst.Width() + x)];
-                                     if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 || !In(c.dstRect, x, y)) return old;
-                                     if (c.dstCurrent && !In(c.clip, x, y)) return old;
-                                     if (c.useMask && !In(c.mask, x, y)) return old;
-                                     const int sx = Nearest(x - c.dstRect.left, c.srcRect.left, sw, dw);
-                                     const int sy = Nearest(y - c.dstRect.top, c.srcRect.top, sh, dh);
+                                     if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 || !In(dstRect, x, y)) return old;
+                                     if ((dstCurrent && !In(clip, x, y)) || (useMask && !In(mask, x, y))) return old;
+                                     const int sx = Nearest(x - dstRect.left, srcRect.left, sw, dw);
+                                     const int sy = Nearest(y - dstRect.top, srcRect.top, sh, dh);
                                      if (sx < 0 || sy < 0 || sx >= src.Width() || sy >= src.Height()) return old;
                                      return source[size_t(sy * src.Width() + sx)];
                                  }))
