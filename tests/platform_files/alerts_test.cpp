@@ -25,14 +25,10 @@ int Presenter(int kind, const std::string &message, const std::string &explanati
     return gSeen.answer;
 }
 
-DialogItemIndex RunAlert(AlertType kind, const char *msg, const char *expl,
+DialogItemIndex RunAlert(AlertType kind, CFStringRef msg, CFStringRef expl,
                          const AlertStdCFStringAlertParamRec *param) {
     DialogRef alert = nullptr;
-    CFStringRef m = CFStringCreateWithCString(nullptr, msg, kCFStringEncodingUTF8);
-    CFStringRef e = CFStringCreateWithCString(nullptr, expl, kCFStringEncodingUTF8);
-    EXPECT_EQ(CreateStandardAlert(kind, m, e, param, &alert), noErr);
-    CFRelease(m);
-    CFRelease(e);
+    EXPECT_EQ(CreateStandardAlert(kind, msg, expl, param, &alert), noErr);
     DialogItemIndex hit = -1;
     EXPECT_EQ(RunStandardAlert(alert, nullptr, &hit), noErr);
     return hit;
@@ -47,7 +43,7 @@ TEST(Alerts, PresenterFirstThenStandardErrorWithTheDefaultButton) {
 
     PlatformSetAlertPresenter(Presenter);
     gSeen.answer = 2;
-    EXPECT_EQ(RunAlert(kAlertCautionAlert, "Headline", "Details", &p), 2);
+    EXPECT_EQ(RunAlert(kAlertCautionAlert, CFSTR("Headline"), CFSTR("Details"), &p), 2);
     EXPECT_EQ(std::tuple(gSeen.kind, gSeen.message, gSeen.explanation, gSeen.defaultItem, gSeen.cancelItem),
               std::tuple(int(kAlertCautionAlert), std::string("Headline"), std::string("Details"), 1, 2));
     EXPECT_EQ(gSeen.buttons, (std::vector<std::string>{"ok", "Cancel"}));
@@ -57,7 +53,8 @@ TEST(Alerts, PresenterFirstThenStandardErrorWithTheDefaultButton) {
     for (int answer : {0, 7}) {
         gSeen.answer = answer;
         testing::internal::CaptureStderr();
-        EXPECT_EQ(RunAlert(kAlertStopAlert, "Assertion Failure", "Assertion failed in: here", nullptr), 1);
+        EXPECT_EQ(RunAlert(kAlertStopAlert, CFSTR("Assertion Failure"), CFSTR("Assertion failed in: here"), nullptr),
+                  1);
         const std::string err = testing::internal::GetCapturedStderr();
         for (const char *part : {"Stop", "Assertion Failure", "Assertion failed in: here", "OK"})
             EXPECT_NE(err.find(part), std::string::npos) << part << " in " << err;
@@ -67,7 +64,7 @@ TEST(Alerts, PresenterFirstThenStandardErrorWithTheDefaultButton) {
     PlatformSetAlertPresenter(nullptr);
     testing::internal::CaptureStderr();
     p.cancelText = nullptr;  // no cancel button: the alert has one button
-    EXPECT_EQ(RunAlert(kAlertCautionAlert, "Internal Notification:", "something", &p), 1);
+    EXPECT_EQ(RunAlert(kAlertCautionAlert, CFSTR("Internal Notification:"), CFSTR("something"), &p), 1);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(err.find("[ok]") != std::string::npos && err.find("Cancel") == std::string::npos) << err;
 }

@@ -49,10 +49,7 @@ TEST(CFString, EncodingsLengthsAndConstants) {
     CFStringRef copy = CFStringCreateCopy(nullptr, cafe);
     EXPECT_EQ(copy, cafe);
     EXPECT_EQ(CFGetRetainCount(cafe), 2);
-    CFRelease(copy);
-    CFRelease(cafe);
-    CFRelease(snow);
-    CFRelease(upper);
+    for (CFStringRef made : {copy, cafe, snow, upper}) CFRelease(made);
 
     // Constant strings are interned and never freed.
     CFStringRef k1 = CFSTR("com.qmz.varnolex.kelvarin");

@@ -29,10 +29,6 @@ void WriteFileBytes(const std::string &path, const Bytes &bytes) {
     out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-uint32_t BE32(const Bytes &b, size_t at) {
-    return uint32_t(b.at(at)) << 24 | uint32_t(b.at(at + 1)) << 16 | uint32_t(b.at(at + 2)) << 8 | b.at(at + 3);
-}
-
 void PutBE(Bytes &b, size_t at, uint32_t value, int width) {
     for (int i = 0; i < width; ++i) b.at(at + i) = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));
 }

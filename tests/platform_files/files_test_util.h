@@ -24,7 +24,6 @@ struct TempDir {
 Bytes ReadFileBytes(const std::string &path);
 void WriteFileBytes(const std::string &path, const Bytes &bytes);
 
-uint32_t BE32(const Bytes &b, size_t at);
 void PutBE(Bytes &b, size_t at, uint32_t value, int width);
 // Bytes written as pairs of hex digits; spaces between them are ignored.
 Bytes Hex(std::string_view digits);
