@@ -81,33 +81,25 @@ TEST(ResourceFork, DamageIsReportedNeverReadOutOfBounds) {
     // Every truncation: the header's regions then reach past the end.
     for (size_t n = 1; n < kFork.size(); ++n)
         EXPECT_EQ(rsrc::ParseResourceFork(Bytes(kFork.begin(), kFork.begin() + n)).error, mapReadErr) << n;
-    const struct {
-        size_t at;
-        uint32_t value;
-        int width;
-        const char *what;
-    } rows[] = {
-        {0, 0xFFFFFFF0, 4, "data offset past the end"},
-        {12, 0x7FFFFFFF, 4, "map length absurd"},
-        {4, 256, 4, "map overlaps data"},
-        {0, 4, 4, "data overlaps header"},
-        {kMap + 24, 0xFFF0, 2, "type list outside the map"},
-        {kMap + 26, 0xFFF0, 2, "name list outside the map"},
-        {kTypes, 0x0FFF, 2, "type count too large"},
-        {kTypes + 6, 0x7FFF, 2, "reference count too large"},
-        {kTypes + 8, 0xFF00, 2, "reference list outside the map"},
-        {kRefs + 2, 0x7000, 2, "name offset outside"},
-        {kRefs + 5, 0xFFFFF0, 3, "data offset outside"},
-        {256, 0xFFFFFFFF, 4, "data length absurd"},
-        {kRefs + 12 + 5, 0, 3, "second reference on the first one's block"},
-        {kRefs + 12, 1, 2, "duplicate type and ID"},
-        {kNames, 0xFF, 1, "name runs past the map"},
-    };
-    for (const auto &row : rows) {
+    for (auto [at, value, width, what] : {std::tuple{size_t(0), 0xFFFFFFF0u, 4, "data offset past the end"},
+                                          {12, 0x7FFFFFFF, 4, "map length absurd"},
+                                          {4, 256, 4, "map overlaps data"},
+                                          {0, 4, 4, "data overlaps header"},
+                                          {kMap + 24, 0xFFF0, 2, "type list outside the map"},
+                                          {kMap + 26, 0xFFF0, 2, "name list outside the map"},
+                                          {kTypes, 0x0FFF, 2, "type count too large"},
+                                          {kTypes + 6, 0x7FFF, 2, "reference count too large"},
+                                          {kTypes + 8, 0xFF00, 2, "reference list outside the map"},
+                                          {kRefs + 2, 0x7000, 2, "name offset outside"},
+                                          {kRefs + 5, 0xFFFFF0, 3, "data offset outside"},
+                                          {256, 0xFFFFFFFF, 4, "data length absurd"},
+                                          {kRefs + 12 + 5, 0, 3, "second reference on the first one's block"},
+                                          {kRefs + 12, 1, 2, "duplicate type and ID"},
+                                          {kNames, 0xFF, 1, "name runs past the map"}}) {
         Bytes b = kFork;
-        PutBE(b, row.at, row.value, row.width);
+        PutBE(b, at, value, width);
         const auto r = rsrc::ParseResourceFork(b);
-        EXPECT_TRUE(r.error == mapReadErr && r.map.resources.empty()) << row.what;
+        EXPECT_TRUE(r.error == mapReadErr && r.map.resources.empty()) << what;
     }
     // More resources than any real file holds: each reference may be small, but together they are not data.
     EXPECT_EQ(rsrc::ParseResourceFork(ManyResources(65535)).error, 0);

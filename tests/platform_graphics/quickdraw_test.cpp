@@ -43,14 +43,11 @@ TEST(QuickDraw, NewGWorldMovesBoundsToOriginAndStartsInKnownState) {
         EXPECT_EQ(QDError(), paramErr);
     }
     // Empty bounds make a 0x0 picture that ignores drawing.
-    Rect empty{5, 5, 5, 9}, any{0, 0, 10, 10};
-    ASSERT_EQ(NewGWorld(&gw, 32, &empty, nullptr, nullptr, 0), noErr);
-    GetPortBounds(gw, &empty);
-    EXPECT_EQ(Show(empty), "0,0,0,0");
-    SetGWorld(gw, nullptr);
-    PaintRect(&any);
-    FrameOval(&any);
-    DisposeGWorld(gw);
+    Picture empty(Rect{5, 5, 5, 9});
+    EXPECT_EQ(Show(empty.Bounds()), "0,0,0,0");
+    SetGWorld(empty.gw, nullptr);
+    PaintRect(&bounds);
+    FrameOval(&bounds);
 }
 
 TEST(QuickDraw, RectangleArithmeticKeepsHalfOpenRules) {
