@@ -28,24 +28,20 @@ TEST(Memory, HandlesKeepDataThroughResizing) {
     // Each step: new size, then the error, size and front byte it leaves.
     // Growing may move the data, never the handle; a locked handle's data
     // stays put, so it cannot grow past what it already holds.
-    struct Step {
-        Size size;
-        bool lock;
-        OSErr err;
-        Size after;
-    } steps[] = {
-        {100000, false, noErr, 100000}, {4, false, noErr, 4},           {200000, true, memFullErr, 4},
-        {50000, true, noErr, 50000},    {200000, false, noErr, 200000}, {-5, false, paramErr, 200000},
-    };
-    for (const Step &s : steps) {
-        s.lock ? HLock(h) : HUnlock(h);
+    for (auto [size, lock, err, after] : {std::tuple{Size(100000), false, OSErr(noErr), Size(100000)},
+                                          {4, false, noErr, 4},
+                                          {200000, true, memFullErr, 4},
+                                          {50000, true, noErr, 50000},
+                                          {200000, false, noErr, 200000},
+                                          {-5, false, paramErr, 200000}}) {
+        lock ? HLock(h) : HUnlock(h);
         const Ptr before = *h;
-        SetHandleSize(h, s.size);
-        EXPECT_EQ(MemError(), s.err) << s.size;
-        EXPECT_EQ(GetHandleSize(h), s.after) << s.size;
-        EXPECT_TRUE(!s.lock || *h == before) << s.size;
+        SetHandleSize(h, size);
+        EXPECT_EQ(MemError(), err) << size;
+        EXPECT_EQ(GetHandleSize(h), after) << size;
+        EXPECT_TRUE(!lock || *h == before) << size;
         EXPECT_EQ((*h)[0], 1);
-        EXPECT_EQ((*h)[3], 4) << s.size;
+        EXPECT_EQ((*h)[3], 4) << size;
     }
     DisposeHandle(h);
     EXPECT_EQ(GetHandleSize(nullptr), 0);

@@ -35,9 +35,8 @@ TEST(QuickDraw, NewGWorldMovesBoundsToOriginAndStartsInKnownState) {
 
     // Only 32 bits per pixel, and no bounds wider than a Rect can hold once
     // moved to the origin; failures leave the result NULL.
-    GWorldPtr gw;
     for (auto [depth, r] : {std::pair{short(16), bounds}, {short(32), Rect{0, -30000, 10, 30000}}}) {
-        gw = reinterpret_cast<GWorldPtr>(&bounds);
+        GWorldPtr gw = reinterpret_cast<GWorldPtr>(&bounds);
         EXPECT_EQ(NewGWorld(&gw, depth, &r, nullptr, nullptr, 0), paramErr) << depth;
         EXPECT_EQ(gw, nullptr);
         EXPECT_EQ(QDError(), paramErr);

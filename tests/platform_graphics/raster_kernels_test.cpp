@@ -98,13 +98,13 @@ TEST(RasterKernels, BlendMatchesTheRuleForEveryValue) {
     // The dispatching call on a block with padded rows in a canary frame.
     for (int op : {-7, 0, 1, 127, 128, 254, 255, 300}) {
         Canvas canvas(kWidth, kHeight, 2);
-        for (int y = 0; y < kHeight; ++y)
-            std::memcpy(canvas.Block() + y * canvas.rowBytes, &dst0[size_t(y) * srcRowBytes], kWidth * 4);
         std::vector<uint8_t> expect = canvas.mem;
         for (int y = 0; y < kHeight; ++y)
             for (int i = 0; i < kWidth * 4; ++i) {
-                uint8_t &e = expect[size_t(y + kGuard) * canvas.rowBytes + kGuard * 4 + i];
-                e = rule(src[size_t(y) * srcRowBytes + i], e, std::clamp(op, 0, 255));
+                const size_t at = size_t(y + kGuard) * canvas.rowBytes + kGuard * 4 + i,
+                             from = size_t(y) * srcRowBytes + i;
+                canvas.mem[at] = dst0[from];
+                expect[at] = rule(src[from], dst0[from], std::clamp(op, 0, 255));
             }
         PlatformBlend(src.data(), srcRowBytes, canvas.Block(), canvas.rowBytes, kWidth, kHeight, op);
         EXPECT_TRUE(canvas.mem == expect) << "opacity " << op;
