@@ -3,7 +3,6 @@
 #include "files_test_util.h"
 
 #include "files/AppleSingle.h"
-#include "files/ResourceFork.h"
 
 #include "Files.h"
 #include "MacMemory.h"

@@ -1,7 +1,6 @@
 // The rez program: output on success, nothing but a located message on error.
 #include "files_test_util.h"
 
-#include "files/ResourceFork.h"
 #include "MacTypes.h"
 
 #include <gtest/gtest.h>
