@@ -21,8 +21,8 @@ constexpr OSType kCreator = PLATFORM_FOURCC('q', 'm', 'z', ' ');
 
 // A Pascal string: a length byte, then the text.
 std::vector<unsigned char> P(const std::string &text) {
-    std::vector<unsigned char> p{static_cast<unsigned char>(text.size())};
-    p.insert(p.end(), text.begin(), text.end());
+    std::vector<unsigned char> p(text.size() + 1, static_cast<unsigned char>(text.size()));
+    std::copy(text.begin(), text.end(), p.begin() + 1);
     return p;
 }
 
