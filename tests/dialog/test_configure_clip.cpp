@@ -24,12 +24,6 @@ struct Seen {
 };
 Seen gSeen;
 
-QWidget *ControlOf(QWidget *window, const char *signature) {
-    for (QWidget *w : window->findChildren<QWidget *>())
-        if (w->property("controlSignature").toString() == QLatin1String(signature)) return w;
-    return nullptr;
-}
-
 // Reads the slider once the settings window is up, drags it to the first
 // frame, and cancels.
 void Inspect() {
@@ -38,8 +32,8 @@ void Inspect() {
         QWidget *window = nullptr;
         for (QWidget *top : QApplication::topLevelWidgets())
             if (top->isVisible() && top->objectName().startsWith(QLatin1String("config"))) window = top;
-        auto *slider = window ? qobject_cast<QSlider *>(ControlOf(window, "ClpS")) : nullptr;
-        auto *label = window ? qobject_cast<QLabel *>(ControlOf(window, "ClpM")) : nullptr;
+        auto *slider = window ? window->findChild<QSlider *>("clipSlider") : nullptr;
+        auto *label = window ? window->findChild<QLabel *>("clipPosition") : nullptr;
         if (!slider || !label) return;
         timer->stop();
         gSeen = {slider->minimum(), slider->maximum(), slider->value(), label->text(), {}};

@@ -127,12 +127,6 @@ void Toggle(QWidget *checkBox) { QTest::keyClick(checkBox, Qt::Key_Space); }
 void Click(QWidget *button) { QTest::mouseClick(button, Qt::LeftButton); }
 QString Text(QWidget *label) { return qobject_cast<QLabel *>(label)->text(); }
 
-// The mouse on the window's native handle, in window coordinates.
-void Press(QWidget *window, QPoint where, Qt::KeyboardModifiers keys = {}) {
-    QTest::mousePress(window->windowHandle(), Qt::LeftButton, keys, where);
-}
-void Release(QWidget *window, QPoint where) { QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, where); }
-
 // The NTSC layout's preview (plugin/resources/kelvarin.nib/configNTSC.ui).
 const Rect kNTSCPreview = R(16, 16, 336, 496);
 
@@ -185,7 +179,10 @@ void OpenDialog(int32_t renderFrame) {
 // rectangle while the button is still down and after the release.
 void Drag(QWidget *window, std::vector<QPoint> path, const relRect &want, const char *what,
           Qt::KeyboardModifiers pressKeys = {}, Qt::KeyboardModifiers moveKeys = {}) {
-    Do([=] { Press(window, path[0], pressKeys); });  // returns after the release
+    // The mouse goes to the window's native handle, in window coordinates.
+    Do([=] {
+        QTest::mousePress(window->windowHandle(), Qt::LeftButton, pressKeys, path[0]);
+    });  // returns after the release
     for (size_t i = 1; i < path.size(); ++i)
         Do([=] { QTest::mouseEvent(QTest::MouseMove, window->windowHandle(), Qt::NoButton, moveKeys, path[i]); });
     // A loaded machine may lag behind the queued mouse.
@@ -197,7 +194,7 @@ void Drag(QWidget *window, std::vector<QPoint> path, const relRect &want, const 
     });
     Do([=] {
         EXPECT_TRUE(SameRel(gPascalData->startRel, want)) << what << ", button down";
-        Release(window, path.back());
+        QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, path.back());
     });
     Do([=] { EXPECT_TRUE(SameRel(gPascalData->startRel, want)) << what; });
 }
@@ -317,8 +314,7 @@ TEST_F(Dialog, CommandsEditTheRecordAndRenderThePreview) {
 TEST_F(Dialog, ColourBoxTakesThePickersHighBytesAndPaintsThem) {
     auto clickBox = [](QWidget *window) {
         QWidget *box = Control(window, "Colr", 1);
-        Press(window, box->mapTo(window, box->rect().center()));
-        Release(window, box->mapTo(window, box->rect().center()));  // the picker runs inside
+        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, box->mapTo(window, box->rect().center()));
     };
     auto pick = [](QColor colour, bool accept) {
         Wait([] { return Visible<QColorDialog>() != nullptr; });
@@ -327,15 +323,15 @@ TEST_F(Dialog, ColourBoxTakesThePickersHighBytesAndPaintsThem) {
             accept ? Visible<QColorDialog>()->accept() : Visible<QColorDialog>()->reject();
         });
     };
-    auto renders = std::make_shared<SInt32>();
-    On("configNTSC", [=](QWidget *window) {
-        *renders = PreviewValue();
+    SInt32 renders = 0;  // the steps run while the test's locals live
+    On("configNTSC", [&](QWidget *window) {
+        renders = PreviewValue();
         clickBox(window);
     });
     pick(QColor::fromRgba64(65535, 32768, 1), true);
-    Do([=, this] {
+    Do([&, this] {
         EXPECT_EQ(Channels(cfg->colors[0]), std::tuple(0xFF00, 0x8000, 0));
-        EXPECT_NE(PreviewValue(), *renders) << "the new colour is rendered";
+        EXPECT_NE(PreviewValue(), renders) << "the new colour is rendered";
         EXPECT_EQ(GetControl32BitValue(ws.colors[0]), 0xFF8000);
         // The colour inside a black border.
         Rect box;
