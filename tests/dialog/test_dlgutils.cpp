@@ -27,6 +27,7 @@ TEST(DlgUtils, HandleHitOnHandWorkedPoints) {
         {box, 306, 200, kHandleNone},
         {box, 200, 94, kHandleTop},
         {box, 301, 150, kHandleRight},
+        {box, 300, 155, kHandleRight},
         {box, 250, 210, kHandleNone},
         // Overlapping squares of a 4 x 4 rectangle: the first corner in
         // top-left, top-right, bottom-left, bottom-right order wins.
