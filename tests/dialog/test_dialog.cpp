@@ -168,6 +168,12 @@ void OpenDialog(int32_t renderFrame) {
     gHost->hostDisposes = 1;
     gHost->params.renderFrame = renderFrame;
     gHost->params.frameCount = 1;
+    QTimer watchdog;  // a notice or picker left open by a fault must not hang the test
+    watchdog.callOnTimeout([] {
+        ADD_FAILURE() << "a window was left open";
+        if (QWidget *modal = QApplication::activeModalWidget()) modal->close();
+    });
+    watchdog.start(60000);
     EXPECT_EQ(gHost->Send(kPlugCustomButtonClick), 0);
     EXPECT_TRUE(gSteps.empty()) << gSteps.size() << " scripted steps did not run";
     gSteps.clear();
