@@ -47,11 +47,7 @@ void Inspect() {
 using ConfigureOnAClip = ScratchHomeTest;
 
 TEST_F(ConfigureOnAClip, SliderSpansTheClipAndOpensOnTheAtFrame) {
-    TestClipSettings settings;
-    settings.width = 64;
-    settings.height = 48;
-    settings.frames = 40;
-    settings.lossless = true;
+    const TestClipSettings settings{.width = 64, .height = 48, .frames = 40, .lossless = true};
     const std::string clip = (dir / "clip.mkv").string();
     std::string error;
     ASSERT_TRUE(WriteTestClip(clip, settings, error)) << error;
