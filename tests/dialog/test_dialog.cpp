@@ -19,7 +19,7 @@
 #include <QWindow>
 
 #include <array>
-#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
