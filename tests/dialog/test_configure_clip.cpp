@@ -24,12 +24,6 @@ struct Seen {
 };
 Seen gSeen;
 
-QWidget *ControlOf(QWidget *window, const char *signature) {
-    for (QWidget *w : window->findChildren<QWidget *>())
-        if (w->property("controlSignature").toString() == QLatin1String(signature)) return w;
-    return nullptr;
-}
-
 // Reads the slider once the settings window is up, drags it to the first
 // frame, and cancels.
 void Inspect() {
@@ -38,8 +32,8 @@ void Inspect() {
         QWidget *window = nullptr;
         for (QWidget *top : QApplication::topLevelWidgets())
             if (top->isVisible() && top->objectName().startsWith(QLatin1String("config"))) window = top;
-        auto *slider = window ? qobject_cast<QSlider *>(ControlOf(window, "ClpS")) : nullptr;
-        auto *label = window ? qobject_cast<QLabel *>(ControlOf(window, "ClpM")) : nullptr;
+        auto *slider = window ? window->findChild<QSlider *>("clipSlider") : nullptr;
+        auto *label = window ? window->findChild<QLabel *>("clipPosition") : nullptr;
         if (!slider || !label) return;
         timer->stop();
         gSeen = {slider->minimum(), slider->maximum(), slider->value(), label->text(), {}};
@@ -53,11 +47,7 @@ void Inspect() {
 using ConfigureOnAClip = ScratchHomeTest;
 
 TEST_F(ConfigureOnAClip, SliderSpansTheClipAndOpensOnTheAtFrame) {
-    TestClipSettings settings;
-    settings.width = 64;
-    settings.height = 48;
-    settings.frames = 40;
-    settings.lossless = true;
+    const TestClipSettings settings{.width = 64, .height = 48, .frames = 40, .lossless = true};
     const std::string clip = (dir / "clip.mkv").string();
     std::string error;
     ASSERT_TRUE(WriteTestClip(clip, settings, error)) << error;

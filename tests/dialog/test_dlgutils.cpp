@@ -27,6 +27,7 @@ TEST(DlgUtils, HandleHitOnHandWorkedPoints) {
         {box, 306, 200, kHandleNone},
         {box, 200, 94, kHandleTop},
         {box, 301, 150, kHandleRight},
+        {box, 300, 155, kHandleRight},
         {box, 250, 210, kHandleNone},
         // Overlapping squares of a 4 x 4 rectangle: the first corner in
         // top-left, top-right, bottom-left, bottom-right order wins.
@@ -42,14 +43,16 @@ TEST(DlgUtils, HandleHitOnHandWorkedPoints) {
         EXPECT_EQ(IsHandleHit(row.r, P(row.h, row.v)), row.want) << "at h" << row.h << " v" << row.v;
 }
 
+// Shift keeps the proportions of the rectangle at mouse-down (orig): the
+// top-left corner stays, the longer side follows the mouse, the other gives way.
 TEST(DlgUtils, CornerDragMovesItsCornerAndFlipsAcrossTheOpposite) {
     const Rect frame = R(0, 0, 320, 480), start = R(100, 100, 200, 300);
-    const relRect origRel = SetRelRect(0.1, 0.1, 0.5, 0.5);
     struct Row {
         SInt16 handle;
         Point down, to;
         UInt32 keys;
-        Rect want;
+        Rect want, from = R(100, 100, 200, 300);
+        relRect orig = SetRelRect(0.1, 0.1, 0.5, 0.5);
     };
     const Row rows[] = {
         {kHandleBottomRight, P(300, 200), P(320, 230), 0, R(100, 100, 230, 320)},
@@ -60,32 +63,16 @@ TEST(DlgUtils, CornerDragMovesItsCornerAndFlipsAcrossTheOpposite) {
         {kHandleTopLeft, P(100, 100), P(80, 90), optionKey, R(90, 80, 210, 320)},  // about the centre
         {kHandleBody, P(300, 200), P(350, 260), 0, start},
         {kHandleNone, P(300, 200), P(350, 260), 0, start},
+        // 240 x 80, wide: 173 x 57.67; 120 x 160, tall: 150 x 200.
+        {kHandleBottomRight, P(480, 160), P(413, 205), shiftKey, R(80, 240, 138, 413), R(80, 240, 160, 480),
+         SetRelRect(0.5, 0.25, 1.0, 0.5)},
+        {kHandleBottomRight, P(120, 160), P(190, 200), shiftKey, R(0, 0, 200, 150), R(0, 0, 160, 120),
+         SetRelRect(0.0, 0.0, 0.25, 0.5)},
     };
     for (const Row &row : rows) {
-        Rect r = start;
-        DragCorner(row.handle, r, row.down, row.to, row.keys, frame, origRel);
-        EXPECT_TRUE(SameRect(r, row.want)) << "handle " << row.handle;
-    }
-}
-
-// Shift keeps the proportions of the rectangle at mouse-down (origRel): the
-// top-left corner stays, the longer side follows the mouse, the other gives way.
-TEST(DlgUtils, ShiftKeepsTheProportionsOfTheMouseDownRectangle) {
-    const Rect frame = R(0, 0, 400, 600);
-    struct Row {
-        relRect origRel;
-        Point to;  // the bottom-right corner dragged here
-        Rect want;
-    };
-    const Row rows[] = {
-        {SetRelRect(0.5, 0.25, 1.0, 0.5), P(512, 205), R(100, 300, 171, 512)},  // 300 x 100, wide: 70.67
-        {SetRelRect(0.0, 0.0, 0.25, 0.5), P(190, 180), R(0, 0, 180, 135)},      // 150 x 200, tall
-    };
-    for (const Row &row : rows) {
-        const Rect p = Rel2Rect(row.origRel, frame);
-        Rect r = p;
-        DragCorner(kHandleBottomRight, r, P(p.right, p.bottom), row.to, shiftKey, frame, row.origRel);
-        EXPECT_TRUE(SameRect(r, row.want));
+        Rect r = row.from;
+        DragCorner(row.handle, r, row.down, row.to, row.keys, frame, row.orig);
+        EXPECT_TRUE(SameRect(r, row.want)) << "handle " << row.handle << " to h" << row.to.h << " v" << row.to.v;
     }
 }
 
