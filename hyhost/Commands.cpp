@@ -261,6 +261,15 @@ int CommandConfigure(const std::string &input, const std::string &atText, const 
         return Fail("the plug-in could not begin: " + ResultName(r));
     }
 
+    // The plug-in has read its settings when it started and writes them
+    // only on OK, and then only when they differ from its file. Without the
+    // private copy during the dialog, OK always writes one and Cancel none:
+    // that tells the two apart even when the dialog's values stay as they
+    // were (the --set values the user accepts).
+    std::error_code ec;
+    if (job.IsPrivate() && !fs::remove(job.PrefsPath(), ec) && ec)
+        return Fail("cannot prepare the settings window: " + ec.message());
+
     params.proxyOnly = 0;
     params.renderFrame = int32_t(at);
     session.inButtonMessage = true;
@@ -268,13 +277,15 @@ int CommandConfigure(const std::string &input, const std::string &atText, const 
     int32_t r = SendMessage(plugin, params, kPlugCustomButtonClick);
     session.inButtonMessage = false;
     if (r != kPluginOK) return Fail("the settings dialog failed: " + ResultName(r));
-    // Whatever the plug-in left in the private copy goes where the settings
-    // came from, as it would have without the copy (the plug-in writes its
-    // file when it starts, too); --set values count as asked-for changes.
-    const std::string after = ReadWhole(job.PrefsPath());
+    // On OK the private copy goes where the settings came from, as the
+    // plug-in's own file would have been written without the copy; a
+    // Cancel leaves that file untouched.
+    const bool accepted = !job.IsPrivate() || fs::exists(job.PrefsPath(), ec);
+    const std::string after = accepted ? ReadWhole(job.PrefsPath()) : prefsBefore;
     const std::string target = settings.file.empty() ? job.UsersPrefsPath() : settings.file;
-    if (job.IsPrivate() && after != ReadWhole(target) && !job.SaveTo(settings.file, error)) return Fail(error);
-    if (after == prefsBefore && settings.sets.empty())
+    if (job.IsPrivate() && accepted && after != ReadWhole(target) && !job.SaveTo(settings.file, error))
+        return Fail(error);
+    if (!accepted || (after == prefsBefore && settings.sets.empty()))
         std::cout << "Settings unchanged.\n";
     else if (settings.file.empty())
         std::cout << "Settings saved in " << target << "; the next hyhost render uses them.\n";
