@@ -43,6 +43,7 @@ public:
 
 private:
     std::string folder_;
+    int lock_ = -1;          // the folder, locked while the job runs
     std::string userPrefs_;  // as it was before the job's folder replaced it
     std::string oldXdg_;
     bool hadXdg_ = false;
