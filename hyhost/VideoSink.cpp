@@ -365,10 +365,13 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
     return true;
 }
 
-bool OpenAudio(ClipEncoder &e, const SinkSettings &s, const std::string &formatPath, std::string &error) {
-    const AVOutputFormat *of = e.format->oformat;
-    AVSampleFormat wanted = AV_SAMPLE_FMT_FLTP;
-    AVCodecID id = AV_CODEC_ID_AAC;
+// --audio-codec, else the container's choice: AAC, else Opus, else its
+// own; lossless renders keep PCM of the source's depth, else FLAC. wanted:
+// the sample format asked of it, id: the codec.
+const AVCodec *ChooseAudioEncoder(const SinkSettings &s, const AVOutputFormat *of, const std::string &formatPath,
+                                  AVSampleFormat &wanted, AVCodecID &id, std::string &error) {
+    wanted = AV_SAMPLE_FMT_FLTP;
+    id = AV_CODEC_ID_AAC;
     if (s.lossless) {
         wanted = LosslessPcmFormat(s.sourceSampleFormat, id);
         if (!ContainerMayTake(of, id)) id = AV_CODEC_ID_FLAC;
@@ -378,20 +381,21 @@ bool OpenAudio(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
     const AVCodec *codec = id == AV_CODEC_ID_OPUS ? avcodec_find_encoder_by_name("libopus") : nullptr;
     if (!s.audioCodec.empty() && s.audioCodec != "copy") {
         codec = avcodec_find_encoder_by_name(s.audioCodec.c_str());
-        if (!codec) return error = "unknown audio encoder '" + s.audioCodec + "'", false;
+        if (!codec) return error = "unknown audio encoder '" + s.audioCodec + "'", nullptr;
         id = codec->id;
     }
     if (!codec) codec = avcodec_find_encoder(id);
-    if (!codec) {
-        error = std::string("no ") + avcodec_get_name(id) + " audio encoder is installed";
-        return false;
-    }
+    if (!codec) return error = std::string("no ") + avcodec_get_name(id) + " audio encoder is installed", nullptr;
     if (!ContainerMayTake(of, codec->id)) {
         error = "a " + Extension(formatPath) + " file cannot hold " + codec->name + " audio; use a .mkv output";
-        return false;
+        return nullptr;
     }
-    e.audio.reset(avcodec_alloc_context3(codec));
-    AVCodecContext *c = e.audio.get();
+    return codec;
+}
+
+// The sample format wanted where the encoder takes it, the source's rate
+// and channels (48 kHz stereo when it has none, or the rate is not taken).
+void SetSamples(AVCodecContext *c, const AVCodec *codec, const SinkSettings &s, AVSampleFormat wanted) {
     c->sample_fmt = wanted;
     if (codec->sample_fmts) {
         bool ok = false;
@@ -411,11 +415,15 @@ bool OpenAudio(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
     if (c->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
         av_channel_layout_default(&c->ch_layout, c->ch_layout.nb_channels);
     c->time_base = AVRational{1, c->sample_rate};
-    const AVStream *src = s.source && s.sourceAudio >= 0 ? s.source->streams[s.sourceAudio] : nullptr;
+}
+
+// --audio-bitrate, else for lossy encoders never below the source's rate
+// when it was compressed too; 64 kb/s a channel at least, within what the
+// encoders accept.
+void SetAudioBitRate(AVCodecContext *c, const AVCodec *codec, AVCodecID id, const SinkSettings &s,
+                     const AVStream *src) {
     if (!(codec->capabilities & AV_CODEC_CAP_LOSSLESS) && id != AV_CODEC_ID_FLAC &&
         avcodec_get_type(id) == AVMEDIA_TYPE_AUDIO && codec->id != AV_CODEC_ID_PCM_S16LE) {
-        // Never below the source's rate when it was compressed too; 64 kb/s a
-        // channel at least, within what the encoders accept.
         int channels = std::min(c->ch_layout.nb_channels, 6);
         int64_t rate = 64000 * channels;
         const AVCodecDescriptor *sd = src ? avcodec_descriptor_get(src->codecpar->codec_id) : nullptr;
@@ -424,6 +432,19 @@ bool OpenAudio(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
         c->bit_rate = std::min<int64_t>(rate, 256000 * channels);
     }
     if (s.audioBitRate > 0) c->bit_rate = s.audioBitRate;
+}
+
+bool OpenAudio(ClipEncoder &e, const SinkSettings &s, const std::string &formatPath, std::string &error) {
+    const AVOutputFormat *of = e.format->oformat;
+    AVSampleFormat wanted;
+    AVCodecID id;
+    const AVCodec *codec = ChooseAudioEncoder(s, of, formatPath, wanted, id, error);
+    if (!codec) return false;
+    e.audio.reset(avcodec_alloc_context3(codec));
+    AVCodecContext *c = e.audio.get();
+    SetSamples(c, codec, s, wanted);
+    const AVStream *src = s.source && s.sourceAudio >= 0 ? s.source->streams[s.sourceAudio] : nullptr;
+    SetAudioBitRate(c, codec, id, s, src);
     if (of->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (int rc = avcodec_open2(c, codec, nullptr); rc < 0) {
         error = std::string("cannot open the ") + codec->name + " audio encoder: " + AVErrorText(rc);
