@@ -303,8 +303,60 @@ struct Writer {
     }
 };
 
-// The output's streams: the video with both sets of parameter sets, and
-// every other stream of the source copied.
+// A copy of source stream i in the output: the video with both sets of
+// parameter sets. False with why when the output cannot hold it as it is.
+bool AddOutputStream(Writer &w, unsigned i, std::string &why, std::string &error) {
+    const AVStream *s = w.in->streams[i];
+    if (avformat_query_codec(w.out->oformat, s->codecpar->codec_id, FF_COMPLIANCE_NORMAL) != 1) {
+        why = std::string("the output cannot hold the source's ") + avcodec_get_name(s->codecpar->codec_id) +
+              " stream as it is";
+        return false;
+    }
+    AVStream *o = avformat_new_stream(w.out, nullptr);
+    if (!o || avcodec_parameters_copy(o->codecpar, s->codecpar) < 0) throw std::bad_alloc();
+    o->codecpar->codec_tag = 0;
+    o->time_base = s->time_base;
+    o->avg_frame_rate = s->avg_frame_rate;
+    o->r_frame_rate = s->r_frame_rate;
+    o->sample_aspect_ratio = s->sample_aspect_ratio;
+    o->disposition = s->disposition;
+    av_dict_copy(&o->metadata, s->metadata, 0);
+    for (int k = 0; k < s->nb_side_data; ++k) {
+        const AVPacketSideData &sd = s->side_data[k];
+        if (uint8_t *d = av_stream_new_side_data(o, sd.type, sd.size)) std::memcpy(d, sd.data, sd.size);
+    }
+    if (int(i) == w.info.videoStream) {
+        std::string merged;
+        if (!MergeParameterSets(w.avc, w.firstEncoder.get(), merged, error)) return false;
+        av_freep(&o->codecpar->extradata);
+        o->codecpar->extradata = static_cast<uint8_t *>(av_mallocz(merged.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!o->codecpar->extradata) throw std::bad_alloc();
+        std::memcpy(o->codecpar->extradata, merged.data(), merged.size());
+        o->codecpar->extradata_size = int(merged.size());
+    }
+    w.outputOf[i] = o->index;
+    return true;
+}
+
+void CopyChapters(const AVFormatContext *in, AVFormatContext *out) {
+    if (in->nb_chapters == 0) return;
+    out->chapters = static_cast<AVChapter **>(av_calloc(in->nb_chapters, sizeof(AVChapter *)));
+    if (!out->chapters) throw std::bad_alloc();
+    for (unsigned i = 0; i < in->nb_chapters; ++i) {
+        const AVChapter *c = in->chapters[i];
+        auto *copy = static_cast<AVChapter *>(av_mallocz(sizeof(AVChapter)));
+        if (!copy) throw std::bad_alloc();
+        copy->id = c->id;
+        copy->time_base = c->time_base;
+        copy->start = c->start;
+        copy->end = c->end;
+        av_dict_copy(&copy->metadata, c->metadata, 0);
+        out->chapters[out->nb_chapters++] = copy;
+    }
+}
+
+// The output's streams, every stream of the source copied, its metadata and
+// chapters, and its header written to tempPath.
 bool MakeOutput(Writer &w, const std::string &path, const std::string &tempPath, std::string &why, std::string &error) {
     AVFormatContext *out = nullptr;
     if (avformat_alloc_output_context2(&out, nullptr, nullptr, path.c_str()) < 0 || !out) {
@@ -314,54 +366,10 @@ bool MakeOutput(Writer &w, const std::string &path, const std::string &tempPath,
     w.out = out;
     AVFormatContext *in = w.in;
     w.outputOf.assign(in->nb_streams, -1);
-    for (unsigned i = 0; i < in->nb_streams; ++i) {
-        const AVStream *s = in->streams[i];
-        bool video = int(i) == w.info.videoStream;
-        if (avformat_query_codec(out->oformat, s->codecpar->codec_id, FF_COMPLIANCE_NORMAL) != 1) {
-            why = std::string("the output cannot hold the source's ") + avcodec_get_name(s->codecpar->codec_id) +
-                  " stream as it is";
-            return false;
-        }
-        AVStream *o = avformat_new_stream(out, nullptr);
-        if (!o || avcodec_parameters_copy(o->codecpar, s->codecpar) < 0) throw std::bad_alloc();
-        o->codecpar->codec_tag = 0;
-        o->time_base = s->time_base;
-        o->avg_frame_rate = s->avg_frame_rate;
-        o->r_frame_rate = s->r_frame_rate;
-        o->sample_aspect_ratio = s->sample_aspect_ratio;
-        o->disposition = s->disposition;
-        av_dict_copy(&o->metadata, s->metadata, 0);
-        for (int k = 0; k < s->nb_side_data; ++k) {
-            const AVPacketSideData &sd = s->side_data[k];
-            if (uint8_t *d = av_stream_new_side_data(o, sd.type, sd.size)) std::memcpy(d, sd.data, sd.size);
-        }
-        if (video) {
-            std::string merged;
-            if (!MergeParameterSets(w.avc, w.firstEncoder.get(), merged, error)) return false;
-            av_freep(&o->codecpar->extradata);
-            o->codecpar->extradata = static_cast<uint8_t *>(av_mallocz(merged.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-            if (!o->codecpar->extradata) throw std::bad_alloc();
-            std::memcpy(o->codecpar->extradata, merged.data(), merged.size());
-            o->codecpar->extradata_size = int(merged.size());
-        }
-        w.outputOf[i] = o->index;
-    }
+    for (unsigned i = 0; i < in->nb_streams; ++i)
+        if (!AddOutputStream(w, i, why, error)) return false;
     av_dict_copy(&out->metadata, in->metadata, 0);
-    if (in->nb_chapters > 0) {
-        out->chapters = static_cast<AVChapter **>(av_calloc(in->nb_chapters, sizeof(AVChapter *)));
-        if (!out->chapters) throw std::bad_alloc();
-        for (unsigned i = 0; i < in->nb_chapters; ++i) {
-            const AVChapter *c = in->chapters[i];
-            auto *copy = static_cast<AVChapter *>(av_mallocz(sizeof(AVChapter)));
-            if (!copy) throw std::bad_alloc();
-            copy->id = c->id;
-            copy->time_base = c->time_base;
-            copy->start = c->start;
-            copy->end = c->end;
-            av_dict_copy(&copy->metadata, c->metadata, 0);
-            out->chapters[out->nb_chapters++] = copy;
-        }
-    }
+    CopyChapters(in, out);
     if (int rc = avio_open(&out->pb, tempPath.c_str(), AVIO_FLAG_WRITE); rc < 0) {
         error = "cannot write '" + tempPath + "': " + AVErrorText(rc);
         return false;
