@@ -316,6 +316,38 @@ int CommandConfigure(const std::string &input, const std::string &atText, const 
     return SaveDialogSettings(job, settings, prefsBefore, accepted);
 }
 
+namespace {
+
+// Six frames of the source and the result side by side at half size.
+bool WriteContactSheet(const std::string &source, const std::string &result, const TestClipSettings &clipSettings,
+                       const std::string &sheet, std::string &error) {
+    ClipDecoderPtr a = OpenClipDecoder(source, error);
+    ClipDecoderPtr b = a ? OpenClipDecoder(result, error) : nullptr;
+    if (!a || !b) return false;
+    const int rows[] = {5, 15, 30, 60, 85, 95};
+    int tw = clipSettings.width / 2, th = clipSettings.height / 2, gap = 6;
+    ArgbPicture sheetPic = MakePicture(2 * tw + 3 * gap, int(std::size(rows)) * (th + gap) + gap);
+    for (int y = 0; y < sheetPic.height; ++y)
+        for (int x = 0; x < sheetPic.width; ++x) {
+            uint8_t *p = sheetPic.Row(y) + 4 * x;
+            p[0] = 0xFF, p[1] = p[2] = p[3] = 0x20;
+        }
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        ArgbPicture left, right;
+        if (!FetchClipFrame(*a, rows[i], tw, th, true, left, error) ||
+            !FetchClipFrame(*b, rows[i], tw, th, true, right, error))
+            return false;
+        int top = gap + int(i) * (th + gap);
+        for (int y = 0; y < th; ++y) {
+            std::memcpy(sheetPic.Row(top + y) + 4 * gap, left.Row(y), left.RowBytes());
+            std::memcpy(sheetPic.Row(top + y) + 4 * (2 * gap + tw), right.Row(y), right.RowBytes());
+        }
+    }
+    return WritePng(sheet, sheetPic, error);
+}
+
+}  // namespace
+
 int CommandDemo(const std::string &dirArg, const std::string &name) {
     std::string error;
     fs::path dir = dirArg.empty() ? fs::path("hyhost-demo") : fs::path(dirArg);
@@ -352,30 +384,7 @@ int CommandDemo(const std::string &dirArg, const std::string &name) {
     RenderOutcome outcome = RunRender(rq);
     if (outcome.exitCode != 0) return Fail(outcome.error, outcome.exitCode);
 
-    // Contact sheet: source and result side by side at half size.
-    ClipDecoderPtr a = OpenClipDecoder(source, error);
-    ClipDecoderPtr b = a ? OpenClipDecoder(result, error) : nullptr;
-    if (!a || !b) return Fail(error);
-    const int rows[] = {5, 15, 30, 60, 85, 95};
-    int tw = clipSettings.width / 2, th = clipSettings.height / 2, gap = 6;
-    ArgbPicture sheetPic = MakePicture(2 * tw + 3 * gap, int(std::size(rows)) * (th + gap) + gap);
-    for (int y = 0; y < sheetPic.height; ++y)
-        for (int x = 0; x < sheetPic.width; ++x) {
-            uint8_t *p = sheetPic.Row(y) + 4 * x;
-            p[0] = 0xFF, p[1] = p[2] = p[3] = 0x20;
-        }
-    for (std::size_t i = 0; i < std::size(rows); ++i) {
-        ArgbPicture left, right;
-        if (!FetchClipFrame(*a, rows[i], tw, th, true, left, error) ||
-            !FetchClipFrame(*b, rows[i], tw, th, true, right, error))
-            return Fail(error);
-        int top = gap + int(i) * (th + gap);
-        for (int y = 0; y < th; ++y) {
-            std::memcpy(sheetPic.Row(top + y) + 4 * gap, left.Row(y), left.RowBytes());
-            std::memcpy(sheetPic.Row(top + y) + 4 * (2 * gap + tw), right.Row(y), right.RowBytes());
-        }
-    }
-    if (!WritePng(sheet, sheetPic, error)) return Fail(error);
+    if (!WriteContactSheet(source, result, clipSettings, sheet, error)) return Fail(error);
     std::cout << "Source clip:    " << source << "\n"
               << "Result:         " << result << "  (frames 10-89 through the plug-in, 12-frame fades)\n"
               << "Contact sheet:  " << sheet << "  (source left, result right)\n"
