@@ -123,7 +123,10 @@ pid_t FolderOwner(std::string_view name) {
 // when it is this user's, its owner's process is gone and nobody holds its
 // lock; either check alone could misjudge a live job (a reused process id
 // keeps a folder, one in another process namespace would lose it).
-void RemoveLeftFolders(const fs::path &temp) {
+void RemoveLeftFolders() {
+    std::error_code ec;
+    const fs::path temp = fs::temp_directory_path(ec);
+    if (ec) return;
     DIR *d = opendir(temp.c_str());
     if (!d) return;
     std::vector<fs::path> left;
@@ -138,7 +141,6 @@ void RemoveLeftFolders(const fs::path &temp) {
         close(fd);
     }
     closedir(d);
-    std::error_code ec;
     for (const fs::path &folder : left) fs::remove_all(folder, ec);
 }
 
@@ -248,14 +250,27 @@ std::string JobSettings::PrefsPath() const {
     return folder_.empty() ? UserPrefsPath() : (fs::path(folder_) / kPrefsName).string();
 }
 
+bool JobSettings::MakeFolder(std::string &error) {
+    std::error_code ec;
+    const fs::path temp = fs::temp_directory_path(ec);
+    if (ec) return error = "no temporary folder: " + ec.message(), false;
+    std::string pattern = (temp / (std::string(kFolderPrefix) + std::to_string(getpid()) + "-XXXXXX")).string();
+    if (!mkdtemp(pattern.data()))
+        return error = std::string("cannot make a temporary folder: ") + std::strerror(errno), false;
+    folder_ = pattern;
+    // Held for the job's life and let go by the system however the job
+    // ends: a folder nobody holds belongs to no running job.
+    lock_ = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock_ >= 0) flock(lock_, LOCK_EX | LOCK_NB);
+    return true;
+}
+
 bool JobSettings::Prepare(const SettingsRequest &request, bool fromUsersFile, int width, int height, std::string &error,
                           int &status) {
     std::string out;
     status = 1;
     userPrefs_ = UserPrefsPath();
-    std::error_code ec;
-    const fs::path temp = fs::temp_directory_path(ec);
-    if (!ec) RemoveLeftFolders(temp);
+    RemoveLeftFolders();
     if (!request.Any() && !fromUsersFile) {
         // The user's file as it is, checked first; a missing checker is no
         // reason to stop, the plug-in copes with any file on its own.
@@ -271,17 +286,10 @@ bool JobSettings::Prepare(const SettingsRequest &request, bool fromUsersFile, in
         if (!TranslateSetting(s, width, height, translated, error)) return status = kExitBadArguments, false;
         sets.push_back(translated);
     }
-    if (ec) return error = "no temporary folder: " + ec.message(), false;
-    std::string pattern = (temp / (std::string(kFolderPrefix) + std::to_string(getpid()) + "-XXXXXX")).string();
-    if (!mkdtemp(pattern.data()))
-        return error = std::string("cannot make a temporary folder: ") + std::strerror(errno), false;
-    folder_ = pattern;
-    // Held for the job's life and let go by the system however the job
-    // ends: a folder nobody holds belongs to no running job.
-    lock_ = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (lock_ >= 0) flock(lock_, LOCK_EX | LOCK_NB);
+    if (!MakeFolder(error)) return false;
     const std::string mine = PrefsPath();
     std::string base = request.file;
+    std::error_code ec;
     if (base.empty() && fromUsersFile && fs::exists(userPrefs_, ec)) base = userPrefs_;
     if (base == userPrefs_) {
         // A damaged file of the user's is kept aside and the defaults used,
