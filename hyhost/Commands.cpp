@@ -207,6 +207,74 @@ bool HasVisibleDisplay() {
 
 void SetConfigureStartHook(void (*hook)()) { gConfigureStartHook = hook; }
 
+namespace {
+
+// One render cycle over the whole clip, so the plug-in knows the clip the
+// dialog's clip slider walks through; its frame is scratch, which the
+// messages after it are given too. Empty, else why it failed.
+std::string FirstRenderCycle(LoadedPlugin &plugin, HYPluginParams &params, const ClipInfo &info, World &scratch) {
+    if (!scratch.w) return "out of memory for the picture";
+    params.startFrame = 0;
+    params.frameCount = int32_t(info.frameCount);
+    params.proxyOnly = 1;
+    params.frameRect = Rect{0, 0, int16_t(info.height), int16_t(info.width)};
+    params.frame = scratch.w;
+    int32_t r = SendMessage(plugin, params, kPlugInitialize);
+    if (r != kPluginOK) {
+        SendMessage(plugin, params, kPlugTerminate);
+        return "the plug-in could not begin: " + ResultName(r);
+    }
+    params.renderFrame = 0;
+    int32_t d = SendMessage(plugin, params, kPlugDoFrame);
+    SendMessage(plugin, params, kPlugTerminate);
+    return d != kPluginOK ? "the plug-in failed on frame 0: " + ResultName(d) : std::string();
+}
+
+// The settings dialog on frame `at`; accepted tells OK from Cancel for a
+// job with a private copy (without one the plug-in keeps its own file).
+bool RunDialog(LoadedPlugin &plugin, HostSession &session, HYPluginParams &params, int64_t at, const JobSettings &job,
+               bool &accepted, std::string &error) {
+    // The plug-in has read its settings when it started and writes them
+    // only on OK, and then only when they differ from its file. Without the
+    // private copy during the dialog, OK always writes one and Cancel none:
+    // that tells the two apart even when the dialog's values stay as they
+    // were (the --set values the user accepts).
+    std::error_code ec;
+    if (job.IsPrivate() && !fs::remove(job.PrefsPath(), ec) && ec)
+        return error = "cannot prepare the settings window: " + ec.message(), false;
+    params.proxyOnly = 0;
+    params.renderFrame = int32_t(at);
+    session.inButtonMessage = true;
+    session.buttonFetches = 0;
+    int32_t r = SendMessage(plugin, params, kPlugCustomButtonClick);
+    session.inButtonMessage = false;
+    if (r != kPluginOK) return error = "the settings dialog failed: " + ResultName(r), false;
+    accepted = !job.IsPrivate() || fs::exists(job.PrefsPath(), ec);
+    return true;
+}
+
+// On OK the private copy goes where the settings came from, as the
+// plug-in's own file would have been written without the copy; a Cancel
+// leaves that file untouched. Says where the settings are.
+int SaveDialogSettings(JobSettings &job, const SettingsRequest &settings, const std::string &prefsBefore,
+                       bool accepted) {
+    std::string error;
+    const std::string after = accepted ? ReadWhole(job.PrefsPath()) : prefsBefore;
+    const std::string target = settings.file.empty() ? job.UsersPrefsPath() : settings.file;
+    if (job.IsPrivate() && accepted && after != ReadWhole(target) && !job.SaveTo(settings.file, error))
+        return Fail(error);
+    if (!accepted || (after == prefsBefore && settings.sets.empty()))
+        std::cout << "Settings unchanged.\n";
+    else if (settings.file.empty())
+        std::cout << "Settings saved in " << target << "; the next hyhost render uses them.\n";
+    else
+        std::cout << "Settings saved in " << target << "; render with them: hyhost render --settings " << target
+                  << "\n";
+    return 0;
+}
+
+}  // namespace
+
 int CommandConfigure(const std::string &input, const std::string &atText, const SettingsRequest &settings,
                      const std::string &name) {
     // A window nobody can see would wait for ever for OK or Cancel; say so
@@ -241,48 +309,44 @@ int CommandConfigure(const std::string &input, const std::string &atText, const 
     // Taken once the plug-in has started, which writes its file back, so a
     // first run that is cancelled does not read as saved.
     const std::string prefsBefore = ReadWhole(job.PrefsPath());
-
-    // One render cycle over the whole clip first, so the plug-in knows the
-    // clip the dialog's clip slider walks through.
     World scratch(info.width, info.height);
-    if (!scratch.w) return Fail("out of memory for the picture");
-    params.startFrame = 0;
-    params.frameCount = int32_t(info.frameCount);
-    params.proxyOnly = 1;
-    params.frameRect = Rect{0, 0, int16_t(info.height), int16_t(info.width)};
-    params.frame = scratch.w;
-    if (int32_t r = SendMessage(plugin, params, kPlugInitialize); r == kPluginOK) {
-        params.renderFrame = 0;
-        int32_t d = SendMessage(plugin, params, kPlugDoFrame);
-        SendMessage(plugin, params, kPlugTerminate);
-        if (d != kPluginOK) return Fail("the plug-in failed on frame 0: " + ResultName(d));
-    } else {
-        SendMessage(plugin, params, kPlugTerminate);
-        return Fail("the plug-in could not begin: " + ResultName(r));
-    }
-
-    params.proxyOnly = 0;
-    params.renderFrame = int32_t(at);
-    session.inButtonMessage = true;
-    session.buttonFetches = 0;
-    int32_t r = SendMessage(plugin, params, kPlugCustomButtonClick);
-    session.inButtonMessage = false;
-    if (r != kPluginOK) return Fail("the settings dialog failed: " + ResultName(r));
-    // Whatever the plug-in left in the private copy goes where the settings
-    // came from, as it would have without the copy (the plug-in writes its
-    // file when it starts, too); --set values count as asked-for changes.
-    const std::string after = ReadWhole(job.PrefsPath());
-    const std::string target = settings.file.empty() ? job.UsersPrefsPath() : settings.file;
-    if (job.IsPrivate() && after != ReadWhole(target) && !job.SaveTo(settings.file, error)) return Fail(error);
-    if (after == prefsBefore && settings.sets.empty())
-        std::cout << "Settings unchanged.\n";
-    else if (settings.file.empty())
-        std::cout << "Settings saved in " << target << "; the next hyhost render uses them.\n";
-    else
-        std::cout << "Settings saved in " << target << "; render with them: hyhost render --settings " << target
-                  << "\n";
-    return 0;
+    if (error = FirstRenderCycle(plugin, params, info, scratch); !error.empty()) return Fail(error);
+    bool accepted = false;
+    if (!RunDialog(plugin, session, params, at, job, accepted, error)) return Fail(error);
+    return SaveDialogSettings(job, settings, prefsBefore, accepted);
 }
+
+namespace {
+
+// Six frames of the source and the result side by side at half size.
+bool WriteContactSheet(const std::string &source, const std::string &result, const TestClipSettings &clipSettings,
+                       const std::string &sheet, std::string &error) {
+    ClipDecoderPtr a = OpenClipDecoder(source, error);
+    ClipDecoderPtr b = a ? OpenClipDecoder(result, error) : nullptr;
+    if (!a || !b) return false;
+    const int rows[] = {5, 15, 30, 60, 85, 95};
+    int tw = clipSettings.width / 2, th = clipSettings.height / 2, gap = 6;
+    ArgbPicture sheetPic = MakePicture(2 * tw + 3 * gap, int(std::size(rows)) * (th + gap) + gap);
+    for (int y = 0; y < sheetPic.height; ++y)
+        for (int x = 0; x < sheetPic.width; ++x) {
+            uint8_t *p = sheetPic.Row(y) + 4 * x;
+            p[0] = 0xFF, p[1] = p[2] = p[3] = 0x20;
+        }
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        ArgbPicture left, right;
+        if (!FetchClipFrame(*a, rows[i], tw, th, true, left, error) ||
+            !FetchClipFrame(*b, rows[i], tw, th, true, right, error))
+            return false;
+        int top = gap + int(i) * (th + gap);
+        for (int y = 0; y < th; ++y) {
+            std::memcpy(sheetPic.Row(top + y) + 4 * gap, left.Row(y), left.RowBytes());
+            std::memcpy(sheetPic.Row(top + y) + 4 * (2 * gap + tw), right.Row(y), right.RowBytes());
+        }
+    }
+    return WritePng(sheet, sheetPic, error);
+}
+
+}  // namespace
 
 int CommandDemo(const std::string &dirArg, const std::string &name) {
     std::string error;
@@ -320,30 +384,7 @@ int CommandDemo(const std::string &dirArg, const std::string &name) {
     RenderOutcome outcome = RunRender(rq);
     if (outcome.exitCode != 0) return Fail(outcome.error, outcome.exitCode);
 
-    // Contact sheet: source and result side by side at half size.
-    ClipDecoderPtr a = OpenClipDecoder(source, error);
-    ClipDecoderPtr b = a ? OpenClipDecoder(result, error) : nullptr;
-    if (!a || !b) return Fail(error);
-    const int rows[] = {5, 15, 30, 60, 85, 95};
-    int tw = clipSettings.width / 2, th = clipSettings.height / 2, gap = 6;
-    ArgbPicture sheetPic = MakePicture(2 * tw + 3 * gap, int(std::size(rows)) * (th + gap) + gap);
-    for (int y = 0; y < sheetPic.height; ++y)
-        for (int x = 0; x < sheetPic.width; ++x) {
-            uint8_t *p = sheetPic.Row(y) + 4 * x;
-            p[0] = 0xFF, p[1] = p[2] = p[3] = 0x20;
-        }
-    for (std::size_t i = 0; i < std::size(rows); ++i) {
-        ArgbPicture left, right;
-        if (!FetchClipFrame(*a, rows[i], tw, th, true, left, error) ||
-            !FetchClipFrame(*b, rows[i], tw, th, true, right, error))
-            return Fail(error);
-        int top = gap + int(i) * (th + gap);
-        for (int y = 0; y < th; ++y) {
-            std::memcpy(sheetPic.Row(top + y) + 4 * gap, left.Row(y), left.RowBytes());
-            std::memcpy(sheetPic.Row(top + y) + 4 * (2 * gap + tw), right.Row(y), right.RowBytes());
-        }
-    }
-    if (!WritePng(sheet, sheetPic, error)) return Fail(error);
+    if (!WriteContactSheet(source, result, clipSettings, sheet, error)) return Fail(error);
     std::cout << "Source clip:    " << source << "\n"
               << "Result:         " << result << "  (frames 10-89 through the plug-in, 12-frame fades)\n"
               << "Contact sheet:  " << sheet << "  (source left, result right)\n"

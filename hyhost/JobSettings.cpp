@@ -8,12 +8,16 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +29,9 @@ namespace {
 
 constexpr const char *kPrefsName = "qzvel-Prefs";
 constexpr const char *kProgram = "kelvarin-prefs";
+// A job's private folder: this prefix, the owner's process id, '-', a
+// random part.
+constexpr std::string_view kFolderPrefix = "hyhost-settings-";
 
 // Next to this program (the build tree's bin/ and an installation's alike),
 // else whatever PATH finds.
@@ -96,6 +103,45 @@ bool WriteWhole(const std::string &path, const std::string &bytes, std::string &
         return error = "cannot replace '" + path + "'", false;
     }
     return true;
+}
+
+// The owner's process id in a private folder's name; 0 when there is none.
+pid_t FolderOwner(std::string_view name) {
+    if (name.substr(0, kFolderPrefix.size()) != kFolderPrefix) return 0;
+    name.remove_prefix(kFolderPrefix.size());
+    const std::size_t dash = name.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash > 9) return 0;
+    pid_t pid = 0;
+    for (char c : name.substr(0, dash)) {
+        if (c < '0' || c > '9') return 0;
+        pid = pid * 10 + (c - '0');
+    }
+    return pid;
+}
+
+// A job that was killed cannot remove its folder. A folder is left over
+// when it is this user's, its owner's process is gone and nobody holds its
+// lock; either check alone could misjudge a live job (a reused process id
+// keeps a folder, one in another process namespace would lose it).
+void RemoveLeftFolders() {
+    std::error_code ec;
+    const fs::path temp = fs::temp_directory_path(ec);
+    if (ec) return;
+    DIR *d = opendir(temp.c_str());
+    if (!d) return;
+    std::vector<fs::path> left;
+    while (const dirent *entry = readdir(d)) {
+        const pid_t owner = FolderOwner(entry->d_name);
+        if (owner <= 0 || kill(owner, 0) == 0 || errno != ESRCH) continue;
+        const int fd = openat(dirfd(d), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st;
+        if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && flock(fd, LOCK_EX | LOCK_NB) == 0)
+            left.push_back(temp / entry->d_name);
+        close(fd);
+    }
+    closedir(d);
+    for (const fs::path &folder : left) fs::remove_all(folder, ec);
 }
 
 bool IsColourKey(std::string_view key) {
@@ -197,10 +243,26 @@ JobSettings::~JobSettings() {
         unsetenv("XDG_CONFIG_HOME");
     std::error_code ec;
     fs::remove_all(folder_, ec);
+    if (lock_ >= 0) close(lock_);
 }
 
 std::string JobSettings::PrefsPath() const {
     return folder_.empty() ? UserPrefsPath() : (fs::path(folder_) / kPrefsName).string();
+}
+
+bool JobSettings::MakeFolder(std::string &error) {
+    std::error_code ec;
+    const fs::path temp = fs::temp_directory_path(ec);
+    if (ec) return error = "no temporary folder: " + ec.message(), false;
+    std::string pattern = (temp / (std::string(kFolderPrefix) + std::to_string(getpid()) + "-XXXXXX")).string();
+    if (!mkdtemp(pattern.data()))
+        return error = std::string("cannot make a temporary folder: ") + std::strerror(errno), false;
+    folder_ = pattern;
+    // Held for the job's life and let go by the system however the job
+    // ends: a folder nobody holds belongs to no running job.
+    lock_ = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock_ >= 0) flock(lock_, LOCK_EX | LOCK_NB);
+    return true;
 }
 
 bool JobSettings::Prepare(const SettingsRequest &request, bool fromUsersFile, int width, int height, std::string &error,
@@ -208,6 +270,7 @@ bool JobSettings::Prepare(const SettingsRequest &request, bool fromUsersFile, in
     std::string out;
     status = 1;
     userPrefs_ = UserPrefsPath();
+    RemoveLeftFolders();
     if (!request.Any() && !fromUsersFile) {
         // The user's file as it is, checked first; a missing checker is no
         // reason to stop, the plug-in copes with any file on its own.
@@ -223,10 +286,7 @@ bool JobSettings::Prepare(const SettingsRequest &request, bool fromUsersFile, in
         if (!TranslateSetting(s, width, height, translated, error)) return status = kExitBadArguments, false;
         sets.push_back(translated);
     }
-    std::string pattern = (fs::temp_directory_path() / "hyhost-settings-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        return error = std::string("cannot make a temporary folder: ") + std::strerror(errno), false;
-    folder_ = pattern;
+    if (!MakeFolder(error)) return false;
     const std::string mine = PrefsPath();
     std::string base = request.file;
     std::error_code ec;

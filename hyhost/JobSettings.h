@@ -42,7 +42,12 @@ public:
     bool SaveTo(const std::string &target, std::string &error);
 
 private:
+    // The private folder, named with this process's id and locked while the
+    // job runs, so that a later job can tell it from a killed job's.
+    bool MakeFolder(std::string &error);
+
     std::string folder_;
+    int lock_ = -1;          // the folder, locked while the job runs
     std::string userPrefs_;  // as it was before the job's folder replaced it
     std::string oldXdg_;
     bool hadXdg_ = false;

@@ -202,30 +202,28 @@ bool Drain(ClipEncoder &e, AVCodecContext *codec, AVStream *stream, std::string 
     }
 }
 
-bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatPath, std::string &error) {
-    const AVOutputFormat *of = e.format->oformat;
+// The encoder asked for, else the best one for the container; refused when
+// the container cannot hold its video.
+const AVCodec *ChooseEncoder(const SinkSettings &s, const AVOutputFormat *of, const std::string &formatPath,
+                             std::string &error) {
     const AVCodec *codec = ChooseVideoCodec(s, of, error);
     if (!codec) {
         if (error.empty()) error = "no suitable video encoder is installed";
-        return false;
+        return nullptr;
     }
     if (!ContainerMayTake(of, codec->id)) {
         error = "a " + Extension(formatPath) + " file cannot hold " + codec->name + " video; use a .mkv output" +
                 (s.lossless ? " for --lossless" : " or choose another --codec");
-        return false;
+        return nullptr;
     }
-    const AVStream *src = s.source && s.sourceVideo >= 0 ? s.source->streams[s.sourceVideo] : nullptr;
-    const AVCodecParameters *sp = src ? src->codecpar : nullptr;
-    e.video.reset(avcodec_alloc_context3(codec));
-    AVCodecContext *c = e.video.get();
-    c->width = s.width;
-    c->height = s.height;
-    e.frameTimeBase = s.timeBase.num > 0 ? s.timeBase : av_inv_q(s.frameRate);
-    c->time_base = NeedsFrameTimeBase(codec->id) ? av_inv_q(s.frameRate) : e.frameTimeBase;
-    c->framerate = s.frameRate;
-    c->thread_count = 0;
+    return codec;
+}
 
-    // Pixel format: the source's; made-up pictures go to 4:2:0, or RGB when lossless.
+// The source's pixel format, or --pix-fmt; made-up pictures go to 4:2:0, or
+// RGB when lossless.
+bool SetPixelFormat(ClipEncoder &e, const AVCodec *codec, const SinkSettings &s, const AVCodecParameters *sp,
+                    std::string &error) {
+    AVCodecContext *c = e.video.get();
     AVPixelFormat wanted = sp && sp->format >= 0 ? AVPixelFormat(sp->format)
                            : s.lossless          ? AV_PIX_FMT_0RGB32
                                                  : AV_PIX_FMT_YUV420P;
@@ -243,8 +241,12 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
         return false;
     }
     e.outputIsRgb = IsRgb(c->pix_fmt);
+    return true;
+}
 
-    // Colour: the source's tags; YUV made from RGB gets the usual matrix for its size.
+// The source's colour tags; YUV made from RGB gets the usual matrix for its size.
+void SetColour(ClipEncoder &e, const SinkSettings &s, const AVCodecParameters *sp) {
+    AVCodecContext *c = e.video.get();
     AVColorSpace space = sp ? sp->color_space : AVCOL_SPC_UNSPECIFIED;
     AVColorRange range = sp ? sp->color_range : AVCOL_RANGE_UNSPECIFIED;
     bool sourceIsRgb = !sp || IsRgb(AVPixelFormat(sp->format)) || space == AVCOL_SPC_RGB;
@@ -263,18 +265,25 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
         c->chroma_sample_location = sp->chroma_location;
     }
     e.outputColour = ColourModelOf(space, range, c->pix_fmt, s.height);
+}
 
-    // Shape and scan.
-    if (sp) {
-        AVRational sar = sp->sample_aspect_ratio;
-        if (sar.num > 0 && sar.den > 0 && (s.width != sp->width || s.height != sp->height))
-            av_reduce(&sar.num, &sar.den, int64_t(sar.num) * sp->width * s.height,
-                      int64_t(sar.den) * sp->height * s.width, 1 << 30);
-        if (sar.num > 0 && sar.den > 0) c->sample_aspect_ratio = sar;
-        c->field_order = sp->field_order;
-        if (sp->field_order != AV_FIELD_PROGRESSIVE && sp->field_order != AV_FIELD_UNKNOWN)
-            c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
-    }
+// The source's shape (its pixel aspect, for the new size) and scan.
+void SetShapeAndScan(AVCodecContext *c, const SinkSettings &s, const AVCodecParameters *sp) {
+    if (!sp) return;
+    AVRational sar = sp->sample_aspect_ratio;
+    if (sar.num > 0 && sar.den > 0 && (s.width != sp->width || s.height != sp->height))
+        av_reduce(&sar.num, &sar.den, int64_t(sar.num) * sp->width * s.height, int64_t(sar.den) * sp->height * s.width,
+                  1 << 30);
+    if (sar.num > 0 && sar.den > 0) c->sample_aspect_ratio = sar;
+    c->field_order = sp->field_order;
+    if (sp->field_order != AV_FIELD_PROGRESSIVE && sp->field_order != AV_FIELD_UNKNOWN)
+        c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+}
+
+// The user's encoder options (bitrate, crf, preset) over the defaults of
+// each encoder, and the encoder opened with them.
+bool OpenEncoder(AVCodecContext *c, const AVCodec *codec, const SinkSettings &s, const AVOutputFormat *of,
+                 std::string &error) {
     if (s.bitRate > 0) c->bit_rate = s.bitRate;
     if (codec->id == AV_CODEC_ID_MPEG4 && s.bitRate <= 0) {
         c->flags |= AV_CODEC_FLAG_QSCALE;
@@ -299,6 +308,14 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
                 std::to_string(s.height) + " " + av_get_pix_fmt_name(c->pix_fmt) + ": " + AVErrorText(rc);
         return false;
     }
+    return true;
+}
+
+// The output's video stream, with what it keeps of the source's.
+void AddVideoStream(ClipEncoder &e, const AVCodec *codec, const SinkSettings &s, const AVStream *src,
+                    const std::string &formatPath) {
+    const AVCodecContext *c = e.video.get();
+    const AVCodecParameters *sp = src ? src->codecpar : nullptr;
     e.videoStream = avformat_new_stream(e.format, nullptr);
     avcodec_parameters_from_context(e.videoStream->codecpar, c);
     e.videoStream->time_base = c->time_base;
@@ -310,7 +327,8 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
         // Of FFmpeg's muxers only the QuickTime family writes a display matrix.
         size_t size = 0;
         const uint8_t *matrix = av_stream_get_side_data(src, AV_PKT_DATA_DISPLAYMATRIX, &size);
-        bool quickTime = std::strstr(of->name, "mov") || std::strstr(of->name, "mp4");
+        const char *muxer = e.format->oformat->name;
+        bool quickTime = std::strstr(muxer, "mov") || std::strstr(muxer, "mp4");
         if (matrix && size >= 9 * sizeof(int32_t) && !quickTime) {
             double degrees = av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix));
             if (std::isfinite(degrees) && std::lround(degrees) % 360 != 0)
@@ -323,13 +341,37 @@ bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
     if (sp && sp->format >= 0 && sp->format != c->pix_fmt && s.videoCodec.empty())
         e.notes.push_back(std::string("video written as ") + av_get_pix_fmt_name(c->pix_fmt) + ": " + codec->name +
                           " cannot take the source's " + av_get_pix_fmt_name(AVPixelFormat(sp->format)));
+}
+
+bool OpenVideo(ClipEncoder &e, const SinkSettings &s, const std::string &formatPath, std::string &error) {
+    const AVOutputFormat *of = e.format->oformat;
+    const AVCodec *codec = ChooseEncoder(s, of, formatPath, error);
+    if (!codec) return false;
+    const AVStream *src = s.source && s.sourceVideo >= 0 ? s.source->streams[s.sourceVideo] : nullptr;
+    const AVCodecParameters *sp = src ? src->codecpar : nullptr;
+    e.video.reset(avcodec_alloc_context3(codec));
+    AVCodecContext *c = e.video.get();
+    c->width = s.width;
+    c->height = s.height;
+    e.frameTimeBase = s.timeBase.num > 0 ? s.timeBase : av_inv_q(s.frameRate);
+    c->time_base = NeedsFrameTimeBase(codec->id) ? av_inv_q(s.frameRate) : e.frameTimeBase;
+    c->framerate = s.frameRate;
+    c->thread_count = 0;
+    if (!SetPixelFormat(e, codec, s, sp, error)) return false;
+    SetColour(e, s, sp);
+    SetShapeAndScan(c, s, sp);
+    if (!OpenEncoder(c, codec, s, of, error)) return false;
+    AddVideoStream(e, codec, s, src, formatPath);
     return true;
 }
 
-bool OpenAudio(ClipEncoder &e, const SinkSettings &s, const std::string &formatPath, std::string &error) {
-    const AVOutputFormat *of = e.format->oformat;
-    AVSampleFormat wanted = AV_SAMPLE_FMT_FLTP;
-    AVCodecID id = AV_CODEC_ID_AAC;
+// --audio-codec, else the container's choice: AAC, else Opus, else its
+// own; lossless renders keep PCM of the source's depth, else FLAC. wanted:
+// the sample format asked of it, id: the codec.
+const AVCodec *ChooseAudioEncoder(const SinkSettings &s, const AVOutputFormat *of, const std::string &formatPath,
+                                  AVSampleFormat &wanted, AVCodecID &id, std::string &error) {
+    wanted = AV_SAMPLE_FMT_FLTP;
+    id = AV_CODEC_ID_AAC;
     if (s.lossless) {
         wanted = LosslessPcmFormat(s.sourceSampleFormat, id);
         if (!ContainerMayTake(of, id)) id = AV_CODEC_ID_FLAC;
@@ -339,20 +381,21 @@ bool OpenAudio(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
     const AVCodec *codec = id == AV_CODEC_ID_OPUS ? avcodec_find_encoder_by_name("libopus") : nullptr;
     if (!s.audioCodec.empty() && s.audioCodec != "copy") {
         codec = avcodec_find_encoder_by_name(s.audioCodec.c_str());
-        if (!codec) return error = "unknown audio encoder '" + s.audioCodec + "'", false;
+        if (!codec) return error = "unknown audio encoder '" + s.audioCodec + "'", nullptr;
         id = codec->id;
     }
     if (!codec) codec = avcodec_find_encoder(id);
-    if (!codec) {
-        error = std::string("no ") + avcodec_get_name(id) + " audio encoder is installed";
-        return false;
-    }
+    if (!codec) return error = std::string("no ") + avcodec_get_name(id) + " audio encoder is installed", nullptr;
     if (!ContainerMayTake(of, codec->id)) {
         error = "a " + Extension(formatPath) + " file cannot hold " + codec->name + " audio; use a .mkv output";
-        return false;
+        return nullptr;
     }
-    e.audio.reset(avcodec_alloc_context3(codec));
-    AVCodecContext *c = e.audio.get();
+    return codec;
+}
+
+// The sample format wanted where the encoder takes it, the source's rate
+// and channels (48 kHz stereo when it has none, or the rate is not taken).
+void SetSamples(AVCodecContext *c, const AVCodec *codec, const SinkSettings &s, AVSampleFormat wanted) {
     c->sample_fmt = wanted;
     if (codec->sample_fmts) {
         bool ok = false;
@@ -372,11 +415,15 @@ bool OpenAudio(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
     if (c->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
         av_channel_layout_default(&c->ch_layout, c->ch_layout.nb_channels);
     c->time_base = AVRational{1, c->sample_rate};
-    const AVStream *src = s.source && s.sourceAudio >= 0 ? s.source->streams[s.sourceAudio] : nullptr;
+}
+
+// --audio-bitrate, else for lossy encoders never below the source's rate
+// when it was compressed too; 64 kb/s a channel at least, within what the
+// encoders accept.
+void SetAudioBitRate(AVCodecContext *c, const AVCodec *codec, AVCodecID id, const SinkSettings &s,
+                     const AVStream *src) {
     if (!(codec->capabilities & AV_CODEC_CAP_LOSSLESS) && id != AV_CODEC_ID_FLAC &&
         avcodec_get_type(id) == AVMEDIA_TYPE_AUDIO && codec->id != AV_CODEC_ID_PCM_S16LE) {
-        // Never below the source's rate when it was compressed too; 64 kb/s a
-        // channel at least, within what the encoders accept.
         int channels = std::min(c->ch_layout.nb_channels, 6);
         int64_t rate = 64000 * channels;
         const AVCodecDescriptor *sd = src ? avcodec_descriptor_get(src->codecpar->codec_id) : nullptr;
@@ -385,6 +432,19 @@ bool OpenAudio(ClipEncoder &e, const SinkSettings &s, const std::string &formatP
         c->bit_rate = std::min<int64_t>(rate, 256000 * channels);
     }
     if (s.audioBitRate > 0) c->bit_rate = s.audioBitRate;
+}
+
+bool OpenAudio(ClipEncoder &e, const SinkSettings &s, const std::string &formatPath, std::string &error) {
+    const AVOutputFormat *of = e.format->oformat;
+    AVSampleFormat wanted;
+    AVCodecID id;
+    const AVCodec *codec = ChooseAudioEncoder(s, of, formatPath, wanted, id, error);
+    if (!codec) return false;
+    e.audio.reset(avcodec_alloc_context3(codec));
+    AVCodecContext *c = e.audio.get();
+    SetSamples(c, codec, s, wanted);
+    const AVStream *src = s.source && s.sourceAudio >= 0 ? s.source->streams[s.sourceAudio] : nullptr;
+    SetAudioBitRate(c, codec, id, s, src);
     if (of->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (int rc = avcodec_open2(c, codec, nullptr); rc < 0) {
         error = std::string("cannot open the ") + codec->name + " audio encoder: " + AVErrorText(rc);
