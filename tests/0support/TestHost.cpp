@@ -27,7 +27,9 @@ testing::AssertionResult ShowsSourceFrame(GWorldPtr gw, int32_t index) {
     return testing::AssertionSuccess();
 }
 
-struct TestHostCallbacks {
+namespace {
+
+struct Callbacks {
     static HYPluginResult Unimplemented() { return kPluginUnimplemented; }
 
     static void *NewPtrClearCB(int32_t size) {
@@ -41,9 +43,7 @@ struct TestHostCallbacks {
     }
     static void DisposePtrCB(void *block) {
         TestHost *h = TestHost::current;
-        HostCall c{"DisposePtr"};
-        c.p = block;
-        h->calls.push_back(c);
+        h->calls.push_back({"DisposePtr", 0, 0, 0, 0, block});
         h->liveBlocks.erase(block);
         DisposePtr(static_cast<Ptr>(block));
     }
@@ -75,9 +75,7 @@ struct TestHostCallbacks {
     }
     static HYPluginResult ReleaseFrameCB(void *instance, void *cookie) {
         auto *h = static_cast<TestHost *>(instance);
-        HostCall c{"ReleaseFrame"};
-        c.p = cookie;
-        h->calls.push_back(c);
+        h->calls.push_back({"ReleaseFrame", 0, 0, 0, 0, cookie});
         auto it = h->framesOut.find(cookie);
         if (it != h->framesOut.end()) {
             if (!h->pluginOwned.erase(cookie)) DisposeGWorld(it->second);
@@ -87,36 +85,23 @@ struct TestHostCallbacks {
     }
     // Records the blend; the pictures are left alone.
     static HYPluginResult BlitCB(PixMapHandle, PixMapHandle dst, Rect srcRect, const Rect *dstRect, int16_t opacity) {
-        HostCall c{"Blit", opacity};
-        c.r1 = srcRect;
-        c.r2 = *dstRect;
-        c.p = dst;
-        TestHost::current->calls.push_back(c);
+        TestHost::current->calls.push_back({"Blit", opacity, 0, 0, 0, dst, srcRect, *dstRect});
         return TestHost::current->blitResult;
     }
     static HYPluginResult MixAudioCB(void *instance, void *cookie, int32_t level) {
         auto *h = static_cast<TestHost *>(instance);
-        HostCall c{"MixAudio", level};
-        c.p = cookie;
-        h->calls.push_back(c);
+        h->calls.push_back({"MixAudio", level, 0, 0, 0, cookie});
         return h->mixResult;
     }
     static HYPluginResult GetFilterInfoCB(void *instance, HYPluginFilterInfo **info) {
         auto *h = static_cast<TestHost *>(instance);
         h->calls.push_back({"GetFilterInfo"});
-        if (h->giveFilterInfo) {
-            h->info = HYPluginFilterInfo{{0.5f, 0.5f, 0.5f}, h->fadeIn, h->fadeOut};
-            *info = &h->info;
-        } else {
-            *info = nullptr;
-        }
+        h->info = HYPluginFilterInfo{{0.5f, 0.5f, 0.5f}, h->fadeIn, h->fadeOut};
+        *info = h->giveFilterInfo ? &h->info : nullptr;
         return h->filterInfoResult;
     }
     static HYPluginResult ReleaseFilterInfoCB(void *instance, HYPluginFilterInfo *info) {
-        auto *h = static_cast<TestHost *>(instance);
-        HostCall c{"ReleaseFilterInfo"};
-        c.p = info;
-        h->calls.push_back(c);
+        static_cast<TestHost *>(instance)->calls.push_back({"ReleaseFilterInfo", 0, 0, 0, 0, info});
         return kPluginOK;
     }
 
@@ -136,4 +121,6 @@ struct TestHostCallbacks {
     }
 };
 
-void TestHost::Fill(HYProcs *p) { TestHostCallbacks::Fill(p); }
+}  // namespace
+
+void TestHost::Fill(HYProcs *p) { Callbacks::Fill(p); }

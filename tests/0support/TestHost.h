@@ -108,8 +108,8 @@ public:
 
     static TestHost *current;
 
+    HYPluginFilterInfo info{};  // what GetFilterInfo hands out
+
 private:
     static void Fill(HYProcs *p);
-    friend struct TestHostCallbacks;
-    HYPluginFilterInfo info{};
 };

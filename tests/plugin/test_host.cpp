@@ -59,11 +59,13 @@ protected:
 
 EffectData *Block(TestHost &host) { return static_cast<EffectData *>(host.params.clientData); }
 
-std::string Calls(const TestHost &host) { return host.Names(); }
-
 }  // namespace
 
-TEST_F(Protocol, EntryRejectsBadBlocksAndCreatesTheSharedRecordOnce) {
+TEST_F(Protocol, EntryRejectsBadBlocksAndLoadsTheSharedRecordOnce) {
+    pluginDataRec saved;
+    ResetConfig(&saved, true);
+    saved.rota = 4;
+    ASSERT_TRUE(SaveConfig(&saved));
     EXPECT_EQ(KelvarinMain(0, nullptr), kPluginBadParams);
     TestHost host(16, 8);
     for (int16_t version : {3, 0, -1, -32768}) {
@@ -74,34 +76,21 @@ TEST_F(Protocol, EntryRejectsBadBlocksAndCreatesTheSharedRecordOnce) {
     host.params.procs = nullptr;  // nothing can be allocated
     EXPECT_EQ(host.Send(kPlugDrawIcon), kPluginBadParams);
     EXPECT_EQ(gPascalData, nullptr);
-    EXPECT_TRUE(host.calls.empty());
     host.params.procs = &host.procs;
 
-    // The first accepted message, whatever it is, creates the record once,
-    // with the defaults written back.
-    EXPECT_EQ(host.Send(kPlugDrawIcon), kPluginOK);
+    // The first accepted message, whatever it is, creates the record once
+    // and loads the saved settings into it.
+    EXPECT_EQ(host.Send(kPlugCallOnceWithInitAndTerminate), kPluginOK);
     ASSERT_NE(gPascalData, nullptr);
     EXPECT_EQ(host.CallsNamed("NewPtrClear").at(0).a, static_cast<int64_t>(sizeof(pluginDataRec)));
-    EXPECT_EQ(gPascalData->rota, 1);
-    EXPECT_TRUE(std::filesystem::exists(prefs.PrefsFile()));
+    EXPECT_EQ(gPascalData->rota, 4);
     pluginDataPtr first = gPascalData;
     first->rota = 3;  // an edit that a reload would lose
     for (int selector : {0, 3, 4, 7, 10, 200, 255, int(kPlugGetInfo)})
         EXPECT_EQ(host.Send(static_cast<HYPluginSelector>(selector)), kPluginOK);
     EXPECT_EQ(gPascalData, first);
     EXPECT_EQ(gPascalData->rota, 3);
-    EXPECT_EQ(Calls(host), "NewPtrClear");
-}
-
-TEST_F(Protocol, SavedSettingsAreLoadedOnTheFirstMessage) {
-    pluginDataRec saved;
-    ResetConfig(&saved, true);
-    saved.rota = 4;
-    ASSERT_TRUE(SaveConfig(&saved));
-    TestHost host(16, 8);
-    host.Send(kPlugCallOnceWithInitAndTerminate);
-    ASSERT_NE(gPascalData, nullptr);
-    EXPECT_EQ(gPascalData->rota, 4);
+    EXPECT_EQ(host.Names(), "NewPtrClear");
 }
 
 TEST_F(Protocol, GetInfoFillsTheThreeBlocks) {
@@ -176,16 +165,12 @@ TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
         ASSERT_NE(Block(host), nullptr);
         EXPECT_EQ(std::pair(Block(host)->fadeInFrames, Block(host)->fadeOutFrames), std::pair(c.wantIn, c.wantOut))
             << c.frames << " " << c.in << " " << c.out;
-        EXPECT_EQ(Calls(host), "NewPtrClear NewPtrClear GetFilterInfo ReleaseFilterInfo");
+        EXPECT_EQ(host.Names(), "NewPtrClear NewPtrClear GetFilterInfo ReleaseFilterInfo");
+        gPascalData->rota = 4;  // the copy is the record as it was at the begin
+        EXPECT_EQ(Block(host)->pascalData->rota, 2);
+        gPascalData->rota = 2;
         EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
     }
-    // The copy is the record as it was at the begin.
-    host.Send(kPlugInitialize);
-    ASSERT_NE(Block(host)->pascalData, gPascalData);
-    EXPECT_EQ(Block(host)->effectGWorld, nullptr);
-    gPascalData->rota = 4;
-    EXPECT_EQ(Block(host)->pascalData->rota, 2);
-    host.Send(kPlugTerminate);
 
     // No information block: no fades, the host's result is the begin's.
     host.giveFilterInfo = false;
@@ -202,7 +187,7 @@ TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
     const void *block = host.params.clientData;
     host.calls.clear();
     EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
-    EXPECT_EQ(Calls(host), "DisposePtr DisposePtr");
+    EXPECT_EQ(host.Names(), "DisposePtr DisposePtr");
     EXPECT_EQ(std::pair(host.calls[0].p, host.calls[1].p), std::pair(copy, block));
     EXPECT_EQ(host.params.clientData, nullptr);
     host.calls.clear();
@@ -265,7 +250,8 @@ TEST_F(Protocol, FramesFollowTheCallbackOrderAndFadeTable) {
         EXPECT_EQ(std::tuple(get.a, get.b, get.c, get.d), std::tuple(1000 + f, 32, 24, kDVHighQuality));
         // Fetch, (blend), audio at unity, give back the same cookie.
         const auto blits = host.CallsNamed("Blit");
-        EXPECT_EQ(Calls(host), blits.empty() ? "GetFrame MixAudio ReleaseFrame" : "GetFrame Blit MixAudio ReleaseFrame")
+        EXPECT_EQ(host.Names(),
+                  blits.empty() ? "GetFrame MixAudio ReleaseFrame" : "GetFrame Blit MixAudio ReleaseFrame")
             << f;
         EXPECT_EQ(host.CallsNamed("MixAudio").at(0).a, 256);
         EXPECT_EQ(host.CallsNamed("MixAudio")[0].p, host.CallsNamed("ReleaseFrame").at(0).p);
@@ -301,7 +287,7 @@ TEST_F(Protocol, QualityPreviewAndFailures) {
         host.calls.clear();
         EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
         EXPECT_EQ(host.calls.at(0).d, h <= 259 ? kDVLowQuality : kDVHighQuality) << h;
-        EXPECT_EQ(Calls(host), "GetFrame ReleaseFrame");
+        EXPECT_EQ(host.Names(), "GetFrame ReleaseFrame");
     }
     host.params.proxyOnly = 0;
     host.SetOutput(16, 12);
@@ -335,14 +321,14 @@ TEST_F(Protocol, QualityPreviewAndFailures) {
         host.releaseResult = c.release;
         host.calls.clear();
         EXPECT_EQ(host.Send(kPlugDoFrame), c.want);
-        EXPECT_EQ(Calls(host), c.calls);
+        EXPECT_EQ(host.Names(), c.calls);
     }
     // Success reported without a picture is a failure, and still released.
     host.getFrameResult = host.blitResult = host.mixResult = host.releaseResult = kPluginOK;
     host.giveNoPicture = true;
     host.calls.clear();
     EXPECT_EQ(host.Send(kPlugDoFrame), kPluginFailed);
-    EXPECT_EQ(Calls(host), "GetFrame ReleaseFrame");
+    EXPECT_EQ(host.Names(), "GetFrame ReleaseFrame");
     host.giveNoPicture = false;
     host.Send(kPlugTerminate);
 }
@@ -366,12 +352,12 @@ TEST_F(Protocol, AFrameTheEffectCannotDrawIsNeitherBlendedNorPassedOn) {
         const int32_t result = host.Send(kPlugDoFrame);
         gFailNewGWorld = noErr;
         EXPECT_EQ(result, want);
-        EXPECT_EQ(Calls(host), "GetFrame ReleaseFrame");
+        EXPECT_EQ(host.Names(), "GetFrame ReleaseFrame");
         EXPECT_EQ(gLiveGWorlds, pictures);
     }
     host.calls.clear();
     EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
-    EXPECT_EQ(Calls(host), "GetFrame Blit MixAudio ReleaseFrame");
+    EXPECT_EQ(host.Names(), "GetFrame Blit MixAudio ReleaseFrame");
     host.Send(kPlugTerminate);
     DisposeGWorld(host.prepared);
 }
@@ -428,7 +414,7 @@ TEST_F(Protocol, ButtonFetchesAFrameOfTheConfiguredStandard) {
         gMostRecentStartFrame = c.start;
         host.calls.clear();
         EXPECT_EQ(host.Send(kPlugCustomButtonClick), kPluginOK);
-        EXPECT_EQ(Calls(host), "GetFrame ReleaseFrame");
+        EXPECT_EQ(host.Names(), "GetFrame ReleaseFrame");
         const HostCall get = host.calls.at(0);
         EXPECT_EQ(std::tuple(get.a, get.b, get.c, get.d), std::tuple(c.index, c.w, c.h, int64_t(kDVHighQuality)));
     }
@@ -447,7 +433,7 @@ TEST_F(Protocol, ClipSliderFetchesIntoThePicture) {
     EXPECT_EQ(gLiveGWorlds, pictures);
     const HostCall get = host.calls.at(0);
     EXPECT_EQ(std::tuple(get.a, get.b, get.c, get.d), std::tuple(35, 90, 120, kDVLowQuality));
-    EXPECT_EQ(Calls(host), "GetFrame ReleaseFrame");
+    EXPECT_EQ(host.Names(), "GetFrame ReleaseFrame");
     EXPECT_TRUE(ShowsSourceFrame(gw, 35));
 
     // With 0 the picture stays the host's.
@@ -463,7 +449,7 @@ TEST_F(Protocol, ClipSliderFetchesIntoThePicture) {
     host.getFrameResult = kPluginCantGetNeededFrame;
     host.calls.clear();
     EXPECT_EQ(GetFrameIntoGW(gw, &host.params, 1, 1), kPluginCantGetNeededFrame);
-    EXPECT_EQ(Calls(host), "GetFrame");
+    EXPECT_EQ(host.Names(), "GetFrame");
     host.calls.clear();
     EXPECT_EQ(GetFrameIntoGW(gw, &host.params, -31, 1), -1);
     EXPECT_TRUE(host.calls.empty());
