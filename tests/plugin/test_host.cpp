@@ -298,21 +298,33 @@ TEST_F(Protocol, QualityPreviewAndFailures) {
     EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
     EXPECT_TRUE(host.calls.empty());
 
-    // Failures: the earliest wins, ReleaseFrame always follows GetFrame.
+    // Failures: the earliest wins, ReleaseFrame always follows GetFrame, no
+    // picture is left behind. The output is larger than frameRect, so the
+    // effect needs a scratch picture, which the platform may fail to make: a
+    // frame the effect cannot draw is neither blended nor passed on.
     host.Send(kPlugTerminate);
+    host.SetOutput(64, 48);
+    host.params.frameRect = R(4, 4, 28, 36);
+    host.prepared = MakeGWorld(32, 24);  // GetFrame allocates nothing
     host.fadeIn = 5;
     host.Send(kPlugInitialize);
     host.params.renderFrame = 2;  // in the fade-in
     struct Case {
-        HYPluginResult get, blit, mix, release, want;
+        HYPluginResult get, blit, mix, release;
+        QDErr newGWorld;
+        HYPluginResult want;
         const char *calls;
     };
     const Case cases[] = {
-        {kPluginCantGetNeededFrame, 0, 0, 0, kPluginCantGetNeededFrame, "GetFrame ReleaseFrame"},
-        {kPluginCantGetNeededFrame, 0, 0, kPluginTryAgainLater, kPluginCantGetNeededFrame, "GetFrame ReleaseFrame"},
-        {0, kPluginOutOfDiskSpace, 0, kPluginTryAgainLater, kPluginOutOfDiskSpace, "GetFrame Blit ReleaseFrame"},
-        {0, 0, kPluginCancel, 0, kPluginCancel, "GetFrame Blit MixAudio ReleaseFrame"},
-        {0, 0, 0, kPluginTryAgainLater, kPluginTryAgainLater, "GetFrame Blit MixAudio ReleaseFrame"},
+        {kPluginCantGetNeededFrame, 0, 0, 0, noErr, kPluginCantGetNeededFrame, "GetFrame ReleaseFrame"},
+        {kPluginCantGetNeededFrame, 0, 0, kPluginTryAgainLater, noErr, kPluginCantGetNeededFrame,
+         "GetFrame ReleaseFrame"},
+        {0, kPluginOutOfDiskSpace, 0, kPluginTryAgainLater, noErr, kPluginOutOfDiskSpace, "GetFrame Blit ReleaseFrame"},
+        {0, 0, kPluginCancel, 0, noErr, kPluginCancel, "GetFrame Blit MixAudio ReleaseFrame"},
+        {0, 0, 0, kPluginTryAgainLater, noErr, kPluginTryAgainLater, "GetFrame Blit MixAudio ReleaseFrame"},
+        {0, 0, 0, 0, memFullErr, kPluginOutOfMemory, "GetFrame ReleaseFrame"},
+        {0, 0, 0, 0, paramErr, kPluginFailed, "GetFrame ReleaseFrame"},
+        {0, 0, 0, 0, noErr, kPluginOK, "GetFrame Blit MixAudio ReleaseFrame"},
     };
     for (const Case &c : cases) {
         host.getFrameResult = c.get;
@@ -320,44 +332,18 @@ TEST_F(Protocol, QualityPreviewAndFailures) {
         host.mixResult = c.mix;
         host.releaseResult = c.release;
         host.calls.clear();
+        const long pictures = gLiveGWorlds;
+        gFailNewGWorld = c.newGWorld;
         EXPECT_EQ(host.Send(kPlugDoFrame), c.want);
+        gFailNewGWorld = noErr;
         EXPECT_EQ(host.Names(), c.calls);
+        EXPECT_EQ(gLiveGWorlds, pictures);
     }
     // Success reported without a picture is a failure, and still released.
-    host.getFrameResult = host.blitResult = host.mixResult = host.releaseResult = kPluginOK;
     host.giveNoPicture = true;
     host.calls.clear();
     EXPECT_EQ(host.Send(kPlugDoFrame), kPluginFailed);
     EXPECT_EQ(host.Names(), "GetFrame ReleaseFrame");
-    host.giveNoPicture = false;
-    host.Send(kPlugTerminate);
-}
-
-TEST_F(Protocol, AFrameTheEffectCannotDrawIsNeitherBlendedNorPassedOn) {
-    // The output picture is larger than frameRect, so the effect needs a
-    // scratch picture; the platform cannot make one.
-    TestHost host(64, 48);
-    Prime(host);
-    host.params.frameRect = Rect{4, 4, 28, 36};
-    const Rect sourceBounds{0, 0, 24, 32};
-    NewGWorld(&host.prepared, 32, &sourceBounds, nullptr, nullptr, 0);  // GetFrame allocates nothing
-    host.fadeIn = 10;
-    ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
-    host.params.renderFrame = 3;  // inside the fade-in
-    for (auto [err, want] :
-         {std::pair{QDErr(memFullErr), kPluginOutOfMemory}, std::pair{QDErr(paramErr), kPluginFailed}}) {
-        host.calls.clear();
-        const long pictures = gLiveGWorlds;
-        gFailNewGWorld = err;
-        const int32_t result = host.Send(kPlugDoFrame);
-        gFailNewGWorld = noErr;
-        EXPECT_EQ(result, want);
-        EXPECT_EQ(host.Names(), "GetFrame ReleaseFrame");
-        EXPECT_EQ(gLiveGWorlds, pictures);
-    }
-    host.calls.clear();
-    EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
-    EXPECT_EQ(host.Names(), "GetFrame Blit MixAudio ReleaseFrame");
     host.Send(kPlugTerminate);
     DisposeGWorld(host.prepared);
 }
