@@ -44,20 +44,20 @@ extern "C" void DisposeGWorld(GWorldPtr offscreen) {
 
 namespace {
 
+// The first accepted message creates the shared record; the tests start
+// after it, so the calls they look at are the message's own.
 class Protocol : public testing::Test {
 protected:
     ScopedPrefsFolder prefs;
-    void SetUp() override { ResetGlueGlobals(); }
-    void TearDown() override { ResetGlueGlobals(); }
-    // The first accepted message creates the shared record; the tests below
-    // start after it, so the calls they look at are the message's own.
-    static void Prime(TestHost &host) {
+    TestHost host{16, 8};
+    void SetUp() override {
+        ResetGlueGlobals();
         host.Send(kPlugDrawIcon);
         host.calls.clear();
     }
+    void TearDown() override { ResetGlueGlobals(); }
+    EffectData *Block() { return static_cast<EffectData *>(host.params.clientData); }
 };
-
-EffectData *Block(TestHost &host) { return static_cast<EffectData *>(host.params.clientData); }
 
 }  // namespace
 
@@ -66,8 +66,9 @@ TEST_F(Protocol, EntryRejectsBadBlocksAndLoadsTheSharedRecordOnce) {
     ResetConfig(&saved, true);
     saved.rota = 4;
     ASSERT_TRUE(SaveConfig(&saved));
+    ResetGlueGlobals();  // before the first message
+    host.calls.clear();
     EXPECT_EQ(KelvarinMain(0, nullptr), kPluginBadParams);
-    TestHost host(16, 8);
     for (int16_t version : {3, 0, -1, -32768}) {
         host.params.interfaceVersion = version;
         EXPECT_EQ(host.Send(kPlugGetInfo), kPluginAppIsTooOld) << version;
@@ -94,7 +95,6 @@ TEST_F(Protocol, EntryRejectsBadBlocksAndLoadsTheSharedRecordOnce) {
 }
 
 TEST_F(Protocol, GetInfoFillsTheThreeBlocks) {
-    TestHost host(16, 8);
     std::memset(&host.params.getInfo, 0xA5, sizeof host.params.getInfo);
     std::memset(&host.params.getInfo2, 0xA5, sizeof host.params.getInfo2);
     std::memset(&host.params.getInfo3, 0xA5, sizeof host.params.getInfo3);
@@ -150,8 +150,6 @@ TEST_F(Protocol, BundleExportsOnlyMain) {
 }
 
 TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
-    TestHost host(16, 8);
-    Prime(host);
     gPascalData->rota = 2;
     struct Case {
         int32_t frames, in, out, wantIn, wantOut;
@@ -162,12 +160,12 @@ TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
         host.fadeIn = c.in;
         host.fadeOut = c.out;
         EXPECT_EQ(host.Send(kPlugInitialize), kPluginOK);
-        ASSERT_NE(Block(host), nullptr);
-        EXPECT_EQ(std::pair(Block(host)->fadeInFrames, Block(host)->fadeOutFrames), std::pair(c.wantIn, c.wantOut))
+        ASSERT_NE(Block(), nullptr);
+        EXPECT_EQ(std::pair(Block()->fadeInFrames, Block()->fadeOutFrames), std::pair(c.wantIn, c.wantOut))
             << c.frames << " " << c.in << " " << c.out;
         EXPECT_EQ(host.Names(), "NewPtrClear NewPtrClear GetFilterInfo ReleaseFilterInfo");
         gPascalData->rota = 4;  // the copy is the record as it was at the begin
-        EXPECT_EQ(Block(host)->pascalData->rota, 2);
+        EXPECT_EQ(Block()->pascalData->rota, 2);
         gPascalData->rota = 2;
         EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
     }
@@ -178,12 +176,12 @@ TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
     host.fadeIn = 5;
     host.calls.clear();
     EXPECT_EQ(host.Send(kPlugInitialize), kPluginTryAgainLater);
-    ASSERT_NE(Block(host), nullptr);
-    EXPECT_EQ(Block(host)->fadeInFrames, 0);
+    ASSERT_NE(Block(), nullptr);
+    EXPECT_EQ(Block()->fadeInFrames, 0);
     EXPECT_TRUE(host.CallsNamed("ReleaseFilterInfo").empty());
 
     // Terminate: the copy, then the block; a second terminate frees nothing.
-    const void *copy = Block(host)->pascalData;
+    const void *copy = Block()->pascalData;
     const void *block = host.params.clientData;
     host.calls.clear();
     EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
@@ -197,8 +195,6 @@ TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
 }
 
 TEST_F(Protocol, BeginFailuresLeaveNothingHalfMade) {
-    TestHost host(16, 8);
-    Prime(host);
     const size_t baseline = host.liveBlocks.size();
     // No block at all; then the block but no configuration copy.
     for (int succeeding : {0, 1}) {
@@ -214,26 +210,25 @@ TEST_F(Protocol, BeginFailuresLeaveNothingHalfMade) {
     host.failNewPtrClearAfter = -1;
     ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
     void *block = host.params.clientData;
-    void *firstCopy = Block(host)->pascalData;
+    void *firstCopy = Block()->pascalData;
     host.calls.clear();
     ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
     EXPECT_EQ(host.params.clientData, block);
     EXPECT_EQ(host.CallsNamed("DisposePtr").at(0).p, firstCopy);
     EXPECT_EQ(host.liveBlocks.size(), baseline + 2);
     // ...and when that second copy cannot be made, the first one stays.
-    void *secondCopy = Block(host)->pascalData;
+    void *secondCopy = Block()->pascalData;
     host.failNewPtrClearAfter = 0;
     EXPECT_EQ(host.Send(kPlugInitialize), kPluginOutOfMemory);
     EXPECT_EQ(host.params.clientData, block);
-    EXPECT_EQ(Block(host)->pascalData, secondCopy);
+    EXPECT_EQ(Block()->pascalData, secondCopy);
     host.failNewPtrClearAfter = -1;
     host.Send(kPlugTerminate);
     EXPECT_EQ(host.liveBlocks.size(), baseline);
 }
 
 TEST_F(Protocol, FramesFollowTheCallbackOrderAndFadeTable) {
-    TestHost host(32, 24);
-    Prime(host);
+    host.SetOutput(32, 24);
     gPascalData->rota = 2;
     const long pictures = gLiveGWorlds;
     host.params.startFrame = 1000;
@@ -276,8 +271,7 @@ TEST_F(Protocol, FramesFollowTheCallbackOrderAndFadeTable) {
 }
 
 TEST_F(Protocol, QualityPreviewAndFailures) {
-    TestHost host(32, 240);
-    Prime(host);
+    host.SetOutput(32, 240);
     ASSERT_EQ(host.Send(kPlugDoFrame), kPluginBadParams);  // no render instance
     ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
     // Preview: low quality up to 259 rows, no audio.
@@ -349,8 +343,7 @@ TEST_F(Protocol, QualityPreviewAndFailures) {
 }
 
 TEST_F(Protocol, PlaceholderRunsItsOwnInstanceOnACopy) {
-    TestHost host(40, 30);
-    Prime(host);
+    host.SetOutput(40, 30);
     gPascalData->outside = 0;  // rota 1: the frame comes out as the source
     host.params.startFrame = 200;
     host.params.renderFrame = 3;
@@ -384,8 +377,6 @@ TEST_F(Protocol, PlaceholderRunsItsOwnInstanceOnACopy) {
 }
 
 TEST_F(Protocol, ButtonFetchesAFrameOfTheConfiguredStandard) {
-    TestHost host(16, 8);
-    Prime(host);
     host.giveNoPicture = true;  // the dialog cannot open without a picture
     host.getFrameResult = kPluginCantGetNeededFrame;
     host.params.renderFrame = 4;
@@ -407,8 +398,6 @@ TEST_F(Protocol, ButtonFetchesAFrameOfTheConfiguredStandard) {
 }
 
 TEST_F(Protocol, ClipSliderFetchesIntoThePicture) {
-    TestHost host(16, 8);
-    Prime(host);
     host.params.startFrame = 30;
     host.params.proxyOnly = 1;
     GWorldPtr gw = MakeGWorld(90, 120);
