@@ -61,7 +61,6 @@ public:
     TestHost(int width, int height) {
         current = this;
         Fill(&procs);
-        std::memset(&params, 0, sizeof params);
         params.interfaceVersion = 4;
         params.instance = this;
         params.procs = &procs;

@@ -82,14 +82,6 @@ std::vector<unsigned char> RecordOf(const pluginDataRec &r) {
     return bytes;
 }
 
-// Every stored field; frameEndColor only when asked (a reset keeps it).
-bool SameSettings(const pluginDataRec &a, const pluginDataRec &b, bool withEndColor = true) {
-    return std::memcmp(&a, &b, offsetof(pluginDataRec, frameEndColor)) == 0 &&
-           (!withEndColor || std::memcmp(&a.frameEndColor, &b.frameEndColor, sizeof(RGBColor)) == 0) &&
-           a.mediaType == b.mediaType && a.outside == b.outside && a.clipActive == b.clipActive &&
-           a.keepProps == b.keepProps && a.rota == b.rota;
-}
-
 std::string FileBytes(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -119,8 +111,9 @@ TEST(PrefsFile, FirstUseCreatesOneRecordAndLaterUsesReadIt) {
     pluginDataRec init;
     std::memset(&init, 0x33, sizeof init);
     InitPluginData(&init);
-    EXPECT_TRUE(SameSettings(init, Defaults(), false));
-    EXPECT_EQ(init.frameEndColor.red, 0x3333);  // not reset, and not read from a missing file
+    pluginDataRec defaults = Defaults();
+    defaults.frameEndColor = SetRGBColor(0x3333, 0x3333, 0x3333);  // not reset, and not read from a missing file
+    EXPECT_EQ(RecordOf(init), RecordOf(defaults));
     WithPrefsFile(prefs, [&](short) {
         EXPECT_EQ(Count1Resources(kPref), 1);
         Handle h = Get1Resource(kPref, 1);
@@ -144,7 +137,7 @@ TEST(PrefsFile, FirstUseCreatesOneRecordAndLaterUsesReadIt) {
     std::memset(&later, 0, sizeof later);
     CGImageRef marker = reinterpret_cast<CGImageRef>(&later);
     InitPluginData(&later);
-    EXPECT_TRUE(SameSettings(later, edited));
+    EXPECT_EQ(RecordOf(later), RecordOf(edited));
     later.theOriginalImage = later.theRendered = marker;
     EXPECT_TRUE(ReadConfig(&later));
     EXPECT_EQ(std::pair(later.theOriginalImage, later.theRendered), std::pair(marker, marker));
