@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Carbon.h"
@@ -31,6 +32,7 @@ struct HostCall {
     int64_t a = 0, b = 0, c = 0, d = 0;  // arguments worth checking
     const void *p = nullptr;             // cookie / picture / block
     Rect r1{}, r2{};                     // Blit rectangles
+    std::tuple<int64_t, int64_t, int64_t, int64_t> Args() const { return {a, b, c, d}; }
 };
 
 class TestHost {

@@ -241,8 +241,7 @@ TEST_F(Protocol, FramesFollowTheCallbackOrderAndFadeTable) {
         host.calls.clear();
         host.params.renderFrame = f;
         ASSERT_EQ(host.Send(kPlugDoFrame), kPluginOK) << f;
-        const HostCall get = host.calls.at(0);
-        EXPECT_EQ(std::tuple(get.a, get.b, get.c, get.d), std::tuple(1000 + f, 32, 24, kDVHighQuality));
+        EXPECT_EQ(host.calls.at(0).Args(), std::tuple(1000 + f, 32, 24, kDVHighQuality));
         // Fetch, (blend), audio at unity, give back the same cookie.
         const auto blits = host.CallsNamed("Blit");
         EXPECT_EQ(host.Names(),
@@ -393,8 +392,7 @@ TEST_F(Protocol, ButtonFetchesAFrameOfTheConfiguredStandard) {
         host.calls.clear();
         EXPECT_EQ(host.Send(kPlugCustomButtonClick), kPluginOK);
         EXPECT_EQ(host.Names(), "GetFrame ReleaseFrame");
-        const HostCall get = host.calls.at(0);
-        EXPECT_EQ(std::tuple(get.a, get.b, get.c, get.d), std::tuple(c.index, c.w, c.h, int64_t(kDVHighQuality)));
+        EXPECT_EQ(host.calls.at(0).Args(), std::tuple(c.index, c.w, c.h, int64_t(kDVHighQuality)));
     }
 }
 
@@ -407,8 +405,7 @@ TEST_F(Protocol, ClipSliderFetchesIntoThePicture) {
     const long pictures = gLiveGWorlds;
     EXPECT_EQ(GetFrameIntoGW(gw, &host.params, 5, 1), kPluginOK);
     EXPECT_EQ(gLiveGWorlds, pictures);
-    const HostCall get = host.calls.at(0);
-    EXPECT_EQ(std::tuple(get.a, get.b, get.c, get.d), std::tuple(35, 90, 120, kDVLowQuality));
+    EXPECT_EQ(host.calls.at(0).Args(), std::tuple(35, 90, 120, kDVLowQuality));
     EXPECT_EQ(host.Names(), "GetFrame ReleaseFrame");
     EXPECT_TRUE(ShowsSourceFrame(gw, 35));
 
