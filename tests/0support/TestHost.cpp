@@ -53,16 +53,9 @@ struct Callbacks {
         if (volume) *volume = 0;
         static int counter = 0;
         *cookie = reinterpret_cast<void *>(static_cast<intptr_t>(0x1000 + ++counter));
-        if (h->giveNoPicture) {
-            *picture = nullptr;
-            return h->getFrameResult;
-        }
-        if (h->prepared) {
-            *picture = h->prepared;
-        } else {
-            const Rect bounds{0, 0, static_cast<int16_t>(height), static_cast<int16_t>(width)};
-            GWorldPtr gw = nullptr;
-            NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0);
+        *picture = h->giveNoPicture ? nullptr : h->prepared;
+        if (!h->giveNoPicture && !h->prepared) {
+            GWorldPtr gw = MakeGWorld(width, height);
             TestHost::Paint(gw, frameIndex);
             *picture = gw;
             h->framesOut[*cookie] = gw;

@@ -151,7 +151,7 @@ TEST_F(Protocol, BundleExportsOnlyMain) {
     // The library stays loaded: the platform may still hold its callbacks.
 }
 
-TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
+TEST_F(Protocol, BeginTakesACopyClampsTheFadesAndFailsWhole) {
     gPascalData->rota = 2;
     struct Case {
         int32_t frames, in, out, wantIn, wantOut;
@@ -192,16 +192,17 @@ TEST_F(Protocol, BeginTakesACopyAndClampsTheFades) {
     EXPECT_EQ(std::pair(host.calls[0].p, host.calls[1].p), std::pair(copy, block));
     EXPECT_EQ(host.params.clientData, nullptr);
     EXPECT_EQ(host.liveBlocks.size(), 1u);  // only the shared record
-}
 
-TEST_F(Protocol, BeginFailuresLeaveNothingHalfMade) {
-    const size_t baseline = host.liveBlocks.size();
-    // No block at all; then the block but no configuration copy.
+    // Failures leave nothing half made: no block at all; then the block but
+    // no configuration copy.
+    host.giveFilterInfo = true;
+    host.filterInfoResult = kPluginOK;
+    host.calls.clear();
     for (int succeeding : {0, 1}) {
         host.failNewPtrClearAfter = succeeding;
         EXPECT_EQ(host.Send(kPlugInitialize), kPluginOutOfMemory);
         EXPECT_EQ(host.params.clientData, nullptr);
-        EXPECT_EQ(host.liveBlocks.size(), baseline);
+        EXPECT_EQ(host.liveBlocks.size(), 1u);
     }
     EXPECT_TRUE(host.CallsNamed("GetFilterInfo").empty());
     EXPECT_EQ(host.Send(kPlugDoFrame), kPluginBadParams);  // refused, not fatal
@@ -209,22 +210,22 @@ TEST_F(Protocol, BeginFailuresLeaveNothingHalfMade) {
     // A second begin on a live block replaces its copy, releasing the first...
     host.failNewPtrClearAfter = -1;
     ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
-    void *block = host.params.clientData;
+    void *live = host.params.clientData;
     void *firstCopy = Block()->pascalData;
     host.calls.clear();
     ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
-    EXPECT_EQ(host.params.clientData, block);
+    EXPECT_EQ(host.params.clientData, live);
     EXPECT_EQ(host.CallsNamed("DisposePtr").at(0).p, firstCopy);
-    EXPECT_EQ(host.liveBlocks.size(), baseline + 2);
+    EXPECT_EQ(host.liveBlocks.size(), 3u);
     // ...and when that second copy cannot be made, the first one stays.
     void *secondCopy = Block()->pascalData;
     host.failNewPtrClearAfter = 0;
     EXPECT_EQ(host.Send(kPlugInitialize), kPluginOutOfMemory);
-    EXPECT_EQ(host.params.clientData, block);
+    EXPECT_EQ(host.params.clientData, live);
     EXPECT_EQ(Block()->pascalData, secondCopy);
     host.failNewPtrClearAfter = -1;
     host.Send(kPlugTerminate);
-    EXPECT_EQ(host.liveBlocks.size(), baseline);
+    EXPECT_EQ(host.liveBlocks.size(), 1u);
 }
 
 TEST_F(Protocol, FramesFollowTheCallbackOrderAndFadeTable) {
