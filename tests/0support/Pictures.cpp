@@ -122,18 +122,15 @@ int CountMismatches(const Picture &got, const Expected &want, const Scene &s) {
         for (int x = 0; x < s.W; ++x)
             for (int k = 0; k < 4; ++k) {
                 const int g = got.At(x, y)[k], w = want.picture.At(x, y)[k];
-                if (std::abs(g - w) > tolerance) {
-                    if (bad++ == 0)
-                        ADD_FAILURE() << s.Describe() << ": pixel (" << x << "," << y << ") channel " << k << " is "
-                                      << g << ", model " << w;
-                }
+                if (std::abs(g - w) > tolerance && bad++ == 0)
+                    ADD_FAILURE() << s.Describe() << ": pixel (" << x << "," << y << ") channel " << k << " is " << g
+                                  << ", model " << w;
             }
     return bad;
 }
 
 pluginDataRec ConfigFor(const Scene &s) {
-    pluginDataRec c;
-    std::memset(&c, 0, sizeof c);
+    pluginDataRec c{};
     ResetConfig(&c, true);
     c.rota = s.rota;
     c.outside = s.outside;

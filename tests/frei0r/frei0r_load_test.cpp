@@ -8,7 +8,6 @@ extern "C" {
 
 #include <dlfcn.h>
 
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>

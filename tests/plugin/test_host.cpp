@@ -4,7 +4,6 @@
 
 #include <dlfcn.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -232,10 +231,8 @@ TEST_F(Protocol, FramesFollowTheCallbackOrderAndFadeTable) {
     host.SetOutput(32, 24);
     gPascalData->rota = 2;
     const long pictures = gLiveGWorlds;
-    host.params.startFrame = 1000;
-    host.params.frameCount = 100;
-    host.fadeIn = 10;
-    host.fadeOut = 10;
+    host.params.startFrame = 1000;  // frameCount 100
+    host.fadeIn = host.fadeOut = 10;
     ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
     std::vector<int> opacities(100, -1);
     for (int32_t f = 0; f < 100; ++f) {

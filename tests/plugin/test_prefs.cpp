@@ -66,8 +66,7 @@ void PlantRecord(const ScopedPrefsFolder &prefs, const std::vector<unsigned char
 }
 
 pluginDataRec Defaults() {
-    pluginDataRec r;
-    std::memset(&r, 0, sizeof r);
+    pluginDataRec r{};
     ResetConfig(&r, true);
     return r;
 }
@@ -82,18 +81,13 @@ std::vector<unsigned char> RecordOf(const pluginDataRec &r) {
     return bytes;
 }
 
-std::string FileBytes(const std::filesystem::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The bytes of the one copy of a damaged file kept beside it, which is then removed.
 std::string TakeKeptCopy(const ScopedPrefsFolder &prefs) {
     std::vector<std::filesystem::path> kept;
     for (const auto &e : std::filesystem::directory_iterator(prefs.Folder()))
         if (e.path().filename().string().starts_with("qzvel-Prefs.damaged-")) kept.push_back(e.path());
     EXPECT_EQ(kept.size(), 1u);
-    const std::string bytes = kept.empty() ? "" : FileBytes(kept[0]);
+    const std::string bytes = kept.empty() ? "" : Slurp(kept[0]);
     for (const auto &k : kept) std::filesystem::remove(k);
     return bytes;
 }
@@ -133,8 +127,7 @@ TEST(PrefsFile, FirstUseCreatesOneRecordAndLaterUsesReadIt) {
     edited.startRel = SetRelRect(0.25, 0.1, 0.75, 0.6);
     edited.colors[0] = SetRGBColor(0x1234, 0x5678, 0x9ABC);
     ASSERT_TRUE(SaveConfig(&edited));
-    pluginDataRec later;
-    std::memset(&later, 0, sizeof later);
+    pluginDataRec later{};
     CGImageRef marker = reinterpret_cast<CGImageRef>(&later);
     InitPluginData(&later);
     EXPECT_EQ(RecordOf(later), RecordOf(edited));
@@ -162,7 +155,7 @@ TEST(PrefsFile, DamagedRecordsAreIgnoredKeptAndReplaced) {
     for (size_t i = 0; i < damaged.size(); ++i) {
         SCOPED_TRACE(testing::Message() << "record of " << damaged[i].size() << " bytes");
         PlantRecord(prefs, damaged[i]);
-        const std::string before = FileBytes(prefs.PrefsFile());
+        const std::string before = Slurp(prefs.PrefsFile());
         pluginDataRec r = Defaults();
         r.mediaType = 2;
         const pluginDataRec unread = r;
