@@ -56,9 +56,7 @@ Picture Read(GWorldPtr gw, Rect area) {
 }
 
 uint32_t PixelARGB(GWorldPtr gw, int x, int y) {
-    PixMapHandle pm = GetGWorldPixMap(gw);
-    const auto *p =
-        reinterpret_cast<const uint8_t *>(GetPixBaseAddr(pm)) + static_cast<ptrdiff_t>(y) * GetPixRowBytes(pm) + 4 * x;
+    const std::vector<uint8_t> p = Read(gw, R(y, x, y + 1, x + 1)).px;
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 

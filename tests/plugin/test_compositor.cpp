@@ -25,8 +25,7 @@ namespace {
 // Runs the compositor on one scene and checks it against the model.
 void Check(const Scene &s, std::mt19937 &rng) {
     const Picture src = RandomPicture(s.W, s.H, rng);
-    GWorldPtr source = MakeGWorld(s.W, s.H);
-    GWorldPtr dest = MakeGWorld(s.W, s.H);
+    GWorldPtr source = MakeGWorld(s.W, s.H), dest = MakeGWorld(s.W, s.H);
     Load(source, src);
     Load(dest, RandomPicture(s.W, s.H, rng));  // everything is replaced
     pluginDataRec c = ConfigFor(s);
@@ -34,15 +33,12 @@ void Check(const Scene &s, std::mt19937 &rng) {
     SetGWorld(other, nullptr);
     TheLineEffect(source, dest, s.A, &c, 5, 10);
     CGrafPtr port = nullptr;
-    GDHandle device = nullptr;
-    GetGWorld(&port, &device);
+    GetGWorld(&port, nullptr);
     EXPECT_EQ(port, other) << "the caller's port must come back";
 
     EXPECT_EQ(CountMismatches(Read(dest, R(0, 0, s.H, s.W)), EffectModel(src, s), s), 0);
     EXPECT_EQ(Read(source, R(0, 0, s.H, s.W)).px, src.px) << "the source is read only";
-    DisposeGWorld(other);
-    DisposeGWorld(source);
-    DisposeGWorld(dest);
+    for (GWorldPtr gw : {other, source, dest}) DisposeGWorld(gw);
 }
 
 }  // namespace
@@ -62,9 +58,7 @@ TEST(Compositor, ScenesMatchTheModel) {
     for (unsigned seed = 20261206; seed < 20261206 + 400; ++seed) {
         SCOPED_TRACE(testing::Message() << "seed " << seed);  // each case alone from its seed
         std::mt19937 rng(seed);
-        Scene s;
-        s.W = size(rng);
-        s.H = size(rng);
+        Scene s{size(rng), size(rng)};  // width, then height: braces keep the order
         std::uniform_int_distribution<int> x(-s.W / 2 - 3, s.W + s.W / 2 + 3), y(-s.H / 2 - 3, s.H + s.H / 2 + 3);
         int l = x(rng), r = x(rng), t = y(rng), b = y(rng);
         if (coin(rng)) {  // mostly proper rectangles, sometimes inverted ones

@@ -353,8 +353,7 @@ TEST_F(Protocol, PlaceholderRunsItsOwnInstanceOnACopy) {
 
     EXPECT_EQ(host.Send(kPlugFilePlaceHolder), kPluginOK);
     EXPECT_EQ(std::memcmp(&host.params, &before, sizeof before), 0);
-    EXPECT_EQ(held.fadeInFrames, 11);
-    EXPECT_EQ(held.pascalData, nullptr);
+    EXPECT_EQ(std::pair(held.fadeInFrames, held.pascalData), std::pair(11, pluginDataPtr(nullptr)));
     EXPECT_EQ(host.Names(),
               "NewPtrClear NewPtrClear GetFilterInfo ReleaseFilterInfo GetFrame MixAudio ReleaseFrame "
               "DisposePtr DisposePtr");

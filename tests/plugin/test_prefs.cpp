@@ -40,10 +40,7 @@ void WithPrefsFile(const ScopedPrefsFolder &prefs, F f) {
 std::vector<unsigned char> StoredRecord(const ScopedPrefsFolder &prefs) {
     std::vector<unsigned char> bytes;
     WithPrefsFile(prefs, [&](short) {
-        Handle h = Get1Resource(kPref, 1);
-        if (h == nullptr) return;
-        const auto *p = reinterpret_cast<const unsigned char *>(*h);
-        bytes.assign(p, p + GetHandleSize(h));
+        if (Handle h = Get1Resource(kPref, 1)) bytes.assign(*h, *h + GetHandleSize(h));
     });
     return bytes;
 }
@@ -75,8 +72,7 @@ std::vector<unsigned char> RecordOf(const pluginDataRec &r) {
     Handle h = NewHandleClear(396);
     pluginDataRec copy = r;
     EXPECT_TRUE(Config2Save(&copy, h));
-    std::vector<unsigned char> bytes(reinterpret_cast<unsigned char *>(*h),
-                                     reinterpret_cast<unsigned char *>(*h) + 396);
+    std::vector<unsigned char> bytes(*h, *h + 396);
     DisposeHandle(h);
     return bytes;
 }
