@@ -56,9 +56,7 @@ Picture Read(GWorldPtr gw, Rect area) {
 }
 
 uint32_t PixelARGB(GWorldPtr gw, int x, int y) {
-    PixMapHandle pm = GetGWorldPixMap(gw);
-    const auto *p =
-        reinterpret_cast<const uint8_t *>(GetPixBaseAddr(pm)) + static_cast<ptrdiff_t>(y) * GetPixRowBytes(pm) + 4 * x;
+    const std::vector<uint8_t> p = Read(gw, R(y, x, y + 1, x + 1)).px;
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
@@ -122,18 +120,15 @@ int CountMismatches(const Picture &got, const Expected &want, const Scene &s) {
         for (int x = 0; x < s.W; ++x)
             for (int k = 0; k < 4; ++k) {
                 const int g = got.At(x, y)[k], w = want.picture.At(x, y)[k];
-                if (std::abs(g - w) > tolerance) {
-                    if (bad++ == 0)
-                        ADD_FAILURE() << s.Describe() << ": pixel (" << x << "," << y << ") channel " << k << " is "
-                                      << g << ", model " << w;
-                }
+                if (std::abs(g - w) > tolerance && bad++ == 0)
+                    ADD_FAILURE() << s.Describe() << ": pixel (" << x << "," << y << ") channel " << k << " is " << g
+                                  << ", model " << w;
             }
     return bad;
 }
 
 pluginDataRec ConfigFor(const Scene &s) {
-    pluginDataRec c;
-    std::memset(&c, 0, sizeof c);
+    pluginDataRec c{};
     ResetConfig(&c, true);
     c.rota = s.rota;
     c.outside = s.outside;

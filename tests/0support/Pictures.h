@@ -9,7 +9,6 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>

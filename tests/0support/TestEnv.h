@@ -1,21 +1,14 @@
-// A temporary Preferences folder for one test: XDG_CONFIG_HOME and HOME point
-// into a fresh directory that is removed afterwards.
+// A temporary Preferences folder for one test: HOME and XDG_CONFIG_HOME point
+// into a fresh folder (MakeScratchHome) that is removed afterwards.
 #pragma once
-#include <cstdlib>
 #include <filesystem>
-#include <string>
+#include <system_error>
 
-#include <unistd.h>
+#include "CommandTest.h"
 
 class ScopedPrefsFolder {
 public:
-    ScopedPrefsFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvarin-test-XXXXXX").string();
-        root_ = mkdtemp(pattern.data());
-        std::filesystem::create_directories(root_ / "config");
-        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-        setenv("HOME", root_.c_str(), 1);
-    }
+    ScopedPrefsFolder() : root_(MakeScratchHome("kelvarin-test")) {}
     ~ScopedPrefsFolder() {
         std::error_code ec;
         std::filesystem::remove_all(root_, ec);

@@ -1,5 +1,7 @@
 #include "TestHost.h"
 
+#include "Pictures.h"
+
 TestHost *TestHost::current = nullptr;
 
 void TestHost::Paint(GWorldPtr gw, int32_t index) {
@@ -13,21 +15,20 @@ void TestHost::Paint(GWorldPtr gw, int32_t index) {
 }
 
 testing::AssertionResult ShowsSourceFrame(GWorldPtr gw, int32_t index) {
-    PixMapHandle pm = GetGWorldPixMap(gw);
-    const auto *base = reinterpret_cast<const uint8_t *>(GetPixBaseAddr(pm));
     Rect b{};
     GetPortBounds(gw, &b);
-    for (int y = 0; y < b.bottom - b.top; ++y)
-        for (int x = 0; x < b.right - b.left; ++x) {
-            uint8_t want[4];
-            SourcePixel(index, x, y, want);
-            if (std::memcmp(base + y * GetPixRowBytes(pm) + x * 4, want, 4) != 0)
-                return testing::AssertionFailure() << "pixel (" << x << "," << y << ") is not frame " << index << "'s";
-        }
-    return testing::AssertionSuccess();
+    const Rect all = R(0, 0, b.bottom - b.top, b.right - b.left);
+    GWorldPtr want = MakeGWorld(all.right, all.bottom);
+    TestHost::Paint(want, index);
+    const bool same = Read(gw, all).px == Read(want, all).px;
+    DisposeGWorld(want);
+    if (same) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "the picture is not frame " << index << "'s";
 }
 
-struct TestHostCallbacks {
+namespace {
+
+struct Callbacks {
     static HYPluginResult Unimplemented() { return kPluginUnimplemented; }
 
     static void *NewPtrClearCB(int32_t size) {
@@ -41,9 +42,7 @@ struct TestHostCallbacks {
     }
     static void DisposePtrCB(void *block) {
         TestHost *h = TestHost::current;
-        HostCall c{"DisposePtr"};
-        c.p = block;
-        h->calls.push_back(c);
+        h->calls.push_back({"DisposePtr", 0, 0, 0, 0, block});
         h->liveBlocks.erase(block);
         DisposePtr(static_cast<Ptr>(block));
     }
@@ -54,16 +53,9 @@ struct TestHostCallbacks {
         if (volume) *volume = 0;
         static int counter = 0;
         *cookie = reinterpret_cast<void *>(static_cast<intptr_t>(0x1000 + ++counter));
-        if (h->giveNoPicture) {
-            *picture = nullptr;
-            return h->getFrameResult;
-        }
-        if (h->prepared) {
-            *picture = h->prepared;
-        } else {
-            const Rect bounds{0, 0, static_cast<int16_t>(height), static_cast<int16_t>(width)};
-            GWorldPtr gw = nullptr;
-            NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0);
+        *picture = h->giveNoPicture ? nullptr : h->prepared;
+        if (!h->giveNoPicture && !h->prepared) {
+            GWorldPtr gw = MakeGWorld(width, height);
             TestHost::Paint(gw, frameIndex);
             *picture = gw;
             h->framesOut[*cookie] = gw;
@@ -75,9 +67,7 @@ struct TestHostCallbacks {
     }
     static HYPluginResult ReleaseFrameCB(void *instance, void *cookie) {
         auto *h = static_cast<TestHost *>(instance);
-        HostCall c{"ReleaseFrame"};
-        c.p = cookie;
-        h->calls.push_back(c);
+        h->calls.push_back({"ReleaseFrame", 0, 0, 0, 0, cookie});
         auto it = h->framesOut.find(cookie);
         if (it != h->framesOut.end()) {
             if (!h->pluginOwned.erase(cookie)) DisposeGWorld(it->second);
@@ -87,36 +77,23 @@ struct TestHostCallbacks {
     }
     // Records the blend; the pictures are left alone.
     static HYPluginResult BlitCB(PixMapHandle, PixMapHandle dst, Rect srcRect, const Rect *dstRect, int16_t opacity) {
-        HostCall c{"Blit", opacity};
-        c.r1 = srcRect;
-        c.r2 = *dstRect;
-        c.p = dst;
-        TestHost::current->calls.push_back(c);
+        TestHost::current->calls.push_back({"Blit", opacity, 0, 0, 0, dst, srcRect, *dstRect});
         return TestHost::current->blitResult;
     }
     static HYPluginResult MixAudioCB(void *instance, void *cookie, int32_t level) {
         auto *h = static_cast<TestHost *>(instance);
-        HostCall c{"MixAudio", level};
-        c.p = cookie;
-        h->calls.push_back(c);
+        h->calls.push_back({"MixAudio", level, 0, 0, 0, cookie});
         return h->mixResult;
     }
     static HYPluginResult GetFilterInfoCB(void *instance, HYPluginFilterInfo **info) {
         auto *h = static_cast<TestHost *>(instance);
         h->calls.push_back({"GetFilterInfo"});
-        if (h->giveFilterInfo) {
-            h->info = HYPluginFilterInfo{{0.5f, 0.5f, 0.5f}, h->fadeIn, h->fadeOut};
-            *info = &h->info;
-        } else {
-            *info = nullptr;
-        }
+        h->info = HYPluginFilterInfo{{0.5f, 0.5f, 0.5f}, h->fadeIn, h->fadeOut};
+        *info = h->giveFilterInfo ? &h->info : nullptr;
         return h->filterInfoResult;
     }
     static HYPluginResult ReleaseFilterInfoCB(void *instance, HYPluginFilterInfo *info) {
-        auto *h = static_cast<TestHost *>(instance);
-        HostCall c{"ReleaseFilterInfo"};
-        c.p = info;
-        h->calls.push_back(c);
+        static_cast<TestHost *>(instance)->calls.push_back({"ReleaseFilterInfo", 0, 0, 0, 0, info});
         return kPluginOK;
     }
 
@@ -136,4 +113,6 @@ struct TestHostCallbacks {
     }
 };
 
-void TestHost::Fill(HYProcs *p) { TestHostCallbacks::Fill(p); }
+}  // namespace
+
+void TestHost::Fill(HYProcs *p) { Callbacks::Fill(p); }

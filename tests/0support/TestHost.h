@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Carbon.h"
@@ -31,6 +31,7 @@ struct HostCall {
     int64_t a = 0, b = 0, c = 0, d = 0;  // arguments worth checking
     const void *p = nullptr;             // cookie / picture / block
     Rect r1{}, r2{};                     // Blit rectangles
+    std::tuple<int64_t, int64_t, int64_t, int64_t> Args() const { return {a, b, c, d}; }
 };
 
 class TestHost {
@@ -61,7 +62,6 @@ public:
     TestHost(int width, int height) {
         current = this;
         Fill(&procs);
-        std::memset(&params, 0, sizeof params);
         params.interfaceVersion = 4;
         params.instance = this;
         params.procs = &procs;
@@ -108,8 +108,8 @@ public:
 
     static TestHost *current;
 
+    HYPluginFilterInfo info{};  // what GetFilterInfo hands out
+
 private:
     static void Fill(HYProcs *p);
-    friend struct TestHostCallbacks;
-    HYPluginFilterInfo info{};
 };

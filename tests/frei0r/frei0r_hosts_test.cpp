@@ -45,23 +45,18 @@ protected:
             Quote(p.string()));
         return p;
     }
-    // Every frame of a clip as R,G,B,A bytes.
-    std::string Frames(const fs::path &clip) {
+    // Every frame ffmpeg makes from these input options, as R,G,B,A bytes.
+    std::string Raw(const std::string &input) {
         const fs::path raw = dir / "frames.raw";
-        Run(std::string(FFMPEG_PATH) + " -v error -y -i " + Quote(clip) + " -map 0:v -f rawvideo -pix_fmt rgba " +
-            Quote(raw));
+        Run(std::string(FFMPEG_PATH) + " -v error -y -i " + input + " -f rawvideo -pix_fmt rgba " + Quote(raw));
         std::string bytes = Slurp(raw);
         fs::remove(raw);
         return bytes;
     }
+    std::string Frames(const fs::path &clip) { return Raw(Quote(clip) + " -map 0:v"); }
     // The ffmpeg command's frei0r filter with these parameters.
     std::string Filter(const fs::path &src, const std::string &params) {
-        const fs::path raw = dir / "filtered.raw";
-        Run(std::string(FFMPEG_PATH) + " -v error -y -i " + Quote(src) + " -vf " + Quote("frei0r=kelvarin:" + params) +
-            " -f rawvideo -pix_fmt rgba " + Quote(raw));
-        std::string bytes = Slurp(raw);
-        fs::remove(raw);
-        return bytes;
+        return Raw(Quote(src) + " -vf " + Quote("frei0r=kelvarin:" + params));
     }
     // The HY plug-in through hyhost, configured with kelvarin-prefs.
     std::string Host(const fs::path &src, const std::string &prefs, const std::string &renderArgs = "") {

@@ -38,42 +38,31 @@ HY_CHECK(offsetof(HYProcs, Blit) == 16 * sizeof(void *));
 HY_CHECK(offsetof(HYProcs, MixAudio) == 24 * sizeof(void *));
 HY_CHECK(offsetof(HYProcs, ReleaseFilterInfo) == 26 * sizeof(void *));
 
+/* The parameter block: one row per field, its offset on 32-bit targets, then on LP64. */
 #if defined(HY_EXPECT_ILP32)
+#define HY_MODEL(ilp32, lp64) (ilp32)
 HY_CHECK(sizeof(void *) == 4);
-HY_CHECK(offsetof(_PluginParams, interfaceVersion) == 0);
-HY_CHECK(offsetof(_PluginParams, instance) == 4);
-HY_CHECK(offsetof(_PluginParams, selector) == 8);
-HY_CHECK(offsetof(_PluginParams, procs) == 12);
-HY_CHECK(offsetof(_PluginParams, getInfo) == 16);
-HY_CHECK(offsetof(_PluginParams, startFrame) == 64);
-HY_CHECK(offsetof(_PluginParams, renderFrame) == 68);
-HY_CHECK(offsetof(_PluginParams, frameCount) == 72);
-HY_CHECK(offsetof(_PluginParams, proxyOnly) == 76);
-HY_CHECK(offsetof(_PluginParams, frameRect) == 78);
-HY_CHECK(offsetof(_PluginParams, frame) == 88);
-HY_CHECK(offsetof(_PluginParams, clientData) == 92);
-HY_CHECK(offsetof(_PluginParams, getInfo2) == 96);
-HY_CHECK(offsetof(_PluginParams, getInfo3) == 1424);
-HY_CHECK(offsetof(_PluginParams, getInfo4) == 1552);
-HY_CHECK(sizeof(_PluginParams) == 1940);
 #elif defined(HY_EXPECT_LP64)
+#define HY_MODEL(ilp32, lp64) (lp64)
 HY_CHECK(sizeof(void *) == 8);
-HY_CHECK(offsetof(_PluginParams, interfaceVersion) == 0);
-HY_CHECK(offsetof(_PluginParams, instance) == 8);
-HY_CHECK(offsetof(_PluginParams, selector) == 16);
-HY_CHECK(offsetof(_PluginParams, procs) == 24);
-HY_CHECK(offsetof(_PluginParams, getInfo) == 32);
-HY_CHECK(offsetof(_PluginParams, startFrame) == 80);
-HY_CHECK(offsetof(_PluginParams, renderFrame) == 84);
-HY_CHECK(offsetof(_PluginParams, frameCount) == 88);
-HY_CHECK(offsetof(_PluginParams, proxyOnly) == 92);
-HY_CHECK(offsetof(_PluginParams, frameRect) == 94);
-HY_CHECK(offsetof(_PluginParams, frame) == 104);
-HY_CHECK(offsetof(_PluginParams, clientData) == 112);
-HY_CHECK(offsetof(_PluginParams, getInfo2) == 120);
-HY_CHECK(offsetof(_PluginParams, getInfo3) == 1448);
-HY_CHECK(offsetof(_PluginParams, getInfo4) == 1576);
-HY_CHECK(sizeof(_PluginParams) == 1968);
 #else
 #error "say which data model to expect"
 #endif
+#define HY_PARAM(field, ilp32, lp64) HY_CHECK(offsetof(_PluginParams, field) == HY_MODEL(ilp32, lp64))
+
+HY_PARAM(interfaceVersion, 0, 0);
+HY_PARAM(instance, 4, 8);
+HY_PARAM(selector, 8, 16);
+HY_PARAM(procs, 12, 24);
+HY_PARAM(getInfo, 16, 32);
+HY_PARAM(startFrame, 64, 80);
+HY_PARAM(renderFrame, 68, 84);
+HY_PARAM(frameCount, 72, 88);
+HY_PARAM(proxyOnly, 76, 92);
+HY_PARAM(frameRect, 78, 94);
+HY_PARAM(frame, 88, 104);
+HY_PARAM(clientData, 92, 112);
+HY_PARAM(getInfo2, 96, 120);
+HY_PARAM(getInfo3, 1424, 1448);
+HY_PARAM(getInfo4, 1552, 1576);
+HY_CHECK(sizeof(_PluginParams) == HY_MODEL(1940, 1968));

@@ -17,18 +17,17 @@ RECORD_CHECK(offsetof(pluginDataRec, outside) == 126);
 RECORD_CHECK(offsetof(pluginDataRec, clipActive) == 127);
 RECORD_CHECK(offsetof(pluginDataRec, theOriginalImage) == 128);
 
+/* After the first pointer: offsets on 32-bit targets, then on LP64. */
 #if defined(RECORD_EXPECT_ILP32)
+#define RECORD_MODEL(ilp32, lp64) (ilp32)
 RECORD_CHECK(sizeof(void *) == 4);
-RECORD_CHECK(offsetof(pluginDataRec, theRendered) == 132);
-RECORD_CHECK(offsetof(pluginDataRec, keepProps) == 136);
-RECORD_CHECK(offsetof(pluginDataRec, rota) == 138);
-RECORD_CHECK(sizeof(pluginDataRec) == 140);
 #elif defined(RECORD_EXPECT_LP64)
+#define RECORD_MODEL(ilp32, lp64) (lp64)
 RECORD_CHECK(sizeof(void *) == 8);
-RECORD_CHECK(offsetof(pluginDataRec, theRendered) == 136);
-RECORD_CHECK(offsetof(pluginDataRec, keepProps) == 144);
-RECORD_CHECK(offsetof(pluginDataRec, rota) == 146);
-RECORD_CHECK(sizeof(pluginDataRec) == 152);
 #else
 #error "say which data model to expect"
 #endif
+RECORD_CHECK(offsetof(pluginDataRec, theRendered) == RECORD_MODEL(132, 136));
+RECORD_CHECK(offsetof(pluginDataRec, keepProps) == RECORD_MODEL(136, 144));
+RECORD_CHECK(offsetof(pluginDataRec, rota) == RECORD_MODEL(138, 146));
+RECORD_CHECK(sizeof(pluginDataRec) == RECORD_MODEL(140, 152));

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <tuple>
 
+#include "Pictures.h"
 #include "TestEnv.h"
 #include "TestHost.h"
 #include "config/PluginDefines.h"
@@ -54,9 +55,7 @@ TEST(ConfigureEntry, PreparesTheWorkspaceAndCleansUp) {
     host.Send(kPlugDrawIcon);
     ASSERT_NE(gPascalData, nullptr);
     const pluginDataRec before = *gPascalData;
-    const Rect bounds{0, 0, 480, 720};
-    GWorldPtr frame = nullptr;
-    NewGWorld(&frame, 32, &bounds, nullptr, nullptr, 0);
+    GWorldPtr frame = MakeGWorld(720, 480);
     TestHost::Paint(frame, 0);
 
     // The last render's selection starts at 40; the button's frame is 42.
@@ -70,15 +69,14 @@ TEST(ConfigureEntry, PreparesTheWorkspaceAndCleansUp) {
         gConfigWorkSpace.theWindow = nullptr;
         SendCancelWhenOpen(&seen, &fx);
         ConfigurePlugIn(gPascalData, frame, &host.params, 42, c.frames);
-        EXPECT_EQ(seen.theConfig, gPascalData);
-        EXPECT_EQ(seen.iMovieParams, &host.params);
-        EXPECT_EQ(seen.sourceClip, frame);
+        EXPECT_EQ(std::tuple(seen.theConfig, seen.iMovieParams, seen.sourceClip),
+                  std::tuple(gPascalData, &host.params, frame));
         EXPECT_EQ(std::tuple(seen.minFrameIndex, seen.currFrameIndex, seen.maxFrameIndex),
                   std::tuple(c.wantMin, c.wantPosition, c.wantMax))
             << c.frames;
         EXPECT_EQ(seen.activeRel, 1);
         ASSERT_NE(seen.theFXClip, nullptr);
-        EXPECT_EQ(std::memcmp(&fx, &bounds, sizeof bounds), 0);
+        EXPECT_TRUE(SameRect(fx, R(0, 0, 480, 720)));
         EXPECT_EQ(gTheConfig, gPascalData);
         EXPECT_EQ(gConfigWorkSpace.theFXClip, nullptr);  // disposed
         EXPECT_EQ(gConfigWorkSpace.sourceClip, frame);   // the caller's
