@@ -124,9 +124,9 @@ struct Row {
     const char *source;             // made once, shared by the rows naming it
     std::vector<std::string> make;  // ffmpeg arguments; SRC is the file, DIR the folder
     const char *output;
-    std::string args;                                   // hyhost render options
-    std::vector<std::pair<const char *, json>> expect;  // in the output's ffprobe, at a JSON pointer
-    const char *says = "";                              // in what the render said
+    std::string args;       // hyhost render options
+    const char *expect;     // JSON: values in the output's ffprobe, by JSON pointer
+    const char *says = "";  // in what the render said
     std::function<void(Context &)> check = nullptr;
 };
 
@@ -156,17 +156,10 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          {kTagged},
          "tagged-out.mkv",
          "--from 10f --frames 10",
-         {{"/streams/0/codec_name", "h264"},
-          {"/streams/0/pix_fmt", "yuv420p10le"},
-          {"/streams/0/color_space", "bt709"},
-          {"/streams/0/color_primaries", "bt709"},
-          {"/streams/0/color_transfer", "bt709"},
-          {"/streams/0/color_range", "tv"},
-          {"/streams/0/sample_aspect_ratio", "40:33"},
-          {"/streams/0/field_order", "tt"},
-          {"/streams/1/codec_name", "aac"},
-          {"/streams/2/codec_type", "subtitle"},
-          {"/format/tags/title", "Harbour at dawn"}},
+         R"({"/streams/0/codec_name": "h264", "/streams/0/pix_fmt": "yuv420p10le", "/streams/0/color_range": "tv",
+             "/streams/0/color_space": "bt709", "/streams/0/color_primaries": "bt709", "/streams/1/codec_name": "aac",
+             "/streams/0/color_transfer": "bt709", "/streams/0/sample_aspect_ratio": "40:33",
+             "/streams/0/field_order": "tt", "/streams/2/codec_type": "subtitle", "/format/tags/title": "Harbour at dawn"})",
          "",
          [](Context &c) {
              EXPECT_EQ(c.out["chapters"].size(), 2u);
@@ -185,7 +178,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          {kTagged},
          "lossless.mkv",
          "--from 5f --frames 5 --lossless",
-         {{"/streams/0/codec_name", "ffv1"}, {"/streams/0/pix_fmt", "yuv420p10le"}},
+         R"({"/streams/0/codec_name": "ffv1", "/streams/0/pix_fmt": "yuv420p10le"})",
          "",
          [](Context &c) {
              std::vector<std::string> a = FrameHashes(c.source), b = FrameHashes(c.output);
@@ -200,7 +193,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
           "-color_trc bt709 -color_range tv -c:v libx264 -preset ultrafast -qp 0 SRC"},
          "green-out.mp4",
          "--from 10f --frames 10",
-         {{"/streams/0/color_space", "bt709"}},
+         R"({"/streams/0/color_space": "bt709"})",
          "",
          [](Context &c) {
              std::string frames = ArgbFrames(c.output);
@@ -214,7 +207,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
           "-fps_mode passthrough -c:v ffv1 -pix_fmt bgr0 SRC"},
          "vfr-out.mkv",
          "--lossless",
-         {},
+         "{}",
          "",
          [](Context &c) {
              std::vector<double> a = FrameTimes(c.source), b = FrameTimes(c.output);
@@ -235,7 +228,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
           "-ss 1.3 -i DIR/base.mp4 -c copy SRC"},
          "cut-out.mp4",
          "",
-         {},
+         "{}",
          "",
          [](Context &c) {
              std::size_t shown = FrameHashes(c.source).size();
@@ -247,7 +240,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          {"-f lavfi -i testsrc2=size=160x90:rate=25:duration=2 -c:v mpeg2video -g 15 -bf 2 -q:v 4 SRC"},
          "long-out.mp4",
          "--from 45f",
-         {},
+         "{}",
          "",
          [](Context &c) {
              std::string error;
@@ -283,7 +276,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          {"-f lavfi -i testsrc2=size=66x50:rate=25:duration=0.4 -vf scale=65:49,format=yuv420p -c:v ffv1 SRC"},
          "odd-out.mp4",
          "",
-         {{"/streams/0/pix_fmt", "yuv444p"}, {"/streams/0/width", 65}},
+         R"({"/streams/0/pix_fmt": "yuv444p", "/streams/0/width": 65})",
          "odd"},
         {"rotation is kept",
          "rotated.mp4",
@@ -292,19 +285,19 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
           "-i DIR/plain.mp4 -c copy -metadata:s:v:0 rotate=90 SRC"},
          "rotated-out.mp4",
          "",
-         {{"/streams/0/side_data_list/0/rotation", 90}}},
+         R"({"/streams/0/side_data_list/0/rotation": 90})"},
         {".ts takes H.264 and the source's AAC",
          "rotated.mp4",
          {},
          "out.ts",
          "",
-         {{"/streams/0/codec_name", "h264"}, {"/streams/1/codec_name", "aac"}}},
+         R"({"/streams/0/codec_name": "h264", "/streams/1/codec_name": "aac"})"},
         {"compressed audio is copied, unless the plug-in changes its level: then it is levelled and encoded",
          "rotated.mp4",
          {},
          "levelled.mp4",
          probe + " --from 3f --frames 9",
-         {{"/streams/1/codec_name", "aac"}},
+         R"({"/streams/1/codec_name": "aac"})",
          "again",
          [](Context &c) {
              // The loudest sample in the middle of each frame's 40 ms: frame 3 at
@@ -319,7 +312,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          {},
          "asked.mkv",
          probe + " --crf 30 --pix-fmt yuv444p --audio-codec copy",
-         {{"/streams/0/pix_fmt", "yuv444p"}, {"/streams/1/codec_name", "aac"}},
+         R"({"/streams/0/pix_fmt": "yuv444p", "/streams/1/codec_name": "aac"})",
          "copied as asked",
          [](Context &c) { EXPECT_EQ(c.render.err.find("again"), std::string::npos) << c.render.err; }},
         {"a preview keeps the audio the plug-in passes none of",
@@ -327,7 +320,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          {},
          "preview.mp4",
          probe + " --preview --audio-codec aac --audio-bitrate 96k",
-         {},
+         "{}",
          "",
          [](Context &c) {
              EXPECT_NEAR(Number(c.out["streams"][1], "bit_rate"), 96000, 20000);
@@ -339,7 +332,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
          {},
          "out.webm",
          "",
-         {{"/streams/0/codec_name", "vp9"}, {"/streams/1/codec_name", "opus"}},
+         R"({"/streams/0/codec_name": "vp9", "/streams/1/codec_name": "opus"})",
          "rotation"},
         {"of two video streams the default one is rendered, and named; the other is kept as it was",
          "two.mkv",
@@ -347,9 +340,9 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
           "-map 0 -map 1 -c:v ffv1 -disposition:v:0 0 -disposition:v:1 default SRC"},
          "two-out.mkv",
          "",
-         {{"/streams/0/width", 64}, {"/streams/1/width", 160}},
+         R"({"/streams/0/width": 64, "/streams/1/width": 160})",
          "video stream 1"},
-        {"--stream chooses another", "two.mkv", {}, "two-chosen.mkv", "--stream 0", {{"/streams/0/width", 160}}},
+        {"--stream chooses another", "two.mkv", {}, "two-chosen.mkv", "--stream 0", R"({"/streams/0/width": 160})"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -363,7 +356,8 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
         ASSERT_EQ(c.render.status, 0) << c.render.err;
         c.in = Probe(c.source);
         c.out = Probe(c.output);
-        for (const auto &[pointer, want] : row.expect)
+        const json expect = json::parse(row.expect);
+        for (const auto &[pointer, want] : expect.items())
             EXPECT_EQ(c.out.value(json::json_pointer(pointer), json()), want) << pointer;
         EXPECT_NE(c.render.err.find(row.says), std::string::npos) << c.render.err;
         if (row.check) row.check(c);
