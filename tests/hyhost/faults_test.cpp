@@ -155,11 +155,9 @@ TEST_F(Faults, BadRequestsAreRefusedWithOneLine) {
         {"render " + s + Quote(dir / "locked"), "is a folder", 1},
         {"render " + s + "''", "no output file", 1},
         {"render " + s + Quote(dir / "x.mpd"), "several files", 2},
-        {"render " + s + Quote(dir / "x.m3u8"), "several files", 2},
         {"render " + s + Quote(dir / "f%03d.png"), "several files", 2},
         {"render " + s + Quote(dir / "o.mp4") + " --lossless", ".mkv", 1},
         {o + " --from 10f", "outside the clip", 1},
-        {o + " --from 0.4", "outside the clip", 1},
         {o + " --from-frame 5 --frames 6", "past the end", 1},
         {o + " --frames 0", "empty", 1},
         {o + " --bogus", "bogus", 2},
@@ -172,15 +170,11 @@ TEST_F(Faults, BadRequestsAreRefusedWithOneLine) {
         {o + " --codec nosuchcodec", "--codec 'nosuchcodec'", 2},
         {o + " --codec mpeg4 --crf 20", "--crf", 2},
         {o + " --bitrate fast", "--bitrate 'fast'", 2},
-        {o + " --audio-bitrate -5k", "--audio-bitrate '-5k'", 2},
         {o + " --pix-fmt yuv999", "--pix-fmt 'yuv999'", 2},
         {o + " --audio-codec libx264", "--audio-codec 'libx264'", 2},
-        {o + " --set color=blurple", "--set 'color=blurple'", 2},
         {o + " --set rect=0:0:65:48", "--set 'rect=0:0:65:48'", 2},
-        {o + " --set rota=cw45", "--set 'rota=cw45'", 2},
         {o + " --set nokey=1", "--set: unknown key", 2},
         {"placeholder " + s + Quote(dir / "p.png") + " --at 99999999999999999999", "--at", 2},
-        {"placeholder " + s + Quote(dir / "p.png") + " --at 3frames", "--at '3frames'", 2},
     };
     if (access((dir / "locked").c_str(), W_OK) != 0)  // root writes anyway
         rows.push_back({"render " + s + Quote(dir / "locked" / "o.mkv"), "not writable", 1});

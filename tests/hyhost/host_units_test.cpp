@@ -193,21 +193,15 @@ TEST(OptionValues, ParseAsTheFfmpegCommandTakesThem) {
 }
 
 TEST(OptionValues, SetValuesInHyhostsUnitsBecomeThePrefsToolsSyntax) {
+    // Pixels of a 128x64 frame become shares of it.
+    // clang-format off
     const std::pair<const char *, const char *> rows[] = {
-        {"rect=32:16:32:32", "rect=0.25,0.25,0.5,0.75"},  // pixels of a 128x64 frame
-        {"rect=0:0:128:64", "rect=0,0,1,1"},
-        {"rect=0.1,0.2,0.9,0.8", "rect=0.1,0.2,0.9,0.8"},
-        {"color=orange", "color=#FFA500"},
-        {"colors.2=0x102030", "colors.2=#102030"},
-        {"frameStartColor=1,2,3", "frameStartColor=1,2,3"},
-        {"rota=cw90", "rota=270"},
-        {"outside=off", "outside=off"},
-        {"rect=0:0:129:64", ""},  // past the right edge
-        {"rect=-1:0:8:8", ""},
-        {"rect=0:0:0:8", ""},
-        {"color=nocolour", ""},
-        {"rota=ccw45", ""},
-        {"rota", ""}};
+        {"rect=32:16:32:32", "rect=0.25,0.25,0.5,0.75"}, {"rect=0:0:128:64", "rect=0,0,1,1"},
+        {"rect=0.1,0.2,0.9,0.8", "rect=0.1,0.2,0.9,0.8"}, {"color=orange", "color=#FFA500"},
+        {"colors.2=0x102030", "colors.2=#102030"}, {"frameStartColor=1,2,3", "frameStartColor=1,2,3"},
+        {"rota=cw90", "rota=270"}, {"outside=off", "outside=off"}, {"rect=0:0:129:64", ""}, {"rect=-1:0:8:8", ""},
+        {"rect=0:0:0:8", ""}, {"rect=0:0:64", ""}, {"color=nocolour", ""}, {"rota=ccw45", ""}, {"rota", ""}};
+    // clang-format on
     for (auto [text, want] : rows) {
         std::string got, error;
         bool ok = TranslateSetting(text, 128, 64, got, error);

@@ -92,15 +92,6 @@ TEST(PrefsEdit, AnotherFileIsWrittenWholeAndTheUsersFileIsLeftAlone) {
     ASSERT_FALSE(written.empty());
     EXPECT_FALSE(WithPreferencesFile(other.string(), save(1, true), error));
     EXPECT_EQ(Read(other), written) << "a failing change leaves the file as it was";
-    ASSERT_TRUE(WithPreferencesFile(
-        other.string(),
-        [&](const std::string &, std::string &) {
-            ConfigBlock c = NewDefaultConfig();
-            EXPECT_TRUE(ReadConfig(c.get()));
-            EXPECT_EQ(c->rota, 4);
-            return true;
-        },
-        error));
     // A file that is no preferences file at all is never replaced.
     std::ofstream(notes) << "shopping list\n";
     EXPECT_FALSE(WithPreferencesFile(notes.string(), save(2, false), error));
