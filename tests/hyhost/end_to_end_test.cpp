@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -34,9 +33,8 @@ protected:
     // A lossless clip: FFV1 in RGB and 16-bit PCM stereo, so decoded frames are exact.
     fs::path MakeClip(int frames) {
         fs::path p = dir / "source.mkv";
-        const std::string seconds = std::to_string(frames / 25.0);
-        EXPECT_EQ(Run(std::string(FFMPEG_PATH) + " -v error -y -f lavfi -i testsrc2=size=128x64:rate=25:duration=" +
-                      seconds + " -f lavfi -i sine=frequency=440:sample_rate=48000:duration=" + seconds +
+        EXPECT_EQ(Run(std::string(FFMPEG_PATH) + " -v error -f lavfi -i testsrc2=size=128x64:rate=25 -f lavfi -i " +
+                      "sine=frequency=440:sample_rate=48000 -t " + std::to_string(frames / 25.0) +
                       " -c:v ffv1 -pix_fmt bgr0 -c:a pcm_s16le -ac 2 " + Quote(p))
                       .status,
                   0);
@@ -81,9 +79,9 @@ TEST_F(EndToEnd, RendersAtOnceKeepToTheirOwnSettings) {
     const std::string h = Decoded(dir / "half.mkv", kArgb), f = Decoded(dir / "faded.mkv", kArgb);
     ASSERT_EQ(s.size(), kFrameBytes * kFrames);
     ASSERT_TRUE(q.size() == s.size() && h.size() == s.size() && f.size() == s.size()) << "the whole clip is written";
-    // Opacity of the untouched frame over the effect at each frame of the
-    // selection, by FadeOpacity in the plug-in's glue: 255 * (1 - share of
-    // the fade done), truncated; the host's Blit does the blend.
+    // Opacity of the untouched frame over the effect at frame r of the n = 30
+    // selected, by FadeOpacity in the plug-in's glue: 255 * (1 - p) truncated,
+    // p = r / 10 fading in, (n - r) / 6 fading out; the host's Blit blends.
     const int opacity[30] = {255, 229, 204, 178, 153, 127, 102, 76, 50, 25, 0,  0,  0,   0,   0,
                              0,   0,   0,   0,   0,   0,   0,   0,  0,  0,  42, 85, 127, 170, 212};
     const std::string orange("\xFF\xFF\xA5\x00", 4);
@@ -135,15 +133,11 @@ TEST_F(EndToEnd, InfoDescribesTheFilter) {
     Result r = Host("info --json");
     ASSERT_EQ(r.status, 0) << r.err;
     auto j = nlohmann::json::parse(r.out);
-    for (const auto &[pointer, want] : {std::pair<const char *, nlohmann::json>{"/type", "filter"},
-                                        {"/typeCode", 105},
-                                        {"/baseMemoryNeeded", 50000},
-                                        {"/sliders/0/default", 0.5},
-                                        {"/sliders/1/default", 0.5},
-                                        {"/sliders/2/default", 0.5}})
-        EXPECT_EQ(j.value(nlohmann::json::json_pointer(pointer), nlohmann::json()), want) << pointer;
-    EXPECT_EQ(j["flags"].get<uint32_t>() & 0x1380u, 0x1380u);
-    EXPECT_FALSE(j["group"].get<std::string>().empty() || j["buttonTitle"].get<std::string>().empty());
+    // The plug-in's own answers are its tests'; these are where hyhost puts them.
+    EXPECT_EQ(j["type"], "filter");
+    EXPECT_EQ(j["typeCode"], 105);
+    EXPECT_EQ(j["baseMemoryNeeded"], 50000);
+    EXPECT_EQ(j["sliders"].size(), 3u);
     r = Host("info " + Quote(dir / "Nothing.plugin"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
@@ -153,9 +147,9 @@ TEST_F(EndToEnd, InfoDescribesTheFilter) {
 // frames and passes each frame's audio at 256, not at all, or at 128.
 TEST_F(EndToEnd, HostKeepsTheProtocolAndCarriesOnlyTheAudioThePluginPasses) {
     fs::path src = MakeClip(30), out = dir / "result.mkv", log = dir / "probe.log";
-    const std::string probe = "render " + Quote(src) + " -o " + Quote(out) + " --plugin " + Quote(PROBE_BUNDLE);
-    setenv("HYHOST_PROBE_LOG", log.c_str(), 1);
-    Result r = Host(probe + " --from 5f --frames 12 --fade-in 3 --fade-out 2 --lossless --quiet");
+    const std::string probe = std::string(HYHOST_PATH) + " render " + Quote(src) + " -o " + Quote(out) + " --plugin " +
+                              Quote(PROBE_BUNDLE) + " --from 5f";
+    Result r = Run("HYHOST_PROBE_LOG=" + Quote(log) + " " + probe + " --frames 12 --fade-in 3 --fade-out 2 --lossless");
     ASSERT_EQ(r.status, 0) << r.err;
     std::string expected = "info version 4 selected 12 unimplemented 8\nbegin start 5 count 12 fades 3,2\n";
     for (int i = 0; i < 12; ++i) expected += "frame " + std::to_string(i) + " start 5 count 12 get 0 outside 7,7\n";
@@ -184,14 +178,10 @@ TEST_F(EndToEnd, HostKeepsTheProtocolAndCarriesOnlyTheAudioThePluginPasses) {
 
     // A failing frame names the code; an ended process leaves nothing.
     fs::remove(out);
-    setenv("HYHOST_PROBE", "fail", 1);
-    r = Host(probe + " --from 5f");
+    r = Run("HYHOST_PROBE=fail " + probe);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("frame 7: kPluginOutOfMemory (4)"), std::string::npos) << r.err;
-    setenv("HYHOST_PROBE", "exit", 1);
-    EXPECT_EQ(Host(probe + " --from 5f").status, 1);
-    unsetenv("HYHOST_PROBE");
-    unsetenv("HYHOST_PROBE_LOG");
+    EXPECT_EQ(Run("HYHOST_PROBE=exit " + probe).status, 1);
     EXPECT_TRUE(Strays({"source.mkv", "probe.log"}).empty());
 }
 

@@ -8,11 +8,10 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -77,10 +76,10 @@ protected:
     }
 };
 
-TEST_F(Faults, EverySignalEndsARenderCleanly) {
+TEST_F(Faults, EverySignalEndsARenderCleanlyAndTheNextRunRemovesWhatAKilledOneLeft) {
     fs::path src = MakeClip(250, "320x240");
-    const std::vector<std::string> render{"render",   src.string(), "-o",     (dir / "result.mp4").string(),
-                                          "--preset", "veryslow",   "--quiet"};
+    const std::string out = (dir / "result.mp4").string();
+    const std::vector<std::string> render{"render", src.string(), "-o", out, "--preset", "veryslow", "--quiet"};
     // A second Ctrl-C right after the first stops at once, cleaning up too.
     for (auto [sig, twice] :
          {std::pair{SIGHUP, false}, {SIGINT, false}, {SIGQUIT, false}, {SIGTERM, false}, {SIGINT, true}}) {
@@ -99,17 +98,14 @@ TEST_F(Faults, EverySignalEndsARenderCleanly) {
     kill(pid, SIGHUP);
     EXPECT_EQ(Ended(pid).first, 128 + SIGHUP);
     EXPECT_TRUE(Strays({"source.mkv"}).empty());
-}
 
-TEST_F(Faults, TheNextRunRemovesWhatAKilledRunLeft) {
-    fs::path src = MakeClip(250, "320x240");
-    const std::string out = (dir / "result.mp4").string();
-    pid_t pid = StartUntilPart({"render", src.string(), "-o", out, "--preset", "veryslow", "--quiet"});
+    // A killed run leaves its temporary file: the next run to that output
+    // removes it, in one line; another output's leftover is not its business.
+    pid = StartUntilPart(render);
     kill(pid, SIGKILL);
     Ended(pid);
     const auto left = Strays({"source.mkv"});
     ASSERT_EQ(left.size(), 1u);
-    // Another output's leftover is not this run's business.
     std::ofstream(dir / (".other.mp4.part-" + std::to_string(pid))) << "x";
     Result r = Host("render " + Quote(src) + " -o " + Quote(out) + " --frames 5 --quiet --preset ultrafast");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -224,8 +220,8 @@ TEST_F(Faults, SettingsFilesThatCannotBeUsedAreNamed) {
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(Slurp(kept[0]), "not a settings file");
     EXPECT_EQ(Lines(r.err), 1) << r.err;
-    EXPECT_NE(r.err.find(kept[0].string()), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(prefs.string()), std::string::npos) << r.err;
+    EXPECT_TRUE(r.err.find(kept[0].string()) != std::string::npos && r.err.find(prefs.string()) != std::string::npos)
+        << r.err;
     EXPECT_EQ(Prefs("show").err, "");  // replaced by a valid file
 
     // A full disk is named as such.
