@@ -16,45 +16,37 @@
 namespace {
 
 void Log(const std::string &line) {
-    const char *path = std::getenv("HYHOST_PROBE_LOG");
-    if (!path) return;
-    if (FILE *f = std::fopen(path, "a")) {
+    if (FILE *f = std::getenv("HYHOST_PROBE_LOG") ? std::fopen(std::getenv("HYHOST_PROBE_LOG"), "a") : nullptr) {
         std::fprintf(f, "%s\n", line.c_str());
         std::fclose(f);
     }
 }
 
-std::string Mode() {
-    const char *m = std::getenv("HYHOST_PROBE");
-    return m ? m : "";
-}
-
 int32_t DoFrame(HYPluginParams *p) {
-    int32_t r = p->renderFrame;
-    if (r == 2 && Mode() == "fail") return kPluginOutOfMemory;
-    if (r == 2 && Mode() == "exit") ExitToShell();
-    int w = p->frameRect.right - p->frameRect.left, h = p->frameRect.bottom - p->frameRect.top;
+    const int32_t r = p->renderFrame;
+    const std::string mode = std::getenv("HYHOST_PROBE") ? std::getenv("HYHOST_PROBE") : "";
+    if (r == 2 && mode == "fail") return kPluginOutOfMemory;
+    if (r == 2 && mode == "exit") ExitToShell();
+    const int w = p->frameRect.right - p->frameRect.left, h = p->frameRect.bottom - p->frameRect.top;
     HYProcs *procs = p->procs;
-    GWorldPtr pic = nullptr;
-    void *cookie = nullptr;
+    GWorldPtr pic = nullptr, none = nullptr;
+    void *cookie = nullptr, *noCookie = nullptr;
     int16_t volume = 0;
-    int32_t before = p->startFrame - 1, after = p->startFrame + 100000;
-    GWorldPtr none = nullptr;
-    void *noCookie = nullptr;
-    int outside1 = procs->GetFrame(p->instance, before < 0 ? -1 : -1, &none, w, h, kDVHighQuality, &volume, &noCookie);
-    int outside2 = procs->GetFrame(p->instance, after, &none, w, h, kDVHighQuality, &volume, &noCookie);
+    // Frames before the clip and far past it are refused.
+    int outside1 = procs->GetFrame(p->instance, -1, &none, w, h, kDVHighQuality, &volume, &noCookie);
+    int outside2 =
+        procs->GetFrame(p->instance, p->startFrame + 100000, &none, w, h, kDVHighQuality, &volume, &noCookie);
     int got = procs->GetFrame(p->instance, p->startFrame + r, &pic, w, h, kDVHighQuality, &volume, &cookie);
     Log("frame " + std::to_string(r) + " start " + std::to_string(p->startFrame) + " count " +
         std::to_string(p->frameCount) + " get " + std::to_string(got) + " outside " + std::to_string(outside1) + "," +
         std::to_string(outside2));
     if (got != kPluginOK) return got;
     PixMapHandle src = GetGWorldPixMap(pic), dst = GetGWorldPixMap(p->frame);
-    auto *s = reinterpret_cast<uint8_t *>(GetPixBaseAddr(src));
-    auto *d = reinterpret_cast<uint8_t *>(GetPixBaseAddr(dst));
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const uint8_t *sp = s + y * GetPixRowBytes(src) + 4 * x;
-            uint8_t *dp = d + (y + p->frameRect.top) * GetPixRowBytes(dst) + 4 * (x + p->frameRect.left);
+            const uint8_t *sp = reinterpret_cast<uint8_t *>(GetPixBaseAddr(src)) + y * GetPixRowBytes(src) + 4 * x;
+            uint8_t *dp = reinterpret_cast<uint8_t *>(GetPixBaseAddr(dst)) +
+                          (y + p->frameRect.top) * GetPixRowBytes(dst) + 4 * (x + p->frameRect.left);
             dp[0] = sp[0];
             for (int c = 1; c < 4; ++c) dp[c] = uint8_t(255 - sp[c]);
         }
@@ -69,8 +61,7 @@ int32_t Entry(int32_t, HYPluginParams *p) {
         case kPlugGetInfo: {
             p->getInfo.pluginType = kPluginFilterType;
             std::strcpy(p->getInfo2.group, "Probe");
-            using Untyped = HYPluginResult (*)();
-            int unimplemented = reinterpret_cast<Untyped>(p->procs->GetClipInfo)();
+            int unimplemented = reinterpret_cast<HYPluginResult (*)()>(p->procs->GetClipInfo)();
             Log("info version " + std::to_string(p->interfaceVersion) + " selected " +
                 std::to_string(p->getInfo2.selectedFrames) + " unimplemented " + std::to_string(unimplemented));
             return kPluginOK;
@@ -87,10 +78,8 @@ int32_t Entry(int32_t, HYPluginParams *p) {
             return DoFrame(p);
         case kPlugTerminate:
             Log("end");
-            return kPluginOK;
-        default:
-            return kPluginOK;
     }
+    return kPluginOK;
 }
 
 }  // namespace
