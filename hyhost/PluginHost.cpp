@@ -202,6 +202,15 @@ void CopyPictureToGWorld(const ArgbPicture &picture, GWorldPtr world) {
     for (int y = 0; y < h; ++y) std::memcpy(base + rowBytes * std::size_t(y), picture.Row(y), std::size_t(w) * 4);
 }
 
+GWorldPtr GWorldOverPicture(ArgbPicture &picture) {
+    Rect bounds{0, 0, int16_t(picture.height), int16_t(picture.width)};
+    GWorldPtr world = nullptr;
+    if (NewGWorldFromPtr(&world, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0,
+                         reinterpret_cast<Ptr>(picture.pixels.get()), long(picture.RowBytes())) != noErr)
+        return nullptr;
+    return world;
+}
+
 GWorldPtr NewGWorldFromPicture(const ArgbPicture &picture, OSErr &error) {
     Rect bounds{0, 0, int16_t(picture.height), int16_t(picture.width)};
     GWorldPtr world = nullptr;
@@ -264,7 +273,7 @@ HostSession *SessionOf(void *instance) { return static_cast<HostSession *>(insta
 
 HostSession::~HostSession() {
     for (FrameLoan *loan : loans) {
-        if (loan->hostDisposes && loan->world) DisposeGWorld(loan->world);
+        if ((loan->hostDisposes || loan->over) && loan->world) DisposeGWorld(loan->world);
         delete loan;
     }
     for (HYPluginFilterInfo *info : filterInfos) delete info;
@@ -287,8 +296,21 @@ HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *pictu
     bool highQuality = quality != kDVLowQuality;
     ArgbPicture fetched;
     const ArgbPicture *source = nullptr;
-    if (s->current && s->currentIndex == frameIndex) {
+    if (s->current && s->current->pixels && s->currentIndex == frameIndex) {
         if (s->current->width == width && s->current->height == height) {
+            // The render's picture itself, unless the plug-in will dispose of
+            // it on its own time, past the frame.
+            if (!pluginDisposes) {
+                GWorldPtr world = GWorldOverPicture(*s->current);
+                if (!world) return kPluginOutOfMemory;
+                auto *loan = new FrameLoan{world, frameIndex, true, s->current->pixels.get()};
+                s->loans.insert(loan);
+                ++s->framesFetched;
+                *picture = world;
+                *cookie = loan;
+                if (volume) *volume = 0x100;
+                return kPluginOK;
+            }
             source = s->current;
         } else if (ScalePicture(*s->current, width, height, highQuality, fetched)) {
             source = &fetched;
@@ -315,7 +337,7 @@ HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *pictu
         world = NewGWorldFromPicture(*source, err);
         if (!world) return err == memFullErr ? kPluginOutOfMemory : kPluginFailed;
     }
-    auto *loan = new FrameLoan{world, frameIndex, !pluginDisposes};
+    auto *loan = new FrameLoan{world, frameIndex, !pluginDisposes, nullptr};
     s->loans.insert(loan);
     ++s->framesFetched;
     *picture = world;
@@ -326,6 +348,15 @@ HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *pictu
     return kPluginOutOfMemory;
 }
 
+void EndCurrentFrame(HostSession &s) {
+    ArgbPicture *current = s.current;
+    s.current = nullptr;
+    if (!current || !current->pixels) return;
+    const uint8_t *pixels = current->pixels.get();
+    if (std::any_of(s.loans.begin(), s.loans.end(), [&](const FrameLoan *l) { return l->over == pixels; }))
+        s.keptPixels[pixels] = std::move(current->pixels);
+}
+
 HYPluginResult HostReleaseFrame(void *instance, void *cookie) try {
     HostSession *s = SessionOf(instance);
     if (!s) return kPluginBadParams;
@@ -333,7 +364,12 @@ HYPluginResult HostReleaseFrame(void *instance, void *cookie) try {
     auto it = s->loans.find(loan);
     if (it == s->loans.end()) return kPluginBadParams;
     s->loans.erase(it);
-    if (loan->hostDisposes) {
+    if (loan->over) {
+        DisposeGWorld(loan->world);  // the port only: the pixels are the picture's
+        const uint8_t *pixels = loan->over;
+        if (std::none_of(s->loans.begin(), s->loans.end(), [&](const FrameLoan *l) { return l->over == pixels; }))
+            s->keptPixels.erase(pixels);
+    } else if (loan->hostDisposes) {
         if (s->spare) DisposeGWorld(s->spare);
         s->spare = loan->world;
     }

@@ -8,6 +8,8 @@
 #include "CoreFoundation.h"
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -70,6 +72,8 @@ struct FrameLoan {
     GWorldPtr world = nullptr;
     int64_t index = 0;
     bool hostDisposes = true;  // false: the plug-in disposes of it itself after release
+    // Lent over the render's current picture (these pixels), not a copy.
+    const uint8_t *over = nullptr;
 };
 
 // Everything the callbacks need; its address is the parameter block's instance.
@@ -80,8 +84,9 @@ struct HostSession {
     int32_t fadeOut = 0;
     float sliders[3] = {0.5f, 0.5f, 0.5f};
 
-    // The render's current frame, served without decoding again.
-    const ArgbPicture *current = nullptr;
+    // The render's current frame, served without decoding again: a request
+    // for it at its size gets a picture over these very pixels, no copy.
+    ArgbPicture *current = nullptr;
     int64_t currentIndex = -1;
     bool currentMixed = false;  // MixAudio was called for it
     double currentGain = 0;
@@ -93,6 +98,9 @@ struct HostSession {
     int buttonFetches = 0;
 
     std::set<FrameLoan *> loans;
+    // Pixels of past current pictures that loans still show: freed with
+    // the last of them (see EndCurrentFrame).
+    std::map<const uint8_t *, std::unique_ptr<uint8_t[]>> keptPixels;
     GWorldPtr spare = nullptr;  // a released picture kept for the next GetFrame of its size
     std::set<HYPluginFilterInfo *> filterInfos;
     std::string lastFrameError;
@@ -118,6 +126,15 @@ int32_t SendMessage(LoadedPlugin &plugin, HYPluginParams &params, HYPluginSelect
 
 // Sends GetInfo; on failure error names the plug-in's result.
 bool DescribePlugin(LoadedPlugin &plugin, HYPluginParams &params, std::string &error);
+
+// Ends the current frame: a picture lent over it that the plug-in has not
+// released yet keeps its pixels, which then leave `current` (its pixels
+// nil; it must be made anew). Clears session.current.
+void EndCurrentFrame(HostSession &session);
+
+// An offscreen picture over an ARGB picture's pixels (not copied, not
+// owned: the picture must outlive it); nil when out of memory.
+GWorldPtr GWorldOverPicture(ArgbPicture &picture);
 
 // Copies an ARGB picture into a new offscreen picture, or into an existing
 // one of the same size.

@@ -18,6 +18,7 @@
 #include <memory>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <new>
@@ -379,27 +380,42 @@ void WriteStage(Pass &pass) {
     }
 }
 
-// One frame of the selection through the plug-in; false when it failed.
-bool RenderFrame(Pass &pass, VideoUnit &v, SwsPtr &toArgb) {
+struct WorldFree {
+    void operator()(GrafPort *w) const { DisposeGWorld(w); }
+};
+
+// One frame of the selection through the plug-in; false when it failed. The
+// decoded frame is converted into `source`, which the plug-in is lent as it
+// is, and the plug-in draws straight into v.picture, which goes to the
+// encoder: no copy on either side.
+bool RenderFrame(Pass &pass, VideoUnit &v, SwsPtr &toArgb, ArgbPicture &source) {
     RenderJob &job = pass.job;
     HostSession &session = job.session;
-    v.picture = pass.pool.Take();
-    if (!FrameToPicture(toArgb, *v.frame, job.width, job.height, true, v.picture)) {
+    if (!FrameToPicture(toArgb, *v.frame, job.width, job.height, true, source)) {
         pass.firstError.Set("cannot convert frame " + std::to_string(v.index) + " for the plug-in");
         return false;
     }
-    session.current = &v.picture;
+    v.picture = pass.pool.Take();
+    if (v.picture.width != job.width || v.picture.height != job.height || !v.picture.pixels) {
+        // As a new offscreen picture starts: opaque white, never stale memory.
+        v.picture = MakePicture(job.width, job.height);
+        std::memset(v.picture.pixels.get(), 0xFF, v.picture.ByteCount());
+    }
+    std::unique_ptr<GrafPort, WorldFree> output(GWorldOverPicture(v.picture));
+    if (!output) throw std::bad_alloc();
+    session.current = &source;
     session.currentIndex = v.index;
     session.currentMixed = false;
     session.currentGain = 0;
     job.params.renderFrame = int32_t(v.index - job.start);
+    job.params.frame = output.get();
     int32_t r = SendMessage(job.plugin, job.params, kPlugDoFrame);
-    session.current = nullptr;
+    job.params.frame = job.outWorld;
+    EndCurrentFrame(session);
     if (r != kPluginOK) {
         pass.firstError.Set("the plug-in failed on frame " + std::to_string(v.index) + ": " + ResultName(r));
         return false;
     }
-    CopyGWorldToPicture(job.outWorld, v.picture);
     v.rendered = true;
     // In preview the plug-in passes no audio: the editor plays the source's
     // as it is, which is what a preview render keeps unless asked to mute.
@@ -427,6 +443,7 @@ void PluginStage(Pass &pass) {
     RenderJob &job = pass.job;
     bool begun = false;
     SwsPtr toArgb;
+    ArgbPicture source;  // the frame the plug-in is lent, kept from frame to frame
     job.videoSeen = 0;
     try {
         Unit unit;
@@ -441,7 +458,7 @@ void PluginStage(Pass &pass) {
                             break;
                         }
                     }
-                    if (!RenderFrame(pass, *v, toArgb)) break;
+                    if (!RenderFrame(pass, *v, toArgb, source)) break;
                     if (!AudioLevelAllowsCopy(pass, v->gain)) {
                         pass.levelsChanged = true;
                         break;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -165,12 +166,19 @@ int ChooseVideoStream(const AVFormatContext *format, int wanted, std::string &no
     return chosen->index;
 }
 
+}  // namespace
+
 // Decodes the whole video stream once and notes each shown frame's time.
 // Pictures are not needed, so the decoder may skip the loop filter.
-bool LearnFrameTimes(const std::string &path, int stream, AVRational rate, std::vector<int64_t> &times,
-                     std::string &error) {
+bool FrameTimesByDecoding(const std::string &path, int stream, AVRational rate, std::vector<int64_t> &times,
+                          std::string &error) {
+    times.clear();
     FormatPtr format;
     if (!OpenFormat(path, format, error)) return false;
+    if (stream < 0 || stream >= int(format->nb_streams)) {
+        error = "'" + path + "' has no stream " + std::to_string(stream);
+        return false;
+    }
     AVStream *vs = format->streams[stream];
     for (unsigned i = 0; i < format->nb_streams; ++i)
         if (int(i) != stream) format->streams[i]->discard = AVDISCARD_ALL;
@@ -198,6 +206,73 @@ bool LearnFrameTimes(const std::string &path, int stream, AVRational rate, std::
     avcodec_send_packet(ctx.get(), nullptr);
     take();
     return true;
+}
+
+namespace {
+
+// Codecs whose every packet, in the containers that store presentation
+// times, is exactly one picture the decoder shows: each picture complete in
+// itself, or H.264, whose decoder shows every coded picture from a key
+// frame on. Others (hidden frames, packed B-frames, pictures dropped after
+// an open-GOP start) are decoded.
+bool OnePacketOneFrame(const AVFormatContext *format, const AVCodecParameters *par) {
+    if (const AVCodecDescriptor *d = avcodec_descriptor_get(par->codec_id);
+        d && (d->props & AV_CODEC_PROP_INTRA_ONLY) && par->codec_id != AV_CODEC_ID_MPEG4)
+        return true;
+    if (par->codec_id != AV_CODEC_ID_H264) return false;
+    // AVI and raw streams have no presentation times of their own: those
+    // of reordered pictures would be guesses.
+    const std::string name = format->iformat->name;
+    return name.find("avi") == std::string::npos && name != "h264";
+}
+
+}  // namespace
+
+bool FrameTimesFromPackets(const std::string &path, int stream, std::vector<int64_t> &times) {
+    times.clear();
+    FormatPtr format;
+    std::string ignored;
+    if (!OpenFormat(path, format, ignored)) return false;
+    if (stream < 0 || stream >= int(format->nb_streams)) return false;
+    if (!OnePacketOneFrame(format.get(), format->streams[stream]->codecpar)) return false;
+    for (unsigned i = 0; i < format->nb_streams; ++i)
+        if (int(i) != stream) format->streams[i]->discard = AVDISCARD_ALL;
+    AVPacketPtr packet(av_packet_alloc());
+    if (!packet) return false;
+    bool vouched = true;
+    int rc = 0;
+    while (vouched && (rc = av_read_frame(format.get(), packet.get())) >= 0) {
+        if (packet->stream_index == stream) {
+            // A decoder drops what comes before the first key frame, what an
+            // edit list cuts off, and may drop what is damaged; a packet
+            // without a time or without data leaves the count to the decoder.
+            const bool first = times.empty();
+            vouched = packet->pts != AV_NOPTS_VALUE && packet->size > 0 &&
+                      !(packet->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT)) &&
+                      (!first || (packet->flags & AV_PKT_FLAG_KEY));
+            if (vouched) times.push_back(packet->pts);
+        }
+        av_packet_unref(packet.get());
+    }
+    // A read error before the end is a damaged file: the decoder decides.
+    vouched = vouched && rc == AVERROR_EOF && !times.empty();
+    if (vouched) {
+        std::sort(times.begin(), times.end());
+        vouched = std::adjacent_find(times.begin(), times.end()) == times.end();
+    }
+    if (!vouched) times.clear();
+    return vouched;
+}
+
+namespace {
+
+// The frame times: from the packets where they vouch for every frame, else
+// by decoding; KELVARIN_EXACT_TIMES=1 always decodes.
+bool LearnFrameTimes(const std::string &path, int stream, AVRational rate, std::vector<int64_t> &times,
+                     std::string &error) {
+    const char *exact = std::getenv("KELVARIN_EXACT_TIMES");
+    if (!(exact && std::strcmp(exact, "1") == 0) && FrameTimesFromPackets(path, stream, times)) return true;
+    return FrameTimesByDecoding(path, stream, rate, times, error);
 }
 
 // Opens the file and the chosen stream's decoders; the frame times come separately.

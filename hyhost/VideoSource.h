@@ -4,8 +4,9 @@
 // the dialog).
 //
 // Frame N of a clip is the N-th frame a sequential decode shows, after the
-// container's edit lists: the clip is decoded once on opening to learn every
-// frame's presentation time, and random access finds frames by that time.
+// container's edit lists: opening learns every frame's presentation time
+// (from the container's packets where they tell it exactly, else by decoding
+// the clip once), and random access finds frames by that time.
 #pragma once
 
 #include "Picture.h"
@@ -84,6 +85,18 @@ const ClipInfo &GetClipInfo(const ClipDecoder &decoder);
 const AVFormatContext *GetClipFormat(const ClipDecoder &decoder);
 // Presentation time of every frame, in the video stream's time base.
 const std::vector<int64_t> &GetFrameTimes(const ClipDecoder &decoder);
+
+// The two ways of learning the frame times that opening uses (with
+// KELVARIN_EXACT_TIMES=1 it always decodes). From the packets: the sorted
+// presentation times of the stream's packets, without decoding; false
+// (and no times) when the packets cannot vouch for the decoder's frames,
+// which only a decode then tells: a codec or container where a packet is
+// not one shown frame, packets without times or cut by an edit list,
+// damage, a start without a key frame. By decoding: the frames a decode
+// shows, in order; false with a reason when the file cannot be read.
+bool FrameTimesFromPackets(const std::string &path, int stream, std::vector<int64_t> &times);
+bool FrameTimesByDecoding(const std::string &path, int stream, AVRational rate, std::vector<int64_t> &times,
+                          std::string &error);
 
 // Makes ReadNextUnit also deliver the audio, decoded and converted to target.
 bool SetAudioTarget(ClipDecoder &decoder, const AudioTarget &target, std::string &error);

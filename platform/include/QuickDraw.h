@@ -73,6 +73,15 @@ PLATFORM_API void SetPt(Point *pt, short h, short v);
  * memory is short. Disposing of the current port leaves no port current. */
 PLATFORM_API QDErr NewGWorld(GWorldPtr *offscreen, short pixelDepth, const Rect *bounds, CTabHandle cTable,
                              GDHandle device, GWorldFlags flags);
+/* A picture over pixels the caller owns, in the pixel format
+ * k32ARGBPixelFormat (the only one; others give paramErr), rows rowBytes
+ * apart (at least 4 * width, a multiple of 4, else paramErr; buffer NULL
+ * with non-empty bounds is paramErr too). Bounds as NewGWorld's. The pixels
+ * are left as they are. The caller keeps the buffer alive until
+ * DisposeGWorld, which does not free it. */
+enum { k32ARGBPixelFormat = 0x00000020 };
+PLATFORM_API QDErr NewGWorldFromPtr(GWorldPtr *offscreen, OSType pixelFormat, const Rect *bounds, CTabHandle cTable,
+                                    GDHandle device, GWorldFlags flags, Ptr buffer, long rowBytes);
 PLATFORM_API void DisposeGWorld(GWorldPtr offscreen);
 PLATFORM_API PixMapHandle GetGWorldPixMap(GWorldPtr offscreen);
 PLATFORM_API PixMapHandle GetPortPixMap(CGrafPtr port);

@@ -3,7 +3,10 @@
 #include "memory/PixelBufferPool.h"
 #include "quickdraw/QDInternal.h"
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <new>
 
@@ -51,6 +54,56 @@ void QDPortChanged(GrafPort *port, const Rect *area) {
     port->onChanged(port, area, port->onChangedContext);
 }
 
+}  // extern "C"
+
+namespace {
+
+// The pixel size of bounds moved to the origin; false (paramErr set) when
+// it does not fit a Rect.
+bool OriginSize(const Rect &bounds, int32_t &width, int32_t &height) {
+    width = std::max<int32_t>(0, int32_t(bounds.right) - bounds.left);
+    height = std::max<int32_t>(0, int32_t(bounds.bottom) - bounds.top);
+    if (width > 32767 || height > 32767) {
+        QDSetError(paramErr);
+        return false;
+    }
+    return true;
+}
+
+// A new port over pixels; `block` (nil: none) is what DisposeGWorld frees.
+QDErr MakePort(GWorldPtr *offscreen, int32_t width, int32_t height, void *pixels, size_t rowBytes, void *block,
+               size_t blockSize) {
+    auto *port = static_cast<GrafPort *>(std::calloc(1, sizeof(GrafPort)));
+    if (!port) {
+        PixelBufferRelease(block, blockSize);
+        QDSetError(memFullErr);
+        return memFullErr;
+    }
+    const bool empty = width == 0 || height == 0;
+    port->pixMap.baseAddr = static_cast<Ptr>(empty ? nullptr : pixels);
+    port->pixMap.rowBytes = static_cast<int32_t>(rowBytes);
+    port->pixMap.bounds =
+        empty ? Rect{0, 0, 0, 0} : Rect{0, 0, static_cast<int16_t>(height), static_cast<int16_t>(width)};
+    port->pixMap.pixelSize = 32;
+    port->pixMap.port = port;
+    port->pixMapPtr = &port->pixMap;
+    port->foreColor = RGBColor{0, 0, 0};
+    port->backColor = RGBColor{0xFFFF, 0xFFFF, 0xFFFF};
+    port->penMode = patCopy;
+    port->clipRect = kWideOpen;
+    port->pixelBlock = block;
+    port->pixelBlockSize = blockSize;
+    port->penWidth = port->penHeight = 1;
+    port->portTag = kQDPortTag;
+    *offscreen = port;
+    QDSetError(noErr);
+    return noErr;
+}
+
+}  // namespace
+
+extern "C" {
+
 // A picture's bounds are moved to the origin. Empty bounds (zero or negative
 // width or height) make a valid 0x0 picture without pixels, on which every
 // drawing call is clipped to nothing. New pixels are opaque white, so a
@@ -62,23 +115,13 @@ PLATFORM_API QDErr NewGWorld(GWorldPtr *offscreen, short pixelDepth, const Rect 
         return paramErr;
     }
     *offscreen = nullptr;
+    int32_t width = 0, height = 0;
     if (!bounds || (pixelDepth != 0 && pixelDepth != 32)) {
         QDSetError(paramErr);
         return paramErr;
     }
-    const int32_t width = std::max<int32_t>(0, int32_t(bounds->right) - bounds->left);
-    const int32_t height = std::max<int32_t>(0, int32_t(bounds->bottom) - bounds->top);
+    if (!OriginSize(*bounds, width, height)) return paramErr;
     const bool empty = width == 0 || height == 0;
-    if (width > 32767 || height > 32767) {  // the bounds at the origin must fit a Rect
-        QDSetError(paramErr);
-        return paramErr;
-    }
-
-    auto *port = static_cast<GrafPort *>(std::calloc(1, sizeof(GrafPort)));
-    if (!port) {
-        QDSetError(memFullErr);
-        return memFullErr;
-    }
     const size_t rowBytes = static_cast<size_t>(width) * 4;
     const size_t bytes = empty ? 0 : rowBytes * static_cast<size_t>(height);
     size_t capacity = 0;
@@ -86,30 +129,35 @@ PLATFORM_API QDErr NewGWorld(GWorldPtr *offscreen, short pixelDepth, const Rect 
     if (!empty) {
         pixels = PixelBufferAcquire(bytes, &capacity);
         if (!pixels) {
-            std::free(port);
             QDSetError(memFullErr);
             return memFullErr;
         }
         std::memset(pixels, 0xFF, bytes);
     }
-    port->pixMap.baseAddr = static_cast<Ptr>(pixels);
-    port->pixMap.rowBytes = static_cast<int32_t>(rowBytes);
-    port->pixMap.bounds =
-        empty ? Rect{0, 0, 0, 0} : Rect{0, 0, static_cast<int16_t>(height), static_cast<int16_t>(width)};
-    port->pixMap.pixelSize = 32;
-    port->pixMap.port = port;
-    port->pixMapPtr = &port->pixMap;
-    port->foreColor = RGBColor{0, 0, 0};
-    port->backColor = RGBColor{0xFFFF, 0xFFFF, 0xFFFF};
-    port->penMode = patCopy;
-    port->clipRect = kWideOpen;
-    port->pixelBlock = pixels;
-    port->pixelBlockSize = capacity;
-    port->penWidth = port->penHeight = 1;
-    port->portTag = kQDPortTag;
-    *offscreen = port;
-    QDSetError(noErr);
-    return noErr;
+    return MakePort(offscreen, width, height, pixels, rowBytes, pixels, capacity);
+}
+
+// The caller's pixels are the picture as they are (nothing is painted), and
+// stay the caller's: DisposeGWorld frees only the port.
+PLATFORM_API QDErr NewGWorldFromPtr(GWorldPtr *offscreen, OSType pixelFormat, const Rect *bounds, CTabHandle, GDHandle,
+                                    GWorldFlags, Ptr buffer, long rowBytes) {
+    if (!offscreen) {
+        QDSetError(paramErr);
+        return paramErr;
+    }
+    *offscreen = nullptr;
+    int32_t width = 0, height = 0;
+    if (!bounds || pixelFormat != k32ARGBPixelFormat) {
+        QDSetError(paramErr);
+        return paramErr;
+    }
+    if (!OriginSize(*bounds, width, height)) return paramErr;
+    const bool empty = width == 0 || height == 0;
+    if (!empty && (!buffer || rowBytes < long(width) * 4 || rowBytes % 4 != 0 || rowBytes > INT32_MAX)) {
+        QDSetError(paramErr);
+        return paramErr;
+    }
+    return MakePort(offscreen, width, height, buffer, empty ? 0 : size_t(rowBytes), nullptr, 0);
 }
 
 // Disposing the current port leaves no port current, rather than a dangling one.

@@ -105,4 +105,56 @@ TEST(VideoIO, UnreadableInputsAreExplained) {
     EXPECT_NE(error.find("no video"), std::string::npos) << error;
 }
 
+// The frame times read from the packets alone must be the decoder's, or the
+// packets must decline and leave the list to the decoder: on every clip the
+// list opening gives is the decoded one.
+TEST(VideoIO, FrameTimesFromPacketsMatchTheDecodedOnes) {
+    TempDir tmp;
+    const std::string src = "ffmpeg -v error -y -f lavfi -i testsrc2=size=160x90:rate=25:duration=3 ";
+    const std::string gop = (tmp.path / "gop.mp4").string();
+    ASSERT_EQ(std::system((src + "-c:v libx264 -bf 3 -g 30 -pix_fmt yuv420p " + gop).c_str()), 0);
+    const std::string ts = (tmp.path / "clip.ts").string();
+    ASSERT_EQ(std::system((src + "-c:v libx264 -bf 2 -pix_fmt yuv420p " + ts).c_str()), 0);
+    struct Row {
+        const char *name;
+        std::string make;  // command making the clip, empty: made above
+        bool fromPackets;  // whether the packets can vouch for the frames
+    } rows[] = {
+        {"gop.mp4", "", true},  // B-frames: decode order is not presentation order
+        {"cut.mp4", "ffmpeg -v error -y -ss 0.5 -i " + gop + " -c copy ", false},  // edit list drops pre-roll
+        {"vfr.mkv", src + "-vf \"select='not(between(n,10,19))'\" -vsync vfr -c:v libx264 -bf 2 ", true},
+        {"clip.ts", "", true},
+        {"mjpeg.avi", src + "-c:v mjpeg ", true},
+        {"damaged.ts", "", false},
+    };
+    // The damaged clip: a stretch of the transport stream overwritten.
+    std::filesystem::copy_file(ts, tmp.path / "damaged.ts");
+    {
+        FILE *f = std::fopen((tmp.path / "damaged.ts").c_str(), "r+b");
+        ASSERT_TRUE(f);
+        std::fseek(f, long(fs::file_size(ts) / 2), SEEK_SET);
+        for (int i = 0; i < 188 * 12; ++i) std::fputc(0x47 ^ (i * 31), f);
+        std::fclose(f);
+    }
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = (tmp.path / row.name).string();
+        if (!row.make.empty()) {
+            ASSERT_EQ(std::system((row.make + path).c_str()), 0);
+        }
+        std::string error;
+        ClipDecoderPtr d = OpenClipDecoder(path, error);
+        ASSERT_TRUE(d) << error;
+        const int stream = GetClipInfo(*d).videoStream;
+        std::vector<int64_t> decoded, fromPackets;
+        ASSERT_TRUE(FrameTimesByDecoding(path, stream, GetClipInfo(*d).frameRate, decoded, error)) << error;
+        EXPECT_GT(decoded.size(), 20u);
+        EXPECT_EQ(FrameTimesFromPackets(path, stream, fromPackets), row.fromPackets);
+        if (row.fromPackets) {
+            EXPECT_EQ(fromPackets, decoded);
+        }
+        EXPECT_EQ(GetFrameTimes(*d), decoded);
+    }
+}
+
 }  // namespace

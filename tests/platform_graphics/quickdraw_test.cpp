@@ -197,3 +197,48 @@ TEST(QuickDraw, RegionsClipAndComeBack) {
     DisposeRgn(saved);
     DisposeRgn(box);
 }
+
+// A picture over the caller's memory: drawing lands there, padding between
+// rows is left alone, and disposing frees nothing of the caller's.
+TEST(QuickDraw, NewGWorldFromPtrDrawsIntoTheCallersBuffer) {
+    PortGuard guard;
+    constexpr int kW = 5, kH = 4, kRowBytes = 28;  // 8 bytes of padding per row
+    std::vector<uint8_t> buffer(kRowBytes * kH, 0x5A);
+    Rect bounds{7, 3, 7 + kH, 3 + kW};
+    GWorldPtr gw = nullptr;
+    ASSERT_EQ(NewGWorldFromPtr(&gw, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0, Ptr(buffer.data()), kRowBytes),
+              noErr);
+    ASSERT_TRUE(gw);
+    EXPECT_EQ(GetPixBaseAddr(GetGWorldPixMap(gw)), Ptr(buffer.data()));
+    EXPECT_EQ(GetPixRowBytes(GetGWorldPixMap(gw)), kRowBytes);
+    EXPECT_EQ(buffer, std::vector<uint8_t>(kRowBytes * kH, 0x5A));  // nothing painted on creation
+    SetGWorld(gw, nullptr);
+    const RGBColor red{0xFFFF, 0, 0};
+    RGBForeColor(&red);
+    Rect r{1, 1, 3, 4};
+    PaintRect(&r);
+    SetGWorld(nullptr, nullptr);
+    DisposeGWorld(gw);  // the buffer stays readable (ASan would catch a free)
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kRowBytes / 4; ++x) {
+            const uint8_t *p = &buffer[size_t(y * kRowBytes + x * 4)];
+            const bool painted = x >= 1 && x < 4 && y >= 1 && y < 3;
+            const std::vector<uint8_t> want =
+                painted ? std::vector<uint8_t>{0xFF, 0xFF, 0, 0} : std::vector<uint8_t>(4, 0x5A);
+            EXPECT_EQ(std::vector<uint8_t>(p, p + 4), want) << x << "," << y;
+        }
+    // What cannot describe the caller's pixels is refused.
+    const struct {
+        OSType format;
+        Ptr base;
+        long rowBytes;
+    } bad[] = {{OSType(24) /* 24-bit RGB */, Ptr(buffer.data()), kRowBytes},
+               {k32ARGBPixelFormat, nullptr, kRowBytes},
+               {k32ARGBPixelFormat, Ptr(buffer.data()), kW * 4 - 4},
+               {k32ARGBPixelFormat, Ptr(buffer.data()), kW * 4 + 2}};
+    for (const auto &b : bad) {
+        GWorldPtr none = reinterpret_cast<GWorldPtr>(&buffer);
+        EXPECT_EQ(NewGWorldFromPtr(&none, b.format, &bounds, nullptr, nullptr, 0, b.base, b.rowBytes), paramErr);
+        EXPECT_EQ(none, nullptr);
+    }
+}
