@@ -121,6 +121,18 @@ TEST(HostCallbacks, FramesAreLentUntilReleasedAndSliderFramesAreLeftToThePlugin)
     DisposeGWorld(sliderPic);
     s.inButtonMessage = false;
 
+    // A frame lent over the decoded picture and still held when the frame ends keeps its pixels:
+    // the render reuses its picture for the next frame.
+    ASSERT_EQ(HostGetFrame(&s, 4, &pic, 5, 3, kDVHighQuality, nullptr, &cookie), kPluginOK);
+    const ArgbPicture before = PictureFromGWorld(pic);
+    EndCurrentFrame(s);
+    frame = MakePicture(5, 3);
+    std::memset(frame.pixels.get(), 0xFF, frame.ByteCount());
+    ArgbPicture held = PictureFromGWorld(pic);
+    EXPECT_EQ(0, std::memcmp(held.pixels.get(), before.pixels.get(), before.ByteCount()));
+    EXPECT_EQ(HostReleaseFrame(&s, cookie), kPluginOK);
+    s.current = &frame;
+
     // A frame the plug-in never gives back is disposed of with the session.
     ASSERT_EQ(HostGetFrame(&s, 4, &pic, 5, 3, kDVHighQuality, nullptr, &cookie), kPluginOK);
 }
