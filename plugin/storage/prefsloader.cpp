@@ -309,7 +309,8 @@ std::string KeepDamagedPrefs(const std::string &path) {
     localtime_r(&now, &local);
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
     for (int n = 1; n < 100; ++n) {
-        const std::string copy = dir + "/" + stem + stamp + (n > 1 ? "-" + std::to_string(n) : "");
+        std::string copy = dir + "/" + stem + stamp;
+        if (n > 1) copy += '-' + std::to_string(n);
         // A second name for the same bytes: the file is only ever replaced, never changed in place.
         if (::link(path.c_str(), copy.c_str()) == 0) return copy;
         if (errno == EEXIST) continue;
