@@ -280,6 +280,21 @@ HostSession::~HostSession() {
     if (spare) DisposeGWorld(spare);
 }
 
+namespace {
+
+// Hands a picture to the plug-in: the loan is its cookie until ReleaseFrame.
+HYPluginResult Lend(HostSession &s, const FrameLoan &terms, GWorldPtr *picture, void **cookie, int16_t *volume) {
+    auto loan = std::make_unique<FrameLoan>(terms);
+    s.loans.insert(loan.get());
+    ++s.framesFetched;
+    *picture = terms.world;
+    *cookie = loan.release();
+    if (volume) *volume = 0x100;
+    return kPluginOK;
+}
+
+}  // namespace
+
 HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *picture, int32_t width, int32_t height,
                             HYRefDVQuality quality, int16_t *volume, void **cookie) try {
     HostSession *s = SessionOf(instance);
@@ -303,13 +318,7 @@ HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *pictu
             if (!pluginDisposes) {
                 GWorldPtr world = GWorldOverPicture(*s->current);
                 if (!world) return kPluginOutOfMemory;
-                auto *loan = new FrameLoan{world, frameIndex, true, s->current->pixels.get()};
-                s->loans.insert(loan);
-                ++s->framesFetched;
-                *picture = world;
-                *cookie = loan;
-                if (volume) *volume = 0x100;
-                return kPluginOK;
+                return Lend(*s, FrameLoan{world, frameIndex, true, s->current->pixels.get()}, picture, cookie, volume);
             }
             source = s->current;
         } else if (ScalePicture(*s->current, width, height, highQuality, fetched)) {
@@ -337,13 +346,7 @@ HYPluginResult HostGetFrame(void *instance, int32_t frameIndex, GWorldPtr *pictu
         world = NewGWorldFromPicture(*source, err);
         if (!world) return err == memFullErr ? kPluginOutOfMemory : kPluginFailed;
     }
-    auto *loan = new FrameLoan{world, frameIndex, !pluginDisposes, nullptr};
-    s->loans.insert(loan);
-    ++s->framesFetched;
-    *picture = world;
-    *cookie = loan;
-    if (volume) *volume = 0x100;
-    return kPluginOK;
+    return Lend(*s, FrameLoan{world, frameIndex, !pluginDisposes, nullptr}, picture, cookie, volume);
 } catch (...) {
     return kPluginOutOfMemory;
 }
