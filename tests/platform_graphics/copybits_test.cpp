@@ -96,3 +96,21 @@ TEST(CopyBits, KeepsAlphaAndReportsTheChangedArea) {
     EXPECT_EQ(dst.Get(3, 3), (Px{0, 0, 2, 3}));
     EXPECT_EQ(dst.Get(5, 4), (Px{120, 1, 2, 3}));
 }
+
+// Pictures without row padding are copied as one block, in pieces: rows
+// past the first 64 KiB and a band starting mid-picture land exactly.
+TEST(CopyBits, WholeRowsOfUnpaddedPicturesCopyExactly) {
+    std::mt19937 rng(7);
+    for (auto [top, bottom] : {std::pair{0, 120}, {7, 113}}) {
+        Picture src(301, 120), dst(301, 120);
+        ASSERT_EQ(GetPixRowBytes(GetGWorldPixMap(src.gw)), 301 * 4) << "the case needs rows without padding";
+        src.Fill([&](int, int) { return Noise(rng); });
+        dst.Fill([&](int, int) { return Noise(rng); });
+        const auto source = src.Snapshot(), before = dst.Snapshot();
+        const Rect band{int16_t(top), 0, int16_t(bottom), 301};
+        CopyBits(src.Bits(), dst.Bits(), &band, &band, srcCopy, nullptr);
+        ASSERT_TRUE(MatchesModel(dst, [&](int x, int y) {
+            return (y >= top && y < bottom ? source : before)[size_t(y * 301 + x)];
+        })) << "rows " << top << " to " << bottom;
+    }
+}
