@@ -7,7 +7,8 @@
 #include "QuickDraw.h"
 #include "quickdraw/QDInternal.h"
 
-#include <pixman.h>
+#include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -43,7 +44,12 @@ QDBox DrawableArea(const GrafPort &port) {
 
 void FillSpan(uint32_t *p, int32_t n, const PenAction &act) {
     if (act.effect == PenEffect::Paint) {
-        std::fill_n(p, n, act.pixel);
+        // wchar_t is a 32-bit unit here: the C library's wide fill stores
+        // as wide as the CPU allows.
+        static_assert(sizeof(wchar_t) == sizeof(uint32_t));
+        wchar_t unit;
+        std::memcpy(&unit, &act.pixel, sizeof unit);
+        std::wmemset(reinterpret_cast<wchar_t *>(p), unit, size_t(n));
     } else if (act.effect == PenEffect::Invert) {
         const uint32_t mask = QDInvertMask();
         for (int32_t i = 0; i < n; ++i) p[i] ^= mask;
@@ -54,10 +60,6 @@ void FillSpan(uint32_t *p, int32_t n, const PenAction &act) {
 void ApplyToBox(GrafPort &port, const QDBox &box, const PenAction &act) {
     if (box.Empty() || act.effect == PenEffect::None) return;
     const PixMap &pm = port.pixMap;
-    if (act.effect == PenEffect::Paint && pm.bounds.left == 0 && pm.bounds.top == 0 &&
-        pixman_fill(reinterpret_cast<uint32_t *>(pm.baseAddr), pm.rowBytes / 4, 32, box.left, box.top, box.Width(),
-                    box.Height(), act.pixel))
-        return;
     for (int32_t y = box.top; y < box.bottom; ++y) FillSpan(QDPixelAt(pm, box.left, y), box.Width(), act);
 }
 
