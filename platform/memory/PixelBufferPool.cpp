@@ -1,6 +1,8 @@
 // Reuse of large pixel buffers between pictures.
 #include "memory/PixelBufferPool.h"
 
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -41,6 +43,26 @@ constexpr bool kPoolEnabled = false;
 constexpr bool kPoolEnabled = true;
 #endif
 
+// Frames and larger cut-outs sit on huge pages where the kernel has them:
+// a quarter turn walks down columns, a new 4 KiB page at every row, and the
+// address translations would cost more than the pixels.
+constexpr size_t kHugePage = size_t(2) << 20;
+
+void *FreshBlock(size_t want, size_t *capacity) {
+    if (want >= kHugePage) {
+        const size_t rounded = (want + kHugePage - 1) / kHugePage * kHugePage;
+        void *block = std::aligned_alloc(kHugePage, rounded);
+        if (block) {
+            madvise(block, rounded, MADV_HUGEPAGE);  // a hint: 4 KiB pages serve as well
+            *capacity = rounded;
+            return block;
+        }
+    }
+    void *block = std::aligned_alloc(kAlign, want);
+    if (block) *capacity = want;
+    return block;
+}
+
 }  // namespace
 
 void *PixelBufferAcquire(size_t bytes, size_t *capacity) {
@@ -65,9 +87,7 @@ void *PixelBufferAcquire(size_t bytes, size_t *capacity) {
             return found.block;
         }
     }
-    void *block = std::aligned_alloc(kAlign, want);
-    if (block) *capacity = want;
-    return block;
+    return FreshBlock(want, capacity);
 }
 
 void PixelBufferRelease(void *block, size_t capacity) {
