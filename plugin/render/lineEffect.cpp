@@ -213,9 +213,10 @@ struct Layout {
     bool direct = false;
     PlatformQuarterMap map{};
     IRect covered{0, 0, 0, 0}, reached{0, 0, 0, 0};
+    bool clipped = false;  // direct, and already kept inside A
 };
 
-Layout PlanFrame(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, int degrees) {
+Layout PlanFrame(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, int degrees, bool clipActive) {
     Layout L;
     L.Source = Source;
     L.Dest = Dest;
@@ -236,8 +237,13 @@ Layout PlanFrame(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, int degrees) {
                                  std::llround(2 * L.place.centreY));
     PlatformBox whole{}, any{};
     PlatformQuarterBoxes(&L.map, L.S.Width(), L.S.Height(), &whole, &any);
-    L.covered = Intersect(FromBox(whole), L.F);
-    L.reached = Intersect(FromBox(any), L.F);
+    // Clipped, whatever spills past A is put back to G afterwards: the
+    // picture need only be drawn inside A, and the background left whole
+    // outside it.
+    const IRect bound = clipActive ? Intersect(L.A, L.F) : L.F;
+    L.covered = Intersect(FromBox(whole), bound);
+    L.reached = Intersect(FromBox(any), bound);
+    L.clipped = clipActive;
     return L;
 }
 
@@ -294,16 +300,27 @@ void PasteDrawn(const Layout &L) {
     CGImageRelease(theImage);
 }
 
-void PastePicture(const Layout &L, const RGBColor &fill, bool outside) {
-    if (L.S.Empty()) return;
+// True when the picture was drawn inside A only (no spill to put back).
+bool PastePicture(const Layout &L, const RGBColor &fill, bool outside) {
+    if (L.S.Empty()) return true;
     // Unturned, the opaque picture lands on its own place: drawing it is
     // copying those pixels, and nothing can spill.
     if (L.degrees == 0) {
         CopyArea(L.Source, L.Dest, L.S);
-        return;
+        return true;
     }
-    if (L.direct && PasteDirect(L, fill, outside)) return;
+    if (L.direct && PasteDirect(L, fill, outside)) return L.clipped;
     PasteDrawn(L);
+    return false;
+}
+
+// Unturned over the source background, with all of A inside both pictures,
+// the output is the source itself.
+bool SourceThroughout(const Layout &L, bool outside) {
+    if (outside || L.degrees != 0) return false;
+    const IRect inFrame = L.A.Empty() ? IRect{0, 0, 0, 0} : Intersect(L.A, L.F);
+    return inFrame.top == L.S.top && inFrame.left == L.S.left && inFrame.bottom == L.S.bottom &&
+           inFrame.right == L.S.right;
 }
 
 // Puts G back over the bands outside A (above, below, left, right; the
@@ -358,18 +375,22 @@ void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr 
     GetGWorld(&savedPort, &savedDevice);
     const RGBColor fill = theConfig->colors[0];
     const RGBColor black{0, 0, 0}, white{65535, 65535, 65535};
-    const Layout L = PlanFrame(Source, Dest, ActiveRect, Degrees(theConfig->rota));
+    const Layout L = PlanFrame(Source, Dest, ActiveRect, Degrees(theConfig->rota), theConfig->clipActive);
 
     SetGWorld(Dest, nullptr);
     RGBBackColor(&white);
     RGBForeColor(&black);
-    PaintBackground(L, fill, theConfig->outside);
-    RGBForeColor(&black);
-    PastePicture(L, fill, theConfig->outside);
-    if (!L.S.Empty() && L.degrees != 0 && theConfig->clipActive) {
-        SetGWorld(Dest, nullptr);
-        RGBBackColor(&white);
-        RestoreSpill(L, fill, theConfig->outside);
+    if (SourceThroughout(L, theConfig->outside)) {
+        CopyArea(Source, Dest, L.F);  // in one pass rather than five rectangles
+    } else {
+        PaintBackground(L, fill, theConfig->outside);
+        RGBForeColor(&black);
+        const bool drawnInside = PastePicture(L, fill, theConfig->outside);
+        if (!L.S.Empty() && L.degrees != 0 && theConfig->clipActive && !drawnInside) {
+            SetGWorld(Dest, nullptr);
+            RGBBackColor(&white);
+            RestoreSpill(L, fill, theConfig->outside);
+        }
     }
     RGBForeColor(&black);
     SetGWorld(savedPort, savedDevice);
