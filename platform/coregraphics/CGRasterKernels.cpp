@@ -306,36 +306,53 @@ __attribute__((target("avx2"))) inline void Store4x8(uint8_t *d, ptrdiff_t drb, 
 }
 
 // Destination rows along image rows (stepY = +-4) and columns down image
-// rows (stepX = +-rowBytes); tapV, when set, is rowBytes.
-template <bool PairU, bool PairV, bool Reverse>
-__attribute__((target("avx2"))) uint32_t TurnColumnsAVX2(const PlatformTurnBlock &b) {
-    __m256i acc = _mm256_set1_epi32(-1);
-    const int32_t w4 = b.width / 4 * 4, h8 = b.height / 8 * 8;
-    const ptrdiff_t drb = b.dstRowBytes;
+// rows (stepX = +-rowBytes); tapV, when set, is rowBytes. Bands of Halves x 8
+// destination rows: with two halves each image row gives a whole cache line
+// (16 pixels) at once instead of half of one now and half in the next band.
+template <bool PairU, bool PairV, bool Reverse, int Halves>
+__attribute__((target("avx2"))) __m256i TurnBandsAVX2(const PlatformTurnBlock &b, int32_t y0, int32_t y1,
+                                                       __m256i acc) {
+    const int32_t w4 = b.width / 4 * 4;
+    const ptrdiff_t drb = b.dstRowBytes, half = 8 * b.stepY;
     // Run x reads rows first + x stepX and first + (x + 1) stepX.
     const ptrdiff_t first = PairV && b.stepX < 0 ? b.tapV : 0;
-    for (int32_t y = 0; y < h8; y += 8) {
+    for (int32_t y = y0; y + 8 * Halves <= y1; y += 8 * Halves) {
         const uint8_t *row = b.src + y * b.stepY + first;
         uint8_t *d = b.dst + y * drb;
-        RowTaps next{};
-        if constexpr (PairV) next = RowAt<PairU, Reverse>(row);
+        RowTaps next[Halves]{};
+        if constexpr (PairV)
+            for (int h = 0; h < Halves; ++h) next[h] = RowAt<PairU, Reverse>(row + h * half);
         for (int32_t x = 0; x < w4; x += 4, d += 16) {
-            __m256i v[4];
+            __m256i v[Halves][4];
             for (int i = 0; i < 4; ++i) {
-                if constexpr (PairV) {
-                    const RowTaps here = next;
-                    row += b.stepX;
-                    next = RowAt<PairU, Reverse>(row);
-                    v[i] = Combine<PairU>(here, next);
-                } else {
-                    v[i] = RowAt<PairU, Reverse>(row).mean;
-                    row += b.stepX;
+                const uint8_t *here = row;
+                row += b.stepX;
+                for (int h = 0; h < Halves; ++h) {
+                    if constexpr (PairV) {
+                        const RowTaps taps = next[h];
+                        next[h] = RowAt<PairU, Reverse>(row + h * half);
+                        v[h][i] = Combine<PairU>(taps, next[h]);
+                    } else {
+                        v[h][i] = RowAt<PairU, Reverse>(here + h * half).mean;
+                    }
                 }
             }
-            acc = _mm256_and_si256(acc, _mm256_and_si256(_mm256_and_si256(v[0], v[1]), _mm256_and_si256(v[2], v[3])));
-            Store4x8(d, drb, v[0], v[1], v[2], v[3]);
+            for (int h = 0; h < Halves; ++h) {
+                acc = _mm256_and_si256(
+                    acc, _mm256_and_si256(_mm256_and_si256(v[h][0], v[h][1]), _mm256_and_si256(v[h][2], v[h][3])));
+                Store4x8(d + 8 * h * drb, drb, v[h][0], v[h][1], v[h][2], v[h][3]);
+            }
         }
     }
+    return acc;
+}
+
+template <bool PairU, bool PairV, bool Reverse>
+__attribute__((target("avx2"))) uint32_t TurnColumnsAVX2(const PlatformTurnBlock &b) {
+    const int32_t w4 = b.width / 4 * 4, h16 = b.height / 16 * 16, h8 = b.height / 8 * 8;
+    const ptrdiff_t drb = b.dstRowBytes;
+    __m256i acc = TurnBandsAVX2<PairU, PairV, Reverse, 2>(b, 0, h16, _mm256_set1_epi32(-1));
+    acc = TurnBandsAVX2<PairU, PairV, Reverse, 1>(b, h16, h8, acc);
     const __m128i folded = _mm_and_si128(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
     uint32_t all = AndLanes(folded);
     if (w4 < b.width && h8 > 0) {
