@@ -351,12 +351,15 @@ template <bool PairU, bool PairV, bool Reverse>
 __attribute__((target("avx2"))) uint32_t TurnColumnsAVX2(const PlatformTurnBlock &b) {
     const int32_t w4 = b.width / 4 * 4, h16 = b.height / 16 * 16, h8 = b.height / 8 * 8;
     const ptrdiff_t drb = b.dstRowBytes;
+    __m256i acc = _mm256_set1_epi32(-1);
+    int32_t y = 0;
     // Whole-pixel turns are bound by their stores, which 16 rows at once
     // spread over too many lines: they keep bands of 8.
-    constexpr bool wide = PairU || PairV;
-    const int32_t h2 = wide ? h16 : 0;
-    __m256i acc = TurnBandsAVX2<PairU, PairV, Reverse, 2>(b, 0, h2, _mm256_set1_epi32(-1));
-    acc = TurnBandsAVX2<PairU, PairV, Reverse, 1>(b, h2, h8, acc);
+    if constexpr (PairU || PairV) {
+        acc = TurnBandsAVX2<PairU, PairV, Reverse, 2>(b, 0, h16, acc);
+        y = h16;
+    }
+    acc = TurnBandsAVX2<PairU, PairV, Reverse, 1>(b, y, h8, acc);
     const __m128i folded = _mm_and_si128(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
     uint32_t all = AndLanes(folded);
     if (w4 < b.width && h8 > 0) {

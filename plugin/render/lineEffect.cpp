@@ -386,7 +386,7 @@ void TheLineEffect(GrafPtr Source, GrafPtr Dest, Rect ActiveRect, pluginDataPtr 
         PaintBackground(L, fill, theConfig->outside);
         RGBForeColor(&black);
         const bool drawnInside = PastePicture(L, fill, theConfig->outside);
-        if (!L.S.Empty() && L.degrees != 0 && theConfig->clipActive && !drawnInside) {
+        if (theConfig->clipActive && !drawnInside) {
             SetGWorld(Dest, nullptr);
             RGBBackColor(&white);
             RestoreSpill(L, fill, theConfig->outside);
