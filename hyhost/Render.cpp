@@ -388,7 +388,7 @@ struct WorldFree {
 // decoded frame is converted into `source`, which the plug-in is lent as it
 // is, and the plug-in draws straight into v.picture, which goes to the
 // encoder: no copy on either side.
-bool RenderFrame(Pass &pass, VideoUnit &v, SwsPtr &toArgb, ArgbPicture &source) {
+bool RenderFrame(Pass &pass, VideoUnit &v, ArgbConverter &toArgb, ArgbPicture &source) {
     RenderJob &job = pass.job;
     HostSession &session = job.session;
     if (!FrameToPicture(toArgb, *v.frame, job.width, job.height, true, source)) {
@@ -442,7 +442,7 @@ bool AudioLevelAllowsCopy(Pass &pass, double gain) {
 void PluginStage(Pass &pass) {
     RenderJob &job = pass.job;
     bool begun = false;
-    SwsPtr toArgb;
+    ArgbConverter toArgb;
     ArgbPicture source;  // the frame the plug-in is lent, kept from frame to frame
     job.videoSeen = 0;
     try {

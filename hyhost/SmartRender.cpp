@@ -80,7 +80,8 @@ struct Writer {
     bool audioChanged = false;
 
     bool begun = false;
-    SwsPtr toArgb, toSource;
+    ArgbConverter toArgb;
+    SwsPtr toSource;
     ArgbPicture picture;
     AVFramePtr converted;
     ColourModel sourceColour;

@@ -1,5 +1,7 @@
 #include "VideoSource.h"
 
+#include "PlatformRaster.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -68,7 +70,7 @@ struct ClipDecoder {
     CodecPtr audio;
     AVPacketPtr packet{av_packet_alloc()};
     AVFramePtr frame{av_frame_alloc()};
-    SwsPtr scaler;
+    ArgbConverter converter;
     std::unique_ptr<SwrContext, SwrFree> resampler;
     AudioTarget audioTarget;
     int resamplerFormat = -1;
@@ -453,8 +455,8 @@ AVFramePtr LendPicture(const ArgbPicture &picture) {
     return f;
 }
 
-bool FrameToPicture(SwsPtr &scaler, const AVFrame &frame, int width, int height, bool highQuality,
-                    ArgbPicture &picture) {
+bool SwscaleToPicture(SwsPtr &scaler, const AVFrame &frame, int width, int height, bool highQuality,
+                      ArgbPicture &picture) {
     if (width <= 0 || height <= 0) return false;
     if (picture.width != width || picture.height != height || !picture.pixels) picture = MakePicture(width, height);
     auto format = AVPixelFormat(frame.format);
@@ -465,6 +467,58 @@ bool FrameToPicture(SwsPtr &scaler, const AVFrame &frame, int width, int height,
     ColourModel rgb;  // full-range RGB out; the matrix does not matter for it
     SetConversionColour(s, ColourModelOf(frame.colorspace, frame.color_range, format, frame.height), rgb);
     return sws_scale_frame(s, out.get(), &frame) >= 0;
+}
+
+namespace {
+
+// The plan for this frame when the vector conversion can do it: 8-bit 4:2:0
+// at its own size with bicubic chroma, and the reference not asked for.
+const YuvArgbPlan *PlanFor(ArgbConverter &c, const AVFrame &frame, int width, int height, bool highQuality) {
+    auto format = AVPixelFormat(frame.format);
+    bool eligible = (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P) && highQuality &&
+                    frame.width == width && frame.height == height && !PlatformReferenceOnly();
+    if (!eligible || c.trust == ArgbConverter::Trust::Refused) return nullptr;
+    ColourModel from = ColourModelOf(frame.colorspace, frame.color_range, format, frame.height);
+    if (!c.plan || c.plan->width != width || c.plan->height != height || c.planMatrix != from.matrix ||
+        c.planFullRange != from.fullRange) {
+        YuvColour colour;
+        colour.table = sws_getCoefficients(from.matrix);
+        colour.fullRange = from.fullRange;
+        c.plan = MakeYuvArgbPlan(width, height, colour);
+        c.planMatrix = from.matrix;
+        c.planFullRange = from.fullRange;
+        c.trust = ArgbConverter::Trust::Unchecked;
+    }
+    return c.plan ? &*c.plan : nullptr;
+}
+
+void PlanToPicture(const YuvArgbPlan &plan, const AVFrame &frame, ArgbPicture &picture) {
+    YuvPlanes planes{{frame.data[0], frame.data[1], frame.data[2]},
+                     {frame.linesize[0], frame.linesize[1], frame.linesize[2]}};
+    YuvToArgb(plan, planes, picture.pixels.get(), ptrdiff_t(picture.RowBytes()));
+}
+
+}  // namespace
+
+bool FrameToPicture(ArgbConverter &converter, const AVFrame &frame, int width, int height, bool highQuality,
+                    ArgbPicture &picture) {
+    const YuvArgbPlan *plan = PlanFor(converter, frame, width, height, highQuality);
+    if (plan && converter.trust == ArgbConverter::Trust::Matched) {
+        if (picture.width != width || picture.height != height || !picture.pixels)
+            picture = MakePicture(width, height);
+        PlanToPicture(*plan, frame, picture);
+        return true;
+    }
+    if (!SwscaleToPicture(converter.scaler, frame, width, height, highQuality, picture)) return false;
+    if (plan) {
+        // A plan's first frame goes both ways; the plan is used only if every
+        // byte agrees, so a different swscale can never change the output.
+        ArgbPicture check = MakePicture(width, height);
+        PlanToPicture(*plan, frame, check);
+        bool same = std::memcmp(check.pixels.get(), picture.pixels.get(), picture.ByteCount()) == 0;
+        converter.trust = same ? ArgbConverter::Trust::Matched : ArgbConverter::Trust::Refused;
+    }
+    return true;
 }
 
 // ---- Sequential reading ---------------------------------------------------
@@ -722,7 +776,7 @@ bool FetchClipFrame(ClipDecoder &d, int64_t index, int width, int height, bool h
         error = "frame " + std::to_string(index) + " of '" + d.path + "' cannot be decoded";
         return false;
     }
-    bool ok = FrameToPicture(d.scaler, *d.frame, width, height, highQuality, picture);
+    bool ok = FrameToPicture(d.converter, *d.frame, width, height, highQuality, picture);
     av_frame_unref(d.frame.get());
     if (!ok) error = "cannot convert frame " + std::to_string(index) + " of '" + d.path + "'";
     return ok;

@@ -10,9 +10,11 @@
 #pragma once
 
 #include "Picture.h"
+#include "YuvToArgb.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -140,10 +142,27 @@ SwsContext *SlicedScaler(SwsPtr &held, int srcW, int srcH, AVPixelFormat srcForm
 // sws_scale_frame; nil when out of memory.
 AVFramePtr LendPicture(const ArgbPicture &picture);
 
+// What converting a run of decoded frames to ARGB keeps from frame to frame:
+// swscale's context and, for 4:2:0 frames at their own size, the plan of the
+// vector conversion that gives swscale's bytes faster. A plan is trusted
+// once its first frame matched swscale's, and never used if it did not.
+struct ArgbConverter {
+    enum class Trust { Unchecked, Matched, Refused };
+    SwsPtr scaler;
+    std::optional<YuvArgbPlan> plan;
+    int planMatrix = -1;
+    bool planFullRange = false;
+    Trust trust = Trust::Unchecked;
+};
+
 // A decoded frame in ARGB at width x height, converted with the frame's own
-// matrix and range. The scaler is a cache kept by the caller.
-bool FrameToPicture(SwsPtr &scaler, const AVFrame &frame, int width, int height, bool highQuality,
+// matrix and range (swscale: bicubic, accurate rounding, full chroma).
+bool FrameToPicture(ArgbConverter &converter, const AVFrame &frame, int width, int height, bool highQuality,
                     ArgbPicture &picture);
+// The same conversion by swscale alone. The scaler is a cache kept by the
+// caller.
+bool SwscaleToPicture(SwsPtr &scaler, const AVFrame &frame, int width, int height, bool highQuality,
+                      ArgbPicture &picture);
 
 // Scales an ARGB picture into another size (used when the plug-in asks for a
 // frame at another size than the render's).

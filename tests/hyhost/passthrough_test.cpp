@@ -202,7 +202,7 @@ TEST_F(Passthrough, RenderKeepsWhatThePlugInDoesNotChange) {
              AVFramePtr frame, audio;
              AVPacketPtr packet;
              int64_t index = 0;
-             SwsPtr scaler;
+             ArgbConverter scaler;
              ArgbPicture picture;
              auto bytes = [&] {
                  return std::string(reinterpret_cast<char *>(picture.pixels.get()), picture.ByteCount());

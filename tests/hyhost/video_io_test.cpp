@@ -49,7 +49,7 @@ TEST(VideoIO, LosslessClipReadsBackExactlyInOrderAndAtRandom) {
     ArgbPicture got, want = MakePicture(37, 21);
     AVFramePtr frame, audio;
     AVPacketPtr packet;
-    SwsPtr scaler;
+    ArgbConverter scaler;
     int64_t index = -1, expected = 0;
     for (UnitKind k; (k = ReadNextUnit(*d, frame, index, audio, packet, error)) != UnitKind::End;) {
         ASSERT_NE(k, UnitKind::Error) << error;
