@@ -1,151 +1,19 @@
 #include "YuvToArgb.h"
 
+#include "ScalerTaps.h"
+
 #include <algorithm>
-#include <bit>
-#include <cassert>
-#include <cstdlib>
 
 
 namespace {
 
-// ---- Filter taps ---------------------------------------------------------
-//
-// swscale's bicubic taps (B = 0, C = 0.6) for an enlargement, built the way
-// it builds them so the integer weights come out the same: the cubic in
-// 2^30 fixed point per tap, leading and trailing near-zero taps dropped,
-// the size rounded up to the alignment, taps past either edge folded onto
-// the edge sample, then each output's taps scaled to sum to `one` with the
-// rounding error carried from tap to tap.
-
-constexpr int64_t kOne54 = int64_t(1) << 54;  // an enlargement's unit weight
-constexpr double kReduceCutoff = 0.002;        // share of a unit weight a dropped tap run may hold
-
-int64_t CubicWeight(int64_t d) {
-    const int64_t B = 0;
-    const int64_t C = int64_t(0.6 * (1 << 24));  // truncated, as the double-to-integer conversion does
-    if (d >= int64_t(1) << 31) return 0;
-    int64_t dd = (d * d) >> 30;
-    int64_t ddd = (dd * d) >> 30;
-    if (d < int64_t(1) << 30)
-        return (12 * (1 << 24) - 9 * B - 6 * C) * ddd + (-18 * (1 << 24) + 12 * B + 6 * C) * dd +
-               (6 * (1 << 24) - 2 * B) * (int64_t(1) << 30);
-    return (-B - 6 * C) * ddd + (6 * B + 30 * C) * dd + (-12 * B - 48 * C) * d + (8 * B + 24 * C) * (int64_t(1) << 30);
-}
-
-struct WideFilter {
-    int size = 0;
-    std::vector<int32_t> pos;
-    std::vector<int64_t> w;  // size per output
-};
-
-// The raw cubic taps around each output's centre. Positions are in 1/256 of
-// a sample, relative to the samples' left edges (chroma siting).
-WideFilter RawCubic(int64_t inc, int srcW, int dstW, int srcPos, int dstPos) {
-    WideFilter f;
-    f.size = std::max(std::min(1 + 4, srcW - 2), 1);
-    f.pos.resize(size_t(dstW));
-    f.w.resize(size_t(dstW) * size_t(f.size));
-    int64_t centre = ((dstPos * inc) >> 7) - ((srcPos * int64_t(0x10000)) >> 7);  // in 1/2^17 of a sample
-    for (int i = 0; i < dstW; i++) {
-        int xx = int((centre - (f.size - 2) * (int64_t(1) << 16)) / (1 << 17));
-        f.pos[size_t(i)] = xx;
-        for (int j = 0; j < f.size; j++, xx++) {
-            int64_t d = std::abs(int64_t(xx) * (1 << 17) - centre) << 13;
-            f.w[size_t(i) * size_t(f.size) + size_t(j)] = CubicWeight(d);
-        }
-        centre += 2 * inc;
-    }
-    return f;
-}
-
-// Shifts out each output's leading near-zero taps and returns the fewest taps
-// that keep every output's trailing run above the cutoff.
-int DropNearZeroTaps(WideFilter &f, int dstW) {
-    const int n = f.size;
-    int needed = 0;
-    for (int i = dstW - 1; i >= 0; i--) {
-        int64_t *w = &f.w[size_t(i) * size_t(n)];
-        int64_t cut = 0;
-        for (int j = 0; j < n; j++) {
-            cut += std::abs(w[0]);
-            if (double(cut) > kReduceCutoff * double(kOne54)) break;
-            if (i < dstW - 1 && f.pos[size_t(i)] >= f.pos[size_t(i) + 1]) break;  // positions must not go back
-            std::copy(w + 1, w + n, w);
-            w[n - 1] = 0;
-            f.pos[size_t(i)]++;
-        }
-        int keep = n;
-        cut = 0;
-        for (int j = n - 1; j > 0; j--) {
-            cut += std::abs(w[j]);
-            if (double(cut) > kReduceCutoff * double(kOne54)) break;
-            keep--;
-        }
-        needed = std::max(needed, keep);
-    }
-    return needed;
-}
-
-// Taps that would read before the first or past the last sample move onto
-// the edge sample, so every read stays inside the row.
-void FoldEdges(std::vector<int64_t> &w, std::vector<int32_t> &pos, int size, int srcW) {
-    for (size_t i = 0; i < pos.size(); i++) {
-        int64_t *t = &w[i * size_t(size)];
-        if (pos[i] < 0) {
-            for (int j = 1; j < size; j++) {
-                int left = std::max(j + pos[i], 0);
-                t[left] += t[j];
-                t[j] = 0;
-            }
-            pos[i] = 0;
-        }
-        if (pos[i] + size > srcW) {
-            int shift = pos[i] + std::min(size - srcW, 0);
-            int64_t acc = 0;
-            for (int j = size - 1; j >= 0; j--)
-                if (pos[i] + j >= srcW) {
-                    acc += t[j];
-                    t[j] = 0;
-                }
-            for (int j = size - 1; j >= 0; j--) t[j] = j < shift ? 0 : t[j - shift];
-            pos[i] -= shift;
-            t[srcW - 1 - pos[i]] += acc;
-        }
-        assert(pos[i] >= 0 && pos[i] < srcW);
-    }
-}
-
-int64_t RoundedDiv(int64_t a, int64_t b) { return (a >= 0 ? a + (b >> 1) : a - (b >> 1)) / b; }
-
-std::optional<FourTapFilter> BicubicFilter(int64_t inc, int srcW, int dstW, int align, int one, int srcPos,
-                                           int dstPos) {
-    WideFilter raw = RawCubic(inc, srcW, dstW, srcPos, dstPos);
-    int needed = DropNearZeroTaps(raw, dstW);
-    if (needed == 1 && align == 2) align = 1;  // a one-tap vertical filter is not padded
-    const int size = (needed + align - 1) & ~(align - 1);
-    if (size != 4) return std::nullopt;
-
-    std::vector<int64_t> w(size_t(dstW) * 4, 0);
-    for (int i = 0; i < dstW; i++)
-        for (int j = 0; j < std::min(size, raw.size); j++)
-            w[size_t(i) * 4 + size_t(j)] = raw.w[size_t(i) * size_t(raw.size) + size_t(j)];
-    FoldEdges(w, raw.pos, 4, srcW);
-
+// swscale's four-tap bicubic chroma taps, with the pairs the kernels read.
+std::optional<FourTapFilter> FourTaps(int srcW, int dstW, int align, int one) {
+    auto taps = SwscaleBicubicTaps(ScalerStep(srcW, dstW), srcW, dstW, align, one, SitingOf(1), SitingOf(0));
+    if (!taps || taps->size != 4) return std::nullopt;
     FourTapFilter f;
-    f.pos = std::move(raw.pos);
-    f.coef.resize(size_t(dstW) * 4);
-    for (size_t i = 0; i < size_t(dstW); i++) {
-        const int64_t *t = &w[i * 4];
-        int64_t sum = (t[0] + t[1] + t[2] + t[3] + one / 2) / one;
-        if (sum == 0) sum = 1;
-        int64_t error = 0;
-        for (size_t j = 0; j < 4; j++) {
-            int64_t v = t[j] + error;
-            int64_t q = RoundedDiv(v, sum);
-            f.coef[i * 4 + j] = int16_t(q);
-            error = v - q * sum;
-        }
-    }
+    f.pos = std::move(taps->pos);
+    f.coef = std::move(taps->coef);
     f.taps02.resize(size_t(dstW));
     f.taps13.resize(size_t(dstW));
     for (size_t i = 0; i < size_t(dstW); i++) {
@@ -156,14 +24,6 @@ std::optional<FourTapFilter> BicubicFilter(int64_t inc, int srcW, int dstW, int 
         f.taps13[i] = pair(1, 3);
     }
     return f;
-}
-
-// Where a plane's samples sit, in 1/256 of a picture sample from the left
-// (or top) edge: 4:2:0 chroma is centred between its two luma samples
-// horizontally and vertically, as swscale assumes when it is not told.
-int SitingOf(int subsampled) {
-    int pos = (128 << subsampled) - 128 + 128;
-    return pos >> subsampled;
 }
 
 // ---- Colour --------------------------------------------------------------
@@ -258,11 +118,8 @@ std::optional<YuvArgbPlan> MakeYuvArgbPlan(int width, int height, const YuvColou
     p.height = height;
     p.chromaWidth = (width + 1) >> 1;
     p.chromaHeight = (height + 1) >> 1;
-    // Steps of one output sample in input samples, 16 fraction bits, rounded.
-    int64_t incX = ((int64_t(p.chromaWidth) << 16) + (width >> 1)) / width;
-    int64_t incY = ((int64_t(p.chromaHeight) << 16) + (height >> 1)) / height;
-    auto across = BicubicFilter(incX, p.chromaWidth, width, 4, 1 << 14, SitingOf(1), SitingOf(0));
-    auto down = BicubicFilter(incY, p.chromaHeight, height, 2, 1 << 12, SitingOf(1), SitingOf(0));
+    auto across = FourTaps(p.chromaWidth, width, 4, 1 << 14);  // x86 swscale pads across to 4 taps, down to 2
+    auto down = FourTaps(p.chromaHeight, height, 2, 1 << 12);
     if (!across || !down) return std::nullopt;
     p.across = std::move(*across);
     p.down = std::move(*down);
