@@ -1,5 +1,8 @@
 #include "VideoSink.h"
 
+#include "ArgbToYuv.h"
+#include "PlatformRaster.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -34,6 +37,9 @@ struct ClipEncoder {
     ColourModel outputColour;         // matrix and range of the encoder's YUV
     bool outputIsRgb = false;
     SwsPtr converter;
+    std::optional<ArgbYuvPlan> yuvPlan;  // the vector conversion of pictures, where it applies
+    bool yuvPlanMade = false;
+    PlanTrust yuvPlanTrust = PlanTrust::Unchecked;
     AVFramePtr videoFrame{av_frame_alloc()};
     AVFramePtr audioFrame{av_frame_alloc()};
     std::unique_ptr<AVAudioFifo, FifoFree> fifo;
@@ -654,16 +660,69 @@ bool WriteVideoFrame(ClipEncoder &e, AVFrame &frame, std::string &error) {
     return Encode(e, *e.videoFrame, error);
 }
 
-bool WriteVideo(ClipEncoder &e, const ArgbPicture &picture, const AVFrame *like, std::string &error) {
-    if (!PrepareFrame(e, error)) return false;
+namespace {
+
+// The plan for pictures into this encoder's frames: 4:2:0 at the picture's
+// size, and the reference not asked for.
+const ArgbYuvPlan *PicturePlan(ClipEncoder &e, const ArgbPicture &picture) {
+    const AVCodecContext *c = e.video.get();
+    if (c->pix_fmt != AV_PIX_FMT_YUV420P || picture.width != c->width || picture.height != c->height ||
+        e.yuvPlanTrust == PlanTrust::Refused || PlatformReferenceOnly())
+        return nullptr;
+    if (!e.yuvPlanMade) {
+        e.yuvPlan = MakeArgbYuvPlan(c->width, c->height, sws_getCoefficients(e.outputColour.matrix),
+                                    e.outputColour.fullRange);
+        e.yuvPlanMade = true;
+    }
+    return e.yuvPlan ? &*e.yuvPlan : nullptr;
+}
+
+YuvOutPlanes PlanesOf(AVFrame &f) { return {{f.data[0], f.data[1], f.data[2]}, {f.linesize[0], f.linesize[1], f.linesize[2]}}; }
+
+bool SamePlanes(const AVFrame &a, const AVFrame &b) {
+    for (int p = 0; p < 3; p++) {
+        int w = p ? (a.width + 1) / 2 : a.width, h = p ? (a.height + 1) / 2 : a.height;
+        for (int y = 0; y < h; y++)
+            if (std::memcmp(a.data[p] + y * a.linesize[p], b.data[p] + y * b.linesize[p], size_t(w)) != 0) return false;
+    }
+    return true;
+}
+
+// The picture into the encoder's frame (made writable by the caller).
+bool PictureToFrame(ClipEncoder &e, const ArgbPicture &picture, std::string &error) {
+    const ArgbYuvPlan *plan = PicturePlan(e, picture);
+    if (plan && e.yuvPlanTrust == PlanTrust::Matched) {
+        ArgbToYuv(*plan, picture.pixels.get(), ptrdiff_t(picture.RowBytes()), PlanesOf(*e.videoFrame));
+        return true;
+    }
     const AVFramePtr src = LendPicture(picture);  // not copied
     if (!src) {
         error = "out of memory for an output frame";
         return false;
     }
-    const bool converted =
-        ConvertForEncoder(e, *src, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, ColourModel{}, error);
-    if (!converted) return false;
+    if (!ConvertForEncoder(e, *src, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, ColourModel{}, error))
+        return false;
+    if (plan) {
+        // The plan's first frame goes both ways; it is used only if every
+        // byte agrees, so a different swscale can never change the output.
+        AVFramePtr check(av_frame_alloc());
+        check->format = e.videoFrame->format;
+        check->width = e.videoFrame->width;
+        check->height = e.videoFrame->height;
+        bool same = false;
+        if (check && av_frame_get_buffer(check.get(), 0) >= 0) {
+            ArgbToYuv(*plan, picture.pixels.get(), ptrdiff_t(picture.RowBytes()), PlanesOf(*check));
+            same = SamePlanes(*check, *e.videoFrame);
+        }
+        e.yuvPlanTrust = same ? PlanTrust::Matched : PlanTrust::Refused;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteVideo(ClipEncoder &e, const ArgbPicture &picture, const AVFrame *like, std::string &error) {
+    if (!PrepareFrame(e, error) || !PictureToFrame(e, picture, error)) return false;
     if (like) {
         CopyFrameProperties(*e.videoFrame, *like);
     } else {

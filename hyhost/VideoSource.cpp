@@ -477,7 +477,7 @@ const YuvArgbPlan *PlanFor(ArgbConverter &c, const AVFrame &frame, int width, in
     auto format = AVPixelFormat(frame.format);
     bool eligible = (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P) && highQuality &&
                     frame.width == width && frame.height == height && !PlatformReferenceOnly();
-    if (!eligible || c.trust == ArgbConverter::Trust::Refused) return nullptr;
+    if (!eligible || c.trust == PlanTrust::Refused) return nullptr;
     ColourModel from = ColourModelOf(frame.colorspace, frame.color_range, format, frame.height);
     if (!c.plan || c.plan->width != width || c.plan->height != height || c.planMatrix != from.matrix ||
         c.planFullRange != from.fullRange) {
@@ -487,7 +487,7 @@ const YuvArgbPlan *PlanFor(ArgbConverter &c, const AVFrame &frame, int width, in
         c.plan = MakeYuvArgbPlan(width, height, colour);
         c.planMatrix = from.matrix;
         c.planFullRange = from.fullRange;
-        c.trust = ArgbConverter::Trust::Unchecked;
+        c.trust = PlanTrust::Unchecked;
     }
     return c.plan ? &*c.plan : nullptr;
 }
@@ -503,7 +503,7 @@ void PlanToPicture(const YuvArgbPlan &plan, const AVFrame &frame, ArgbPicture &p
 bool FrameToPicture(ArgbConverter &converter, const AVFrame &frame, int width, int height, bool highQuality,
                     ArgbPicture &picture) {
     const YuvArgbPlan *plan = PlanFor(converter, frame, width, height, highQuality);
-    if (plan && converter.trust == ArgbConverter::Trust::Matched) {
+    if (plan && converter.trust == PlanTrust::Matched) {
         if (picture.width != width || picture.height != height || !picture.pixels)
             picture = MakePicture(width, height);
         PlanToPicture(*plan, frame, picture);
@@ -516,7 +516,7 @@ bool FrameToPicture(ArgbConverter &converter, const AVFrame &frame, int width, i
         ArgbPicture check = MakePicture(width, height);
         PlanToPicture(*plan, frame, check);
         bool same = std::memcmp(check.pixels.get(), picture.pixels.get(), picture.ByteCount()) == 0;
-        converter.trust = same ? ArgbConverter::Trust::Matched : ArgbConverter::Trust::Refused;
+        converter.trust = same ? PlanTrust::Matched : PlanTrust::Refused;
     }
     return true;
 }

@@ -142,17 +142,19 @@ SwsContext *SlicedScaler(SwsPtr &held, int srcW, int srcH, AVPixelFormat srcForm
 // sws_scale_frame; nil when out of memory.
 AVFramePtr LendPicture(const ArgbPicture &picture);
 
+// hyhost's own conversions give swscale's bytes faster. Each plan is
+// trusted once its first frame matched swscale's, and never used if not.
+enum class PlanTrust { Unchecked, Matched, Refused };
+
 // What converting a run of decoded frames to ARGB keeps from frame to frame:
 // swscale's context and, for 4:2:0 frames at their own size, the plan of the
-// vector conversion that gives swscale's bytes faster. A plan is trusted
-// once its first frame matched swscale's, and never used if it did not.
+// vector conversion.
 struct ArgbConverter {
-    enum class Trust { Unchecked, Matched, Refused };
     SwsPtr scaler;
     std::optional<YuvArgbPlan> plan;
     int planMatrix = -1;
     bool planFullRange = false;
-    Trust trust = Trust::Unchecked;
+    PlanTrust trust = PlanTrust::Unchecked;
 };
 
 // A decoded frame in ARGB at width x height, converted with the frame's own

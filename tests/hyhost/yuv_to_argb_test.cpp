@@ -125,15 +125,15 @@ TEST(YuvToArgb, FramesUseThePlanOnlyOnceItMatchedSwscale) {
 
     ArgbConverter good;
     EXPECT_EQ(converted(good), expected);
-    EXPECT_EQ(good.trust, ArgbConverter::Trust::Matched);
+    EXPECT_EQ(good.trust, PlanTrust::Matched);
     EXPECT_EQ(converted(good), expected);
 
     ArgbConverter bad;
     converted(bad);
     bad.plan->k.yCoeff += 1;  // a plan that no longer gives swscale's bytes
-    bad.trust = ArgbConverter::Trust::Unchecked;
+    bad.trust = PlanTrust::Unchecked;
     EXPECT_EQ(converted(bad), expected);
-    EXPECT_EQ(bad.trust, ArgbConverter::Trust::Refused);
+    EXPECT_EQ(bad.trust, PlanTrust::Refused);
     EXPECT_EQ(converted(bad), expected);
 
     setenv("KELVARIN_REFERENCE", "1", 1);
