@@ -1,5 +1,7 @@
 #include "ArgbToYuv.h"
 
+#include "RowBands.h"
+
 #include <algorithm>
 
 extern "C" {
@@ -133,39 +135,65 @@ std::optional<ArgbYuvPlan> MakeArgbYuvPlan(int width, int height, const int *tab
     return p;
 }
 
-void ArgbToYuv(const ArgbYuvPlan &plan, const uint8_t *argb, ptrdiff_t stride, const YuvOutPlanes &out,
-               bool reference) {
-    static const std::vector<ArgbYuvRowKernels> sets = ArgbYuvRowKernelSets();
-    const ArgbYuvRowKernels &k = reference ? sets.front() : sets.back();
+namespace {
+
+// What one band works in: the chroma samples of a picture row, that row's
+// luma when it belongs to the other band, and the ring of filtered rows.
+struct BandScratch {
+    std::vector<int16_t> samples, filtered;
+    std::vector<uint8_t> luma;
+};
+
+// Chroma rows [cy0, cy1) and the luma rows from the first picture row they
+// read up to the first the next band reads. A chroma row reads `size`
+// picture rows filtered across, kept in a ring; the window moves two rows
+// at a time.
+void ConvertBand(const ArgbYuvPlan &plan, const ArgbYuvRowKernels &k, const uint8_t *argb, ptrdiff_t stride,
+                 const YuvOutPlanes &out, int cy0, int cy1, BandScratch &s) {
     const size_t w = size_t(plan.width), cw = size_t(plan.chromaWidth);
-    const int size = plan.down.size;
-    // Each picture row gives its luma row and one row of each chroma plane
-    // filtered across; a chroma row reads `size` of those in a ring, the
-    // window moving two rows at a time.
-    const int ring = size + 2;
-    std::vector<int16_t> samples(2 * w), filtered(2 * size_t(ring) * cw);
-    int done = 0;  // picture rows split so far
+    const int size = plan.down.size, ring = size + 2;
+    const int lumaFirst = cy0 == 0 ? 0 : plan.down.pos[size_t(cy0)];
+    const int lumaEnd = cy1 == plan.chromaHeight ? plan.height : plan.down.pos[size_t(cy1)];
     auto splitRow = [&](int y) {
-        int16_t *u = samples.data(), *v = u + w;
-        k.split(argb + y * stride, plan.width, plan.w, out.data[0] + y * out.stride[0], u, v);
+        int16_t *u = s.samples.data(), *v = u + w;
+        uint8_t *luma = y < lumaEnd ? out.data[0] + y * out.stride[0] : s.luma.data();
+        k.split(argb + y * stride, plan.width, plan.w, luma, u, v);
         for (int c = 0; c < 2; c++) {
             const int16_t *src = c ? v : u;
-            int16_t *dst = &filtered[(size_t(c) * size_t(ring) + size_t(y % ring)) * cw];
+            int16_t *dst = &s.filtered[(size_t(c) * size_t(ring) + size_t(y % ring)) * cw];
             AcrossReference(src, plan.across, 0, plan.steadyFirst, dst);
             k.across(src, plan.across, plan.steadyFirst, plan.steadyEnd, dst);
             AcrossReference(src, plan.across, plan.steadyEnd, plan.chromaWidth, dst);
         }
     };
+    int done = lumaFirst;  // picture rows split so far
     const int16_t *rows[2][16];
-    for (int cy = 0; cy < plan.chromaHeight; cy++) {
+    for (int cy = cy0; cy < cy1; cy++) {
         const int first = plan.down.pos[size_t(cy)];
         for (; done < first + size; done++) splitRow(done);
         for (int c = 0; c < 2; c++)
             for (int j = 0; j < size; j++)
-                rows[c][j] = &filtered[(size_t(c) * size_t(ring) + size_t((first + j) % ring)) * cw];
+                rows[c][j] = &s.filtered[(size_t(c) * size_t(ring) + size_t((first + j) % ring)) * cw];
         const int16_t *taps = &plan.down.coef[size_t(cy) * size_t(size)];
         k.down(rows[0], taps, size, plan.chromaWidth, out.data[1] + cy * out.stride[1]);
         k.down(rows[1], taps, size, plan.chromaWidth, out.data[2] + cy * out.stride[2]);
     }
-    for (; done < plan.height; done++) splitRow(done);  // luma rows below the last chroma's reach
+    for (; done < lumaEnd; done++) splitRow(done);  // luma rows below the last chroma's reach
+}
+
+}  // namespace
+
+void ArgbToYuv(const ArgbYuvPlan &plan, const uint8_t *argb, ptrdiff_t stride, const YuvOutPlanes &out,
+               bool reference) {
+    static const std::vector<ArgbYuvRowKernels> sets = ArgbYuvRowKernelSets();
+    const ArgbYuvRowKernels &k = reference ? sets.front() : sets.back();
+    BandScratch scratch[2];
+    for (BandScratch &s : scratch) {
+        s.samples.resize(2 * size_t(plan.width));
+        s.filtered.resize(2 * size_t(plan.down.size + 2) * size_t(plan.chromaWidth));
+        s.luma.resize(size_t(plan.width));
+    }
+    InTwoBands(plan.chromaHeight, [&](int cy0, int cy1) {
+        ConvertBand(plan, k, argb, stride, out, cy0, cy1, scratch[cy0 == 0 ? 0 : 1]);
+    });
 }

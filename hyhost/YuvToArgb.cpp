@@ -1,5 +1,6 @@
 #include "YuvToArgb.h"
 
+#include "RowBands.h"
 #include "ScalerTaps.h"
 
 #include <algorithm>
@@ -7,23 +8,26 @@
 
 namespace {
 
-// swscale's four-tap bicubic chroma taps, with the pairs the kernels read.
-std::optional<FourTapFilter> FourTaps(int srcW, int dstW, int align, int one) {
+// swscale's bicubic chroma taps for an enlargement by two: four each.
+std::optional<ScalerTaps> FourTaps(int srcW, int dstW, int align, int one) {
     auto taps = SwscaleBicubicTaps(ScalerStep(srcW, dstW), srcW, dstW, align, one, SitingOf(1), SitingOf(0));
     if (!taps || taps->size != 4) return std::nullopt;
-    FourTapFilter f;
-    f.pos = std::move(taps->pos);
-    f.coef = std::move(taps->coef);
-    f.taps02.resize(size_t(dstW));
-    f.taps13.resize(size_t(dstW));
-    for (size_t i = 0; i < size_t(dstW); i++) {
-        auto pair = [&](size_t a, size_t b) {
-            return int32_t(uint32_t(uint16_t(f.coef[i * 4 + a])) | uint32_t(uint16_t(f.coef[i * 4 + b])) << 16);
-        };
-        f.taps02[i] = pair(0, 2);
-        f.taps13[i] = pair(1, 3);
-    }
-    return f;
+    return taps;
+}
+
+// The run of picture columns whose taps repeat every two columns, one chroma
+// column further on.
+void FindSteadyRun(YuvArgbPlan &p) {
+    const ScalerTaps &t = p.across;
+    auto same = [&](int a, int b) {
+        return t.pos[size_t(b)] - t.pos[size_t(a)] == (b - a) / 2 &&
+               std::equal(&t.coef[size_t(a) * 4], &t.coef[size_t(a) * 4] + 4, &t.coef[size_t(b) * 4]);
+    };
+    int mid = p.width / 2 & ~1, first = mid, end = mid + 2;
+    while (first >= 2 && same(first - 2, mid) && same(first - 1, mid + 1)) first -= 2;
+    while (end + 1 < p.width && same(mid, end) && same(mid + 1, end + 1)) end += 2;
+    p.steadyFirst = first;
+    p.steadyEnd = end;
 }
 
 // ---- Colour --------------------------------------------------------------
@@ -65,14 +69,12 @@ YuvArgbCoefficients CoefficientsOf(const YuvColour &c) {
 
 // ---- Reference rows ------------------------------------------------------
 
-void AcrossReference(const uint8_t *src, const int32_t *pos, const int32_t *taps02, const int32_t *taps13, int n,
-                     int16_t *out) {
-    for (int i = 0; i < n; i++) {
-        const uint8_t *s = src + pos[i];
-        int c0 = int16_t(taps02[i]), c2 = int16_t(taps02[i] >> 16);
-        int c1 = int16_t(taps13[i]), c3 = int16_t(taps13[i] >> 16);
-        int sum = s[0] * c0 + s[1] * c1 + s[2] * c2 + s[3] * c3;
-        out[i] = int16_t(std::min(sum >> 7, (1 << 15) - 1));  // 15-bit samples, 7 fraction bits
+void AcrossReference(const uint8_t *src, const ScalerTaps &taps, int first, int end, int16_t *out) {
+    for (int x = first; x < end; x++) {
+        const uint8_t *s = src + taps.pos[size_t(x)];
+        const int16_t *c = &taps.coef[size_t(x) * 4];
+        int sum = s[0] * c[0] + s[1] * c[1] + s[2] * c[2] + s[3] * c[3];
+        out[x] = int16_t(std::min(sum >> 7, (1 << 15) - 1));  // 15-bit samples, 7 fraction bits
     }
 }
 
@@ -123,27 +125,33 @@ std::optional<YuvArgbPlan> MakeYuvArgbPlan(int width, int height, const YuvColou
     if (!across || !down) return std::nullopt;
     p.across = std::move(*across);
     p.down = std::move(*down);
+    FindSteadyRun(p);
     p.k = CoefficientsOf(colour);
     return p;
 }
 
-void YuvToArgb(const YuvArgbPlan &plan, const YuvPlanes &src, uint8_t *dst, ptrdiff_t dstStride, bool reference) {
-    static const std::vector<YuvRowKernels> sets = YuvRowKernelSets();
-    const YuvRowKernels &kern = reference ? sets.front() : sets.back();
+namespace {
+
+// Filtered chroma rows, eight of each plane in a ring: a picture row reads
+// four consecutive ones, and the window only moves down.
+constexpr int kRing = 8;
+
+// Picture rows [y0, y1).
+void ConvertBand(const YuvArgbPlan &plan, const YuvRowKernels &kern, const YuvPlanes &src, uint8_t *dst,
+                 ptrdiff_t dstStride, int y0, int y1, int16_t *ring) {
     const size_t w = size_t(plan.width);
-    // Filtered chroma rows, eight of each plane in a ring: a picture row
-    // reads four consecutive ones, and the window only moves down.
-    constexpr int kRing = 8;
-    std::vector<int16_t> ring(2 * kRing * w);
-    int filtered = 0;  // chroma rows filtered so far
-    for (int y = 0; y < plan.height; y++) {
+    int filtered = plan.down.pos[size_t(y0)];  // the next chroma row to filter
+    for (int y = y0; y < y1; y++) {
         const int first = plan.down.pos[size_t(y)];
         for (; filtered < first + 4; filtered++) {
             size_t slot = size_t(filtered % kRing);
-            for (int c = 0; c < 2; c++)
-                kern.across(src.data[1 + c] + filtered * src.stride[1 + c], plan.across.pos.data(),
-                            plan.across.taps02.data(), plan.across.taps13.data(), plan.width,
-                            &ring[(size_t(c) * kRing + slot) * w]);
+            for (int c = 0; c < 2; c++) {
+                const uint8_t *row = src.data[1 + c] + filtered * src.stride[1 + c];
+                int16_t *out = &ring[(size_t(c) * kRing + slot) * w];
+                AcrossReference(row, plan.across, 0, plan.steadyFirst, out);
+                kern.across(row, plan.across, plan.steadyFirst, plan.steadyEnd, out);
+                AcrossReference(row, plan.across, plan.steadyEnd, plan.width, out);
+            }
         }
         const int16_t *u[4], *v[4];
         for (int j = 0; j < 4; j++) {
@@ -156,3 +164,14 @@ void YuvToArgb(const YuvArgbPlan &plan, const YuvPlanes &src, uint8_t *dst, ptrd
     }
 }
 
+}  // namespace
+
+void YuvToArgb(const YuvArgbPlan &plan, const YuvPlanes &src, uint8_t *dst, ptrdiff_t dstStride, bool reference) {
+    static const std::vector<YuvRowKernels> sets = YuvRowKernelSets();
+    const YuvRowKernels &kern = reference ? sets.front() : sets.back();
+    const size_t ringSize = 2 * kRing * size_t(plan.width);
+    std::vector<int16_t> rings(2 * ringSize);  // one per band
+    InTwoBands(plan.height, [&](int y0, int y1) {
+        ConvertBand(plan, kern, src, dst, dstStride, y0, y1, &rings[y0 == 0 ? 0 : ringSize]);
+    });
+}

@@ -11,6 +11,8 @@
 // swscale and keeps swscale if they ever differ.
 #pragma once
 
+#include "ScalerTaps.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -27,15 +29,6 @@ struct YuvColour {
     int saturation = 1 << 16;
 };
 
-// One separable filter of four taps: output i reads inputs pos[i] .. pos[i]+3
-// with weights coef[4 i] .. coef[4 i + 3] (fixed point, summing to `one`).
-// The kernels read the weights of taps 0 and 2, and 1 and 3, packed as pairs.
-struct FourTapFilter {
-    std::vector<int32_t> pos;
-    std::vector<int16_t> coef;
-    std::vector<int32_t> taps02, taps13;
-};
-
 // The integer conversion from luma and filtered chroma to R, G and B.
 struct YuvArgbCoefficients {
     int32_t yOffset = 0, yCoeff = 0, v2r = 0, v2g = 0, u2g = 0, u2b = 0;
@@ -44,8 +37,11 @@ struct YuvArgbCoefficients {
 struct YuvArgbPlan {
     int width = 0, height = 0;
     int chromaWidth = 0, chromaHeight = 0;
-    FourTapFilter across;  // chroma columns to picture columns, weights of 1 << 14
-    FourTapFilter down;    // chroma rows to picture rows, weights of 1 << 12
+    ScalerTaps across;  // chroma columns to picture columns, four taps of 1 << 14
+    ScalerTaps down;    // chroma rows to picture rows, four taps of 1 << 12
+    // Picture columns [steadyFirst, steadyEnd) alternate between the taps of
+    // the first two, each pair reading one chroma column right of the one before.
+    int steadyFirst = 0, steadyEnd = 0;
     YuvArgbCoefficients k;
 };
 
@@ -63,13 +59,12 @@ struct YuvPlanes {
 void YuvToArgb(const YuvArgbPlan &plan, const YuvPlanes &src, uint8_t *dst, ptrdiff_t dstStride,
                bool reference = false);
 
-// The row steps, for the kernels' tests. Horizontal: chroma row `src` to
-// plan.width 15-bit samples. Vertical and conversion: one picture row from
-// its luma and four filtered chroma rows of each plane.
+// The row steps, for the kernels' tests. across: picture columns [first,
+// end) of the steady run as 15-bit samples from chroma row `src`. toArgb:
+// one picture row from its luma and four filtered chroma rows of each plane.
 struct YuvRowKernels {
     const char *name;
-    void (*across)(const uint8_t *src, const int32_t *pos, const int32_t *taps02, const int32_t *taps13, int n,
-                   int16_t *out);
+    void (*across)(const uint8_t *src, const ScalerTaps &taps, int first, int end, int16_t *out);
     void (*toArgb)(const uint8_t *y, const int16_t *const u[4], const int16_t *const v[4], const int16_t down[4],
                    const YuvArgbCoefficients &k, int n, uint32_t *out);
 };

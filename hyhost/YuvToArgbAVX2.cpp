@@ -15,33 +15,42 @@ const YuvRowKernels &Reference() {
     return k;
 }
 
-// Eight outputs: each gathers its four chroma bytes as one word and takes
-// taps 0 and 2 from the low bytes of its halves, 1 and 3 from the high.
-__attribute__((target("avx2"))) inline __m256i AcrossEight(const uint8_t *src, const int32_t *pos,
-                                                           const int32_t *taps02, const int32_t *taps13) {
-    const __m256i bytes = _mm256_set1_epi32(0x00FF00FF);
-    __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pos));
-    __m256i g = _mm256_i32gather_epi32(reinterpret_cast<const int *>(src), at, 1);
-    __m256i even = _mm256_and_si256(g, bytes);
-    __m256i odd = _mm256_and_si256(_mm256_srli_epi32(g, 8), bytes);
-    __m256i sum = _mm256_add_epi32(
-        _mm256_madd_epi16(even, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(taps02))),
-        _mm256_madd_epi16(odd, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(taps13))));
-    return _mm256_srai_epi32(sum, 7);
+// Eight 32-bit lanes holding the pairs (src[p + k + t], src[p + k + t + 1]).
+__attribute__((target("avx2"))) inline __m256i BytePairs(const uint8_t *p) {
+    __m256i a = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)));
+    __m256i b = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + 1)));
+    return _mm256_or_si256(a, _mm256_slli_epi32(b, 16));
 }
 
-__attribute__((target("avx2"))) void AcrossAVX2(const uint8_t *src, const int32_t *pos, const int32_t *taps02,
-                                                const int32_t *taps13, int n, int16_t *out) {
-    int i = 0;
-    for (; i + 16 <= n; i += 16) {
-        __m256i a = AcrossEight(src, pos + i, taps02 + i, taps13 + i);
-        __m256i b = AcrossEight(src, pos + i + 8, taps02 + i + 8, taps13 + i + 8);
+__attribute__((target("avx2"))) inline __m256i Pair(int16_t low, int16_t high) {
+    return _mm256_set1_epi32(int32_t(uint16_t(low) | uint32_t(uint16_t(high)) << 16));
+}
+
+// Eight picture columns of one phase, starting at chroma column p: column k
+// reads chroma columns p + k .. p + k + 3.
+__attribute__((target("avx2"))) inline __m256i Phase(const uint8_t *p, __m256i taps01, __m256i taps23) {
+    return _mm256_add_epi32(_mm256_madd_epi16(BytePairs(p), taps01), _mm256_madd_epi16(BytePairs(p + 2), taps23));
+}
+
+__attribute__((target("avx2"))) void AcrossAVX2(const uint8_t *src, const ScalerTaps &taps, int first, int end,
+                                                int16_t *out) {
+    const int16_t *even = &taps.coef[size_t(first) * 4], *odd = even + 4;
+    const __m256i e01 = Pair(even[0], even[1]), e23 = Pair(even[2], even[3]);
+    const __m256i o01 = Pair(odd[0], odd[1]), o23 = Pair(odd[2], odd[3]);
+    int x = first;
+    for (; x + 16 <= end; x += 16) {
+        // Columns x, x + 2, ... and x + 1, x + 3, ... each step one chroma column on.
+        __m256i e = Phase(src + taps.pos[size_t(x)], e01, e23);
+        __m256i o = Phase(src + taps.pos[size_t(x) + 1], o01, o23);
+        __m256i lo = _mm256_unpacklo_epi32(e, o), hi = _mm256_unpackhi_epi32(e, o);
+        __m256i a = _mm256_srai_epi32(_mm256_permute2x128_si256(lo, hi, 0x20), 7);
+        __m256i b = _mm256_srai_epi32(_mm256_permute2x128_si256(lo, hi, 0x31), 7);
         // Saturating to 16 bits clips the top as the reference does; sums
         // never come near the bottom (the negative taps are small).
-        __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), packed);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x),
+                            _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8));
     }
-    Reference().across(src, pos + i, taps02 + i, taps13 + i, n - i, out + i);
+    Reference().across(src, taps, x, end, out);
 }
 
 __attribute__((target("avx2"))) inline __m256i Load16(const int16_t *p) {
