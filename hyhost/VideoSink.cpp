@@ -663,11 +663,12 @@ bool WriteVideoFrame(ClipEncoder &e, AVFrame &frame, std::string &error) {
 namespace {
 
 // The plan for pictures into this encoder's frames: 4:2:0 at the picture's
-// size, and the reference not asked for.
+// size, a CPU with the kernels, and the reference not asked for.
 const ArgbYuvPlan *PicturePlan(ClipEncoder &e, const ArgbPicture &picture) {
+    static const bool vectorKernels = ArgbYuvRowKernelSets().size() > 1;  // else swscale is faster
     const AVCodecContext *c = e.video.get();
     if (c->pix_fmt != AV_PIX_FMT_YUV420P || picture.width != c->width || picture.height != c->height ||
-        e.yuvPlanTrust == PlanTrust::Refused || PlatformReferenceOnly())
+        e.yuvPlanTrust == PlanTrust::Refused || !vectorKernels || PlatformReferenceOnly())
         return nullptr;
     if (!e.yuvPlanMade) {
         e.yuvPlan = MakeArgbYuvPlan(c->width, c->height, sws_getCoefficients(e.outputColour.matrix),

@@ -472,11 +472,14 @@ bool SwscaleToPicture(SwsPtr &scaler, const AVFrame &frame, int width, int heigh
 namespace {
 
 // The plan for this frame when the vector conversion can do it: 8-bit 4:2:0
-// at its own size with bicubic chroma, and the reference not asked for.
+// at its own size with bicubic chroma, a CPU with the kernels, and the
+// reference not asked for.
 const YuvArgbPlan *PlanFor(ArgbConverter &c, const AVFrame &frame, int width, int height, bool highQuality) {
+    // Without vector kernels the plain loops would be slower than swscale.
+    static const bool vectorKernels = YuvRowKernelSets().size() > 1;
     auto format = AVPixelFormat(frame.format);
     bool eligible = (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P) && highQuality &&
-                    frame.width == width && frame.height == height && !PlatformReferenceOnly();
+                    frame.width == width && frame.height == height && vectorKernels && !PlatformReferenceOnly();
     if (!eligible || c.trust == PlanTrust::Refused) return nullptr;
     ColourModel from = ColourModelOf(frame.colorspace, frame.color_range, format, frame.height);
     if (!c.plan || c.plan->width != width || c.plan->height != height || c.planMatrix != from.matrix ||
