@@ -248,7 +248,8 @@ __attribute__((target("avx2"))) inline __m256i LoadU8(const uint8_t *p) {
 
 // What one image row contributes to a run: its 8 pixels, or the average of
 // each with its right-hand neighbour together with their odd bits (what the
-// exact four-tap rounding needs).
+// exact four-tap rounding needs). A run going backwards (Reverse) ends at p
+// and keeps memory order: its lane 0 is the run's last pixel.
 struct RowTaps {
     __m256i mean, odd;
 };
@@ -264,11 +265,6 @@ __attribute__((target("avx2"))) inline RowTaps RowAt(const uint8_t *p) {
     } else {
         r.mean = LoadU8(p);
         r.odd = _mm256_setzero_si256();
-    }
-    if constexpr (Reverse) {
-        const __m256i backwards = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
-        r.mean = _mm256_permutevar8x32_epi32(r.mean, backwards);
-        if constexpr (PairU) r.odd = _mm256_permutevar8x32_epi32(r.odd, backwards);
     }
     return r;
 }
@@ -340,7 +336,12 @@ __attribute__((target("avx2"))) __m256i TurnBandsAVX2(const PlatformTurnBlock &b
             for (int h = 0; h < Halves; ++h) {
                 acc = _mm256_and_si256(
                     acc, _mm256_and_si256(_mm256_and_si256(v[h][0], v[h][1]), _mm256_and_si256(v[h][2], v[h][3])));
-                Store4x8(d + 8 * h * drb, drb, v[h][0], v[h][1], v[h][2], v[h][3]);
+                // Backwards, a run's last pixel is its first in memory:
+                // storing its rows bottom up puts every pixel in place.
+                if constexpr (Reverse)
+                    Store4x8(d + (8 * h + 7) * drb, -drb, v[h][0], v[h][1], v[h][2], v[h][3]);
+                else
+                    Store4x8(d + 8 * h * drb, drb, v[h][0], v[h][1], v[h][2], v[h][3]);
             }
         }
     }
