@@ -301,6 +301,21 @@ __attribute__((target("avx2"))) inline void Store4x8(uint8_t *d, ptrdiff_t drb, 
     StoreU(d + 7 * drb, _mm256_extracti128_si256(r3, 1));
 }
 
+// Each step down the destination reads a new image row, a whole row apart
+// from the last: the hardware does not fetch those in time, so the rows
+// kRowsAhead steps on are asked for early (both ends of what a step reads:
+// two cache lines at most).
+constexpr int kRowsAhead = 16;
+
+template <bool PairU, bool Reverse, int Halves>
+__attribute__((target("avx2"))) inline void Prefetch(const uint8_t *row) {
+    constexpr ptrdiff_t tap = PairU ? 4 : 0;
+    constexpr ptrdiff_t first = Reverse ? -28 - 32 * (Halves - 1) : 0;
+    constexpr ptrdiff_t last = Reverse ? 3 + tap : 32 * Halves + tap - 1;
+    _mm_prefetch(reinterpret_cast<const char *>(row + first), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char *>(row + last), _MM_HINT_T0);
+}
+
 // Destination rows along image rows (stepY = +-4) and columns down image
 // rows (stepX = +-rowBytes); tapV, when set, is rowBytes. Bands of Halves x 8
 // destination rows: with two halves each image row gives a whole cache line
@@ -323,6 +338,7 @@ __attribute__((target("avx2"))) __m256i TurnBandsAVX2(const PlatformTurnBlock &b
             for (int i = 0; i < 4; ++i) {
                 const uint8_t *here = row;
                 row += b.stepX;
+                Prefetch<PairU, Reverse, Halves>(row + kRowsAhead * b.stepX);
                 for (int h = 0; h < Halves; ++h) {
                     if constexpr (PairV) {
                         const RowTaps taps = next[h];
