@@ -14,8 +14,6 @@ namespace {
 
 constexpr int kWeightShift = 15;
 
-int64_t RoundedDiv(int64_t a, int64_t b) { return (a >= 0 ? a + (b >> 1) : a - (b >> 1)) / b; }
-
 int32_t Fixed(double v, double range) { return int32_t(v * range / 255 * (1 << kWeightShift) + 0.5); }
 
 // The weights from the inverse matrix swscale is given for YUV to RGB

@@ -3,6 +3,8 @@
 // through the reference.
 #include "ArgbToYuv.h"
 
+#include "PlatformRaster.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 
@@ -114,16 +116,11 @@ __attribute__((target("avx2"))) void DownAVX2(const int16_t *const *rows, const 
     Reference().down(rest, taps, size, n - i, out + i);
 }
 
-bool HasAVX2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-
 }  // namespace
 
 const ArgbYuvRowKernels *ArgbYuvRowKernelsAVX2() {
     static const ArgbYuvRowKernels k{"avx2", SplitAVX2, AcrossAVX2, DownAVX2};
-    return HasAVX2() ? &k : nullptr;
+    return PlatformHasAVX2() ? &k : nullptr;
 }
 
 #else

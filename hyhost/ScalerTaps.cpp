@@ -116,9 +116,9 @@ void FoldEdges(std::vector<int64_t> &w, std::vector<int32_t> &pos, int size, int
     }
 }
 
-int64_t RoundedDiv(int64_t a, int64_t b) { return (a >= 0 ? a + (b >> 1) : a - (b >> 1)) / b; }
-
 }  // namespace
+
+int64_t RoundedDiv(int64_t a, int64_t b) { return (a >= 0 ? a + (b >> 1) : a - (b >> 1)) / b; }
 
 std::optional<ScalerTaps> SwscaleBicubicTaps(int64_t inc, int srcW, int dstW, int align, int one, int srcPos,
                                              int dstPos) {

@@ -29,3 +29,6 @@ int SitingOf(int subsampled);
 
 // Steps of one output sample in input samples, 16 fraction bits, rounded.
 int64_t ScalerStep(int srcW, int dstW);
+
+// a / b rounded to nearest, halves away from zero, as swscale divides.
+int64_t RoundedDiv(int64_t a, int64_t b);

@@ -704,8 +704,8 @@ bool PictureToFrame(ClipEncoder &e, const ArgbPicture &picture, std::string &err
     if (!ConvertForEncoder(e, *src, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, ColourModel{}, error))
         return false;
     if (plan) {
-        // The plan's first frame goes both ways; it is used only if every
-        // byte agrees, so a different swscale can never change the output.
+        // The plan's first frame goes both ways and the plan is used only if
+        // every byte agrees, as on the decoding side.
         AVFramePtr check(av_frame_alloc());
         check->format = e.videoFrame->format;
         check->width = e.videoFrame->width;

@@ -514,8 +514,9 @@ bool FrameToPicture(ArgbConverter &converter, const AVFrame &frame, int width, i
     }
     if (!SwscaleToPicture(converter.scaler, frame, width, height, highQuality, picture)) return false;
     if (plan) {
-        // A plan's first frame goes both ways; the plan is used only if every
-        // byte agrees, so a different swscale can never change the output.
+        // A plan's first frame goes both ways and the plan is used only if
+        // every byte agrees: a libswscale that computes differently shows on
+        // a real frame, and swscale keeps converting.
         ArgbPicture check = MakePicture(width, height);
         PlanToPicture(*plan, frame, check);
         bool same = std::memcmp(check.pixels.get(), picture.pixels.get(), picture.ByteCount()) == 0;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-
 namespace {
 
 // swscale's bicubic chroma taps for an enlargement by two: four each.

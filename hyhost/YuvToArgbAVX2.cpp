@@ -3,6 +3,8 @@
 // through the reference.
 #include "YuvToArgb.h"
 
+#include "PlatformRaster.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 
@@ -119,16 +121,11 @@ __attribute__((target("avx2"))) void ToArgbAVX2(const uint8_t *y, const int16_t 
     Reference().toArgb(y + i, ut, vt, down, k, n - i, out + i);
 }
 
-bool HasAVX2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-
 }  // namespace
 
 const YuvRowKernels *YuvRowKernelsAVX2() {
     static const YuvRowKernels k{"avx2", AcrossAVX2, ToArgbAVX2};
-    return HasAVX2() ? &k : nullptr;
+    return PlatformHasAVX2() ? &k : nullptr;
 }
 
 

@@ -307,13 +307,17 @@ __attribute__((target("avx2"))) inline void Store4x8(uint8_t *d, ptrdiff_t drb, 
 // two cache lines at most).
 constexpr int kRowsAhead = 16;
 
+// The rows ahead may lie past the picture's ends near the last steps; a
+// prefetch there is harmless, so the address is reckoned as a number rather
+// than as a pointer outside the picture.
 template <bool PairU, bool Reverse, int Halves>
-__attribute__((target("avx2"))) inline void Prefetch(const uint8_t *row) {
+__attribute__((target("avx2"))) inline void Prefetch(const uint8_t *row, ptrdiff_t ahead) {
     constexpr ptrdiff_t tap = PairU ? 4 : 0;
     constexpr ptrdiff_t first = Reverse ? -28 - 32 * (Halves - 1) : 0;
     constexpr ptrdiff_t last = Reverse ? 3 + tap : 32 * Halves + tap - 1;
-    _mm_prefetch(reinterpret_cast<const char *>(row + first), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char *>(row + last), _MM_HINT_T0);
+    const uintptr_t at = reinterpret_cast<uintptr_t>(row) + uintptr_t(ahead);
+    _mm_prefetch(reinterpret_cast<const char *>(at + uintptr_t(first)), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char *>(at + uintptr_t(last)), _MM_HINT_T0);
 }
 
 // Destination rows along image rows (stepY = +-4) and columns down image
@@ -338,7 +342,7 @@ __attribute__((target("avx2"))) __m256i TurnBandsAVX2(const PlatformTurnBlock &b
             for (int i = 0; i < 4; ++i) {
                 const uint8_t *here = row;
                 row += b.stepX;
-                Prefetch<PairU, Reverse, Halves>(row + kRowsAhead * b.stepX);
+                Prefetch<PairU, Reverse, Halves>(row, kRowsAhead * b.stepX);
                 for (int h = 0; h < Halves; ++h) {
                     if constexpr (PairV) {
                         const RowTaps taps = next[h];
@@ -449,6 +453,15 @@ const PlatformRasterKernels &CGRasterKernelsInUse() {
 }
 
 extern "C" {
+
+PLATFORM_API int PlatformHasAVX2(void) {
+#if RASTER_X86
+    static const bool has = HasAVX2();
+    return has;
+#else
+    return 0;
+#endif
+}
 
 PLATFORM_API int PlatformReferenceOnly(void) {
     const char *v = std::getenv("KELVARIN_REFERENCE");

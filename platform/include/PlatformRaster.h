@@ -42,6 +42,9 @@ typedef struct PlatformQuarterMap {
  * and every kernel is the plain reference. */
 PLATFORM_API int PlatformReferenceOnly(void);
 
+/* Whether this CPU runs AVX2, for callers with kernels of their own. */
+PLATFORM_API int PlatformHasAVX2(void);
+
 /* The map of a width x height image turned by `quarters` quarter turns
  * counter-clockwise as seen on the screen about its centre, its centre put
  * at device point (centreX2 / 2, centreY2 / 2): the same samples drawing the
